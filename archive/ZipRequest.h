@@ -1,0 +1,51 @@
+#pragma once
+// The archive engine request and MakeZip, which fills it from the ZIP settings page.
+
+#include "intake/WizardState.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <array>
+
+class ArchiveHost;
+class ZipBinding;
+
+// One request for the engine. A null QString crosses to the engine as a null pointer.
+struct ZipRequest {
+    QString DateFilter;
+    QString RootFolder;
+    QString TempFolder;
+    qint16 EncryptFlag = 0;
+    qint16 JunkPathsFlag = 0;
+    qint16 UpdateFlag = 0;
+    qint16 FreshenFlag = 0;
+    qint16 CommentFlag = 0;
+    qint16 RecurseFlag = 0;
+    qint16 LevelChar = 0;
+    qint16 FileCount = 0;
+    QString ArchiveName;
+    std::array<QString, 100> FileSpecs;
+};
+
+// The settings page as plain values: check boxes 0 or 1 (only 1 counts as checked), and the
+// text of the selected compression entry (empty when none is selected). Defaults are the
+// page's values at start-up.
+struct ZipSettings {
+    int chkJunk = 0;
+    int chkRecurse = 1;
+    int chkUpdate = 0;
+    int chkFreshen = 0;
+    int chkPass = 0;
+    int chkComment = 0;
+    QString compressionLevel = QStringLiteral("9");
+};
+
+// Fills `request` from `settings` (RootFolder = programFolder + "/TEMP", ArchiveName =
+// state.MapName + ".zip", FileSpecs[0] = "*.*"), clears the host's text output and runs the
+// engine once, storing its result in state.retcode.
+// Returns false without running the engine, and with state.retcode untouched, when the
+// request cannot be built (no compression level selected, or a result outside 16 bits);
+// `error` then says why.
+bool MakeZip(WizardState &state, ZipRequest &request, ZipBinding &binding,
+             const ZipSettings &settings, const QString &programFolder, ArchiveHost &host,
+             QString &error);

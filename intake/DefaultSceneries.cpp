@@ -1,0 +1,78 @@
+#include "intake/DefaultSceneries.h"
+
+#include "intake/CodePage.h"
+
+#include <QFile>
+
+bool DefaultSceneryTable::append(const QString &name) {
+    if (m_count >= Capacity)
+        return false;
+    m_entries[m_count++] = name;
+    return true;
+}
+
+void DefaultSceneryTable::clear() {
+    m_entries.fill(QString());
+    m_count = 0;
+}
+
+DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable &table) {
+    table.clear();
+    DefaultsLoadResult result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.warning = QStringLiteral("The stock scenery list %1 could not be read (%2). "
+                                        "Stock sceneries will not be left out of archives.")
+                             .arg(path, file.errorString());
+        return result;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        result.warning = QStringLiteral("The stock scenery list %1 could not be read (%2). "
+                                        "Stock sceneries will not be left out of archives.")
+                             .arg(path, file.errorString());
+        return result;
+    }
+    result.fileRead = true;
+
+    // A line ends at CR LF or at a lone CR; a lone LF belongs to the line.
+    auto store = [&](qsizetype begin, qsizetype end) {
+        if (end <= begin)
+            return;
+        if (table.append(fromCodePage(QByteArrayView(bytes).sliced(begin, end - begin))))
+            ++result.loaded;
+        else
+            ++result.ignored;
+    };
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r')
+            continue;
+        store(lineStart, i);
+        if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    store(lineStart, bytes.size());
+
+    if (result.ignored > 0) {
+        result.warning = QStringLiteral("The stock scenery list %1 holds more than %2 names; "
+                                        "the first %2 are used and %3 more were ignored.")
+                             .arg(path)
+                             .arg(DefaultSceneryTable::Capacity)
+                             .arg(result.ignored);
+    }
+    return result;
+}
+
+bool CheckSc(QString &Name, const DefaultSceneryTable &table) {
+    Name = Name.toLower();
+    for (int index = 1; index <= DefaultSceneryTable::Capacity; ++index) {
+        const QString &entry = table.at(index);
+        if (entry.isEmpty())
+            return false;
+        if (entry == Name)
+            return true;
+    }
+    return false;
+}

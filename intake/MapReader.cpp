@@ -1,0 +1,292 @@
+#include "intake/MapReader.h"
+
+#include "intake/CodePage.h"
+#include "intake/DefaultSceneries.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <limits>
+
+namespace {
+
+// Layout of the map file, as far as it is read.
+constexpr qint64 DescriptionLengthAt = 4;
+constexpr qint64 DescriptionSize = 38;
+constexpr qint64 TextureLengthAt = 43;
+constexpr qint64 TextureSize = 24;
+constexpr qint64 PolygonCountAt = 88;
+constexpr qint64 PolygonRecordSize = 121;
+constexpr qint64 AfterPolygonsSkip = 8;
+constexpr int SectorCount = 2601;
+constexpr qint64 PropRecordSize = 44;
+constexpr qint64 SceneryNameSize = 50;
+constexpr qint64 SceneryRecordSize = 55;
+constexpr qint32 MaxSectorCount = 16383;  // 2 * count must fit 16 bits
+constexpr qint32 MaxSceneryCount = 32767; // the count must fit 16 bits
+constexpr qint64 MaxPosition = std::numeric_limits<qint32>::max();
+
+// Reads a file front to back through a window buffer, so that thousands of small reads cost
+// one system call per window and skipped blocks are never read. Every read and skip is
+// checked against the file's size; the first failure is kept as a sentence.
+class MapCursor {
+public:
+    MapCursor(QFile &file) : m_file(file), m_size(file.size()) {}
+
+    bool failed() const { return !m_error.isEmpty(); }
+    const QString &error() const { return m_error; }
+    qint64 position() const { return m_position; }
+
+    // Moves forward by `count` bytes inside the block named `where`.
+    bool skip(qint64 count, const char *where) {
+        if (!require(count, where))
+            return false;
+        m_position += count;
+        return true;
+    }
+
+    QByteArrayView read(qint64 count, const char *where) {
+        if (!require(count, where))
+            return {};
+        if (m_position < m_windowStart || m_position + count > m_windowStart + m_window.size()) {
+            if (!m_file.seek(m_position)) {
+                fail(QStringLiteral("cannot seek to byte %1: %2")
+                         .arg(m_position)
+                         .arg(m_file.errorString()));
+                return {};
+            }
+            m_window = m_file.read(std::max<qint64>(count, WindowSize));
+            m_windowStart = m_position;
+            if (m_window.size() < count) {
+                fail(QStringLiteral("cannot read at byte %1: %2")
+                         .arg(m_position)
+                         .arg(m_file.errorString()));
+                return {};
+            }
+        }
+        const QByteArrayView bytes =
+            QByteArrayView(m_window).sliced(m_position - m_windowStart, count);
+        m_position += count;
+        return bytes;
+    }
+
+    qint32 readInt32(const char *where) {
+        const QByteArrayView bytes = read(4, where);
+        if (bytes.isEmpty())
+            return 0;
+        const auto u = [&](int i) { return static_cast<quint32>(static_cast<quint8>(bytes[i])); };
+        return static_cast<qint32>(u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24);
+    }
+
+    qint16 readInt16(const char *where) {
+        const QByteArrayView bytes = read(2, where);
+        if (bytes.isEmpty())
+            return 0;
+        return static_cast<qint16>(static_cast<quint8>(bytes[0]) | static_cast<quint8>(bytes[1])
+                                                                       << 8);
+    }
+
+    // A length byte followed by a fixed field: the first `length` characters (all when longer).
+    QString readText(qint64 fieldSize, const char *where) {
+        const QByteArrayView bytes = read(1 + fieldSize, where);
+        if (bytes.isEmpty())
+            return {};
+        const qint64 length = std::min<qint64>(static_cast<quint8>(bytes[0]), fieldSize);
+        return fromCodePage(bytes.sliced(1, length));
+    }
+
+    void fail(const QString &what) {
+        if (m_error.isEmpty())
+            m_error = what;
+    }
+
+private:
+    static constexpr qint64 WindowSize = 64 * 1024;
+
+    bool require(qint64 count, const char *where) {
+        if (failed())
+            return false;
+        if (m_position + count > m_size) {
+            fail(QStringLiteral("file ends at byte %1, inside the %2")
+                     .arg(m_size)
+                     .arg(QLatin1String(where)));
+            return false;
+        }
+        if (m_position + count > MaxPosition) {
+            fail(QStringLiteral("the %1 reach past the largest readable position")
+                     .arg(QLatin1String(where)));
+            return false;
+        }
+        return true;
+    }
+
+    QFile &m_file;
+    const qint64 m_size;
+    qint64 m_position = 0;
+    QByteArray m_window;
+    qint64 m_windowStart = 0;
+    QString m_error;
+};
+
+// A count must lie in [0, limit]; otherwise the map is not read further.
+bool checkCount(MapCursor &cursor, qint64 count, qint64 limit, const QString &what) {
+    if (cursor.failed())
+        return false;
+    if (count < 0) {
+        cursor.fail(QStringLiteral("%1 is negative (%2)").arg(what).arg(count));
+        return false;
+    }
+    if (count > limit) {
+        cursor.fail(
+            QStringLiteral("%1 is too large (%2, at most %3)").arg(what).arg(count).arg(limit));
+        return false;
+    }
+    return true;
+}
+
+QString withClosingSlash(const QString &folder) {
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The regular, visible files of the game's scenery-gfx folder, by their stored names.
+QSet<QString> storedSceneryNames(const QString &gameFolder) {
+    QSet<QString> names;
+    const QString folder = findFolderIgnoringCase(gameFolder, QStringLiteral("scenery-gfx"));
+    if (folder.isEmpty())
+        return names;
+    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries)
+        names.insert(entry);
+    return names;
+}
+
+} // namespace
+
+bool readMapFile(const QString &path, MapFileContents &contents, QString &error) {
+    const QString shownPath = QDir::toNativeSeparators(path);
+    QFile file(path);
+    if (QFileInfo(path).isDir()) {
+        error = QStringLiteral("%1: is a folder, not a map file").arg(shownPath);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1: cannot be opened (%2)").arg(shownPath, file.errorString());
+        return false;
+    }
+
+    MapCursor cursor(file);
+    MapFileContents read;
+    cursor.skip(DescriptionLengthAt, "header");
+    read.description = cursor.readText(DescriptionSize, "header");
+    cursor.skip(TextureLengthAt - cursor.position(), "header");
+    read.texture = cursor.readText(TextureSize, "header");
+    cursor.skip(PolygonCountAt - cursor.position(), "header");
+
+    const qint32 polygons = cursor.readInt32("header");
+    if (checkCount(cursor, polygons, (MaxPosition - PolygonCountAt) / PolygonRecordSize,
+                   QStringLiteral("the polygon count"))) {
+        cursor.skip(PolygonRecordSize * polygons, "polygon records");
+        cursor.skip(AfterPolygonsSkip, "polygon records");
+    }
+    for (int sector = 0; sector < SectorCount && !cursor.failed(); ++sector) {
+        const qint16 count = cursor.readInt16("sector lists");
+        if (checkCount(cursor, count, MaxSectorCount,
+                       QStringLiteral("the count of sector %1").arg(sector + 1)))
+            cursor.skip(2 * qint64(count), "sector lists");
+    }
+    const qint32 props = cursor.readInt32("prop records");
+    if (checkCount(cursor, props, MaxPosition / PropRecordSize, QStringLiteral("the prop count")))
+        cursor.skip(PropRecordSize * props, "prop records");
+    const qint32 sceneries = cursor.readInt32("scenery count");
+    if (checkCount(cursor, sceneries, MaxSceneryCount, QStringLiteral("the scenery count"))) {
+        // Check the whole table's extent first: a damaged count fails before any record is read.
+        if (cursor.skip(SceneryRecordSize * sceneries, "scenery records"))
+            cursor.skip(-SceneryRecordSize * sceneries, "scenery records");
+        for (qint32 i = 0; i < sceneries && !cursor.failed(); ++i) {
+            read.sceneryNames.append(cursor.readText(SceneryNameSize, "scenery records"));
+            cursor.skip(SceneryRecordSize - 1 - SceneryNameSize, "scenery records");
+        }
+    }
+
+    if (cursor.failed()) {
+        error = QStringLiteral("%1: %2").arg(shownPath, cursor.error());
+        return false;
+    }
+    contents = std::move(read);
+    return true;
+}
+
+bool isPlainFileName(const QString &name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() == 0)
+            return false;
+    }
+    return true;
+}
+
+QString findFolderIgnoringCase(const QString &parent, const QString &name) {
+    const QDir dir(parent);
+    if (QFileInfo(dir.filePath(name)).isDir())
+        return dir.filePath(name);
+    const QStringList folders =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString &folder : folders) {
+        if (folder.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(folder);
+    }
+    return {};
+}
+
+QString gameFolderForMap(const QString &pathBoxText) {
+    const QString mapFolder = QDir::cleanPath(QFileInfo(pathBoxText).absolutePath());
+    QString probe = mapFolder;
+    while (true) {
+        if (!findFolderIgnoringCase(probe, QStringLiteral("scenery-gfx")).isEmpty())
+            return withClosingSlash(probe);
+        const QString parent = QFileInfo(probe).path();
+        if (parent == probe)
+            break;
+        probe = parent;
+    }
+    return withClosingSlash(QFileInfo(mapFolder).path());
+}
+
+bool sceneryImageExists(const QString &gameFolder, const QString &name) {
+    return isPlainFileName(name) && storedSceneryNames(gameFolder).contains(name);
+}
+
+bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText,
+               QStringList &ListBox1, QString &error) {
+    ListBox1.clear();
+    if (filepath.isEmpty())
+        return true;
+    filepath.remove(QLatin1Char('\n'));
+    filepath.remove(QLatin1Char('\r'));
+    filepath.remove(QChar(0));
+
+    MapFileContents map;
+    if (!readMapFile(filepath, map, error))
+        return false;
+
+    state.MapDescription = map.description;
+    state.TextureName = map.texture;
+    if (map.sceneryNames.isEmpty())
+        return true;
+
+    state.SoldatPath = gameFolderForMap(pathBoxText);
+    const QSet<QString> onDisk = storedSceneryNames(state.SoldatPath);
+    for (QString name : std::as_const(map.sceneryNames)) {
+        if (name.isEmpty())
+            continue;
+        if (CheckSc(name, state.DefaultSceneries))
+            continue;
+        // Only a plain file name is ever looked up; anything else is shown as missing.
+        const bool found = isPlainFileName(name) && onDisk.contains(name);
+        ListBox1.append(found ? name : MissingMarker + name);
+    }
+    return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The map file reader: description, texture and scenery table of a game map (*.pms).
+
+#include "intake/WizardState.h"
+
+#include <QString>
+#include <QStringList>
+
+// Marker in front of an add-list item whose image is not in the game's scenery-gfx folder.
+inline const QString MissingMarker = QStringLiteral("(!) ");
+
+// What a map file holds, as far as this program reads it. Texts are converted from the
+// game's code page and not trimmed; scenery names are as stored (not lower-cased).
+struct MapFileContents {
+    QString description;
+    QString texture;
+    QStringList sceneryNames; // one per record, in file order; empty names included
+};
+
+// Reads the fields of `path`. On failure returns false and sets `error` to a sentence naming
+// the file and what is wrong with it (cannot be opened, ends inside a block, bad count).
+// Never reads the geometry it skips.
+bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
+
+// True for a text that can safely be used as one file name inside a folder: not empty, not
+// "." or "..", and holding no '/', '\\' or NUL.
+bool isPlainFileName(const QString &name);
+
+// The game root for a map path: the nearest folder, from the map's own folder upwards, that
+// holds a scenery-gfx folder (letter case ignored); else the parent of the map's folder.
+// Always ends with '/'. Relative paths are taken against the current folder.
+QString gameFolderForMap(const QString &pathBoxText);
+
+// The folder `name` directly under `parent`, found ignoring letter case (an exact match wins).
+// Returns the path with the name as stored on disk, or an empty string when there is none.
+QString findFolderIgnoringCase(const QString &parent, const QString &name);
+
+// True when `folder` holds a regular, non-hidden file stored under exactly `name`.
+bool sceneryImageExists(const QString &gameFolder, const QString &name);
+
+// Builds the add list for a map: clears `ListBox1`, strips LF, CR and NUL from `filepath`
+// (written back), reads the map and, for every non-empty, non-stock scenery, appends its
+// lower-cased name, or MissingMarker + name when the image is missing or the name is not a
+// plain file name. Sets MapDescription, TextureName and (when the map has sceneries)
+// SoldatPath from `pathBoxText`. An empty path only clears the list.
+// When the map cannot be read: returns false, `error` says why, the list stays empty and
+// the state keeps its earlier values.
+bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText,
+               QStringList &ListBox1, QString &error);

@@ -1,0 +1,32 @@
+#pragma once
+// What the build command needs from the window, beyond what the engine binding needs.
+
+#include "archive/ArchiveHost.h"
+#include "archive/ZipRequest.h"
+#include "dialogs/FileChoice.h"
+
+#include <QString>
+#include <QStringList>
+
+// The window's values at the click of "Make ZIP". Check boxes are 0 or 1.
+struct BuildInputs {
+    QString pathText; // txtPath
+    int chkPass = 0;
+    QString password;  // txtPass
+    QString password2; // txtPass2
+    int chkTexture = 1;
+    QStringList addList;     // lScADD
+    QStringList excludeList; // lScExclude
+    QString comment;         // txtComment
+    ZipSettings zip;
+};
+
+class BuildHost : public ArchiveHost {
+public:
+    virtual BuildInputs buildInputs() const = 0;
+    // cmdGO's state: idle (enabled, "Make ZIP") or building (disabled, "Generating ZIP
+    // Archive...").
+    virtual void setBuildButton(bool enabled, const QString &caption) = 0;
+    // Shows the save dialog described by `record`, centred over the window.
+    virtual FileChoice PromptSaveFile(DialogRecord &record) = 0;
+};

@@ -1,0 +1,58 @@
+#include "MapWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+void putInt32(QByteArray &out, qint32 value) {
+    for (int i = 0; i < 4; ++i)
+        out.append(static_cast<char>((static_cast<quint32>(value) >> (8 * i)) & 0xFF));
+}
+void putInt16(QByteArray &out, qint16 value) {
+    out.append(static_cast<char>(value & 0xFF));
+    out.append(static_cast<char>((static_cast<quint16>(value) >> 8) & 0xFF));
+}
+// A length byte and a fixed field, padded with NUL bytes.
+void putText(QByteArray &out, const QByteArray &text, std::optional<int> length, int fieldSize) {
+    out.append(static_cast<char>(length.value_or(int(text.size()))));
+    QByteArray field = text.left(fieldSize);
+    field.append(QByteArray(fieldSize - field.size(), '\0'));
+    out.append(field);
+}
+} // namespace
+
+QByteArray buildMap(const MapSpec &spec) {
+    QByteArray out(4, 'V');
+    putText(out, spec.description, spec.descriptionLength, 38);
+    putText(out, spec.texture, spec.textureLength, 24);
+    out.append(QByteArray(20, '\x11'));
+    putInt32(out, spec.polygonCount);
+    out.append(QByteArray(121 * std::max(spec.polygonCount, 0), '\x22'));
+    out.append(QByteArray(8, '\x33'));
+    for (qint16 count : spec.sectorCounts) {
+        putInt16(out, count);
+        out.append(QByteArray(2 * std::max<int>(count, 0), '\x44'));
+    }
+    putInt32(out, spec.propCount);
+    out.append(QByteArray(44 * std::max(spec.propCount, 0), '\x55'));
+    putInt32(out, spec.sceneryCount.value_or(qint32(spec.sceneries.size())));
+    for (const auto &scenery : spec.sceneries) {
+        putText(out, scenery.name, scenery.length, 50);
+        out.append(QByteArray(4, '\x66'));
+    }
+    out.append(spec.trailing);
+    return out;
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+void writeMap(const QString &path, const MapSpec &spec) {
+    writeBytes(path, buildMap(spec));
+}
