@@ -33,7 +33,7 @@ constexpr qint64 MaxPosition = std::numeric_limits<qint32>::max();
 // checked against the file's size; the first failure is kept as a sentence.
 class MapCursor {
 public:
-    MapCursor(QFile &file) : m_file(file), m_size(file.size()) {}
+    explicit MapCursor(QIODevice &file) : m_file(file), m_size(file.size()) {}
 
     bool failed() const { return !m_error.isEmpty(); }
     const QString &error() const { return m_error; }
@@ -102,9 +102,7 @@ public:
             m_error = what;
     }
 
-private:
-    static constexpr qint64 WindowSize = 64 * 1024;
-
+    // True when `count` more bytes lie inside the file; fails otherwise.
     bool require(qint64 count, const char *where) {
         if (failed())
             return false;
@@ -122,7 +120,10 @@ private:
         return true;
     }
 
-    QFile &m_file;
+private:
+    static constexpr qint64 WindowSize = 64 * 1024;
+
+    QIODevice &m_file;
     const qint64 m_size;
     qint64 m_position = 0;
     QByteArray m_window;
@@ -166,16 +167,20 @@ QSet<QString> storedSceneryNames(const QString &gameFolder) {
 
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error) {
     const QString shownPath = QDir::toNativeSeparators(path);
-    QFile file(path);
     if (QFileInfo(path).isDir()) {
         error = QStringLiteral("%1: is a folder, not a map file").arg(shownPath);
         return false;
     }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("%1: cannot be opened (%2)").arg(shownPath, file.errorString());
         return false;
     }
+    return readMapFrom(file, shownPath, contents, error);
+}
 
+bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &contents,
+                 QString &error) {
     MapCursor cursor(file);
     MapFileContents read;
     cursor.skip(DescriptionLengthAt, "header");
@@ -201,9 +206,8 @@ bool readMapFile(const QString &path, MapFileContents &contents, QString &error)
         cursor.skip(PropRecordSize * props, "prop records");
     const qint32 sceneries = cursor.readInt32("scenery count");
     if (checkCount(cursor, sceneries, MaxSceneryCount, QStringLiteral("the scenery count"))) {
-        // Check the whole table's extent first: a damaged count fails before any record is read.
-        if (cursor.skip(SceneryRecordSize * sceneries, "scenery records"))
-            cursor.skip(-SceneryRecordSize * sceneries, "scenery records");
+        // The whole table must be there: a damaged count fails before any record is read.
+        cursor.require(SceneryRecordSize * sceneries, "scenery records");
         for (qint32 i = 0; i < sceneries && !cursor.failed(); ++i) {
             read.sceneryNames.append(cursor.readText(SceneryNameSize, "scenery records"));
             cursor.skip(SceneryRecordSize - 1 - SceneryNameSize, "scenery records");

@@ -3,6 +3,7 @@
 
 #include "intake/WizardState.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,10 @@ struct MapFileContents {
 // the file and what is wrong with it (cannot be opened, ends inside a block, bad count).
 // Never reads the geometry it skips.
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
+
+// The same from an open, seekable device; `shownName` names it in the error.
+bool readMapFrom(QIODevice &device, const QString &shownName, MapFileContents &contents,
+                 QString &error);
 
 // True for a text that can safely be used as one file name inside a folder: not empty, not
 // "." or "..", and holding no '/', '\\' or NUL.
