@@ -1,0 +1,268 @@
+#include "dialogs/FileDialogs.h"
+#include "DialogTestSupport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString MapFilter = QStringLiteral("Soldat Map File (*.PMS)") + QChar(0) +
+                          QStringLiteral("*.PMS") + QChar(0) + QStringLiteral("All Files (*.*)") +
+                          QChar(0) + QStringLiteral("*.*") + QChar(0);
+const QString ZipFilter = QStringLiteral("Zip Archive (*.zip)") + QChar(0) +
+                          QStringLiteral("*.zip") + QChar(0) + QStringLiteral("All Files (*.*)") +
+                          QChar(0) + QStringLiteral("*.*") + QChar(0);
+
+void touch(const QString &path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+class FileDialogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testApplication();
+        FileDialogTestHook::reset();
+        ASSERT_TRUE(folder.isValid());
+        maps = folder.path() + QStringLiteral("/maps");
+        ASSERT_TRUE(QDir().mkpath(maps));
+        record.filter = MapFilter;
+        record.title = QStringLiteral("Browse for map...");
+        record.initialDir = maps;
+    }
+    void TearDown() override { FileDialogTestHook::reset(); }
+
+    // The names the dialog's file list shows in its current folder, once they stop changing.
+    static QStringList listedNames(QFileDialog *dialog) {
+        auto *model = dialog->findChild<QFileSystemModel *>();
+        if (!model)
+            return {};
+        const QModelIndex root = model->index(dialog->directory().absolutePath());
+        QStringList names;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            QTest::qWait(20);
+            QStringList now;
+            for (int row = 0; row < model->rowCount(root); ++row)
+                now.append(model->index(row, 0, root).data().toString());
+            now.sort();
+            if (!now.isEmpty() && now == names)
+                break;
+            names = now;
+        }
+        return names;
+    }
+
+    // What a user typing into the name box does (selectFile leaves a focused box alone).
+    static void typeName(QFileDialog *dialog, const QString &name) {
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->setText(name);
+    }
+
+    QTemporaryDir folder;
+    QString maps;
+    DialogRecord record;
+};
+
+TEST_F(FileDialogs, OpenChoicesBecomeResultsAndCarryOverInTheRecord) {
+    record.flags = DialogFlags::OverwritePrompt; // the open dialog uses its own flags
+
+    FileDialogTestHook::setNextPaths({maps + QStringLiteral("/ctf_Run.pms")});
+    FileChoice one = PromptOpenFile(record, nullptr, true);
+    EXPECT_FALSE(one.Cancelled);
+    EXPECT_EQ(one.NameCount, 1);
+    EXPECT_EQ(one.Folder, maps + u'/');
+    EXPECT_EQ(one.FileNames, QStringList{QStringLiteral("ctf_Run.pms")});
+    EXPECT_EQ(record.flags, OpenDialogFlags);
+    EXPECT_EQ(record.file, maps + QStringLiteral("/ctf_Run.pms"));
+
+    // The next open dialog starts with the previous full path in its name box.
+    FileDialogTestHook::setNextPaths(
+        {maps + QStringLiteral("/b.pms"), maps + QStringLiteral("/a.pms")});
+    FileChoice two = PromptOpenFile(record, nullptr, true);
+    ASSERT_EQ(FileDialogTestHook::asked().size(), 2);
+    EXPECT_EQ(FileDialogTestHook::asked()[1].file, maps + QStringLiteral("/ctf_Run.pms"));
+    EXPECT_EQ(FileDialogTestHook::asked()[1].title, QStringLiteral("Browse for map..."));
+    EXPECT_FALSE(two.Cancelled);
+    EXPECT_EQ(two.NameCount, 2);
+    EXPECT_EQ(two.Folder, maps);
+    EXPECT_EQ(two.FileNames, (QStringList{QStringLiteral("b.pms"), QStringLiteral("a.pms")}));
+    EXPECT_EQ(record.file, maps); // a multiple choice leaves its folder in the name box
+
+    FileDialogTestHook::setNextCancel();
+    FileChoice cancelled = PromptOpenFile(record, nullptr, true);
+    EXPECT_TRUE(cancelled.Cancelled);
+    EXPECT_EQ(cancelled.NameCount, 0);
+    EXPECT_TRUE(cancelled.Folder.isEmpty());
+    EXPECT_TRUE(cancelled.FileNames.isEmpty());
+    EXPECT_EQ(record.file, maps);
+}
+
+TEST_F(FileDialogs, SaveStartsEmptyAndOnlyDefaultsZeroFlags) {
+    record.file = maps + QStringLiteral("/ctf_Run.pms");
+    record.filter = ZipFilter;
+    record.defaultExt = QStringLiteral(".zip");
+    record.flags = 0;
+
+    FileDialogTestHook::setNextPaths({maps + QStringLiteral("/out.zip")});
+    FileChoice saved = PromptSaveFile(record, nullptr, true);
+    ASSERT_EQ(FileDialogTestHook::asked().size(), 1);
+    EXPECT_TRUE(FileDialogTestHook::asked()[0].file.isEmpty());
+    EXPECT_EQ(FileDialogTestHook::asked()[0].flags, SaveDialogDefaultFlags);
+    EXPECT_FALSE(saved.Cancelled);
+    EXPECT_EQ(saved.NameCount, 1);
+    EXPECT_EQ(saved.Folder + saved.FileNames.value(0), maps + QStringLiteral("/out.zip"));
+
+    // Caller's non-zero flags stay as written; an open dialog after a save starts with the
+    // saved path.
+    record.flags = 0x280004;
+    FileDialogTestHook::setNextCancel();
+    FileChoice cancelled = PromptSaveFile(record, nullptr, true);
+    EXPECT_TRUE(cancelled.Cancelled);
+    EXPECT_EQ(record.flags, 0x280004u);
+    EXPECT_TRUE(record.file.isEmpty()); // the dropped name is not restored by a cancel
+
+    FileDialogTestHook::setNextPaths({maps + QStringLiteral("/again.zip")});
+    PromptSaveFile(record, nullptr, true);
+    FileDialogTestHook::setNextCancel();
+    PromptOpenFile(record, nullptr, true);
+    EXPECT_EQ(FileDialogTestHook::asked().last().file, maps + QStringLiteral("/again.zip"));
+}
+
+TEST_F(FileDialogs, ManyFilesAreAllKept) {
+    QStringList paths;
+    for (int i = 0; i < 250; ++i)
+        paths.append(maps + QStringLiteral("/map%1.pms").arg(i));
+    FileDialogTestHook::setNextPaths(paths);
+    FileChoice choice = PromptOpenFile(record, nullptr, true);
+    EXPECT_EQ(choice.NameCount, 250);
+    ASSERT_EQ(choice.FileNames.size(), 250);
+    EXPECT_EQ(choice.FileNames.last(), QStringLiteral("map249.pms"));
+}
+
+TEST_F(FileDialogs, CentringRoundsHalvesToEven) {
+    const QSize dialog(400, 100);
+    EXPECT_EQ(centredPosition(QRect(100, 10, 501, 301), dialog), QPoint(150, 110));
+    EXPECT_EQ(centredPosition(QRect(100, 10, 503, 303), dialog), QPoint(152, 112));
+    // Left of the screen's origin: -48.5 goes to -48, not away from zero.
+    EXPECT_EQ(centredPosition(QRect(-99, 0, 501, 100), dialog).x(), -48);
+    EXPECT_EQ(centredPosition(QRect(0, 0, 800, 600), dialog), QPoint(200, 250));
+}
+
+TEST_F(FileDialogs, PatternsMatchAnyLetterCase) {
+    EXPECT_EQ(caseInsensitivePattern(QStringLiteral("*.PMS")), QStringLiteral("*.[pP][mM][sS]"));
+    EXPECT_EQ(caseInsensitivePattern(QStringLiteral("map_?[ab].z1p")),
+              QStringLiteral("[mM][aA][pP]_?[aAbB].[zZ]1[pP]"));
+    // Description shown, pattern filtering; an odd trailing text without pattern is dropped.
+    const QStringList filters =
+        nameFiltersFor(QStringLiteral("Images") + QChar(0) + QStringLiteral("*.bmp;*.PNG") +
+                       QChar(0) + QStringLiteral("Dangling") + QChar(0));
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Images (*.[bB][mM][pP] *.[pP][nN][gG])")});
+    EXPECT_EQ(nameFiltersFor(QString()), QStringList{QStringLiteral("All Files (*)")});
+}
+
+TEST_F(FileDialogs, RealOpenDialogListsMapsInAnyCaseAndCentresOverTheOwner) {
+    touch(maps + QStringLiteral("/ctf_Run.pms"));
+    touch(maps + QStringLiteral("/CTF_Viet.PMS"));
+    touch(maps + QStringLiteral("/readme.txt"));
+    touch(maps + QStringLiteral("/noextension"));
+
+    // Partly off the screen's right edge, where Qt's own placement would pull the dialog back.
+    QWidget owner;
+    owner.setGeometry(600, 350, 501, 401);
+    owner.show();
+
+    struct Seen {
+        QString title, shownFilter;
+        QStringList mapNames, allNames;
+        QFileDialog::FileMode mode = QFileDialog::AnyFile;
+        bool native = true;
+        QPoint position, expected;
+    } seen;
+    auto watchdog = whenShown<QFileDialog>([&](QFileDialog *dialog) {
+        seen.title = dialog->windowTitle();
+        seen.mode = dialog->fileMode();
+        seen.native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
+        if (auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo")))
+            seen.shownFilter = combo->currentText();
+        seen.position = dialog->frameGeometry().topLeft();
+        seen.expected = centredPosition(owner.frameGeometry(), dialog->frameGeometry().size());
+        seen.mapNames = listedNames(dialog);
+        dialog->selectNameFilter(dialog->nameFilters().value(1));
+        seen.allNames = listedNames(dialog);
+        typeName(dialog, QStringLiteral("CTF_Viet.PMS"));
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+    });
+    FileChoice choice = PromptOpenFile(record, &owner, true);
+
+    EXPECT_EQ(seen.title, QStringLiteral("Browse for map..."));
+    EXPECT_EQ(seen.shownFilter, QStringLiteral("Soldat Map File (*.PMS)"));
+    EXPECT_EQ(seen.mode, QFileDialog::ExistingFiles);
+    EXPECT_FALSE(seen.native);
+    EXPECT_EQ(seen.mapNames,
+              (QStringList{QStringLiteral("CTF_Viet.PMS"), QStringLiteral("ctf_Run.pms")}));
+    EXPECT_EQ(seen.allNames.size(), 4) << seen.allNames.join(u',').toStdString();
+    EXPECT_EQ(seen.position, seen.expected);
+    EXPECT_FALSE(choice.Cancelled);
+    EXPECT_EQ(choice.Folder, maps + u'/');
+    EXPECT_EQ(choice.FileNames, QStringList{QStringLiteral("CTF_Viet.PMS")});
+    EXPECT_EQ(record.file, maps + QStringLiteral("/CTF_Viet.PMS"));
+}
+
+TEST_F(FileDialogs, RealSaveDialogAddsTheDefaultSuffixAndMapsTheOverwriteFlag) {
+    record.filter = ZipFilter;
+    record.defaultExt = QStringLiteral(".zip");
+    record.file = maps + QStringLiteral("/ctf_Run.pms");
+    record.initialDir = folder.path() + QStringLiteral("/no such folder");
+
+    struct Seen {
+        QString nameBox, folder, suffix;
+        bool confirmsOverwrite = false;
+        QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+        QPoint position, expected;
+    };
+    auto saveOnce = [&](quint32 flags, Seen &seen) {
+        record.flags = flags;
+        auto watchdog = whenShown<QFileDialog>([&](QFileDialog *dialog) {
+            if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                seen.nameBox = edit->text();
+            seen.folder = dialog->directory().absolutePath();
+            seen.suffix = dialog->defaultSuffix();
+            seen.confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            seen.mode = dialog->acceptMode();
+            seen.position = dialog->frameGeometry().topLeft();
+            seen.expected =
+                centredPosition(dialog->screen()->geometry(), dialog->frameGeometry().size());
+            dialog->setDirectory(maps);
+            typeName(dialog, QStringLiteral("mymap"));
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+        });
+        return PromptSaveFile(record, nullptr, false);
+    };
+
+    Seen withoutPrompt;
+    FileChoice choice = saveOnce(0x280004, withoutPrompt);
+    EXPECT_TRUE(withoutPrompt.nameBox.isEmpty());
+    EXPECT_EQ(withoutPrompt.folder, QDir::home().absolutePath()); // missing folder: home
+    EXPECT_EQ(withoutPrompt.suffix, QStringLiteral("zip"));
+    EXPECT_FALSE(withoutPrompt.confirmsOverwrite);
+    EXPECT_EQ(withoutPrompt.mode, QFileDialog::AcceptSave);
+    EXPECT_EQ(withoutPrompt.position, withoutPrompt.expected); // no owner: centred on screen
+    EXPECT_FALSE(choice.Cancelled);
+    EXPECT_EQ(choice.Folder, maps + u'/');
+    EXPECT_EQ(choice.FileNames, QStringList{QStringLiteral("mymap.zip")});
+
+    Seen withPrompt;
+    saveOnce(0, withPrompt);
+    EXPECT_TRUE(withPrompt.confirmsOverwrite);
+}
+
+} // namespace
