@@ -1,0 +1,85 @@
+#include "FileSelection.h"
+
+#include "Text.h"
+
+#include <algorithm>
+#include <map>
+
+namespace zip32 {
+namespace fs = std::filesystem;
+
+std::string utf8Path(const fs::path &path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path pathFromUtf8(const std::string &utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+namespace {
+
+bool matchesAnySpec(const SelectionRules &rules, const std::string &relative,
+                    const std::string &fileName) {
+    const std::u32string relativeText = decodeUtf8(relative);
+    const std::u32string nameText = decodeUtf8(fileName);
+    for (const std::u32string &spec : rules.specs) {
+        const bool againstPath = spec.find(U'/') != std::u32string::npos;
+        if (wildcardMatch(spec, againstPath ? relativeText : nameText))
+            return true;
+    }
+    return false;
+}
+
+// Adds the entry if it is a matching regular file (links to files count as the file).
+void consider(const fs::path &root, const fs::directory_entry &entry, const SelectionRules &rules,
+              Selection &selection) {
+    std::error_code error;
+    if (!entry.is_regular_file(error))
+        return;
+    const std::string relative = utf8Path(entry.path().lexically_relative(root));
+    const std::string fileName = utf8Path(entry.path().filename());
+    if (relative == fileName && rules.skipTopLevel && rules.skipTopLevel(fileName))
+        return;
+    if (!matchesAnySpec(rules, relative, fileName))
+        return;
+    const std::uintmax_t size = entry.file_size(error);
+    selection.files.push_back({entry.path(), relative, rules.junkPaths ? fileName : relative,
+                               error ? std::uintmax_t{0} : size});
+}
+
+} // namespace
+
+Selection selectFiles(const fs::path &root, const SelectionRules &rules) {
+    Selection selection;
+    std::error_code error;
+    if (rules.recurse) {
+        fs::recursive_directory_iterator it(root, fs::directory_options::none, error);
+        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error))
+            consider(root, *it, rules, selection);
+    } else {
+        fs::directory_iterator it(root, error);
+        for (; !error && it != fs::directory_iterator(); it.increment(error))
+            consider(root, *it, rules, selection);
+    }
+    if (error) {
+        selection.unreadable = utf8Path(root);
+        selection.files.clear();
+        return selection;
+    }
+    std::sort(selection.files.begin(), selection.files.end(),
+              [](const FoundFile &a, const FoundFile &b) { return a.relative < b.relative; });
+    return selection;
+}
+
+NameClash findNameClash(const std::vector<FoundFile> &files) {
+    std::map<std::u32string, const FoundFile *> seen;
+    for (const FoundFile &file : files) {
+        const auto [it, inserted] = seen.emplace(foldCase(decodeUtf8(file.entryName)), &file);
+        if (!inserted)
+            return {it->second, &file};
+    }
+    return {};
+}
+
+} // namespace zip32
