@@ -12,8 +12,7 @@ inline const QString WebAddress = QStringLiteral("http://velquar.example.org/");
 // The author as credited in every readme, beside the web address.
 inline const QString AuthorName = QStringLiteral("Velquar map tools");
 // The credits line of the window's credits strip.
-inline const QString CreditsLine =
-    QStringLiteral("Velquarindostrammelfenboriax by the Velquar map tools team");
+inline const QString CreditsLine = QStringLiteral("Made by the Velquar map tools team");
 // Line 7 of the readme: "|", AuthorName and WebAddress centred in 50 characters, "|" (52 wide;
 // a credit longer than 50 characters is cut so that the box stays closed).
 QString readmeCreditLine();

@@ -1,0 +1,443 @@
+// The whole "Make ZIP" build with a recording host and the real archive engine. Archives are
+// read back with Python's zipfile and checked with unzip -t.
+
+#include "FakeBuildHost.h"
+
+#include "archive/ZipBinding.h"
+#include "intake/CodePage.h"
+#include "intake/MapReader.h"
+#include "package/BuildCommand.h"
+#include "package/ProgramInfo.h"
+#include "package/Staging.h"
+#include "support/MapWriter.h"
+#include "support/TestSupport.h"
+
+#include "support/ZipVerify.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// The files of an archive (folder entries left out), in archive order.
+QStringList fileNames(const ArchiveListing &listing) {
+    QStringList names = listing.names();
+    names.removeIf([](const QString &name) { return name.endsWith(QLatin1Char('/')); });
+    return names;
+}
+QStringList fileNames(const QString &archive) {
+    return fileNames(readArchive(archive));
+}
+
+// One entry's data as Python's zipfile reads it.
+QByteArray entryData(const QString &archive, const QString &name) {
+    QProcess python;
+    python.start(
+        QStringLiteral(MAPZIP_PYTHON),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile; "
+                        "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))"),
+         archive, name});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        ADD_FAILURE() << "cannot read " << name.toStdString() << " from " << archive.toStdString()
+                      << ": " << python.readAllStandardError().toStdString();
+        return {};
+    }
+    return python.readAllStandardOutput();
+}
+
+QStringList filesIn(const QString &folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// One window's worth of build: state, host and the program's shared records, with the map
+// read as the browse button reads it.
+class BuildTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(program.isValid());
+        ASSERT_TRUE(out.isValid());
+        const DefaultsLoadResult loaded = loadDefaultSceneries(
+            testDataPath(QStringLiteral("defaults.txt")), state.DefaultSceneries);
+        ASSERT_TRUE(loaded.fileRead);
+        host.inputs.pathText.clear();
+    }
+
+    // Reads `mapPath` into the state and the add list, as browsing for it does.
+    void chooseMap(const QString &mapPath) {
+        host.inputs.pathText = mapPath;
+        QString path = mapPath;
+        QString error;
+        ASSERT_TRUE(listStuff(state, path, mapPath, host.inputs.addList, error))
+            << error.toStdString();
+    }
+    void chooseFixtureMap(const QString &name) {
+        chooseMap(testDataPath(QStringLiteral("soldat/maps/") + name + QStringLiteral(".pms")));
+    }
+    // Moves `item` from the add list to the exclude list.
+    void exclude(const QString &item) {
+        ASSERT_TRUE(host.inputs.addList.removeOne(item)) << item.toStdString();
+        host.inputs.excludeList << item;
+    }
+
+    BuildOutcome build(const QString &savePath) {
+        host.savePath = savePath;
+        host.messages.clear();
+        host.buttons.clear();
+        host.dialogs.clear();
+        BuildContext context{programFolder(), request, binding, dialog};
+        return cmdGO_Click(state, host, context);
+    }
+    virtual QString programFolder() const { return program.path(); }
+    QString outPath(const QString &name) const { return out.path() + QLatin1Char('/') + name; }
+    StagingPaths staging() const { return StagingPaths::under(programFolder()); }
+
+    void expectSuccessMessage(const QString &savedTo) {
+        ASSERT_EQ(host.messages.size(), 1);
+        EXPECT_EQ(host.messages[0].text,
+                  QStringLiteral("Congratulations! Your map has successfully been compiled.") +
+                      CrLf + CrLf + QStringLiteral("Path: ") + savedTo + CrLf + CrLf +
+                      QStringLiteral("Please do not remove the readme that was automatically "
+                                     "generated."));
+        EXPECT_EQ(host.messages[0].title, QStringLiteral("100% Complete"));
+        EXPECT_EQ(host.messages[0].icon, MessageIcon::Information);
+    }
+    void expectErrorCode(const ShownMessage &message, int code) {
+        const QString number = QString::number(code);
+        EXPECT_EQ(message.text,
+                  QStringLiteral("There was an error creating your ZIP file :'(. Please write "
+                                 "down this code (") +
+                      number +
+                      QStringLiteral("). Please refer to readme.txt to see what error you are "
+                                     "getting."));
+        EXPECT_EQ(message.title, QStringLiteral("Error Code ") + number + QLatin1Char('.'));
+        EXPECT_EQ(message.icon, MessageIcon::Error);
+    }
+    void expectIdleAtEnd() {
+        ASSERT_FALSE(host.buttons.isEmpty());
+        EXPECT_TRUE(host.buttons.last().enabled);
+        EXPECT_EQ(host.buttons.last().caption, QStringLiteral("Make ZIP"));
+    }
+    bool anySuccessShown() const {
+        for (const ShownMessage &message : host.messages) {
+            if (message.title == QStringLiteral("100% Complete"))
+                return true;
+        }
+        return false;
+    }
+
+    QTemporaryDir program;
+    QTemporaryDir out;
+    WizardState state;
+    FakeBuildHost host{state};
+    ZipRequest request;
+    ZipBinding binding{QStringLiteral(MAPZIP_PROGRAM_FOLDER)};
+    DialogRecord dialog;
+};
+
+} // namespace
+
+TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    ASSERT_EQ(host.inputs.addList,
+              (QStringList{QStringLiteral("inka_2.bmp"), QStringLiteral("mnp-jungle5.bmp"),
+                           QStringLiteral("(!) mnp-underground2.bmp"),
+                           QStringLiteral("(!) mnp-underground1.bmp")}));
+    exclude(QStringLiteral("mnp-jungle5.bmp"));
+    host.inputs.comment = QStringLiteral("Built by the test\r\nsecond line \u00e9");
+    host.inputs.zip.chkComment = 1;
+
+    const QString target = outPath(QStringLiteral("viet.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+
+    // The button went busy, then idle; the save dialog was described as the window does.
+    ASSERT_EQ(host.buttons.size(), 2);
+    EXPECT_FALSE(host.buttons[0].enabled);
+    EXPECT_EQ(host.buttons[0].caption, QStringLiteral("Generating ZIP Archive..."));
+    expectIdleAtEnd();
+    ASSERT_EQ(host.dialogs.size(), 1);
+    const DialogRecord &asked = host.dialogs[0];
+    const char16_t filter[] = u"Zip Archive (*.zip)\0*.zip\0All Files (*.*)\0*.*\0\0";
+    EXPECT_EQ(asked.filter, QString::fromUtf16(filter, std::size(filter) - 1));
+    EXPECT_EQ(asked.defaultExt, QStringLiteral(".zip"));
+    EXPECT_EQ(asked.flags, 0x280004u);
+    EXPECT_EQ(asked.title, QStringLiteral("Save ZIP Map Archive..."));
+    EXPECT_EQ(asked.initialDir, defaultMapsFolder());
+    EXPECT_EQ(state.rSaveTo, target);
+    EXPECT_EQ(state.MapName, QStringLiteral("ctf_Viet"));
+    EXPECT_EQ(state.retcode, 0);
+    expectSuccessMessage(target);
+
+    const ArchiveListing zip = readArchive(target);
+    ASSERT_TRUE(zip.ok) << zip.error.toStdString();
+    EXPECT_EQ(fileNames(zip), (QStringList{QStringLiteral("Maps/ctf_Viet.PMS"),
+                                           QStringLiteral("Maps/ctf_Viet_ReadMe.txt"),
+                                           QStringLiteral("Scenery-gfx/inka_2.bmp"),
+                                           QStringLiteral("Textures/xt_forrestdirtrock.png")}));
+    EXPECT_EQ(entryData(target, QStringLiteral("Maps/ctf_Viet.PMS")),
+              readFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))));
+    EXPECT_EQ(entryData(target, QStringLiteral("Scenery-gfx/inka_2.bmp")),
+              readFile(testDataPath(QStringLiteral("soldat/scenery-gfx/inka_2.bmp"))));
+    EXPECT_EQ(entryData(target, QStringLiteral("Textures/xt_forrestdirtrock.png")),
+              readFile(testDataPath(QStringLiteral("soldat/textures/xt_forrestdirtrock.png"))));
+
+    // The readme, byte for byte: the missing sceneries count on line 4, the excluded one after
+    // the slash; the comment's second line continues line 3.
+    const QByteArray readme =
+        QByteArray("Map Name: ctf_Viet\r\n"
+                   "Map Description: Viet\r\n"
+                   "Authors Notes: Built by the test\r\n"
+                   "second line \xe9\r\n"
+                   "Sceneries Added: 3/1\r\n"
+                   "+--------------------------------------------------+\r\n"
+                   "| Compiled using Velquarindostrammelfenboriax V1.0 |\r\n") +
+        toCodePage(readmeCreditLine()) +
+        QByteArray("\r\n"
+                   "|                                                  |\r\n"
+                   "|         Please do not remove this README.        |\r\n"
+                   "+--------------------------------------------------+\r\n");
+    EXPECT_EQ(entryData(target, QStringLiteral("Maps/ctf_Viet_ReadMe.txt")), readme);
+    // The engine keeps archive comments in UTF-8.
+    const QString comment = QStringLiteral("Authors Comments: ") + host.inputs.comment +
+                            QStringLiteral("\r\n\r\n------\r\n") + fromCodePage(readme.chopped(2));
+    EXPECT_EQ(QString::fromUtf8(zip.comment).toStdString(), comment.toStdString());
+    EXPECT_TRUE(unzipTest(target));
+}
+
+TEST_F(BuildTest, EncryptsWithThePasswordOfTheSettingsPage) {
+    chooseFixtureMap(QStringLiteral("htf_Dorothy"));
+    host.inputs.chkPass = host.inputs.zip.chkPass = 1;
+    host.inputs.password = host.inputs.password2 = QStringLiteral("s3cret word");
+    const QString target = outPath(QStringLiteral("dorothy.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+    EXPECT_TRUE(unzipTest(target, toCodePage(host.inputs.password)));
+    EXPECT_FALSE(unzipTest(target, "wrong"));
+    const ArchiveListing zip = readArchive(target, toCodePage(host.inputs.password));
+    ASSERT_TRUE(zip.ok) << zip.error.toStdString();
+    EXPECT_TRUE(zip.dataChecked);
+    const QStringList names = fileNames(zip);
+    EXPECT_TRUE(names.contains(QStringLiteral("Maps/htf_Dorothy.PMS")));
+    EXPECT_TRUE(names.contains(QStringLiteral("Textures/dorothy.png")));
+    for (const ArchiveEntry &entry : zip.entries)
+        EXPECT_TRUE(entry.name.endsWith(QLatin1Char('/')) || entry.encrypted)
+            << entry.name.toStdString();
+    for (const QString &name : names)
+        EXPECT_FALSE(name.contains(QStringLiteral("(!)"))) << name.toStdString();
+}
+
+TEST_F(BuildTest, GuardsEndTheCommandBeforeAnythingIsStaged) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString target = outPath(QStringLiteral("x.zip"));
+
+    // Passwords differing in letter case only.
+    host.inputs.chkPass = 1;
+    host.inputs.password = QStringLiteral("Secret");
+    host.inputs.password2 = QStringLiteral("secret");
+    EXPECT_EQ(build(target), BuildOutcome::PasswordMismatch);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].text,
+              QStringLiteral("ERROR: Password Mismatch, please re-type your password."));
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("Password's Do Not Match!"));
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(host.buttons.isEmpty());
+    EXPECT_TRUE(host.dialogs.isEmpty());
+    host.inputs.chkPass = 0;
+
+    // No separator at all: silently nothing.
+    const QString kept = host.inputs.pathText;
+    host.inputs.pathText = QStringLiteral("ctf_Viet.pms");
+    EXPECT_EQ(build(target), BuildOutcome::NotStarted);
+    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_TRUE(host.buttons.isEmpty());
+
+    // A path that names no file: a clear message, nothing staged.
+    host.inputs.pathText = kept.left(kept.lastIndexOf(QLatin1Char('/')) + 1);
+    EXPECT_EQ(build(target), BuildOutcome::NotStarted);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(host.messages[0].text.contains(host.inputs.pathText));
+    EXPECT_TRUE(host.dialogs.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(staging().root));
+    EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+TEST_F(BuildTest, CancelAtTheSaveDialogLeavesEmptySubfoldersAndNoMessage) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString target = outPath(QStringLiteral("first.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+    const QByteArray first = readFile(target);
+
+    EXPECT_EQ(build(QString()), BuildOutcome::Cancelled);
+    EXPECT_TRUE(host.messages.isEmpty());
+    expectIdleAtEnd();
+    EXPECT_TRUE(state.rSaveTo.isEmpty());
+    for (const QString &folder : {staging().maps, staging().scenery, staging().textures}) {
+        EXPECT_TRUE(QFileInfo(folder).isDir());
+        EXPECT_TRUE(filesIn(folder).isEmpty()) << folder.toStdString();
+    }
+    EXPECT_EQ(readFile(target), first);
+}
+
+TEST_F(BuildTest, NoArchiveOfAnotherBuildEndsUpInsideTheNext) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    ASSERT_EQ(build(outPath(QStringLiteral("viet1.zip"))), BuildOutcome::Succeeded);
+    ASSERT_EQ(build(outPath(QStringLiteral("viet2.zip"))), BuildOutcome::Succeeded);
+    chooseFixtureMap(QStringLiteral("htf_Dorothy"));
+    ASSERT_EQ(build(outPath(QStringLiteral("dorothy.zip"))), BuildOutcome::Succeeded);
+
+    for (const QString &name : {QStringLiteral("viet1.zip"), QStringLiteral("viet2.zip"),
+                                QStringLiteral("dorothy.zip")}) {
+        const ArchiveListing zip = readArchive(outPath(name));
+        ASSERT_TRUE(zip.ok) << name.toStdString() << ": " << zip.error.toStdString();
+        for (const QString &entry : fileNames(zip))
+            EXPECT_FALSE(entry.endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive))
+                << name.toStdString() << " holds " << entry.toStdString();
+    }
+    const QStringList dorothy = fileNames(outPath(QStringLiteral("dorothy.zip")));
+    EXPECT_FALSE(dorothy.contains(QStringLiteral("Maps/ctf_Viet.PMS")));
+    EXPECT_FALSE(dorothy.contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+    EXPECT_EQ(fileNames(outPath(QStringLiteral("viet1.zip"))),
+              fileNames(outPath(QStringLiteral("viet2.zip"))));
+}
+
+TEST_F(BuildTest, AnExcludedSceneryIsGoneFromTheNextArchive) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString target = outPath(QStringLiteral("viet.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+    ASSERT_TRUE(fileNames(target).contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+
+    exclude(QStringLiteral("inka_2.bmp"));
+    host.inputs.chkTexture = 0;
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+    const QStringList names = fileNames(target);
+    EXPECT_FALSE(names.contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+    EXPECT_FALSE(names.contains(QStringLiteral("Textures/xt_forrestdirtrock.png")));
+    EXPECT_TRUE(names.contains(QStringLiteral("Scenery-gfx/mnp-jungle5.bmp")));
+}
+
+TEST_F(BuildTest, UpdateWorksOnThisMapsEarlierStagedArchive) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    ASSERT_EQ(build(outPath(QStringLiteral("first.zip"))), BuildOutcome::Succeeded);
+
+    exclude(QStringLiteral("inka_2.bmp"));
+    host.inputs.zip.chkUpdate = 1;
+    // Archives keep times to two seconds: the files staged anew must be newer than the entries.
+    QThread::msleep(2100);
+    const QString target = outPath(QStringLiteral("updated.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded)
+        << (host.messages.isEmpty() ? std::string() : host.messages[0].text.toStdString())
+        << host.output.toStdString();
+    // The staged archive of the first build was kept and updated, so the scenery stays.
+    EXPECT_EQ(fileNames(target), fileNames(outPath(QStringLiteral("first.zip"))));
+}
+
+TEST_F(BuildTest, EngineFailuresDeliverNothingAndKeepTheUsersFile) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString target = outPath(QStringLiteral("earlier.zip"));
+    const QByteArray earlier("the user's earlier file");
+    writeBytes(target, earlier);
+
+    // Encryption asked for with an empty password: the engine refuses.
+    host.inputs.chkPass = host.inputs.zip.chkPass = 1;
+    EXPECT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_NE(state.retcode, 0);
+    expectErrorCode(host.messages[0], state.retcode);
+    expectIdleAtEnd();
+    EXPECT_EQ(readFile(target), earlier);
+    host.inputs.chkPass = host.inputs.zip.chkPass = 0;
+
+    // The request cannot be built (no compression level): reported as such, never as the
+    // previous run's code.
+    host.inputs.zip.compressionLevel.clear();
+    EXPECT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    expectErrorCode(host.messages[0], ZipRequestFailed);
+    EXPECT_EQ(readFile(target), earlier);
+    host.inputs.zip.compressionLevel = QStringLiteral("9");
+
+    // No engine: the binding's own message, then the code.
+    binding.setEngineCandidates({program.path() + QStringLiteral("/no/libzip32.so")});
+    EXPECT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 2);
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("VB Zip"));
+    expectErrorCode(host.messages[1], ZipEngineNotLoaded);
+    EXPECT_EQ(readFile(target), earlier);
+    EXPECT_FALSE(QFileInfo::exists(staging().root + QStringLiteral("/ctf_Viet.zip")));
+}
+
+TEST_F(BuildTest, ATargetThatCannotBeWrittenIsReportedWithItsPath) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString missing = outPath(QStringLiteral("no-such-folder/viet.zip"));
+    EXPECT_EQ(build(missing), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(host.messages[0].text.contains(missing)) << host.messages[0].text.toStdString();
+    EXPECT_FALSE(anySuccessShown());
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    expectIdleAtEnd();
+
+    // A folder nobody can create files in, not even the superuser.
+    const QString readOnly = QStringLiteral("/proc/mapzip-build-test.zip");
+    if (!QFileInfo(QStringLiteral("/proc/self")).exists())
+        GTEST_SKIP() << "no /proc on this system";
+    EXPECT_EQ(build(readOnly), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].text.contains(readOnly));
+    EXPECT_FALSE(anySuccessShown());
+}
+
+TEST_F(BuildTest, AProgramFolderWithoutRoomForTheTreeStopsBeforeTheDialog) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString blocker = program.path() + QStringLiteral("/plain-file");
+    writeBytes(blocker, "not a folder");
+    host.savePath = outPath(QStringLiteral("x.zip"));
+    BuildContext context{blocker + QStringLiteral("/program"), request, binding, dialog};
+    EXPECT_EQ(cmdGO_Click(state, host, context), BuildOutcome::Failed);
+    EXPECT_TRUE(host.dialogs.isEmpty());
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].text.contains(blocker + QStringLiteral("/program/TEMP")))
+        << host.messages[0].text.toStdString();
+    expectIdleAtEnd();
+    EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("x.zip"))));
+}
+
+TEST_F(BuildTest, AnUnreadableSceneryIsLeftOutAndTheBuildGoesOn) {
+    QTemporaryDir game;
+    ASSERT_TRUE(game.isValid());
+    MapSpec spec;
+    spec.description = "Test";
+    spec.texture = "sky.png";
+    spec.sceneries = {{"rock.png", {}}, {"bush.png", {}}};
+    writeMap(game.path() + QStringLiteral("/maps/Arena.pms"), spec);
+    writeBytes(game.path() + QStringLiteral("/scenery-gfx/bush.png"), "bush");
+    writeBytes(game.path() + QStringLiteral("/Textures/sky.png"), "sky");
+    // rock.png is listed as found, then becomes unreadable: a folder of that name.
+    writeBytes(game.path() + QStringLiteral("/scenery-gfx/rock.png"), "rock");
+    chooseMap(game.path() + QStringLiteral("/maps/Arena.pms"));
+    ASSERT_EQ(host.inputs.addList,
+              (QStringList{QStringLiteral("rock.png"), QStringLiteral("bush.png")}));
+    ASSERT_TRUE(QFile::remove(game.path() + QStringLiteral("/scenery-gfx/rock.png")));
+    ASSERT_TRUE(QDir().mkpath(game.path() + QStringLiteral("/scenery-gfx/rock.png")));
+
+    const QString target = outPath(QStringLiteral("arena.zip"));
+    ASSERT_EQ(build(target), BuildOutcome::Succeeded);
+    EXPECT_EQ(
+        fileNames(target),
+        (QStringList{QStringLiteral("Maps/Arena.PMS"), QStringLiteral("Maps/Arena_ReadMe.txt"),
+                     QStringLiteral("Scenery-gfx/bush.png"), QStringLiteral("Textures/sky.png")}));
+}
