@@ -1,0 +1,79 @@
+#pragma once
+// A wizard window on a temporary program folder, with every dialog, message box, the browser
+// and the program's end answered by the test.
+
+#include "dialogs/FileDialogs.h"
+#include "dialogs/MessageBox.h"
+#include "support/TestSupport.h"
+#include "wizard/Form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+inline QApplication &wizardTestApplication() {
+    static int argc = 1;
+    static char name[] = "wizard_test";
+    static char *argv[] = {name, nullptr};
+    static QApplication *app = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto *created = qApp ? static_cast<QApplication *>(qApp) : new QApplication(argc, argv);
+        // A window closed by a test must not end the test run's event handling.
+        QApplication::setQuitOnLastWindowClosed(false);
+        return created;
+    }();
+    return *app;
+}
+
+// Creates `path` with `content`, making missing folders.
+inline void writeFile(const QString &path, const QByteArray &content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
+class WizardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wizardTestApplication();
+        MessageBoxTestHook::reset();
+        MessageBoxTestHook::hideBoxes();
+        FileDialogTestHook::reset();
+        ASSERT_TRUE(programDir.isValid());
+        ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")),
+                                programFolder() + QStringLiteral("/defaults.txt")));
+    }
+
+    void TearDown() override {
+        form.reset();
+        MessageBoxTestHook::reset();
+        FileDialogTestHook::reset();
+    }
+
+    QString programFolder() const { return programDir.path(); }
+
+    Form1 &makeForm() {
+        form = std::make_unique<Form1>(programFolder());
+        form->setEndProgramHook([this] { ++programEnds; });
+        form->setOpenUrlHook([this](const QUrl &url) {
+            openedUrls.append(url);
+            return openUrlResult;
+        });
+        return *form;
+    }
+
+    const QList<MessageBoxTestHook::Shown> &boxes() const { return MessageBoxTestHook::shown(); }
+
+    QTemporaryDir programDir;
+    std::unique_ptr<Form1> form;
+    int programEnds = 0;
+    QList<QUrl> openedUrls;
+    bool openUrlResult = true;
+};

@@ -1,0 +1,179 @@
+#pragma once
+// The wizard window: three pages (source map, sceneries, ZIP settings) and a credits strip.
+// Handlers read and set the controls directly and call the logic of intake/, package/ and
+// archive/; the window itself only lays out, navigates and keeps dependent controls in step.
+
+#include "archive/ZipBinding.h"
+#include "archive/ZipRequest.h"
+#include "dialogs/FileChoice.h"
+#include "intake/WizardState.h"
+#include "package/BuildCommand.h"
+#include "package/BuildHost.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QUrl;
+
+// Geometry is laid out in twips, 15 to a logical pixel.
+constexpr int TwipsPerPixel = 15;
+
+// The window manager owns the real frame, so the window keeps its outer size as its own value:
+// outer size = client size + this nominal frame (in pixels). Pages are recognised by the outer
+// size, so these must stay fixed.
+constexpr int NominalFrameWidth = 7;
+constexpr int NominalFrameHeight = 29;
+
+// Outer sizes of the pages, in twips.
+constexpr int WizardWidth = 4890;
+constexpr int ShortPageHeight = 2115; // page 1
+constexpr int TallPageHeight = 4455;  // pages 2 and 3
+
+class Form1 : public QWidget, public BuildHost {
+    Q_OBJECT
+
+public:
+    // `programFolder` holds defaults.txt, the engine and the staging tree.
+    explicit Form1(QString programFolder = QCoreApplication::applicationDirPath(),
+                   QWidget *parent = nullptr);
+    ~Form1() override; // runs Form_Terminate
+
+    // Outer size of the window in twips, as the program set it.
+    int windowWidthTwips() const;
+    int windowHeightTwips() const;
+    void setWindowWidthTwips(int twips);
+    void setWindowHeightTwips(int twips);
+
+    WizardState &state() { return m_state; }
+    ZipBinding &zipBinding() { return m_binding; }
+    const QString &programFolder() const { return m_programFolder; }
+    BuildOutcome lastBuildOutcome() const { return m_lastBuildOutcome; }
+    // Text drawn on the window's background by the engine's messages.
+    const QString &outputText() const { return m_output; }
+
+    // Hands an address or document to the user's default handler; failures stay silent.
+    // The result is always empty.
+    QVariant OpenBrowser(QWidget *frm, const QString &ToOpen);
+
+    // Seams for tests: how the program ends at once ("!! Quit !!" answered Yes), and how an
+    // address reaches the browser.
+    void setEndProgramHook(std::function<void()> endProgram);
+    void setOpenUrlHook(std::function<bool(const QUrl &)> openUrl);
+
+    // BuildHost
+    BuildInputs buildInputs() const override;
+    void setBuildButton(bool enabled, const QString &caption) override;
+    FileChoice PromptSaveFile(DialogRecord &record) override;
+    void showMessage(const QString &text, const QString &title, MessageIcon icon) override;
+    void clearOutput() override;
+    void appendOutput(const QString &text) override;
+    void processPendingEvents() override;
+    QString passwordText() const override;
+    QString commentText() const override;
+    QString readmeText() const override;
+
+public Q_SLOTS:
+    void cmdNextFrame_Click();
+    void cmdBackFrame_Click();
+    void cmdBrowse_Click();
+    void cmdL2R_Click();
+    void cmdAllL2R_Click();
+    void cmdR2L_Click();
+    void cmdAllR2L_Click();
+    void chkPass_Click();
+    void chkMask_Click();
+    void chkComment_Click();
+    void chkExpert_Click();
+    void cmdGO_Click();
+    void Label6_Click();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createControls();
+    void applyLooks();
+    void setTabOrderAsDesigned();
+    void Form_Load();
+    void Form_Unload();
+    void Form_Terminate();
+    void showStartupWarning();
+    void placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop);
+
+    QString m_programFolder;
+    WizardState m_state;
+    ZipRequest m_request;
+    ZipBinding m_binding;
+    DialogRecord m_dialog; // shared by the open and the save dialog
+    QString m_output;
+    QString m_startupWarning;
+    bool m_startupWarningShown = false;
+    bool m_buildRunning = false;
+    bool m_closedDuringBuild = false;
+    BuildOutcome m_lastBuildOutcome = BuildOutcome::NotStarted;
+    std::function<void()> m_endProgram;
+    std::function<bool(const QUrl &)> m_openUrl;
+
+public:
+    // The controls, named as the rest of the program refers to them.
+    QGroupBox *frameMap = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QGroupBox *Frame3 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QGroupBox *Frame5 = nullptr;
+    QPushButton *cmdNextFrame = nullptr;
+    QPushButton *cmdBackFrame = nullptr;
+
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtPath = nullptr;
+    QPushButton *cmdBrowse = nullptr;
+
+    QLabel *Label5 = nullptr;
+    QLabel *Label6 = nullptr;
+
+    QListWidget *lScADD = nullptr;
+    QListWidget *lScExclude = nullptr;
+    QPushButton *cmdAllL2R = nullptr;
+    QPushButton *cmdL2R = nullptr;
+    QPushButton *cmdAllR2L = nullptr;
+    QPushButton *cmdR2L = nullptr;
+
+    QLabel *Label2 = nullptr;
+    QComboBox *cComp = nullptr;
+    QCheckBox *chkPass = nullptr;
+    QLineEdit *txtPass = nullptr;
+    QCheckBox *chkMask = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *txtPass2 = nullptr;
+    QCheckBox *chkComment = nullptr;
+    QPlainTextEdit *txtComment = nullptr;
+    QCheckBox *chkExpert = nullptr;
+    QCheckBox *chkJunk = nullptr;
+    QCheckBox *chkRecurse = nullptr;
+    QCheckBox *chkUpdate = nullptr;
+    QCheckBox *chkFreshen = nullptr;
+    QPushButton *cmdGO = nullptr;
+    QCheckBox *chkTexture = nullptr;
+    QFrame *Line1 = nullptr;
+    QFrame *Line2 = nullptr;
+    QFrame *Line3 = nullptr;
+    QFrame *Line4 = nullptr;
+    QFrame *Line5 = nullptr;
+    QFrame *Line6 = nullptr;
+};
