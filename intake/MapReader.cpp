@@ -131,20 +131,20 @@ private:
     QString m_error;
 };
 
-// A count must lie in [0, limit]; otherwise the map is not read further.
-bool checkCount(MapCursor &cursor, qint64 count, qint64 limit, const QString &what) {
+// A count must lie in [0, limit]; otherwise the map is not read further. `what` names the
+// count and is only called when the count is refused.
+template <typename Describe>
+bool checkCount(MapCursor &cursor, qint64 count, qint64 limit, Describe what) {
     if (cursor.failed())
         return false;
-    if (count < 0) {
-        cursor.fail(QStringLiteral("%1 is negative (%2)").arg(what).arg(count));
-        return false;
-    }
-    if (count > limit) {
+    if (count >= 0 && count <= limit)
+        return true;
+    if (count < 0)
+        cursor.fail(QStringLiteral("%1 is negative (%2)").arg(what()).arg(count));
+    else
         cursor.fail(
-            QStringLiteral("%1 is too large (%2, at most %3)").arg(what).arg(count).arg(limit));
-        return false;
-    }
-    return true;
+            QStringLiteral("%1 is too large (%2, at most %3)").arg(what()).arg(count).arg(limit));
+    return false;
 }
 
 QString withClosingSlash(const QString &folder) {
@@ -191,21 +191,24 @@ bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &con
 
     const qint32 polygons = cursor.readInt32("header");
     if (checkCount(cursor, polygons, (MaxPosition - PolygonCountAt) / PolygonRecordSize,
-                   QStringLiteral("the polygon count"))) {
+                   [] { return QStringLiteral("the polygon count"); })) {
         cursor.skip(PolygonRecordSize * polygons, "polygon records");
         cursor.skip(AfterPolygonsSkip, "polygon records");
     }
     for (int sector = 0; sector < SectorCount && !cursor.failed(); ++sector) {
         const qint16 count = cursor.readInt16("sector lists");
-        if (checkCount(cursor, count, MaxSectorCount,
-                       QStringLiteral("the count of sector %1").arg(sector + 1)))
+        if (checkCount(cursor, count, MaxSectorCount, [sector] {
+                return QStringLiteral("the count of sector %1").arg(sector + 1);
+            }))
             cursor.skip(2 * qint64(count), "sector lists");
     }
     const qint32 props = cursor.readInt32("prop records");
-    if (checkCount(cursor, props, MaxPosition / PropRecordSize, QStringLiteral("the prop count")))
+    if (checkCount(cursor, props, MaxPosition / PropRecordSize,
+                   [] { return QStringLiteral("the prop count"); }))
         cursor.skip(PropRecordSize * props, "prop records");
     const qint32 sceneries = cursor.readInt32("scenery count");
-    if (checkCount(cursor, sceneries, MaxSceneryCount, QStringLiteral("the scenery count"))) {
+    if (checkCount(cursor, sceneries, MaxSceneryCount,
+                   [] { return QStringLiteral("the scenery count"); })) {
         // The whole table must be there: a damaged count fails before any record is read.
         cursor.require(SceneryRecordSize * sceneries, "scenery records");
         for (qint32 i = 0; i < sceneries && !cursor.failed(); ++i) {

@@ -153,11 +153,11 @@ BuildOutcome cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &cont
     state.MapName = mapName;
     GenerateNFO(state, inputs.comment, int(inputs.addList.size()), int(inputs.excludeList.size()));
 
-    // An earlier staged archive of this map is kept only where the engine works on it.
+    // This map's earlier staged archive stays for the update and freshen switches; the engine
+    // replaces it only with a complete new one, and only a successful run is ever delivered.
     const QString stagedArchiveName = state.MapName + QStringLiteral(".zip");
-    const bool keepsArchive = inputs.zip.chkUpdate == 1 || inputs.zip.chkFreshen == 1;
     QString error;
-    if (!buildCleanup(context.programFolder, keepsArchive ? stagedArchiveName : QString(), error)) {
+    if (!buildCleanup(context.programFolder, stagedArchiveName, error)) {
         const BuildOutcome outcome = finish(BuildOutcome::Failed);
         host.showMessage(error, QStringLiteral("Staging Folder Error"), MessageIcon::Error);
         return outcome;
