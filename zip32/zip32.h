@@ -56,7 +56,7 @@ typedef int(ZIP32_CALL *ZipPrintCallback)(const char *text, uint32_t length);
 typedef int(ZIP32_CALL *ZipCommentCallback)(char *buffer);
 /* Fill `buffer` of `size` bytes with the password; 0 means a password was given. */
 typedef int(ZIP32_CALL *ZipPasswordCallback)(char *buffer, int32_t size, const char *prompt,
-                                              const char *name);
+                                             const char *name);
 /* Called once per file with its entry name and size; non-zero cancels the run. */
 typedef int(ZIP32_CALL *ZipServiceCallback)(const char *name, int32_t size);
 
@@ -68,23 +68,23 @@ typedef struct ZipCallbacks {
 } ZipCallbacks;
 
 typedef struct ZipOptions {
-    const char *DateFilter;  /* 0: unused by this engine, null */
-    const char *RootFolder;  /* 4: the folder to pack; the archive is written inside it */
-    const char *TempFolder;  /* 8: unused, null */
-    int32_t Reserved12[2];   /* 12, 16 */
-    int32_t EncryptFlag;     /* 20 */
-    int32_t Reserved24[10];  /* 24 .. 60 */
-    int32_t JunkPathsFlag;   /* 64 */
-    int32_t Reserved68[4];   /* 68 .. 80 */
-    int32_t UpdateFlag;      /* 84 */
-    int32_t FreshenFlag;     /* 88 */
-    int32_t Reserved92[2];   /* 92, 96 */
-    int32_t CommentFlag;     /* 100 */
-    int32_t Reserved104[3];  /* 104 .. 112 */
-    int32_t RecurseFlag;     /* 116 */
-    int32_t Reserved120;     /* 120 */
-    char LevelChar;          /* 124: '0' .. '9' */
-    char Padding125[3];      /* 125 .. 127 */
+    const char *DateFilter; /* 0: unused by this engine, null */
+    const char *RootFolder; /* 4: the folder to pack; the archive is written inside it */
+    const char *TempFolder; /* 8: unused, null */
+    int32_t Reserved12[2];  /* 12, 16 */
+    int32_t EncryptFlag;    /* 20 */
+    int32_t Reserved24[10]; /* 24 .. 60 */
+    int32_t JunkPathsFlag;  /* 64 */
+    int32_t Reserved68[4];  /* 68 .. 80 */
+    int32_t UpdateFlag;     /* 84 */
+    int32_t FreshenFlag;    /* 88 */
+    int32_t Reserved92[2];  /* 92, 96 */
+    int32_t CommentFlag;    /* 100 */
+    int32_t Reserved104[3]; /* 104 .. 112 */
+    int32_t RecurseFlag;    /* 116 */
+    int32_t Reserved120;    /* 120 */
+    char LevelChar;         /* 124: '0' .. '9' */
+    char Padding125[3];     /* 125 .. 127 */
 } ZipOptions;
 
 #define ZIP32_MAX_FILESPECS 100
@@ -105,7 +105,7 @@ ZIP32_API int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName,
 #endif
 
 #if defined(__cplusplus) && UINTPTR_MAX == 0xFFFFFFFFu
-#include <cstddef>
+#include <stddef.h>
 static_assert(sizeof(ZipOptions) == 128, "ZipOptions layout");
 static_assert(sizeof(ZipCallbacks) == 16, "ZipCallbacks layout");
 static_assert(offsetof(ZipOptions, EncryptFlag) == 20, "ZipOptions layout");
