@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -41,23 +40,6 @@ QStringList fileNames(const ArchiveListing &listing) {
 }
 QStringList fileNames(const QString &archive) {
     return fileNames(readArchive(archive));
-}
-
-// One entry's data as Python's zipfile reads it.
-QByteArray entryData(const QString &archive, const QString &name) {
-    QProcess python;
-    python.start(
-        QStringLiteral(MAPZIP_PYTHON),
-        {QStringLiteral("-c"),
-         QStringLiteral("import sys, zipfile; "
-                        "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))"),
-         archive, name});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        ADD_FAILURE() << "cannot read " << name.toStdString() << " from " << archive.toStdString()
-                      << ": " << python.readAllStandardError().toStdString();
-        return {};
-    }
-    return python.readAllStandardOutput();
 }
 
 QStringList filesIn(const QString &folder) {
@@ -188,11 +170,11 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
                                            QStringLiteral("Maps/ctf_Viet_ReadMe.txt"),
                                            QStringLiteral("Scenery-gfx/inka_2.bmp"),
                                            QStringLiteral("Textures/xt_forrestdirtrock.png")}));
-    EXPECT_EQ(entryData(target, QStringLiteral("Maps/ctf_Viet.PMS")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("Maps/ctf_Viet.PMS")),
               readFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))));
-    EXPECT_EQ(entryData(target, QStringLiteral("Scenery-gfx/inka_2.bmp")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("Scenery-gfx/inka_2.bmp")),
               readFile(testDataPath(QStringLiteral("soldat/scenery-gfx/inka_2.bmp"))));
-    EXPECT_EQ(entryData(target, QStringLiteral("Textures/xt_forrestdirtrock.png")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("Textures/xt_forrestdirtrock.png")),
               readFile(testDataPath(QStringLiteral("soldat/textures/xt_forrestdirtrock.png"))));
 
     // The readme, byte for byte: the missing sceneries count on line 4, the excluded one after
@@ -210,7 +192,7 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
                    "|                                                  |\r\n"
                    "|         Please do not remove this README.        |\r\n"
                    "+--------------------------------------------------+\r\n");
-    EXPECT_EQ(entryData(target, QStringLiteral("Maps/ctf_Viet_ReadMe.txt")), readme);
+    EXPECT_EQ(readEntry(target, QStringLiteral("Maps/ctf_Viet_ReadMe.txt")), readme);
     // The engine keeps archive comments in UTF-8.
     const QString comment = QStringLiteral("Authors Comments: ") + host.inputs.comment +
                             QStringLiteral("\r\n\r\n------\r\n") + fromCodePage(readme.chopped(2));

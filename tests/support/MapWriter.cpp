@@ -46,13 +46,6 @@ QByteArray buildMap(const MapSpec &spec) {
     return out;
 }
 
-void writeBytes(const QString &path, const QByteArray &bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 void writeMap(const QString &path, const MapSpec &spec) {
     writeBytes(path, buildMap(spec));
 }

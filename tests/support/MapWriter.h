@@ -1,6 +1,8 @@
 #pragma once
 // Writes game map files of a chosen shape, laid out as the map reader expects them.
 
+#include "TestSupport.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -26,5 +28,3 @@ struct MapSpec {
 QByteArray buildMap(const MapSpec &spec);
 // Writes the map to `path`, creating missing folders. Fails the current test on error.
 void writeMap(const QString &path, const MapSpec &spec);
-// Writes `bytes` to `path`, creating missing folders.
-void writeBytes(const QString &path, const QByteArray &bytes);

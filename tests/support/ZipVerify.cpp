@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <gtest/gtest.h>
 
 namespace {
 constexpr int ProcessTimeoutMs = 60000;
@@ -93,4 +94,23 @@ bool unzipTest(const QString &path, const QByteArray &password, QString *output)
     if (output)
         *output = QString::fromUtf8(text);
     return ran && exitCode == 0;
+}
+
+QByteArray readEntry(const QString &path, const QString &name, const QByteArray &password) {
+    QProcess python;
+    python.setStandardInputFile(QProcess::nullDevice());
+    python.start(QStringLiteral(MAPZIP_PYTHON),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, zipfile\n"
+                                 "pwd = bytes.fromhex(sys.argv[3]) or None\n"
+                                 "data = zipfile.ZipFile(sys.argv[1]).read(sys.argv[2], pwd=pwd)\n"
+                                 "sys.stdout.buffer.write(data)\n"),
+                  path, name, QString::fromLatin1(password.toHex())});
+    if (!python.waitForFinished(ProcessTimeoutMs) || python.exitStatus() != QProcess::NormalExit ||
+        python.exitCode() != 0) {
+        ADD_FAILURE() << "cannot read " << qPrintable(name) << " from " << qPrintable(path) << ": "
+                      << python.readAllStandardError().toStdString();
+        return {};
+    }
+    return python.readAllStandardOutput();
 }

@@ -33,6 +33,10 @@ struct ArchiveListing {
 // with a password every entry's data is decrypted and its CRC checked.
 ArchiveListing readArchive(const QString &path, const QByteArray &password = {});
 
+// One entry's data as Python's zipfile reads it (decrypted with `password` when given).
+// Fails the current test, and returns empty bytes, when the entry cannot be read.
+QByteArray readEntry(const QString &path, const QString &name, const QByteArray &password = {});
+
 // Runs `unzip -t [-P password] path`; true when unzip reports no errors. Without a password,
 // encrypted entries are tested with one nobody uses, so unzip never waits for typing and fails.
 // The password crosses a command line: keep it ASCII. `output` receives unzip's output.

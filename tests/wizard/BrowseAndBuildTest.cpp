@@ -2,73 +2,20 @@
 // the real map reader, staging and archive engine. Archives are checked with Python's zipfile.
 
 #include "WizardTestSupport.h"
+#include "support/ZipVerify.h"
 
 #include "archive/ZipBinding.h"
 #include "package/ProgramInfo.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDirIterator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
-
-QStringList items(const QListWidget *list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts.append(list->item(i)->text());
-    return texts;
-}
-
-// Copies the fixture game folder, so that nothing a test does can touch the originals.
-void copyTree(const QString &from, const QString &to) {
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString source = it.next();
-        const QString target = to + source.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        ASSERT_TRUE(QFile::copy(source, target)) << source.toStdString();
-    }
-}
-
-struct ArchiveListing {
-    bool readable = false;
-    QString error;
-    QStringList names;
-    QString comment;
-};
-
-// Opens the archive with Python's zipfile, checks every entry's CRC and lists the names.
-ArchiveListing listWithPython(const QString &archive) {
-    const char *script = R"(
-import json, sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as z:
-    bad = z.testzip()
-    print(json.dumps({"bad": bad, "names": z.namelist(), "comment": z.comment.decode("cp1252")}))
-)";
-    QProcess python;
-    python.start(QStringLiteral(MAPZIP_PYTHON), {"-c", script, archive});
-    ArchiveListing listing;
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        listing.error = QString::fromUtf8(python.readAllStandardError());
-        return listing;
-    }
-    const QJsonObject result = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-    listing.readable = result.value("bad").isNull();
-    listing.error = result.value("bad").toString();
-    for (const QJsonValue &name : result.value("names").toArray())
-        listing.names.append(name.toString());
-    listing.comment = result.value("comment").toString();
-    return listing;
-}
 
 bool hasEntryEndingWith(const QStringList &names, const QString &end) {
     for (const QString &name : names) {
@@ -157,7 +104,7 @@ TEST_F(BrowseTest, AnUnreadableMapIsReportedAndLeavesTheAddListEmpty) {
     ASSERT_EQ(form.lScADD->count(), 4);
 
     const QString broken = game() + "/maps/broken.pms";
-    writeFile(broken, QByteArray("\x05\x00\x00\x00not a map", 13));
+    writeBytes(broken, QByteArray("\x05\x00\x00\x00not a map", 13));
     FileDialogTestHook::setNextPaths({broken});
     form.cmdBrowse->click();
     EXPECT_EQ(form.txtPath->text(), broken);
@@ -192,7 +139,7 @@ protected:
 
 TEST_F(BuildTest, MakeZipWritesTheChosenArchive) {
     QDir().mkpath(gameDir.path() + "/out");
-    writeFile(saveTo(), "an older file, replaced without a question");
+    writeBytes(saveTo(), "an older file, replaced without a question");
     Form1 &form = preparedForm();
     form.cComp->setCurrentIndex(6);
     form.chkComment->click();
@@ -212,13 +159,13 @@ TEST_F(BuildTest, MakeZipWritesTheChosenArchive) {
     EXPECT_EQ(form.state().MapName, "ctf_Viet");
     EXPECT_EQ(form.state().rSaveTo, saveTo());
 
-    const ArchiveListing listing = listWithPython(saveTo());
-    ASSERT_TRUE(listing.readable) << listing.error.toStdString();
-    EXPECT_TRUE(hasEntryEndingWith(listing.names, "ctf_Viet.pms"));
-    EXPECT_TRUE(hasEntryEndingWith(listing.names, "ctf_Viet_ReadMe.txt"));
-    EXPECT_TRUE(hasEntryEndingWith(listing.names, "inka_2.bmp"));
-    EXPECT_TRUE(hasEntryEndingWith(listing.names, "xt_forrestdirtrock.png"));
-    EXPECT_FALSE(hasEntryEndingWith(listing.names, "mnp-jungle5.bmp")) << "it was excluded";
+    const ArchiveListing listing = readArchive(saveTo());
+    ASSERT_TRUE(listing.ok) << listing.error.toStdString();
+    EXPECT_TRUE(hasEntryEndingWith(listing.names(), "ctf_Viet.pms"));
+    EXPECT_TRUE(hasEntryEndingWith(listing.names(), "ctf_Viet_ReadMe.txt"));
+    EXPECT_TRUE(hasEntryEndingWith(listing.names(), "inka_2.bmp"));
+    EXPECT_TRUE(hasEntryEndingWith(listing.names(), "xt_forrestdirtrock.png"));
+    EXPECT_FALSE(hasEntryEndingWith(listing.names(), "mnp-jungle5.bmp")) << "it was excluded";
     EXPECT_TRUE(listing.comment.contains("Have fun")) << listing.comment.toStdString();
 }
 
@@ -257,7 +204,7 @@ TEST_F(BuildTest, ClosingTheWindowDuringABuildEndsItQuietly) {
     EXPECT_NE(form.lastBuildOutcome(), BuildOutcome::NotStarted);
     // Whatever the engine had finished is a whole archive or no file at all.
     if (QFile::exists(saveTo())) {
-        EXPECT_TRUE(listWithPython(saveTo()).readable);
+        EXPECT_TRUE(readArchive(saveTo()).ok);
     }
 }
 

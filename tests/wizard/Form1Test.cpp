@@ -18,13 +18,6 @@
 
 namespace {
 
-QStringList items(const QListWidget *list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts.append(list->item(i)->text());
-    return texts;
-}
-
 // What a page looks like, read from the window as the navigation reads it.
 struct PageLayout {
     int width;
@@ -112,8 +105,8 @@ void goToPage(Form1 &form, int page) {
 } // namespace
 
 TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
-    writeFile(programFolder() + "/TEMP/Maps/left_over.pms", "old");
-    writeFile(programFolder() + "/TEMP/left_over.zip", "old");
+    writeBytes(programFolder() + "/TEMP/Maps/left_over.pms", "old");
+    writeBytes(programFolder() + "/TEMP/left_over.zip", "old");
     Form1 &form = makeForm();
 
     expectPage(form, 1);
@@ -277,7 +270,7 @@ TEST_F(WizardTest, NavigationFollowsThePageTable) {
 TEST_F(WizardTest, QuitAnsweredYesEndsAtOnceWithoutCleaningUp) {
     Form1 &form = makeForm();
     goToPage(form, 3);
-    writeFile(programFolder() + "/TEMP/Maps/staged.pms", "staged");
+    writeBytes(programFolder() + "/TEMP/Maps/staged.pms", "staged");
 
     MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes);
     form.cmdNextFrame->click();
@@ -289,14 +282,14 @@ TEST_F(WizardTest, QuitAnsweredYesEndsAtOnceWithoutCleaningUp) {
 TEST_F(WizardTest, ClosingAndEndingTheWindowEachClearTheStagingTree) {
     Form1 &form = makeForm();
     form.show();
-    writeFile(programFolder() + "/TEMP/Scenery-gfx/a.png", "a");
-    writeFile(programFolder() + "/TEMP/Textures/b.bmp", "b");
+    writeBytes(programFolder() + "/TEMP/Scenery-gfx/a.png", "a");
+    writeBytes(programFolder() + "/TEMP/Textures/b.bmp", "b");
     EXPECT_TRUE(form.close());
     EXPECT_TRUE(boxes().isEmpty()) << "closing asks nothing";
     EXPECT_FALSE(QFile::exists(programFolder() + "/TEMP/Scenery-gfx/a.png"));
     EXPECT_FALSE(QFile::exists(programFolder() + "/TEMP/Textures/b.bmp"));
 
-    writeFile(programFolder() + "/TEMP/Maps/c.pms", "c");
+    writeBytes(programFolder() + "/TEMP/Maps/c.pms", "c");
     this->form.reset();
     EXPECT_FALSE(QFile::exists(programFolder() + "/TEMP/Maps/c.pms"));
     EXPECT_TRUE(QDir(programFolder() + "/TEMP/Maps").exists());

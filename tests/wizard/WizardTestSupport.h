@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -31,12 +32,12 @@ inline QApplication &wizardTestApplication() {
     return *app;
 }
 
-// Creates `path` with `content`, making missing folders.
-inline void writeFile(const QString &path, const QByteArray &content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
+// The texts of a list box's items, in order.
+inline QStringList items(const QListWidget *list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    return texts;
 }
 
 class WizardTest : public ::testing::Test {
