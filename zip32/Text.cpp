@@ -1,13 +1,9 @@
 #include "Text.h"
 
+#include "CodePage1252.h"
+
 namespace zip32 {
 namespace {
-
-// Windows-1252 bytes 0x80..0x9F; the five undefined bytes keep their C1 control code.
-constexpr char32_t HighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void appendUtf8(std::string &out, char32_t c) {
     if (c < 0x80) {
@@ -25,16 +21,6 @@ void appendUtf8(std::string &out, char32_t c) {
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
-}
-
-char codePageByte(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return static_cast<char>(c);
-    for (int i = 0; i < 32; ++i) {
-        if (HighControls[i] == c)
-            return static_cast<char>(0x80 + i);
-    }
-    return '?';
 }
 
 char32_t foldChar(char32_t c) {
@@ -61,7 +47,7 @@ std::string utf8FromCodePage(std::string_view bytes) {
     out.reserve(bytes.size());
     for (const char ch : bytes) {
         const auto byte = static_cast<unsigned char>(ch);
-        appendUtf8(out, (byte >= 0x80 && byte < 0xA0) ? HighControls[byte - 0x80] : byte);
+        appendUtf8(out, cp1252::toUnicode(byte));
     }
     return out;
 }
@@ -70,7 +56,8 @@ std::string codePageFromUtf8(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (const char32_t c : decodeUtf8(utf8))
-        out += (c >= 0xDC80 && c <= 0xDCFF) ? static_cast<char>(c - 0xDC00) : codePageByte(c);
+        out +=
+            (c >= 0xDC80 && c <= 0xDCFF) ? static_cast<char>(c - 0xDC00) : cp1252::fromUnicode(c);
     return out;
 }
 
