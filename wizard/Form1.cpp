@@ -347,7 +347,14 @@ void Form1::applyLooks() {
         {chkRecurse, highlightText},   {chkUpdate, highlightText},
         {chkFreshen, highlightText},   {chkTexture, highlightText},
     };
-    setStyleSheet(WizardLook::styleSheet(highlightText, textColours));
+    // Set on the pages and buttons, not on the window, so that the file dialogs and message
+    // boxes the window owns keep the platform's own look.
+    const QString sheet = WizardLook::styleSheet(highlightText, textColours);
+    for (QWidget *part :
+         {static_cast<QWidget *>(frameMap), static_cast<QWidget *>(Frame1),
+          static_cast<QWidget *>(Frame4), static_cast<QWidget *>(Frame5),
+          static_cast<QWidget *>(cmdNextFrame), static_cast<QWidget *>(cmdBackFrame)})
+        part->setStyleSheet(sheet);
 }
 
 void Form1::setTabOrderAsDesigned() {
