@@ -28,7 +28,7 @@ struct DialogRecord {
 
 struct FileChoice {
     int NameCount = 0;     // 0 when cancelled
-    QStringList FileNames; // FileNames[0] is the spec's FileNames(1)
+    QStringList FileNames; // chosen names without folder, in the order the dialog lists them
     QString Folder;        // ends with '/' for a single choice
     bool Cancelled = true;
 };
