@@ -1,6 +1,7 @@
 // mapzip inspect: what the browse command would show for each map.
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 #include "intake/DefaultSceneries.h"
 #include "intake/MapReader.h"
@@ -13,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTextStream>
 
 namespace {
 const char InspectHelp[] =
@@ -30,9 +30,6 @@ const char InspectHelp[] =
 }
 
 int runInspect(const QStringList &args) {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
@@ -41,16 +38,17 @@ int runInspect(const QStringList &args) {
                                             QStringLiteral("FILE"));
     parser.addOptions({helpOption, jsonOption, defaultsOption});
     if (!parser.parse(QStringList{QStringLiteral("inspect")} + args)) {
-        err << "mapzip inspect: " << parser.errorText() << "\n\n" << InspectHelp;
+        printErr(QStringLiteral("mapzip inspect: ") + parser.errorText() + QStringLiteral("\n\n") +
+                 QLatin1String(InspectHelp));
         return 2;
     }
     if (parser.isSet(helpOption)) {
-        out << InspectHelp;
+        printOut(QLatin1String(InspectHelp));
         return 0;
     }
     const QStringList maps = parser.positionalArguments();
     if (maps.isEmpty()) {
-        err << "mapzip inspect: no map given\n\n" << InspectHelp;
+        printErr(QStringLiteral("mapzip inspect: no map given\n\n") + QLatin1String(InspectHelp));
         return 2;
     }
     const bool json = parser.isSet(jsonOption);
@@ -62,7 +60,8 @@ int runInspect(const QStringList &args) {
             : QCoreApplication::applicationDirPath() + QStringLiteral("/defaults.txt");
     const DefaultsLoadResult defaults = loadDefaultSceneries(defaultsPath, state.DefaultSceneries);
     if (!defaults.warning.isEmpty())
-        err << "mapzip inspect: warning: " << defaults.warning << '\n';
+        printErr(QStringLiteral("mapzip inspect: warning: ") + defaults.warning +
+                 QLatin1Char('\n'));
 
     int status = 0;
     for (const QString &map : maps) {
@@ -87,23 +86,23 @@ int runInspect(const QStringList &args) {
             } else {
                 object.insert(QStringLiteral("error"), error);
             }
-            out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+            printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                     QLatin1Char('\n'));
             continue;
         }
         if (!ok) {
-            out.flush();
-            err << "mapzip inspect: " << error << '\n';
-            err.flush();
+            printErr(QStringLiteral("mapzip inspect: ") + error + QLatin1Char('\n'));
             continue;
         }
-        out << map << '\n'
-            << "  Description: " << mapState.MapDescription << '\n'
-            << "  Texture:     " << mapState.TextureName << '\n'
-            << "  Game folder: " << QDir::toNativeSeparators(mapState.SoldatPath) << '\n'
-            << "  Sceneries to add (" << addList.size() << "):\n";
+        QString text = map + QLatin1Char('\n');
+        text += QStringLiteral("  Description: ") + mapState.MapDescription + QLatin1Char('\n');
+        text += QStringLiteral("  Texture:     ") + mapState.TextureName + QLatin1Char('\n');
+        text += QStringLiteral("  Game folder: ") + QDir::toNativeSeparators(mapState.SoldatPath) +
+                QLatin1Char('\n');
+        text += QStringLiteral("  Sceneries to add (%1):\n").arg(addList.size());
         for (const QString &item : std::as_const(addList))
-            out << "    " << item << '\n';
-        out.flush();
+            text += QStringLiteral("    ") + item + QLatin1Char('\n');
+        printOut(text);
     }
     return status;
 }

@@ -1,6 +1,7 @@
 // mapzip pack: the "Make ZIP" build of the window, driven from the command line.
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 #include "archive/ZipBinding.h"
 #include "intake/DefaultSceneries.h"
@@ -9,6 +10,7 @@
 #include "package/Readme.h"
 #include "package/Staging.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -51,18 +53,6 @@ const char *const Help =
     "\n"
     "Exit status: 0 when the archive is at OUT.zip, 1 when the build failed, 2 on bad usage.\n";
 
-void printErr(const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-void printOut(const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
 int usageError(const QString &problem) {
     printErr(QStringLiteral("mapzip pack: ") + problem + QLatin1Char('\n'));
     std::fputs(Usage, stderr);
@@ -100,70 +90,63 @@ struct PackOptions {
 
 // Parses the arguments; returns an empty string or the problem for the usage message.
 QString parse(const QStringList &args, PackOptions &options) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        auto value = [&](QString &target) -> bool {
-            if (i + 1 >= args.size())
-                return false;
-            target = args.at(++i);
-            return true;
-        };
-        QString text;
-        if (arg == u"--help" || arg == u"-h") {
-            options.help = true;
-        } else if (arg == u"-o" || arg == u"--output") {
-            if (!value(options.output))
-                return QStringLiteral("%1 needs a file name").arg(arg);
-        } else if (arg == u"--exclude") {
-            if (!value(text))
-                return QStringLiteral("--exclude needs a scenery name");
-            options.excludes << text;
-        } else if (arg == u"--no-texture") {
-            options.noTexture = true;
-        } else if (arg == u"--level") {
-            if (!value(text) || text.size() != 1 || text.at(0) < u'0' || text.at(0) > u'9')
-                return QStringLiteral("--level needs a digit from 0 to 9");
-            options.level = text;
-        } else if (arg == u"--comment") {
-            if (!value(text))
-                return QStringLiteral("--comment needs a text");
-            options.comment = text;
-        } else if (arg == u"--password-file") {
-            if (!value(options.passwordFile))
-                return QStringLiteral("--password-file needs a file name");
-        } else if (arg == u"--password-stdin") {
-            options.passwordStdin = true;
-        } else if (arg == u"--junk-paths") {
-            options.junkPaths = true;
-        } else if (arg == u"--no-recurse") {
-            options.noRecurse = true;
-        } else if (arg == u"--update") {
-            options.update = true;
-        } else if (arg == u"--freshen") {
-            options.freshen = true;
-        } else if (arg == u"--defaults") {
-            if (!value(options.defaults))
-                return QStringLiteral("--defaults needs a file name");
-        } else if (arg == u"--staging") {
-            if (!value(options.staging))
-                return QStringLiteral("--staging needs a folder");
-        } else if (arg.startsWith(u'-') && arg.size() > 1) {
-            return QStringLiteral("unknown option %1").arg(arg);
-        } else if (options.map.isEmpty()) {
-            options.map = arg;
-        } else {
-            return QStringLiteral("more than one map given (%1)").arg(arg);
-        }
-    }
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
+                                    QString(), QStringLiteral("OUT.zip"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption noTexture(QStringLiteral("no-texture"));
+    const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"));
+    const QCommandLineOption comment(QStringLiteral("comment"), QString(), QStringLiteral("TEXT"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), QString(),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption passwordStdin(QStringLiteral("password-stdin"));
+    const QCommandLineOption junkPaths(QStringLiteral("junk-paths"));
+    const QCommandLineOption noRecurse(QStringLiteral("no-recurse"));
+    const QCommandLineOption update(QStringLiteral("update"));
+    const QCommandLineOption freshen(QStringLiteral("freshen"));
+    const QCommandLineOption defaults(QStringLiteral("defaults"), QString(),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption staging(QStringLiteral("staging"), QString(), QStringLiteral("DIR"));
+    parser.addOptions({help, output, exclude, noTexture, level, comment, passwordFile,
+                       passwordStdin, junkPaths, noRecurse, update, freshen, defaults, staging});
+    if (!parser.parse(QStringList{QStringLiteral("pack")} + args))
+        return parser.errorText();
+
+    options.help = parser.isSet(help);
     if (options.help)
         return {};
+    const QStringList maps = parser.positionalArguments();
+    if (maps.size() > 1)
+        return QStringLiteral("more than one map given (%1)").arg(maps.at(1));
+    options.map = maps.value(0);
+    options.output = parser.value(output);
+    options.excludes = parser.values(exclude);
+    options.noTexture = parser.isSet(noTexture);
+    if (parser.isSet(level)) {
+        options.level = parser.value(level);
+        if (options.level.size() != 1 || options.level.at(0) < u'0' || options.level.at(0) > u'9')
+            return QStringLiteral("--level needs a digit from 0 to 9");
+    }
+    if (parser.isSet(comment))
+        options.comment = parser.value(comment);
+    options.passwordFile = parser.value(passwordFile);
+    options.passwordStdin = parser.isSet(passwordStdin);
+    options.junkPaths = parser.isSet(junkPaths);
+    options.noRecurse = parser.isSet(noRecurse);
+    options.update = parser.isSet(update);
+    options.freshen = parser.isSet(freshen);
+    options.defaults = parser.value(defaults);
+    options.staging = parser.value(staging);
+
     if (options.map.isEmpty())
         return QStringLiteral("no map given");
     if (options.output.isEmpty())
         return QStringLiteral("no archive given (-o OUT.zip)");
     if (QFileInfo(options.output).fileName().isEmpty())
         return QStringLiteral("the archive path %1 names no file").arg(options.output);
-    if (!options.passwordFile.isEmpty() && options.passwordStdin)
+    if (parser.isSet(passwordFile) && options.passwordStdin)
         return QStringLiteral("--password-file and --password-stdin exclude each other");
     return {};
 }
