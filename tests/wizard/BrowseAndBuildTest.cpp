@@ -116,8 +116,6 @@ TEST_F(BrowseTest, AnUnreadableMapIsReportedAndLeavesTheAddListEmpty) {
         << "an unread map changes no state";
 }
 
-#ifdef MAPZIP_ZIP32_PATH
-
 class BuildTest : public BrowseTest {
 protected:
     // From "..." on page 1 to page 3, with the second scenery excluded.
@@ -207,5 +205,3 @@ TEST_F(BuildTest, ClosingTheWindowDuringABuildEndsItQuietly) {
         EXPECT_TRUE(readArchive(saveTo()).ok);
     }
 }
-
-#endif
