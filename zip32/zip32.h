@@ -5,6 +5,14 @@
  * ZpArchive writes the archive `archiveName` inside options->RootFolder from the files
  * under RootFolder that match the file specs, calling the callbacks on the calling
  * thread while it works. ZpArchive returns 0 on success or one of the ZE_ codes below.
+ * The engine may compress on worker threads of its own; callbacks are only ever called on
+ * the thread that called ZpArchive.
+ *
+ * Text: RootFolder, the archive name and the file specs are in the file system's own
+ * encoding (UTF-8), so any file name works; entry names that are not plain ASCII are
+ * stored as UTF-8 with the archive's UTF-8 flag. Texts handed to the callbacks (messages,
+ * entry names, the password and the comment) are in Windows-1252; a character that code
+ * page lacks reaches the print and service callbacks as '?'.
  *
  * Where pointers are 32 bits wide the records are laid out byte for byte as the
  * original engine's (ZipOptions 128 bytes, ZipCallbacks 16 bytes); where they are
@@ -50,14 +58,19 @@ extern "C" {
 #define ZIP32_PASSWORD_BUFFER 256 /* bytes, the terminating zero included */
 #define ZIP32_COMMENT_BUFFER 4097 /* bytes: up to 4096 characters and a zero byte */
 
-/* Message text of `length` bytes (a zero byte follows it). Result ignored. */
+/* Message text of `length` bytes (a zero byte follows it): whole lines, each ending in LF,
+ * written in plain sentences that name the file and the cause. Result ignored. */
 typedef int(ZIP32_CALL *ZipPrintCallback)(const char *text, uint32_t length);
 /* Fill `buffer` (ZIP32_COMMENT_BUFFER bytes) with the archive comment, zero-terminated. */
 typedef int(ZIP32_CALL *ZipCommentCallback)(char *buffer);
 /* Fill `buffer` of `size` bytes with the password; 0 means a password was given. */
 typedef int(ZIP32_CALL *ZipPasswordCallback)(char *buffer, int32_t size, const char *prompt,
                                              const char *name);
-/* Called once per file with its entry name and size; non-zero cancels the run. */
+/* Two kinds of call; a non-zero result of either cancels the run (ZE_ABORT, nothing written):
+ * - name not null: once per file, in archive order, as its data goes into the archive, with
+ *   its entry name and its size in bytes (at most INT32_MAX);
+ * - name null: progress, at least every 100 ms while the run works and once more at its end,
+ *   with `size` the share of the run done so far in thousandths (0 to 1000). */
 typedef int(ZIP32_CALL *ZipServiceCallback)(const char *name, int32_t size);
 
 typedef struct ZipCallbacks {
@@ -80,7 +93,9 @@ typedef struct ZipOptions {
     int32_t FreshenFlag;    /* 88 */
     int32_t Reserved92[2];  /* 92, 96 */
     int32_t CommentFlag;    /* 100 */
-    int32_t Reserved104[3]; /* 104 .. 112 */
+    uint32_t EntryTime;     /* 104: 0, or the time every entry gets (seconds since 1970, UTC) */
+    int32_t Threads;        /* 108: 0 for one worker per core, else the most worker threads */
+    int32_t Reserved112;    /* 112 */
     int32_t RecurseFlag;    /* 116 */
     int32_t Reserved120;    /* 120 */
     char LevelChar;         /* 124: '0' .. '9' */
@@ -96,7 +111,13 @@ typedef struct ZipFileSpecs {
 ZIP32_API int ZIP32_CALL ZpInit(const ZipCallbacks *callbacks);
 /* Copies the options (texts included) for the next ZpArchive. Non-zero on success. */
 ZIP32_API int ZIP32_CALL ZpSetOptions(const ZipOptions *options);
-/* Packs the files matching specs->Spec[0 .. fileCount-1] into archiveName inside RootFolder. */
+/* Packs the files matching specs->Spec[0 .. fileCount-1] into archiveName inside RootFolder.
+ * Entries are written in the byte order of their names. An entry is stored rather than
+ * deflated when deflating would not make it smaller. With EncryptFlag every entry of the
+ * result is encrypted with this run's password, entries carried over by update or freshen
+ * included (one that this password cannot read fails the run); without it, carried-over
+ * entries are kept byte for byte. With EntryTime set, every entry carries that time, so the
+ * same files give the same archive byte for byte (encryption aside). */
 ZIP32_API int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName,
                                    const ZipFileSpecs *specs);
 
@@ -113,6 +134,8 @@ static_assert(offsetof(ZipOptions, JunkPathsFlag) == 64, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, UpdateFlag) == 84, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, FreshenFlag) == 88, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, CommentFlag) == 100, "ZipOptions layout");
+static_assert(offsetof(ZipOptions, EntryTime) == 104, "ZipOptions layout");
+static_assert(offsetof(ZipOptions, Threads) == 108, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, RecurseFlag) == 116, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, LevelChar) == 124, "ZipOptions layout");
 #elif !defined(__cplusplus) && defined(UINTPTR_MAX) && UINTPTR_MAX == 0xFFFFFFFFu
