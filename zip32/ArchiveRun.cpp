@@ -1,17 +1,18 @@
 #include "ArchiveRun.h"
 
 #include "FileSelection.h"
+#include "Packer.h"
+#include "Reporter.h"
 #include "Text.h"
 
 #include <zip.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
 #include <new>
 #include <vector>
@@ -25,44 +26,13 @@ struct ArchiveDiscarder {
 };
 using ArchivePtr = std::unique_ptr<zip_t, ArchiveDiscarder>;
 
-struct SourceReleaser {
-    void operator()(zip_source_t *source) const { zip_source_free(source); }
+struct EntryCloser {
+    void operator()(zip_file_t *file) const { zip_fclose(file); }
 };
-using SourcePtr = std::unique_ptr<zip_source_t, SourceReleaser>;
 
-// Traditional PKWARE encryption puts a 12-byte header in front of every entry's data.
-constexpr zip_uint64_t TraditionalHeaderSize = 12;
-
-const char *errorText(int code) {
-    switch (code) {
-    case ZE_FORM:
-        return "Zip file structure invalid";
-    case ZE_MEM:
-        return "Out of memory";
-    case ZE_LOGIC:
-        return "Internal logic error";
-    case ZE_ABORT:
-        return "Interrupted (aborting)";
-    case ZE_TEMP:
-        return "Temporary file failure";
-    case ZE_READ:
-        return "Input file read failure";
-    case ZE_NONE:
-        return "Nothing to do!";
-    case ZE_WRITE:
-        return "Output file write failure";
-    case ZE_CREAT:
-        return "Could not create output file";
-    case ZE_PARMS:
-        return "Invalid command arguments";
-    case ZE_DUPNAME:
-        return "Cannot repeat names in zip file";
-    case ZE_NOPASSWORD:
-        return "No password given, nothing written";
-    default:
-        return "Unexpected error";
-    }
-}
+// Every entry the engine writes looks the same whatever the file's mode on disk: a plain
+// file, readable by all, writable by its owner.
+constexpr zip_uint32_t PlainFileAttributes = 0100644u << 16;
 
 // A failed libzip call in engine terms.
 int codeForLibzipError(int libzipError) {
@@ -77,6 +47,8 @@ int codeForLibzipError(int libzipError) {
         return ZE_CREAT;
     case ZIP_ER_RENAME:
         return ZE_TEMP;
+    case ZIP_ER_CANCELLED:
+        return ZE_ABORT;
     case ZIP_ER_WRITE:
     case ZIP_ER_CLOSE:
     case ZIP_ER_SEEK:
@@ -87,18 +59,17 @@ int codeForLibzipError(int libzipError) {
     }
 }
 
-int codeForDamagedArchive(int libzipError) {
-    switch (libzipError) {
-    case ZIP_ER_MEMORY:
-        return ZE_MEM;
-    case ZIP_ER_OPEN:
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_NOENT:
-        return ZE_READ;
-    default:
-        return ZE_FORM;
-    }
+// The cause of a libzip error as the end of a sentence.
+std::string libzipCause(const zip_error_t *error) {
+    if (zip_error_system_type(error) == ZIP_ET_SYS && zip_error_code_system(error) != 0)
+        return causeText(zip_error_code_system(error));
+    zip_error_t plain;
+    zip_error_init_with_code(&plain, zip_error_code_zip(error));
+    std::string text = zip_error_strerror(&plain);
+    zip_error_fini(&plain);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 // Modification times compared the way an entry stores them: local time in two-second steps.
@@ -134,70 +105,65 @@ bool isLibzipLeftover(const std::string &name, const std::string &archiveName) {
     });
 }
 
-enum class Action { Add, Update, Freshen };
-
-struct PlannedEntry {
-    const FoundFile *file;
-    Action action;
-    zip_uint64_t index;
-    SourcePtr source; // our own reference, so that its error can be read after zip_close
-};
+bool isValidUtf8(const std::string &text) {
+    for (const char32_t c : decodeUtf8(text)) {
+        if (c >= 0xDC80 && c <= 0xDCFF)
+            return false;
+    }
+    return true;
+}
 
 class Run {
 public:
     Run(const Settings &settings, const ZipCallbacks &callbacks, const std::string &archiveName)
-        : m_settings(settings), m_callbacks(callbacks), m_archiveName8(archiveName),
-          m_archiveName(utf8FromCodePage(archiveName)) {}
+        : m_settings(settings), m_callbacks(callbacks), m_reporter(callbacks),
+          m_archiveName(archiveName) {}
 
     int execute(const std::vector<std::string> &specs);
 
 private:
-    void say(const std::string &utf8Line) const;
-    int fail(int code, const std::string &utf8Detail) const;
+    int fail(int code, const std::string &sentence);
     int askPassword();
-    int plan(zip_t *archive, const std::vector<FoundFile> &files, bool useExisting,
-             std::vector<PlannedEntry> &planned);
+    int plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &files, bool useExisting,
+             std::vector<std::uint64_t> &weights);
+    int carryOver(zip_t *archive, const std::vector<bool> &replaced,
+                  std::vector<std::uint64_t> &weights);
+    int checkPassword(zip_t *archive, zip_uint64_t index, const std::string &name);
     int setComment(zip_t *archive);
-    int closeFailure(zip_t *archive, const std::vector<PlannedEntry> &planned);
-    int report(const std::vector<PlannedEntry> &planned);
+    int closeFailure(zip_t *archive, const Packer &packer);
 
     const Settings &m_settings;
     const ZipCallbacks &m_callbacks;
-    const std::string m_archiveName8; // as the caller gave it, for the callbacks
-    const std::string m_archiveName;  // UTF-8, for paths and messages
+    Reporter m_reporter;
+    const std::string m_archiveName; // UTF-8, for paths and messages
     fs::path m_target;
     std::string m_password;
+    std::vector<std::string> m_reencrypted; // kept entries that now carry this run's password
+    std::size_t m_planned = 0;
 };
 
-void Run::say(const std::string &utf8Line) const {
-    if (!m_callbacks.print)
-        return;
-    const std::string text = codePageFromUtf8(utf8Line) + '\n';
-    m_callbacks.print(text.c_str(), static_cast<std::uint32_t>(text.size()));
-}
-
-int Run::fail(int code, const std::string &utf8Detail) const {
-    std::string line = std::string("zip error: ") + errorText(code);
-    if (!utf8Detail.empty())
-        line += " (" + utf8Detail + ")";
-    say(line);
+int Run::fail(int code, const std::string &sentence) {
+    m_reporter.say(sentence);
     return code;
 }
 
 int Run::execute(const std::vector<std::string> &specs) {
     if (m_settings.level < '0' || m_settings.level > '9')
-        return fail(ZE_PARMS, "compression level must be 0 to 9");
+        return fail(ZE_PARMS, "The compression level must be a digit from 0 to 9.");
+    if (m_settings.threads < 0)
+        return fail(ZE_PARMS, "The number of worker threads must not be negative.");
     if (m_settings.rootFolder.empty())
-        return fail(ZE_PARMS, "no root folder");
-    const std::string rootText = utf8FromCodePage(m_settings.rootFolder);
-    const fs::path root = pathFromUtf8(rootText);
+        return fail(ZE_PARMS, "No folder to pack was given.");
+    const fs::path root = pathFromUtf8(m_settings.rootFolder);
     std::error_code error;
     if (!fs::is_directory(root, error))
-        return fail(ZE_PARMS, "root folder not found: " + rootText);
+        return fail(ZE_PARMS, "The folder to pack does not exist: " + m_settings.rootFolder + ".");
     if (m_archiveName.empty() || m_archiveName == "." || m_archiveName == ".." ||
         m_archiveName.find_first_of("/\\") != std::string::npos)
-        return fail(ZE_PARMS, "archive name must be a bare file name: " + m_archiveName);
+        return fail(ZE_PARMS, "The archive name must be a file name without a folder: " +
+                                  m_archiveName + ".");
     m_target = root / pathFromUtf8(m_archiveName);
+    m_reporter.tick();
 
     // Freshen wins over update: it is the narrower of the two.
     const bool freshen = m_settings.freshen;
@@ -205,11 +171,10 @@ int Run::execute(const std::vector<std::string> &specs) {
     const bool archiveExists = fs::exists(m_target, error);
     const bool useExisting = (update || freshen) && archiveExists;
     if (freshen && !archiveExists)
-        return fail(ZE_NONE, m_archiveName);
+        return fail(ZE_NONE, "Nothing to freshen: " + m_archiveName + " does not exist yet.");
 
     SelectionRules rules;
-    for (const std::string &spec : specs) {
-        std::string text = utf8FromCodePage(spec);
+    for (std::string text : specs) {
         std::replace(text.begin(), text.end(), '\\', '/');
         rules.specs.push_back(decodeUtf8(text));
     }
@@ -218,31 +183,41 @@ int Run::execute(const std::vector<std::string> &specs) {
     rules.skipTopLevel = [this](const std::string &name) {
         return name == m_archiveName || isLibzipLeftover(name, m_archiveName);
     };
+    rules.keepGoing = [this] { return m_reporter.tick(); };
     const Selection selection = selectFiles(root, rules);
-    if (!selection.unreadable.empty()) {
-        say("zip warning: could not list folder: " + selection.unreadable);
-        return fail(ZE_READ, selection.unreadable);
-    }
+    if (m_reporter.cancelled())
+        return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
+    if (!selection.unreadable.empty())
+        return fail(ZE_READ, "Could not list the folder " + selection.unreadable + ": " +
+                                 selection.cause + ".");
     if (selection.files.empty())
-        return fail(ZE_NONE, m_archiveName);
+        return fail(ZE_NONE, "Nothing to pack: no file in " + m_settings.rootFolder +
+                                 " matches the file names asked for.");
     if (m_settings.junkPaths) {
         const NameClash clash = findNameClash(selection.files);
-        if (clash.first) {
-            say("zip warning:   first full name: " + clash.first->relative);
-            say("zip warning:  second full name: " + clash.second->relative);
-            say("zip warning: name in zip file repeated: " + clash.second->entryName);
-            return fail(ZE_DUPNAME, m_archiveName);
-        }
+        if (clash.first)
+            return fail(ZE_DUPNAME,
+                        "Could not leave out the folder names: " + clash.first->relative + " and " +
+                            clash.second->relative + " would both be stored as " +
+                            clash.second->entryName + ".");
     }
 
+    // The packer outlives the archive: libzip calls the packer's sources until it lets go.
+    Packer packer(m_reporter, m_settings.level - '0', m_settings.threads);
     int openError = 0;
     const std::string targetText = utf8Path(m_target);
     ArchivePtr archive(
         zip_open(targetText.c_str(), useExisting ? 0 : (ZIP_CREATE | ZIP_TRUNCATE), &openError));
     if (!archive) {
+        if (openError == ZIP_ER_MEMORY)
+            return fail(ZE_MEM, "Ran out of memory while opening " + m_archiveName + ".");
         if (!useExisting)
-            return fail(openError == ZIP_ER_MEMORY ? ZE_MEM : ZE_CREAT, m_archiveName);
-        return fail(codeForDamagedArchive(openError), m_archiveName);
+            return fail(ZE_CREAT,
+                        "Could not create " + m_archiveName + " in " + m_settings.rootFolder + ".");
+        if (openError == ZIP_ER_OPEN || openError == ZIP_ER_READ || openError == ZIP_ER_SEEK)
+            return fail(ZE_READ, "Could not read the earlier " + m_archiveName + ".");
+        return fail(ZE_FORM,
+                    "Could not update " + m_archiveName + ": it is damaged or not a ZIP archive.");
     }
 
     if (m_settings.encrypt) {
@@ -250,30 +225,49 @@ int Run::execute(const std::vector<std::string> &specs) {
             return code;
     }
 
-    std::vector<PlannedEntry> planned;
-    if (const int code = plan(archive.get(), selection.files, useExisting, planned); code != ZE_OK)
+    std::vector<std::uint64_t> weights;
+    if (const int code = plan(archive.get(), packer, selection.files, useExisting, weights);
+        code != ZE_OK)
         return code;
-    if (planned.empty())
-        return fail(ZE_NONE, m_archiveName);
+    if (m_planned == 0)
+        return fail(ZE_NONE, "Nothing to " + std::string(freshen ? "freshen" : "update") + " in " +
+                                 m_archiveName + ": every file in it is up to date.");
     if (m_settings.comment) {
         if (const int code = setComment(archive.get()); code != ZE_OK)
             return code;
     }
 
+    m_reporter.setEntryWeights(std::move(weights));
+    zip_register_progress_callback_with_state(
+        archive.get(), 0.001,
+        [](zip_t *, double share, void *reporter) {
+            static_cast<Reporter *>(reporter)->reachEntryShare(share);
+        },
+        nullptr, &m_reporter);
+    zip_register_cancel_callback_with_state(
+        archive.get(),
+        [](zip_t *, void *reporter) { return static_cast<Reporter *>(reporter)->tick() ? 0 : 1; },
+        nullptr, &m_reporter);
+
     // libzip writes a temporary file beside the archive and renames it into place only when
     // everything was written; on failure the earlier archive stays as it was.
+    packer.start(archive.get());
     if (zip_close(archive.get()) != 0)
-        return closeFailure(archive.get(), planned);
+        return closeFailure(archive.get(), packer);
     archive.release();
-    return report(planned);
+    for (const std::string &name : m_reencrypted)
+        m_reporter.say("Encrypted " + name + ", kept from the earlier archive.");
+    m_reporter.finish(); // the archive is in place: too late to cancel
+    return ZE_OK;
 }
 
 int Run::askPassword() {
     // Room beyond the announced size, so that a callback that ignores it cannot overrun us.
     std::vector<char> buffer(ZIP32_COMMENT_BUFFER + ZIP32_PASSWORD_BUFFER, 0);
+    const std::string name = codePageFromUtf8(m_archiveName);
     const int answer = m_callbacks.password
                            ? m_callbacks.password(buffer.data(), ZIP32_PASSWORD_BUFFER,
-                                                  "Enter password: ", m_archiveName8.c_str())
+                                                  "Enter password: ", name.c_str())
                            : 1;
     const auto end = std::find(buffer.begin(), buffer.end(), '\0');
     const bool fits = end - buffer.begin() < ZIP32_PASSWORD_BUFFER;
@@ -281,82 +275,153 @@ int Run::askPassword() {
         m_password.assign(buffer.begin(), end);
     std::fill(buffer.begin(), buffer.end(), '\0');
     if (answer == 0 && !fits)
-        return fail(ZE_PARMS, "password longer than " + std::to_string(ZIP32_PASSWORD_BUFFER - 1) +
-                                  " characters");
+        return fail(ZE_PARMS, "The password is longer than " +
+                                  std::to_string(ZIP32_PASSWORD_BUFFER - 1) + " characters.");
     if (m_password.empty())
-        return fail(ZE_NOPASSWORD, m_archiveName);
+        return fail(ZE_NOPASSWORD, "No password was given, so " + m_archiveName +
+                                       " was not written: it would have been unprotected.");
     return ZE_OK;
 }
 
-int Run::plan(zip_t *archive, const std::vector<FoundFile> &files, bool useExisting,
-              std::vector<PlannedEntry> &planned) {
+int Run::plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &files, bool useExisting,
+              std::vector<std::uint64_t> &weights) {
+    // Existing entries by name, letter case ignored as the file system of the game ignores it.
+    std::map<std::u32string, zip_uint64_t> existing;
+    const zip_int64_t existingCount = useExisting ? zip_get_num_entries(archive, 0) : 0;
+    for (zip_int64_t i = 0; i < existingCount; ++i) {
+        if (const char *name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0))
+            existing.emplace(foldCase(decodeUtf8(name)), static_cast<zip_uint64_t>(i));
+    }
+    std::vector<bool> replaced(static_cast<std::size_t>(existingCount), false);
+    weights.assign(static_cast<std::size_t>(existingCount), 0);
+
     for (const FoundFile &file : files) {
+        if (!m_reporter.tick())
+            return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
         Action action = Action::Add;
-        const zip_int64_t existing =
-            useExisting ? zip_name_locate(archive, file.entryName.c_str(), ZIP_FL_NOCASE) : -1;
-        if (existing >= 0) {
+        const auto found = existing.find(foldCase(decodeUtf8(file.entryName)));
+        const std::time_t fileTime = modificationTime(file.path);
+        if (found != existing.end()) {
             zip_stat_t entry;
             zip_stat_init(&entry);
-            if (zip_stat_index(archive, static_cast<zip_uint64_t>(existing), 0, &entry) != 0 ||
+            if (zip_stat_index(archive, found->second, 0, &entry) != 0 ||
                 !(entry.valid & ZIP_STAT_MTIME))
-                return fail(ZE_FORM, m_archiveName);
-            if (dosTime(modificationTime(file.path)) <= dosTime(entry.mtime))
+                return fail(ZE_FORM, "Could not update " + m_archiveName +
+                                         ": it is damaged or not a ZIP archive.");
+            if (dosTime(fileTime) <= dosTime(entry.mtime))
                 continue; // the archive's copy is as new
             action = m_settings.freshen ? Action::Freshen : Action::Update;
         } else if (m_settings.freshen) {
             continue; // freshen never adds
         }
 
-        if (m_callbacks.service) {
-            const std::string name = codePageFromUtf8(file.entryName);
-            const auto size = static_cast<std::int32_t>(
-                std::min<std::uintmax_t>(file.size, static_cast<std::uintmax_t>(INT32_MAX)));
-            if (m_callbacks.service(name.c_str(), size) != 0)
-                return fail(ZE_ABORT, "");
-        }
-
-        if (!std::ifstream(file.path, std::ios::binary).is_open()) {
-            say("zip warning: could not open for reading: " + file.relative);
-            return fail(ZE_READ, file.relative);
-        }
+        const std::time_t entryTime =
+            m_settings.entryTime ? static_cast<std::time_t>(m_settings.entryTime) : fileTime;
         zip_error_t error;
         zip_error_init(&error);
-        SourcePtr source(zip_source_file_create(utf8Path(file.path).c_str(), 0, -1, &error));
+        zip_source_t *source = packer.add(file, action, entryTime, &error);
         const int sourceError = zip_error_code_zip(&error);
         zip_error_fini(&error);
         if (!source)
-            return fail(sourceError == ZIP_ER_MEMORY ? ZE_MEM : ZE_READ, file.relative);
-
-        zip_int64_t index = existing;
-        if (existing >= 0) {
-            if (zip_file_replace(archive, static_cast<zip_uint64_t>(existing), source.get(), 0) !=
-                0)
-                index = -1;
+            return fail(sourceError == ZIP_ER_MEMORY ? ZE_MEM : ZE_LOGIC,
+                        "Could not prepare " + file.relative + " for packing.");
+        zip_int64_t index = -1;
+        if (found != existing.end()) {
+            if (zip_file_replace(archive, found->second, source, 0) == 0)
+                index = static_cast<zip_int64_t>(found->second);
         } else {
-            index = zip_file_add(archive, file.entryName.c_str(), source.get(), ZIP_FL_ENC_GUESS);
+            // Names that are not plain ASCII are stored as UTF-8 and flagged so.
+            const zip_flags_t encoding =
+                isValidUtf8(file.entryName) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
+            index = zip_file_add(archive, file.entryName.c_str(), source, encoding);
         }
-        if (index < 0) // libzip did not take the source: ours frees it
+        if (index < 0) { // libzip did not take the source
+            zip_source_free(source);
             return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
-                        file.entryName);
-        zip_source_keep(source.get());
+                        "Could not add " + file.entryName + " to " + m_archiveName + ": " +
+                            libzipCause(zip_get_error(archive)) + ".");
+        }
         const auto entryIndex = static_cast<zip_uint64_t>(index);
+        packer.placeLast(entryIndex);
+        ++m_planned;
+        if (entryIndex < replaced.size())
+            replaced[entryIndex] = true;
+        if (weights.size() <= entryIndex)
+            weights.resize(entryIndex + 1, 0);
+        weights[entryIndex] = std::max<std::uint64_t>(file.size, 1);
 
-        // Empty files are stored, as deflating nothing only adds bytes.
-        const bool store = m_settings.level == '0' || file.size == 0;
-        const int compressed =
-            store ? zip_set_file_compression(archive, entryIndex, ZIP_CM_STORE, 0)
-                  : zip_set_file_compression(archive, entryIndex, ZIP_CM_DEFLATE,
-                                             static_cast<zip_uint32_t>(m_settings.level - '0'));
+        // The time first: it keeps libzip's record of the entry's changes from ever being
+        // empty, which the compression method set while writing relies on.
+        const int timed = zip_file_set_mtime(archive, entryIndex, entryTime, 0);
+        const int plain = zip_file_set_external_attributes(archive, entryIndex, 0, ZIP_OPSYS_UNIX,
+                                                           PlainFileAttributes);
         // A replaced entry must not inherit the encryption of the entry it replaces.
         const int encrypted =
             m_settings.encrypt ? zip_file_set_encryption(archive, entryIndex, ZIP_EM_TRAD_PKWARE,
                                                          m_password.c_str())
                                : zip_file_set_encryption(archive, entryIndex, ZIP_EM_NONE, nullptr);
-        if (compressed != 0 || encrypted != 0)
+        if (timed != 0 || plain != 0 || encrypted != 0)
             return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
-                        file.entryName);
-        planned.push_back({&file, action, entryIndex, std::move(source)});
+                        "Could not add " + file.entryName + " to " + m_archiveName + ": " +
+                            libzipCause(zip_get_error(archive)) + ".");
     }
+    if (m_planned == 0)
+        return ZE_OK;
+    return carryOver(archive, replaced, weights);
+}
+
+int Run::carryOver(zip_t *archive, const std::vector<bool> &replaced,
+                   std::vector<std::uint64_t> &weights) {
+    for (zip_uint64_t i = 0; i < replaced.size(); ++i) {
+        if (replaced[i])
+            continue;
+        zip_stat_t entry;
+        zip_stat_init(&entry);
+        if (zip_stat_index(archive, i, 0, &entry) != 0)
+            return fail(ZE_FORM, "Could not update " + m_archiveName +
+                                     ": it is damaged or not a ZIP archive.");
+        const std::string name = entry.name ? entry.name : "";
+        weights[i] = std::max<std::uint64_t>(entry.comp_size, 1);
+        // Without a password kept entries are copied byte for byte, encrypted or not.
+        if (!m_settings.encrypt)
+            continue;
+        if (entry.encryption_method != ZIP_EM_NONE) {
+            if (const int code = checkPassword(archive, i, name); code != ZE_OK)
+                return code;
+            continue; // already locked with this password
+        }
+        if (zip_file_set_encryption(archive, i, ZIP_EM_TRAD_PKWARE, m_password.c_str()) != 0)
+            return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
+                        "Could not encrypt " + name + " of " + m_archiveName + ".");
+        weights[i] = std::max<std::uint64_t>(entry.size, 1);
+        m_reencrypted.push_back(name);
+    }
+    return ZE_OK;
+}
+
+int Run::checkPassword(zip_t *archive, zip_uint64_t index, const std::string &name) {
+    const std::string refused = "Could not encrypt " + name + " of " + m_archiveName +
+                                " with this password: it is locked with another one.";
+    std::unique_ptr<zip_file_t, EntryCloser> file(
+        zip_fopen_index_encrypted(archive, index, 0, m_password.c_str()));
+    if (!file) {
+        const int error = zip_error_code_zip(zip_get_error(archive));
+        if (error == ZIP_ER_WRONGPASSWD || error == ZIP_ER_NOPASSWD)
+            return fail(ZE_READ, refused);
+        return fail(error == ZIP_ER_MEMORY ? ZE_MEM : ZE_FORM,
+                    "Could not read " + name + " of " + m_archiveName + ": " +
+                        libzipCause(zip_get_error(archive)) + ".");
+    }
+    // The check byte of traditional encryption lets one password in 256 through: only the
+    // data's checksum tells for sure.
+    std::vector<char> buffer(64 << 10);
+    zip_int64_t got = 0;
+    while ((got = zip_fread(file.get(), buffer.data(), buffer.size())) > 0) {
+        if (!m_reporter.tick())
+            return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
+    }
+    if (got < 0)
+        return fail(ZE_READ, refused);
     return ZE_OK;
 }
 
@@ -372,50 +437,36 @@ int Run::setComment(zip_t *archive) {
                            : zip_set_archive_comment(archive, comment.data(),
                                                      static_cast<zip_uint16_t>(comment.size()));
     if (result != 0)
-        return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))), "comment");
+        return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
+                    "Could not store the comment of " + m_archiveName + ": " +
+                        libzipCause(zip_get_error(archive)) + ".");
     return ZE_OK;
 }
 
-int Run::closeFailure(zip_t *archive, const std::vector<PlannedEntry> &planned) {
-    // A file that vanished or turned unreadable since it was planned names itself.
-    for (const PlannedEntry &entry : planned) {
-        if (zip_error_code_zip(zip_source_error(entry.source.get())) != ZIP_ER_OK) {
-            say("zip warning: could not open for reading: " + entry.file->relative);
-            return fail(ZE_READ, entry.file->relative);
-        }
-    }
+int Run::closeFailure(zip_t *archive, const Packer &packer) {
+    if (m_reporter.cancelled())
+        return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
+    if (packer.failure().code != ZE_OK)
+        return fail(packer.failure().code, packer.failure().message);
     const zip_error_t *error = zip_get_error(archive);
-    say(std::string("zip warning: ") + zip_strerror(archive));
-    return fail(codeForLibzipError(zip_error_code_zip(error)), m_archiveName);
-}
-
-int Run::report(const std::vector<PlannedEntry> &planned) {
-    int openError = 0;
-    ArchivePtr written(zip_open(utf8Path(m_target).c_str(), ZIP_RDONLY, &openError));
-    if (!written)
-        return fail(ZE_WRITE, "the written archive cannot be read back");
-    for (const PlannedEntry &entry : planned) {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(written.get(), entry.index, 0, &stat) != 0)
-            return fail(ZE_WRITE, "the written archive cannot be read back");
-        zip_uint64_t packed = stat.comp_size;
-        if (stat.encryption_method != ZIP_EM_NONE && packed >= TraditionalHeaderSize)
-            packed -= TraditionalHeaderSize;
-        const long long ratio =
-            stat.size == 0
-                ? 0
-                : std::llround(100.0 *
-                               (static_cast<double>(stat.size) - static_cast<double>(packed)) /
-                               static_cast<double>(stat.size));
-        const char *prefix = entry.action == Action::Add      ? "  adding: "
-                             : entry.action == Action::Update ? "updating: "
-                                                              : "freshening: ";
-        const char *method = stat.comp_method == ZIP_CM_STORE ? "stored" : "deflated";
-        say(prefix + std::string(stat.name ? stat.name : entry.file->entryName.c_str()) + " (" +
-            method + " " + std::to_string(ratio) + "%)");
+    const std::string cause = libzipCause(error);
+    switch (const int code = codeForLibzipError(zip_error_code_zip(error))) {
+    case ZE_CREAT:
+        return fail(code, "Could not create " + m_archiveName + " in " + m_settings.rootFolder +
+                              ": " + cause + ".");
+    case ZE_TEMP:
+        return fail(code, "Could not move the finished archive into place as " + m_archiveName +
+                              ": " + cause + ".");
+    case ZE_MEM:
+        return fail(code, "Ran out of memory while writing " + m_archiveName + ".");
+    case ZE_READ:
+        return fail(code, "Could not read the earlier " + m_archiveName + ": " + cause + ".");
+    case ZE_WRITE:
+        return fail(code, "Could not write " + m_archiveName + ": " + cause + ".");
+    default:
+        return fail(code, "Internal error of the engine while writing " + m_archiveName + ": " +
+                              cause + ".");
     }
-    return ZE_OK;
 }
 
 } // namespace
@@ -426,8 +477,10 @@ int runArchive(const Settings &settings, const ZipCallbacks &callbacks,
         Run run(settings, callbacks, archiveName);
         return run.execute(specs);
     } catch (const std::bad_alloc &) {
+        Reporter(callbacks).say("Ran out of memory while packing " + archiveName + ".");
         return ZE_MEM;
     } catch (...) {
+        Reporter(callbacks).say("Internal error of the engine while packing " + archiveName + ".");
         return ZE_LOGIC;
     }
 }

@@ -1,5 +1,6 @@
 #include "FileSelection.h"
 
+#include "Reporter.h"
 #include "Text.h"
 
 #include <algorithm>
@@ -55,15 +56,22 @@ Selection selectFiles(const fs::path &root, const SelectionRules &rules) {
     std::error_code error;
     if (rules.recurse) {
         fs::recursive_directory_iterator it(root, fs::directory_options::none, error);
-        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error))
+        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+            if (rules.keepGoing && !rules.keepGoing())
+                return {};
             consider(root, *it, rules, selection);
+        }
     } else {
         fs::directory_iterator it(root, error);
-        for (; !error && it != fs::directory_iterator(); it.increment(error))
+        for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+            if (rules.keepGoing && !rules.keepGoing())
+                return {};
             consider(root, *it, rules, selection);
+        }
     }
     if (error) {
         selection.unreadable = utf8Path(root);
+        selection.cause = causeText(error.value());
         selection.files.clear();
         return selection;
     }

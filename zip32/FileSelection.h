@@ -22,11 +22,14 @@ struct SelectionRules {
     bool junkPaths = false;            // entry names without their folders
     // Files directly in the root folder that must never be packed (the archive itself).
     std::function<bool(const std::string &utf8Name)> skipTopLevel;
+    // Asked between files; false stops the listing (the run was cancelled).
+    std::function<bool()> keepGoing;
 };
 
 struct Selection {
     std::vector<FoundFile> files; // sorted by entry name
     std::string unreadable;       // UTF-8 path of a folder that could not be listed, if any
+    std::string cause;            // why it could not be listed, the end of a sentence
 };
 
 // Lists the regular files under `root` that match the rules. Folders are never entries and
@@ -41,7 +44,8 @@ struct NameClash {
 };
 NameClash findNameClash(const std::vector<FoundFile> &files);
 
-// UTF-8 form of a path, as libzip and the entry names want it.
+// UTF-8 form of a path (the file system's own bytes where it has no other encoding), as libzip
+// and the entry names want it.
 std::string utf8Path(const std::filesystem::path &path);
 std::filesystem::path pathFromUtf8(const std::string &utf8);
 

@@ -3,6 +3,7 @@
 #include "zip32.h"
 
 #include "ArchiveRun.h"
+#include "Reporter.h"
 
 #include <optional>
 #include <string>
@@ -21,11 +22,8 @@ EngineState &engine() {
     return state;
 }
 
-void sayError(const ZipCallbacks &callbacks, const char *text) {
-    if (!callbacks.print)
-        return;
-    const std::string line = std::string("zip error: ") + text + '\n';
-    callbacks.print(line.c_str(), static_cast<uint32_t>(line.size()));
+void sayError(const ZipCallbacks &callbacks, const char *sentence) {
+    zip32::Reporter(callbacks).say(sentence);
 }
 
 } // namespace
@@ -52,6 +50,8 @@ int ZIP32_CALL ZpSetOptions(const ZipOptions *options) {
         settings.comment = options->CommentFlag != 0;
         settings.recurse = options->RecurseFlag != 0;
         settings.level = options->LevelChar;
+        settings.entryTime = options->EntryTime;
+        settings.threads = options->Threads;
         state.settings = std::move(settings);
         return 1;
     } catch (...) {
@@ -63,22 +63,22 @@ int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName, const ZipFi
     EngineState &state = engine();
     const ZipCallbacks callbacks = state.callbacks.value_or(ZipCallbacks{});
     if (!state.callbacks || !state.settings) {
-        sayError(callbacks, "Invalid command arguments (engine not initialised or no options set)");
+        sayError(callbacks, "The engine was not started, or no options were set for this run.");
         return ZE_PARMS;
     }
     if (state.running) {
-        sayError(callbacks, "Internal logic error (a run is already in progress)");
+        sayError(callbacks, "Internal error of the engine: a run is already in progress.");
         return ZE_LOGIC;
     }
     if (!archiveName || !specs || fileCount < 1 || fileCount > ZIP32_MAX_FILESPECS) {
-        sayError(callbacks, "Invalid command arguments (archive name or file specs)");
+        sayError(callbacks, "No archive name or no file names to pack were given.");
         return ZE_PARMS;
     }
     try {
         std::vector<std::string> specTexts;
         for (int32_t i = 0; i < fileCount; ++i) {
             if (!specs->Spec[i] || !*specs->Spec[i]) {
-                sayError(callbacks, "Invalid command arguments (empty file spec)");
+                sayError(callbacks, "One of the file names to pack is empty.");
                 return ZE_PARMS;
             }
             specTexts.emplace_back(specs->Spec[i]);
@@ -90,6 +90,7 @@ int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName, const ZipFi
         return result;
     } catch (...) {
         state.running = false;
+        sayError(callbacks, "Ran out of memory.");
         return ZE_MEM;
     }
 }

@@ -1,0 +1,496 @@
+#include "Packer.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace zip32 {
+namespace {
+
+// Memory the workers may hold ahead of the writer (read files and their deflated forms),
+// whatever the number of cores; a single entry may exceed it only while nothing else is held.
+constexpr std::uint64_t MemoryBudget = 16u << 20;
+// Bigger files are never held whole: they are measured first, then streamed.
+constexpr std::uint64_t LargestHeldFile = 4u << 20;
+// Memory a worker holds while it measures a big file.
+constexpr std::uint64_t MeasureCost = 1u << 20;
+constexpr std::size_t StreamChunk = 256u << 10;
+// Past this many workers the single writer is the limit, and each worker costs memory.
+constexpr int MostWorkers = 16;
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+struct CompressorFree {
+    void operator()(libdeflate_compressor *compressor) const {
+        libdeflate_free_compressor(compressor);
+    }
+};
+
+struct Bytes {
+    std::unique_ptr<unsigned char[]> data; // not zero-filled: every byte is written before use
+    std::size_t size = 0;
+    void allocate(std::size_t capacity) { data.reset(new unsigned char[capacity ? capacity : 1]); }
+    void reset() { data.reset(), size = 0; }
+};
+
+FilePtr openForReading(const std::filesystem::path &path) {
+    errno = 0;
+#ifdef _WIN32
+    return FilePtr(_wfopen(path.c_str(), L"rb"));
+#else
+    return FilePtr(std::fopen(path.c_str(), "rb"));
+#endif
+}
+
+const char *verbOf(Action action) {
+    switch (action) {
+    case Action::Update:
+        return "Updated ";
+    case Action::Freshen:
+        return "Freshened ";
+    default:
+        return "Added ";
+    }
+}
+
+} // namespace
+
+struct Packer::Entry {
+    Packer *packer = nullptr;
+    FoundFile file;
+    Action action = Action::Add;
+    std::time_t time = 0;
+    zip_uint64_t index = 0;
+    bool held = false; // read and deflated by a worker; otherwise streamed by the writer
+    zip_error_t error;
+
+    // Written by a worker before it sets `ready`, read by the writer after it saw `ready`.
+    bool ready = false;
+    std::string failure; // the cause, when the file could not be read
+    int failureErrno = 0;
+    Bytes bytes; // held entries: the stored or deflated data
+    bool deflate = false;
+    std::uint32_t crc = 0;
+    bool crcKnown = false;
+    std::uint64_t size = 0, packedSize = 0;
+    std::uint64_t heldBytes = 0; // memory of the budget this entry holds
+
+    // The writer's side.
+    bool announced = false, decided = false, complete = false;
+    std::uint64_t offset = 0, consumed = 0;
+    FilePtr stream;
+    std::unique_ptr<z_stream> zlib;
+    Bytes input;
+    std::uint32_t streamCrc = 0;
+
+    Entry() { zip_error_init(&error); }
+    ~Entry() {
+        if (zlib)
+            deflateEnd(zlib.get());
+        zip_error_fini(&error);
+    }
+};
+
+Packer::Packer(Reporter &reporter, int level, int threads)
+    : m_reporter(reporter), m_level(level), m_threads(threads) {}
+
+Packer::~Packer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_workWanted.notify_all();
+    for (std::thread &worker : m_workers)
+        worker.join();
+}
+
+zip_source_t *Packer::add(const FoundFile &file, Action action, std::time_t entryTime,
+                          zip_error_t *error) {
+    auto entry = std::make_unique<Entry>();
+    entry->packer = this;
+    entry->file = file;
+    entry->action = action;
+    entry->time = entryTime;
+    entry->size = file.size;
+    entry->packedSize = file.size;
+    entry->held = m_level > 0 && file.size <= LargestHeldFile;
+    // At level 0 there is nothing to measure: the writer streams the file as it is.
+    entry->ready = m_level == 0;
+    zip_source_t *source = zip_source_function_create(&Packer::sourceCallback, entry.get(), error);
+    if (source)
+        m_entries.push_back(std::move(entry));
+    return source;
+}
+
+void Packer::placeLast(zip_uint64_t index) {
+    if (!m_entries.empty())
+        m_entries.back()->index = index;
+}
+
+void Packer::start(zip_t *archive) {
+    m_archive = archive;
+    std::vector<Entry *> order;
+    for (const auto &entry : m_entries)
+        order.push_back(entry.get());
+    // libzip writes entries in index order; workers follow it, so the writer never waits for
+    // an entry that no worker has started while memory is held for later ones.
+    std::sort(order.begin(), order.end(),
+              [](const Entry *a, const Entry *b) { return a->index < b->index; });
+    std::size_t work = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_writing = true;
+        for (Entry *entry : order) {
+            if (!entry->ready)
+                m_queue.push_back(entry);
+        }
+        work = m_queue.size();
+    }
+    int count = m_threads > 0 ? m_threads : static_cast<int>(std::thread::hardware_concurrency());
+    count = std::clamp(count, 1, MostWorkers);
+    count = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), work));
+    for (int i = 0; i < count; ++i)
+        m_workers.emplace_back(&Packer::work, this);
+}
+
+std::uint64_t Packer::cost(const Entry &entry) const {
+    // The file and a deflate buffer of about the same size.
+    return entry.held ? 2 * entry.file.size + 4096 : MeasureCost;
+}
+
+void Packer::work() {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_workWanted.wait(lock, [this] {
+            return m_stop ||
+                   (m_next < m_queue.size() &&
+                    (m_heldBytes == 0 || m_heldBytes + cost(*m_queue[m_next]) <= MemoryBudget));
+        });
+        if (m_stop)
+            return;
+        Entry &entry = *m_queue[m_next++];
+        entry.heldBytes = cost(entry);
+        m_heldBytes += entry.heldBytes;
+        lock.unlock();
+
+        bool readable = true;
+        FilePtr file = openForReading(entry.file.path);
+        if (!file) {
+            entry.failureErrno = errno ? errno : EIO;
+            readable = false;
+        }
+        std::uint64_t kept = 0;
+        if (readable && entry.held) {
+            // Read the whole file; it may have changed size since it was listed.
+            Bytes raw;
+            std::size_t capacity = static_cast<std::size_t>(entry.file.size) + 1;
+            raw.allocate(capacity);
+            for (;;) {
+                const std::size_t got =
+                    std::fread(raw.data.get() + raw.size, 1, capacity - raw.size, file.get());
+                raw.size += got;
+                if (raw.size < capacity)
+                    break;
+                Bytes bigger;
+                bigger.allocate(capacity * 2);
+                std::memcpy(bigger.data.get(), raw.data.get(), raw.size);
+                bigger.size = raw.size;
+                raw = std::move(bigger);
+                capacity *= 2;
+            }
+            if (std::ferror(file.get())) {
+                entry.failureErrno = errno ? errno : EIO;
+                readable = false;
+            } else {
+                entry.size = raw.size;
+                entry.crc =
+                    static_cast<std::uint32_t>(libdeflate_crc32(0, raw.data.get(), raw.size));
+                entry.crcKnown = true;
+                if (!compressor)
+                    compressor.reset(libdeflate_alloc_compressor(m_level));
+                Bytes packed;
+                if (compressor && raw.size > 0) {
+                    const std::size_t bound =
+                        libdeflate_deflate_compress_bound(compressor.get(), raw.size);
+                    packed.allocate(bound);
+                    packed.size = libdeflate_deflate_compress(compressor.get(), raw.data.get(),
+                                                              raw.size, packed.data.get(), bound);
+                }
+                entry.deflate = packed.size > 0 && packed.size < raw.size;
+                entry.bytes = entry.deflate ? std::move(packed) : std::move(raw);
+                entry.packedSize = entry.bytes.size;
+                kept = entry.bytes.size;
+            }
+        } else if (readable) {
+            // Too big to hold: deflate it once to learn whether deflating pays, keep nothing.
+            z_stream zs{};
+            readable =
+                deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+            Bytes in, out;
+            in.allocate(StreamChunk);
+            out.allocate(StreamChunk);
+            std::uint64_t size = 0, packed = 0;
+            uLong crc = crc32(0, nullptr, 0);
+            int flush = Z_NO_FLUSH;
+            while (readable && flush != Z_FINISH) {
+                const std::size_t got = std::fread(in.data.get(), 1, StreamChunk, file.get());
+                if (std::ferror(file.get())) {
+                    entry.failureErrno = errno ? errno : EIO;
+                    readable = false;
+                    break;
+                }
+                size += got;
+                crc = crc32(crc, in.data.get(), static_cast<uInt>(got));
+                flush = got < StreamChunk ? Z_FINISH : Z_NO_FLUSH;
+                zs.next_in = in.data.get();
+                zs.avail_in = static_cast<uInt>(got);
+                do {
+                    zs.next_out = out.data.get();
+                    zs.avail_out = static_cast<uInt>(StreamChunk);
+                    deflate(&zs, flush);
+                    packed += StreamChunk - zs.avail_out;
+                } while (zs.avail_out == 0);
+            }
+            deflateEnd(&zs);
+            entry.size = size;
+            entry.crc = static_cast<std::uint32_t>(crc);
+            entry.crcKnown = true;
+            entry.deflate = packed < size;
+            entry.packedSize = entry.deflate ? packed : size;
+        }
+        if (!readable && entry.failureErrno == 0)
+            entry.failureErrno = ENOMEM;
+
+        lock.lock();
+        m_heldBytes -= entry.heldBytes;
+        entry.heldBytes = kept;
+        m_heldBytes += kept;
+        entry.ready = true;
+        if (!readable)
+            entry.failure = causeText(entry.failureErrno);
+        m_entryDone.notify_all();
+        m_workWanted.notify_all();
+    }
+}
+
+zip_int64_t Packer::sourceCallback(void *userdata, void *data, zip_uint64_t length,
+                                   zip_source_cmd_t command) {
+    auto *entry = static_cast<Entry *>(userdata);
+    return entry->packer->serve(*entry, data, length, command);
+}
+
+zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+    case ZIP_SOURCE_STAT: {
+        if (length < sizeof(zip_stat_t)) {
+            zip_error_set(&entry.error, ZIP_ER_INVAL, 0);
+            return -1;
+        }
+        // libzip asks first when it reaches the entry in zip_close, before it reads the
+        // entry's compression method: the moment to settle it.
+        if (m_writing && !entry.decided && !decide(entry))
+            return -1;
+        auto *stat = static_cast<zip_stat_t *>(data);
+        zip_stat_init(stat);
+        stat->valid |= ZIP_STAT_MTIME | ZIP_STAT_SIZE;
+        stat->mtime = entry.time;
+        stat->size = entry.decided ? entry.size : entry.file.size;
+        if (entry.decided) {
+            stat->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+            stat->comp_size = entry.packedSize;
+            stat->comp_method = entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
+            stat->encryption_method = ZIP_EM_NONE;
+            if (entry.crcKnown) {
+                stat->valid |= ZIP_STAT_CRC;
+                stat->crc = entry.crc;
+            }
+        }
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_OPEN:
+        if (!entry.decided && !decide(entry))
+            return -1;
+        entry.offset = entry.consumed = 0;
+        entry.complete = false;
+        return (entry.held || openStream(entry)) ? 0 : -1;
+    case ZIP_SOURCE_READ:
+        return read(entry, static_cast<unsigned char *>(data), length);
+    case ZIP_SOURCE_CLOSE:
+        close(entry);
+        return 0;
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&entry.error, data, length);
+    case ZIP_SOURCE_FREE:
+        return 0;
+    default:
+        zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+bool Packer::fail(Entry &entry, int libzipError, int code, std::string message) {
+    zip_error_set(&entry.error, libzipError, 0);
+    if (m_failure.code == ZE_OK)
+        m_failure = {code, std::move(message)};
+    return false;
+}
+
+bool Packer::decide(Entry &entry) {
+    if (!entry.announced) {
+        entry.announced = true;
+        if (!m_reporter.announce(entry.file.entryName, entry.file.size))
+            return fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+    }
+    m_reporter.reachEntry(entry.index, 0);
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_entryDone.wait_for(lock, std::chrono::milliseconds(20),
+                                     [&entry] { return entry.ready; }))
+                break;
+        }
+        if (!m_reporter.tick())
+            return fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+    }
+    if (!entry.failure.empty())
+        return fail(entry, ZIP_ER_READ, entry.failureErrno == ENOMEM ? ZE_MEM : ZE_READ,
+                    "Could not read " + entry.file.relative + ": " + entry.failure + ".");
+    // The method is set now, when the data is known: libzip reads it right after this call.
+    if (zip_set_file_compression(m_archive, entry.index,
+                                 entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, 0) != 0)
+        return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
+                    "Could not set the compression of " + entry.file.entryName + ".");
+    entry.decided = true;
+    return true;
+}
+
+bool Packer::openStream(Entry &entry) {
+    entry.stream = openForReading(entry.file.path);
+    if (!entry.stream)
+        return fail(entry, ZIP_ER_OPEN, ZE_READ,
+                    "Could not read " + entry.file.relative + ": " +
+                        causeText(errno ? errno : EIO) + ".");
+    entry.streamCrc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    if (entry.deflate) {
+        entry.zlib = std::make_unique<z_stream>();
+        if (deflateInit2(entry.zlib.get(), m_level, Z_DEFLATED, -MAX_WBITS, 8,
+                         Z_DEFAULT_STRATEGY) != Z_OK) {
+            entry.zlib.reset();
+            return fail(entry, ZIP_ER_MEMORY, ZE_MEM,
+                        "Ran out of memory while packing " + entry.file.relative + ".");
+        }
+        entry.input.allocate(StreamChunk);
+    }
+    return true;
+}
+
+zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length) {
+    if (!m_reporter.tick())
+        return fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {}), -1;
+    std::size_t produced = 0;
+    if (entry.held) {
+        produced = static_cast<std::size_t>(
+            std::min<std::uint64_t>(length, entry.bytes.size - entry.offset));
+        std::memcpy(data, entry.bytes.data.get() + entry.offset, produced);
+        entry.consumed += produced;
+    } else if (!entry.zlib) {
+        // Stored as it is: libzip computes the checksum of stored data itself.
+        produced = std::fread(data, 1, static_cast<std::size_t>(length), entry.stream.get());
+        entry.consumed += produced;
+    } else {
+        z_stream &zs = *entry.zlib;
+        zs.next_out = data;
+        zs.avail_out = static_cast<uInt>(std::min<zip_uint64_t>(length, 1u << 30));
+        int result = Z_OK;
+        while (zs.avail_out > 0 && result != Z_STREAM_END) {
+            int flush = Z_NO_FLUSH;
+            if (zs.avail_in == 0 && !std::feof(entry.stream.get())) {
+                const std::size_t got =
+                    std::fread(entry.input.data.get(), 1, StreamChunk, entry.stream.get());
+                if (std::ferror(entry.stream.get()))
+                    break;
+                entry.streamCrc = static_cast<std::uint32_t>(
+                    crc32(entry.streamCrc, entry.input.data.get(), static_cast<uInt>(got)));
+                entry.consumed += got;
+                zs.next_in = entry.input.data.get();
+                zs.avail_in = static_cast<uInt>(got);
+            }
+            if (zs.avail_in == 0 && std::feof(entry.stream.get()))
+                flush = Z_FINISH;
+            result = deflate(&zs, flush);
+            if (result == Z_STREAM_ERROR)
+                return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
+                            "Could not deflate " + entry.file.relative + "."),
+                       -1;
+        }
+        produced = static_cast<std::size_t>(length - zs.avail_out);
+        if (result == Z_STREAM_END && produced == 0)
+            entry.complete = true;
+    }
+    if (!entry.held && std::ferror(entry.stream.get()))
+        return fail(entry, ZIP_ER_READ, ZE_READ,
+                    "Could not read " + entry.file.relative + ": " +
+                        causeText(errno ? errno : EIO) + "."),
+               -1;
+    entry.offset += produced;
+    if (produced == 0) {
+        entry.complete = true;
+        if (!entry.held) {
+            // What was streamed is what counts, should the file have changed since it was
+            // measured.
+            entry.size = entry.consumed;
+            entry.packedSize = entry.offset;
+            entry.crc = entry.streamCrc;
+            entry.crcKnown = entry.deflate;
+        }
+    }
+    const double total = static_cast<double>(std::max<std::uint64_t>(entry.file.size, 1));
+    m_reporter.reachEntry(entry.index, static_cast<double>(entry.consumed) / total);
+    return static_cast<zip_int64_t>(produced);
+}
+
+void Packer::close(Entry &entry) {
+    if (entry.complete) {
+        const long long ratio = entry.size == 0
+                                    ? 0
+                                    : std::llround(100.0 *
+                                                   (static_cast<double>(entry.size) -
+                                                    static_cast<double>(entry.packedSize)) /
+                                                   static_cast<double>(entry.size));
+        m_reporter.say(verbOf(entry.action) + entry.file.entryName + " (" +
+                       (entry.deflate ? "deflated " : "stored ") + std::to_string(ratio) + "%).");
+    }
+    release(entry);
+}
+
+void Packer::release(Entry &entry) {
+    entry.stream.reset();
+    if (entry.zlib) {
+        deflateEnd(entry.zlib.get());
+        entry.zlib.reset();
+    }
+    entry.input.reset();
+    if (!entry.complete)
+        return; // libzip may open it again
+    std::lock_guard lock(m_mutex);
+    entry.bytes.reset();
+    m_heldBytes -= entry.heldBytes;
+    entry.heldBytes = 0;
+    m_workWanted.notify_all();
+}
+
+} // namespace zip32

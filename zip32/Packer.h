@@ -1,0 +1,94 @@
+#pragma once
+// Compresses the files of a run on worker threads and hands each finished entry to libzip
+// while it writes the archive.
+//
+// Every file becomes a libzip source of our own. Workers read and deflate the files (libdeflate)
+// in archive order, never more than a fixed amount of memory ahead of the writer. When libzip
+// reaches an entry, its source waits for that entry's data and reports it as already
+// compressed, so libzip only copies it (and encrypts it where asked). An entry is stored when
+// deflating does not make it smaller. Files too big to hold in memory are measured by a worker
+// (zlib, output dropped) and then streamed through zlib by the writer; at level 0 the writer
+// streams every file as it is. The host's callbacks are only called from the source callbacks,
+// that is on the thread in zip_close.
+
+#include "FileSelection.h"
+#include "Reporter.h"
+
+#include <zip.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zip32 {
+
+enum class Action { Add, Update, Freshen };
+
+// Why the run failed in a source of ours: a ZE_ code and a whole sentence (UTF-8).
+struct PackFailure {
+    int code = ZE_OK;
+    std::string message;
+};
+
+class Packer {
+public:
+    // level 1..9 deflates where it helps, 0 stores; threads 0 means one worker per core.
+    Packer(Reporter &reporter, int level, int threads);
+    ~Packer(); // stops and joins the workers
+    Packer(const Packer &) = delete;
+    Packer &operator=(const Packer &) = delete;
+
+    // A source for `file`, to be handed to zip_file_add or zip_file_replace (which take it over;
+    // zip_source_free it when they fail). `entryTime` is the time the entry gets: the source
+    // reports it too, as traditional encryption derives a check byte from it.
+    zip_source_t *add(const FoundFile &file, Action action, std::time_t entryTime,
+                      zip_error_t *error);
+    // The archive index libzip gave the source made last.
+    void placeLast(zip_uint64_t index);
+
+    // Starts the workers; call right before zip_close of `archive`, which holds every source
+    // made here. The archive must be closed or discarded before the packer goes.
+    void start(zip_t *archive);
+    // Set when a source of ours made zip_close fail; code ZE_OK otherwise.
+    const PackFailure &failure() const { return m_failure; }
+
+    struct Entry;
+
+private:
+    static zip_int64_t sourceCallback(void *userdata, void *data, zip_uint64_t length,
+                                      zip_source_cmd_t command);
+    zip_int64_t serve(Entry &entry, void *data, zip_uint64_t length, zip_source_cmd_t command);
+    bool decide(Entry &entry);
+    zip_int64_t read(Entry &entry, unsigned char *data, zip_uint64_t length);
+    bool openStream(Entry &entry);
+    void close(Entry &entry);
+    void release(Entry &entry);
+    bool fail(Entry &entry, int libzipError, int code, std::string message);
+    void work();
+    std::uint64_t cost(const Entry &entry) const;
+
+    zip_t *m_archive = nullptr;
+    Reporter &m_reporter;
+    int m_level;
+    int m_threads;
+    std::vector<std::unique_ptr<Entry>> m_entries; // in the order they were added
+    PackFailure m_failure;
+    bool m_writing = false;
+
+    // Shared with the workers.
+    std::mutex m_mutex;
+    std::condition_variable m_workWanted; // a worker may claim the next entry
+    std::condition_variable m_entryDone;  // the writer may find its entry ready
+    std::vector<Entry *> m_queue;         // entries a worker must read, in archive order
+    std::size_t m_next = 0;               // first entry of m_queue not yet claimed
+    std::uint64_t m_heldBytes = 0;        // memory held by claimed, unwritten entries
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace zip32
