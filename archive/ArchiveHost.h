@@ -4,7 +4,7 @@
 
 #include <QString>
 
-enum class MessageIcon { None, Error, Information };
+enum class MessageIcon { None, Error, Warning, Information };
 
 class ArchiveHost {
 public:
@@ -18,6 +18,10 @@ public:
     virtual void appendOutput(const QString &text) = 0;
     // Lets the window handle pending events (repaint, input) during a long engine run.
     virtual void processPendingEvents() = 0;
+    // How far the archive run has got, in percent; reported at least every 100 ms.
+    virtual void showProgress(int percent) { (void)percent; }
+    // True once the user has asked to stop: the build then ends without delivering anything.
+    virtual bool stopRequested() const { return false; }
     // Read at the moment the engine asks: the password box and the comment box.
     virtual QString passwordText() const = 0;
     virtual QString commentText() const = 0;

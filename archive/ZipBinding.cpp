@@ -5,6 +5,8 @@
 #include "zip32.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <algorithm>
 #include <array>
@@ -19,11 +21,6 @@ using ZpArchiveFunction = int(ZIP32_CALL *)(int32_t, const char *, const ZipFile
 
 // The engine's buffers are never written beyond this index, whatever size it claims.
 constexpr qsizetype LastBufferIndex = 4096;
-
-const QString EngineMissingText =
-    QStringLiteral("Zip32.dll did not initialize.  Is it in the current directory ") +
-    QStringLiteral("or on the command path?");
-const QString EngineMissingTitle = QStringLiteral("VB Zip");
 
 // The callbacks carry no user data, so the RunZip call in progress is reached through this
 // pointer. It is set only while ZpArchive runs; the engine never calls back outside it.
@@ -83,15 +80,134 @@ static int ZIP32_CALL serviceTrampoline(const char *name, int32_t size) {
 const ZipCallbacks g_callbacks = {printTrampoline, commentTrampoline, passwordTrampoline,
                                   serviceTrampoline};
 
-// 8-bit copy of a text for one engine call; a null text crosses as a null pointer.
-struct EngineText {
-    explicit EngineText(const QString &text) : isNull(text.isNull()), bytes(toCodePage(text)) {}
+// File-system text (paths, names, specs) for one engine call, in the file system's own
+// encoding so that any name works.
+struct EnginePath {
+    explicit EnginePath(const QString &text)
+        : isNull(text.isNull()), bytes(QFile::encodeName(text)) {}
     const char *pointer() const { return isNull ? nullptr : bytes.constData(); }
     bool isNull;
     QByteArray bytes;
 };
 
+// The file QLibrary would load for `candidate`, when it names one in a folder; empty for a
+// bare name that the system's search path resolves.
+QString libraryFileFor(const QString &candidate) {
+    const QFileInfo info(candidate);
+    if (info.isFile())
+        return info.absoluteFilePath();
+    if (!candidate.contains(QLatin1Char('/')))
+        return {};
+#ifdef Q_OS_WIN
+    return candidate + QStringLiteral(".dll");
+#elif defined(Q_OS_MACOS)
+    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".dylib");
+#else
+    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".so");
+#endif
+}
+
+// The ELF machine number of the processor this program runs on; 0 where it is not known here.
+#if defined(Q_PROCESSOR_X86_64)
+constexpr quint16 OwnMachine = 62;
+#elif defined(Q_PROCESSOR_X86_32)
+constexpr quint16 OwnMachine = 3;
+#elif defined(Q_PROCESSOR_ARM_64)
+constexpr quint16 OwnMachine = 183;
+#elif defined(Q_PROCESSOR_ARM_32)
+constexpr quint16 OwnMachine = 40;
+#elif defined(Q_PROCESSOR_RISCV_64)
+constexpr quint16 OwnMachine = 243;
+#else
+constexpr quint16 OwnMachine = 0;
+#endif
+
+template <typename T> T readLittle(const QByteArray &bytes, qsizetype at) {
+    T value = 0;
+    for (qsizetype i = qsizetype(sizeof(T)) - 1; i >= 0; --i)
+        value = T(value << 8) | T(static_cast<unsigned char>(bytes.at(at + i)));
+    return value;
+}
+
 } // namespace
+
+const QString EngineMissingText =
+    QStringLiteral("Zip32.dll did not initialize.  Is it in the current directory ") +
+    QStringLiteral("or on the command path?");
+const QString EngineMissingTitle = QStringLiteral("VB Zip");
+
+bool isLoadableLibraryFile(const QString &file, QString &why) {
+    QFile library(file);
+    if (!library.open(QIODevice::ReadOnly)) {
+        why = library.errorString();
+        return false;
+    }
+    const qint64 size = library.size();
+#if defined(Q_OS_WIN)
+    const QByteArray head = library.read(64);
+    if (head.size() < 64 || !head.startsWith("MZ")) {
+        why = QStringLiteral("not a Windows library");
+        return false;
+    }
+    const quint32 peAt = readLittle<quint32>(head, 0x3C);
+    if (peAt + 4 > size) {
+        why = QStringLiteral("the file is cut short");
+        return false;
+    }
+    return true;
+#elif defined(Q_OS_MACOS)
+    Q_UNUSED(size);
+    return true;
+#else
+    // ELF, in this program's own class and byte order, for this program's processor.
+    const QByteArray head = library.read(64);
+    constexpr char Class = sizeof(void *) == 8 ? 2 : 1;
+    if (head.size() < 52 ||
+        !head.startsWith("\x7f"
+                         "ELF") ||
+        head.at(4) != Class || head.at(5) != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 1 : 2)) {
+        why = QStringLiteral("not a library for this system");
+        return false;
+    }
+    if (OwnMachine != 0 && readLittle<quint16>(head, 18) != OwnMachine) {
+        why = QStringLiteral("built for another processor");
+        return false;
+    }
+    const bool wide = Class == 2;
+    const quint64 phoff = wide ? readLittle<quint64>(head, 32) : readLittle<quint32>(head, 28);
+    const quint64 shoff = wide ? readLittle<quint64>(head, 40) : readLittle<quint32>(head, 32);
+    const quint16 phentsize = readLittle<quint16>(head, wide ? 54 : 42);
+    const quint16 phnum = readLittle<quint16>(head, wide ? 56 : 44);
+    const quint16 shentsize = readLittle<quint16>(head, wide ? 58 : 46);
+    const quint16 shnum = readLittle<quint16>(head, wide ? 60 : 48);
+    const quint64 fileSize = quint64(size);
+    const bool headersInside = phoff + quint64(phnum) * phentsize <= fileSize &&
+                               (shoff == 0 || shoff + quint64(shnum) * shentsize <= fileSize);
+    if (!headersInside || phentsize < (wide ? 56 : 32)) {
+        why = QStringLiteral("the file is cut short");
+        return false;
+    }
+    // Every loadable segment must be in the file: the loader maps them, and touching a mapped
+    // page past the end of the file kills the process.
+    library.seek(qint64(phoff));
+    const QByteArray table = library.read(qint64(phnum) * phentsize);
+    for (quint16 i = 0; i < phnum; ++i) {
+        const qsizetype at = qsizetype(i) * phentsize;
+        constexpr quint32 Loadable = 1;
+        if (readLittle<quint32>(table, at) != Loadable)
+            continue;
+        const quint64 offset =
+            wide ? readLittle<quint64>(table, at + 8) : readLittle<quint32>(table, at + 4);
+        const quint64 length =
+            wide ? readLittle<quint64>(table, at + 32) : readLittle<quint32>(table, at + 16);
+        if (offset + length > fileSize) {
+            why = QStringLiteral("the file is cut short");
+            return false;
+        }
+    }
+    return true;
+#endif
+}
 
 struct ZipBinding::Engine {
     QLibrary library;
@@ -114,9 +230,13 @@ void ZipBinding::setEngineCandidates(QStringList candidates) {
     m_engine.reset();
 }
 
-int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
+bool ZipBinding::load() {
     if (!m_engine) {
         for (const QString &candidate : std::as_const(m_candidates)) {
+            const QString file = libraryFileFor(candidate);
+            QString why;
+            if (!file.isEmpty() && QFileInfo::exists(file) && !isLoadableLibraryFile(file, why))
+                continue;
             auto engine = std::make_unique<Engine>();
             engine->library.setFileName(candidate);
             if (!engine->library.load())
@@ -132,14 +252,18 @@ int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
             }
         }
     }
-    if (!m_engine || m_engine->init(&g_callbacks) == 0) {
+    return m_engine != nullptr;
+}
+
+int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
+    if (!load() || m_engine->init(&g_callbacks) == 0) {
         host.showMessage(EngineMissingText, EngineMissingTitle, MessageIcon::None);
         return ZipEngineNotLoaded;
     }
 
-    const EngineText dateFilter(request.DateFilter);
-    const EngineText rootFolder(request.RootFolder);
-    const EngineText tempFolder(request.TempFolder);
+    const EnginePath dateFilter(request.DateFilter);
+    const EnginePath rootFolder(request.RootFolder);
+    const EnginePath tempFolder(request.TempFolder);
     // memset rather than {} so that padding bytes are zero too: the engine sees exactly the
     // fields below and zeros everywhere else.
     ZipOptions options;
@@ -153,6 +277,8 @@ int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
     options.FreshenFlag = request.FreshenFlag;
     options.CommentFlag = request.CommentFlag;
     options.RecurseFlag = request.RecurseFlag;
+    options.EntryTime = request.EntryTime;
+    options.Threads = request.Threads;
     options.LevelChar = static_cast<char>(request.LevelChar & 0xFF);
     m_engine->setOptions(&options);
 
@@ -165,10 +291,10 @@ int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
             specs.Spec[i] = nullptr;
             continue;
         }
-        specTexts[i] = toCodePage(spec);
+        specTexts[i] = QFile::encodeName(spec);
         specs.Spec[i] = specTexts[i].constData();
     }
-    const EngineText archiveName(request.ArchiveName);
+    const EnginePath archiveName(request.ArchiveName);
 
     ActiveRun run;
     run.host = &host;
@@ -236,6 +362,14 @@ int OnZipPassword(char *buffer, qint32 size, const char *, const char *) {
     return 0;
 }
 
-int OnZipService(const char *, qint32) {
-    return 0;
+int OnZipService(const char *name, qint32 size) {
+    if (!g_activeRun)
+        return 0;
+    ArchiveHost &host = *g_activeRun->host;
+    if (!name) {
+        // Progress, at least every 100 ms: the window stays alive and shows how far it got.
+        host.showProgress(std::clamp(size, 0, 1000) / 10);
+        host.processPendingEvents();
+    }
+    return host.stopRequested() ? 1 : 0;
 }

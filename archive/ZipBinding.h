@@ -27,9 +27,15 @@ public:
     // Test hook: the library file names or paths to try instead, in order.
     void setEngineCandidates(QStringList candidates);
 
+    // Loads the engine (once; later calls reuse it). A library file that is not a complete,
+    // loadable library of this platform is never handed to the system's loader, which would
+    // crash on it. False when no candidate is usable.
+    bool load();
+
     // Runs one archive: ZpInit, ZpSetOptions, ZpArchive. Returns ZpArchive's result, or
     // ZipEngineNotLoaded after telling the user through `host` (title "VB Zip").
-    // The host serves the callbacks while the engine runs.
+    // The host serves the callbacks while the engine runs: messages, password, comment,
+    // progress, and stopping (the engine then returns ZE_ABORT).
     int RunZip(const ZipRequest &request, ArchiveHost &host);
 
 private:
@@ -38,6 +44,14 @@ private:
     QStringList m_candidates;
     std::unique_ptr<Engine> m_engine;
 };
+
+// The text the user sees when the engine cannot be used.
+extern const QString EngineMissingText;
+extern const QString EngineMissingTitle;
+
+// True when `file` looks like a complete shared library for this platform and processor: its
+// header, and every part the loader maps, lie inside the file. `why` says what is wrong.
+bool isLoadableLibraryFile(const QString &file, QString &why);
 
 // The engine's callbacks. They reach the host of the RunZip call in progress; outside one
 // they do nothing and return the values below.

@@ -20,7 +20,7 @@ bool fitsInt16(int value) {
 } // namespace
 
 bool MakeZip(WizardState &state, ZipRequest &request, ZipBinding &binding,
-             const ZipSettings &settings, const QString &programFolder, ArchiveHost &host,
+             const ZipSettings &settings, const QString &stagingFolder, ArchiveHost &host,
              QString &error) {
     host.clearOutput();
     request.DateFilter = QString();
@@ -44,7 +44,9 @@ bool MakeZip(WizardState &state, ZipRequest &request, ZipBinding &binding,
     request.EncryptFlag = checkBoxFlag(settings.chkPass);
     request.CommentFlag = checkBoxFlag(settings.chkComment);
     request.FileCount = 1;
-    request.RootFolder = programFolder + QStringLiteral("/TEMP");
+    request.EntryTime = settings.entryTime;
+    request.Threads = settings.threads;
+    request.RootFolder = stagingFolder + QStringLiteral("/TEMP");
     request.ArchiveName = state.MapName + QStringLiteral(".zip");
     request.FileSpecs[0] = QStringLiteral("*.*");
 

@@ -23,6 +23,8 @@ struct ZipRequest {
     qint16 RecurseFlag = 0;
     qint16 LevelChar = 0;
     qint16 FileCount = 0;
+    quint32 EntryTime = 0; // 0, or the time every entry gets (seconds since 1970)
+    qint32 Threads = 0;    // 0: one engine worker per core
     QString ArchiveName;
     std::array<QString, 100> FileSpecs;
 };
@@ -38,14 +40,16 @@ struct ZipSettings {
     int chkPass = 0;
     int chkComment = 0;
     QString compressionLevel = QStringLiteral("9");
+    quint32 entryTime = 0; // not on the page: set by the build for reproducible archives
+    int threads = 0;       // not on the page: 0 lets the engine use every core
 };
 
-// Fills `request` from `settings` (RootFolder = programFolder + "/TEMP", ArchiveName =
+// Fills `request` from `settings` (RootFolder = stagingFolder + "/TEMP", ArchiveName =
 // state.MapName + ".zip", FileSpecs[0] = "*.*"), clears the host's text output and runs the
 // engine once, storing its result in state.retcode.
 // Returns false without running the engine, and with state.retcode untouched, when the
 // request cannot be built (no compression level selected, or a result outside 16 bits);
 // `error` then says why.
 bool MakeZip(WizardState &state, ZipRequest &request, ZipBinding &binding,
-             const ZipSettings &settings, const QString &programFolder, ArchiveHost &host,
+             const ZipSettings &settings, const QString &stagingFolder, ArchiveHost &host,
              QString &error);

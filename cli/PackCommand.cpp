@@ -304,6 +304,8 @@ int runPack(const QStringList &args) {
     ZipBinding binding(QCoreApplication::applicationDirPath());
     DialogRecord dialog;
     BuildContext context{programFolder, request, binding, dialog};
-    const BuildOutcome outcome = cmdGO_Click(state, host, context);
-    return outcome == BuildOutcome::Succeeded && QFileInfo(output).isFile() ? 0 : 1;
+    const BuildResult result = cmdGO_Click(state, host, context);
+    if (result.outcome == BuildOutcome::PackedWithMissing)
+        return 3;
+    return result.outcome == BuildOutcome::Succeeded ? 0 : 1;
 }

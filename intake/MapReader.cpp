@@ -2,11 +2,11 @@
 
 #include "intake/CodePage.h"
 #include "intake/DefaultSceneries.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
 #include <limits>
 
@@ -151,29 +151,14 @@ QString withClosingSlash(const QString &folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-// The regular, visible files of the game's scenery-gfx folder, by their stored names.
-QSet<QString> storedSceneryNames(const QString &gameFolder) {
-    QSet<QString> names;
-    const QString folder = findFolderIgnoringCase(gameFolder, QStringLiteral("scenery-gfx"));
-    if (folder.isEmpty())
-        return names;
-    const QStringList entries = QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries)
-        names.insert(entry);
-    return names;
-}
-
 } // namespace
 
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error) {
     const QString shownPath = QDir::toNativeSeparators(path);
-    if (QFileInfo(path).isDir()) {
-        error = QStringLiteral("%1: is a folder, not a map file").arg(shownPath);
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: cannot be opened (%2)").arg(shownPath, file.errorString());
+    QFile file;
+    QString why;
+    if (!platform::openRegularFile(path, file, why)) {
+        error = QStringLiteral("%1: cannot be read as a map file (%2)").arg(shownPath, why);
         return false;
     }
     return readMapFrom(file, shownPath, contents, error);
@@ -262,13 +247,12 @@ QString gameFolderForMap(const QString &pathBoxText) {
     return withClosingSlash(QFileInfo(mapFolder).path());
 }
 
-bool sceneryImageExists(const QString &gameFolder, const QString &name) {
-    return isPlainFileName(name) && storedSceneryNames(gameFolder).contains(name);
-}
-
 bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText,
-               QStringList &ListBox1, QString &error) {
+               QStringList &ListBox1, QString &error, GameFolderCache *cache,
+               IntakeDetails *details) {
     ListBox1.clear();
+    if (details)
+        *details = IntakeDetails();
     if (filepath.isEmpty())
         return true;
     filepath.remove(QLatin1Char('\n'));
@@ -276,24 +260,35 @@ bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText
     filepath.remove(QChar(0));
 
     MapFileContents map;
-    if (!readMapFile(filepath, map, error))
+    if (!readMapFile(filepath, map, error)) {
+        state.MapPath.clear();
         return false;
+    }
 
     state.MapDescription = map.description;
     state.TextureName = map.texture;
-    if (map.sceneryNames.isEmpty())
-        return true;
+    state.MapPath = filepath;
+    if (cache) {
+        state.SoldatPath = cache->rootFor(QFileInfo(pathBoxText).absolutePath(),
+                                          [&] { return gameFolderForMap(pathBoxText); });
+    } else {
+        state.SoldatPath = gameFolderForMap(pathBoxText);
+    }
+    const std::shared_ptr<const GameFolder> game =
+        cache ? cache->get(state.SoldatPath) : std::make_shared<const GameFolder>(state.SoldatPath);
 
-    state.SoldatPath = gameFolderForMap(pathBoxText);
-    const QSet<QString> onDisk = storedSceneryNames(state.SoldatPath);
-    for (QString name : std::as_const(map.sceneryNames)) {
-        if (name.isEmpty())
+    for (const QString &written : std::as_const(map.sceneryNames)) {
+        if (written.isEmpty())
             continue;
+        QString name = written;
         if (CheckSc(name, state.DefaultSceneries))
             continue;
-        // Only a plain file name is ever looked up; anything else is shown as missing.
-        const bool found = isPlainFileName(name) && onDisk.contains(name);
-        ListBox1.append(found ? name : MissingMarker + name);
+        const ImageFile file = game->scenery(name);
+        ListBox1.append(file.found() ? name : MissingMarker + name);
+        if (details)
+            details->sceneries.append({written, ListBox1.constLast(), file});
     }
+    if (details)
+        details->texture = game->texture(state.TextureName);
     return true;
 }

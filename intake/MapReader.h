@@ -1,6 +1,7 @@
 #pragma once
 // The map file reader: description, texture and scenery table of a game map (*.pms).
 
+#include "intake/GameFolder.h"
 #include "intake/WizardState.h"
 
 #include <QIODevice>
@@ -19,8 +20,8 @@ struct MapFileContents {
 };
 
 // Reads the fields of `path`. On failure returns false and sets `error` to a sentence naming
-// the file and what is wrong with it (cannot be opened, ends inside a block, bad count).
-// Never reads the geometry it skips.
+// the file and what is wrong with it (not a regular file, cannot be opened, ends inside a
+// block, bad count). Never reads the geometry it skips, never waits on a FIFO or device.
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
 
 // The same from an open, seekable device; `shownName` names it in the error.
@@ -40,15 +41,28 @@ QString gameFolderForMap(const QString &pathBoxText);
 // Returns the path with the name as stored on disk, or an empty string when there is none.
 QString findFolderIgnoringCase(const QString &parent, const QString &name);
 
-// True when `folder` holds a regular, non-hidden file stored under exactly `name`.
-bool sceneryImageExists(const QString &gameFolder, const QString &name);
+// What a read found for each add-list item and for the texture, for callers that show it.
+struct IntakeDetails {
+    struct Scenery {
+        QString written; // the name as the map writes it
+        QString item;    // the add-list item made of it
+        ImageFile file;  // what the game loads for it
+    };
+    QList<Scenery> sceneries; // in add-list order
+    ImageFile texture;        // what the game loads for TextureName
+};
 
 // Builds the add list for a map: clears `ListBox1`, strips LF, CR and NUL from `filepath`
 // (written back), reads the map and, for every non-empty, non-stock scenery, appends its
-// lower-cased name, or MissingMarker + name when the image is missing or the name is not a
-// plain file name. Sets MapDescription, TextureName and (when the map has sceneries)
-// SoldatPath from `pathBoxText`. An empty path only clears the list.
-// When the map cannot be read: returns false, `error` says why, the list stays empty and
-// the state keeps its earlier values.
+// lower-cased name, or MissingMarker + name when the game would not find its image (see
+// GameFolder) or the name is not a plain file name. On success sets MapDescription,
+// TextureName, SoldatPath (from `pathBoxText`, whether or not the map has sceneries) and
+// MapPath (the cleaned path). An empty path only clears the list.
+// `cache`, when given, supplies the game folder's listing (kept across calls); otherwise the
+// game folder is listed afresh. `details`, when given, receives what was looked up.
+// When the map cannot be read: returns false, `error` says why, the list stays empty,
+// MapPath is emptied (the path box no longer names a map that was read) and the other fields
+// keep their earlier values.
 bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText,
-               QStringList &ListBox1, QString &error);
+               QStringList &ListBox1, QString &error, GameFolderCache *cache = nullptr,
+               IntakeDetails *details = nullptr);

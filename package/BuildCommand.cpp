@@ -1,20 +1,22 @@
 #include "package/BuildCommand.h"
 
+#include "intake/CodePage.h"
 #include "intake/MapReader.h"
+#include "package/Delivery.h"
 #include "package/ProgramInfo.h"
 #include "package/Readme.h"
-#include "package/Staging.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <limits>
 
 namespace {
 
 const QString IdleCaption = QStringLiteral("Make ZIP");
 const QString BusyCaption = QStringLiteral("Generating ZIP Archive...");
 const QString CrLf = QStringLiteral("\r\n");
+constexpr int MaxLeftOutLines = 15;
 
 bool isSeparator(QChar c) {
 #ifdef Q_OS_WIN
@@ -32,6 +34,10 @@ qsizetype lastSeparator(const QString &text) {
     return -1;
 }
 
+QString shown(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
+
 void showPasswordMismatch(BuildHost &host) {
     host.showMessage(QStringLiteral("ERROR: Password Mismatch, please re-type your password."),
                      QStringLiteral("Password's Do Not Match!"), MessageIcon::Error);
@@ -45,6 +51,18 @@ void showSuccess(BuildHost &host, const QString &savedTo) {
                      QStringLiteral("100% Complete"), MessageIcon::Information);
 }
 
+void showLeftOut(BuildHost &host, const QString &savedTo, const QList<LeftOutFile> &leftOut) {
+    QString text = QStringLiteral("Your map has been compiled, but the archive lacks files the "
+                                  "map needs.") +
+                   CrLf + CrLf + QStringLiteral("Path: ") + savedTo + CrLf + CrLf +
+                   QStringLiteral("Left out:");
+    for (qsizetype i = 0; i < leftOut.size() && i < MaxLeftOutLines; ++i)
+        text += CrLf + leftOut[i].entry + QStringLiteral(": ") + leftOut[i].reason;
+    if (leftOut.size() > MaxLeftOutLines)
+        text += CrLf + QStringLiteral("and %1 more").arg(leftOut.size() - MaxLeftOutLines);
+    host.showMessage(text, QStringLiteral("Map Packed With Missing Files"), MessageIcon::Warning);
+}
+
 void showErrorCode(BuildHost &host, int code) {
     const QString number = QString::number(code);
     host.showMessage(QStringLiteral("There was an error creating your ZIP file :'(. Please write "
@@ -55,14 +73,19 @@ void showErrorCode(BuildHost &host, int code) {
                      QStringLiteral("Error Code ") + number + QLatin1Char('.'), MessageIcon::Error);
 }
 
-void describeSaveDialog(DialogRecord &record) {
+void describeSaveDialog(DialogRecord &record, const WizardState &state) {
     const QChar nul(u'\0');
     record.filter = QStringLiteral("Zip Archive (*.zip)") + nul + QStringLiteral("*.zip") + nul +
-                    QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul + nul;
+                    QStringLiteral("Server Map Archive (*.smap)") + nul + QStringLiteral("*.smap") +
+                    nul + QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul +
+                    nul;
     record.defaultExt = QStringLiteral(".zip");
-    record.flags = DialogFlags::HideReadOnly | DialogFlags::Explorer | DialogFlags::LongNames;
+    // Replacing a file the user chose must be a decision, never an accident.
+    record.flags = DialogFlags::OverwritePrompt | DialogFlags::HideReadOnly |
+                   DialogFlags::Explorer | DialogFlags::LongNames;
     record.title = QStringLiteral("Save ZIP Map Archive...");
-    record.initialDir = defaultMapsFolder();
+    record.initialDir = state.SaveFolder.isEmpty() ? defaultMapsFolder() : state.SaveFolder;
+    record.file = state.MapName + QStringLiteral(".zip");
 }
 
 QString savePathFrom(const FileChoice &choice) {
@@ -73,6 +96,13 @@ QString savePathFrom(const FileChoice &choice) {
         path += choice.FileNames.at(i);
     path.remove(QLatin1Char('\n'));
     path.remove(QLatin1Char('\r'));
+    return path;
+}
+
+QString cleanedPath(QString path) {
+    path.remove(QLatin1Char('\n'));
+    path.remove(QLatin1Char('\r'));
+    path.remove(QChar(0));
     return path;
 }
 
@@ -88,52 +118,30 @@ QString mapNameFromPath(const QString &pathText) {
     return dot < 0 ? fileName : fileName.left(dot);
 }
 
-bool deliverArchive(const QString &stagedArchive, const QString &target, QString &error) {
-    QFile source(stagedArchive);
-    if (!source.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("the staged archive %1 cannot be read (%2)")
-                    .arg(QDir::toNativeSeparators(stagedArchive), source.errorString());
-        return false;
-    }
-    // Written beside the target and renamed into place, so that a failure leaves whatever
-    // file was there before untouched.
-    QSaveFile out(target);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly)) {
-        error = out.errorString();
-        return false;
-    }
-    char buffer[64 * 1024];
-    for (;;) {
-        const qint64 got = source.read(buffer, sizeof buffer);
-        if (got < 0) {
-            error = source.errorString();
-            out.cancelWriting();
-            return false;
-        }
-        if (got == 0)
-            break;
-        if (out.write(buffer, got) != got) {
-            error = out.errorString();
-            out.cancelWriting();
-            return false;
-        }
-    }
-    if (!out.commit()) {
-        error = out.errorString();
-        return false;
-    }
-    return true;
-}
-
-BuildOutcome cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context) {
+BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context) {
     const BuildInputs inputs = host.buildInputs();
+    BuildResult result;
 
     if (lastSeparator(inputs.pathText) < 0)
-        return BuildOutcome::NotStarted;
+        return result;
+    // Only the map that was read is packed: its lists are the ones on the pages.
+    if (state.MapPath.isEmpty() || cleanedPath(inputs.pathText) != state.MapPath) {
+        host.showMessage(QStringLiteral("The map %1 has not been read. Choose the map with '...' "
+                                        "first.")
+                             .arg(shown(inputs.pathText)),
+                         QStringLiteral("Map Not Read"), MessageIcon::Error);
+        return result;
+    }
     if (inputs.chkPass == 1 && inputs.password != inputs.password2) {
         showPasswordMismatch(host);
-        return BuildOutcome::PasswordMismatch;
+        result.outcome = BuildOutcome::PasswordMismatch;
+        return result;
+    }
+    if (inputs.chkPass == 1 && inputs.password.isEmpty()) {
+        host.showMessage(QStringLiteral("ERROR: No password given, please type your password or "
+                                        "untick \"Password\"."),
+                         QStringLiteral("No Password!"), MessageIcon::Error);
+        return result;
     }
     const QString mapName = mapNameFromPath(inputs.pathText);
     if (!isPlainFileName(mapName)) {
@@ -141,67 +149,155 @@ BuildOutcome cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &cont
                                         "map file on the first page.")
                              .arg(inputs.pathText),
                          QStringLiteral("No Map File"), MessageIcon::Error);
-        return BuildOutcome::NotStarted;
+        return result;
+    }
+    // Nothing is staged for an engine that cannot run.
+    if (!context.binding.load()) {
+        host.showMessage(EngineMissingText, EngineMissingTitle, MessageIcon::None);
+        state.retcode = ZipEngineNotLoaded;
+        result.outcome = BuildOutcome::Failed;
+        showErrorCode(host, state.retcode);
+        return result;
     }
 
     host.setBuildButton(false, BusyCaption);
-    auto finish = [&host](BuildOutcome outcome) {
+    auto finish = [&](BuildOutcome outcome) {
         host.setBuildButton(true, IdleCaption);
-        return outcome;
+        result.outcome = outcome;
+        return result;
+    };
+    auto fail = [&](const QString &text, const QString &title) {
+        finish(BuildOutcome::Failed);
+        host.showMessage(text, title, MessageIcon::Error);
+        return result;
     };
 
     state.MapName = mapName;
-    GenerateNFO(state, inputs.comment, int(inputs.addList.size()), int(inputs.excludeList.size()));
-
-    // This map's earlier staged archive stays for the update and freshen switches; the engine
-    // replaces it only with a complete new one, and only a successful run is ever delivered.
-    const QString stagedArchiveName = state.MapName + QStringLiteral(".zip");
     QString error;
-    if (!buildCleanup(context.programFolder, stagedArchiveName, error)) {
-        const BuildOutcome outcome = finish(BuildOutcome::Failed);
-        host.showMessage(error, QStringLiteral("Staging Folder Error"), MessageIcon::Error);
-        return outcome;
-    }
+    // This map's earlier staged archive stays for the update and freshen switches; the engine
+    // replaces it only with a complete new one, and only a checked one is ever delivered.
+    if (!buildCleanup(context.stagingFolder, ArchiveFormat::Zip, mapName + QStringLiteral(".zip"),
+                      error))
+        return fail(error, QStringLiteral("Staging Folder Error"));
 
-    describeSaveDialog(context.dialog);
+    describeSaveDialog(context.dialog, state);
     state.rSaveTo = savePathFrom(host.PromptSaveFile(context.dialog));
     if (state.rSaveTo.isEmpty())
         return finish(BuildOutcome::Cancelled);
+    state.SaveFolder = QFileInfo(state.rSaveTo).absolutePath();
+
+    result.format = formatForPath(state.rSaveTo);
+    ZipSettings zip = inputs.zip;
+    if (result.format == ArchiveFormat::Smap) {
+        if (inputs.chkPass == 1)
+            return fail(QStringLiteral("A server map archive (.smap) cannot have a password: the "
+                                       "game cannot open an encrypted archive. Untick "
+                                       "\"Password\", or save it as a ZIP archive."),
+                        QStringLiteral("No Password For Server Maps"));
+        // The game finds the map by the archive's own name.
+        const QString archiveName = QFileInfo(state.rSaveTo).completeBaseName();
+        if (archiveName != mapName)
+            result.notes << QStringLiteral("The map is stored as maps/%1.pms, the name the game "
+                                           "looks for in %2.")
+                                .arg(archiveName, QFileInfo(state.rSaveTo).fileName());
+        state.MapName = archiveName;
+        if (zip.chkJunk == 1)
+            result.notes << QStringLiteral("\"Junk Directories\" does not apply to server map "
+                                           "archives and was ignored.");
+        if (zip.chkRecurse != 1)
+            result.notes << QStringLiteral("\"Recursive Mode\" off does not apply to server map "
+                                           "archives and was ignored.");
+        zip.chkJunk = 0;
+        zip.chkRecurse = 1;
+        if (!buildCleanup(context.stagingFolder, result.format,
+                          state.MapName + QStringLiteral(".zip"), error))
+            return fail(error, QStringLiteral("Staging Folder Error"));
+    }
 
     FillInputs fill;
     fill.addList = inputs.addList;
     fill.soldatPath = state.SoldatPath;
     fill.textureName = state.TextureName;
-    fill.mapName = state.MapName;
-    fill.mapPath = inputs.pathText;
+    fill.mapPath = state.MapPath;
+    fill.stagedMapName = state.MapName;
     fill.withTexture = inputs.chkTexture == 1;
-    fillStaging(context.programFolder, fill);
-    writeReadmeFile(context.programFolder, state);
+    fill.format = result.format;
+    fill.stopRequested = [&host] { return host.stopRequested(); };
+    const FillReport staged = fillStaging(context.stagingFolder, fill);
+    if (staged.stopped)
+        return finish(BuildOutcome::Stopped);
+    if (!staged.mapError.isEmpty())
+        return fail(QStringLiteral("The map file could not be packed, so nothing was built: %1.")
+                        .arg(staged.mapError),
+                    QStringLiteral("Map Not Packed"));
+    result.leftOut = staged.leftOut;
 
-    if (!MakeZip(state, context.request, context.binding, inputs.zip, context.programFolder, host,
+    GenerateNFO(state, inputs.comment, staged.sceneriesStaged, int(inputs.excludeList.size()));
+    const StagingPaths paths = StagingPaths::under(context.stagingFolder, result.format);
+    const QString readme = readmePath(paths, state);
+    if (!writeReadmeFile(readme, state, error))
+        return fail(QStringLiteral("The readme %1 could not be written: %2. Nothing was built.")
+                        .arg(shown(readme), error),
+                    QStringLiteral("Readme Not Written"));
+    QList<StagedFile> files = staged.staged;
+    files.append({paths.mapsFolder + QLatin1Char('/') + QFileInfo(readme).fileName(), readme,
+                  QFileInfo(readme).size()});
+
+    const bool reproducible = zip.chkUpdate != 1 && zip.chkFreshen != 1;
+    if (reproducible && staged.newestModified > 0 &&
+        staged.newestModified <= std::numeric_limits<quint32>::max())
+        zip.entryTime = quint32(staged.newestModified);
+
+    if (!MakeZip(state, context.request, context.binding, zip, context.stagingFolder, host,
                  error)) {
         state.retcode = ZipRequestFailed;
-        const BuildOutcome outcome = finish(BuildOutcome::Failed);
+        finish(BuildOutcome::Failed);
         showErrorCode(host, ZipRequestFailed);
-        return outcome;
+        return result;
     }
+    for (const QString &note : std::as_const(result.notes))
+        host.appendOutput(note + QLatin1Char('\n'));
+    if (state.retcode != 0 && host.stopRequested())
+        return finish(BuildOutcome::Stopped);
     if (state.retcode != 0) {
-        const BuildOutcome outcome = finish(BuildOutcome::Failed);
+        finish(BuildOutcome::Failed);
         showErrorCode(host, state.retcode);
-        return outcome;
+        return result;
     }
 
-    const QString stagedArchive =
-        StagingPaths::under(context.programFolder).root + QLatin1Char('/') + stagedArchiveName;
-    if (!deliverArchive(stagedArchive, state.rSaveTo, error)) {
-        const BuildOutcome outcome = finish(BuildOutcome::Failed);
-        host.showMessage(QStringLiteral("The archive could not be saved to %1: %2. Any file "
-                                        "that was there before is unchanged.")
-                             .arg(QDir::toNativeSeparators(state.rSaveTo), error),
-                         QStringLiteral("Archive Not Saved"), MessageIcon::Error);
-        return outcome;
+    const QString stagedArchive = paths.root + QLatin1Char('/') + context.request.ArchiveName;
+    if (context.afterArchiveWritten)
+        context.afterArchiveWritten(stagedArchive);
+    VerifyRequest check;
+    check.archive = stagedArchive;
+    check.password = inputs.chkPass == 1 ? toCodePage(inputs.password) : QByteArray();
+    check.files = files;
+    check.junkPaths = zip.chkJunk == 1;
+    check.compareContent = reproducible;
+    check.expectEveryFile = zip.chkFreshen != 1;
+    QStringList notInArchive;
+    if (!verifyStagedArchive(check, notInArchive, error))
+        return fail(QStringLiteral("The archive did not pass its check after writing, so it was "
+                                   "not saved: %1. Any file that was at %2 before is unchanged.")
+                        .arg(error, shown(state.rSaveTo)),
+                    QStringLiteral("Archive Check Failed"));
+    // Freshen replaces only what the archive already holds.
+    for (const QString &entry : std::as_const(notInArchive))
+        result.leftOut.append({entry, QStringLiteral("not in the earlier archive, and "
+                                                     "\"Overwrite Only\" adds no files")});
+
+    if (!deliverArchive(stagedArchive, state.rSaveTo, result.sha1, error))
+        return fail(QStringLiteral("The archive could not be saved to %1: %2. Any file that was "
+                                   "there before is unchanged.")
+                        .arg(shown(state.rSaveTo), error),
+                    QStringLiteral("Archive Not Saved"));
+
+    if (result.leftOut.isEmpty()) {
+        finish(BuildOutcome::Succeeded);
+        showSuccess(host, state.rSaveTo);
+    } else {
+        finish(BuildOutcome::PackedWithMissing);
+        showLeftOut(host, state.rSaveTo, result.leftOut);
     }
-    const BuildOutcome outcome = finish(BuildOutcome::Succeeded);
-    showSuccess(host, state.rSaveTo);
-    return outcome;
+    return result;
 }

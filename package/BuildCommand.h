@@ -6,42 +6,62 @@
 #include "dialogs/FileChoice.h"
 #include "intake/WizardState.h"
 #include "package/BuildHost.h"
+#include "package/Staging.h"
+
+#include <functional>
 
 enum class BuildOutcome {
-    NotStarted,       // the path guard ended it silently, or another guard refused
-    PasswordMismatch, // M1 shown
-    Cancelled,        // the save dialog was cancelled
-    Failed,           // an error message shown (M3 or a clear message of its own)
-    Succeeded,        // the archive is at state.rSaveTo; M2 shown
+    NotStarted,        // the path guard ended it silently, or another guard refused
+    PasswordMismatch,  // M1 shown
+    Cancelled,         // the save dialog was cancelled
+    Stopped,           // the user asked to stop (host.stopRequested()); nothing delivered
+    Failed,            // an error message shown; nothing delivered, the earlier file kept
+    PackedWithMissing, // delivered, but files the map needs were left out (warning shown)
+    Succeeded,         // delivered with everything the map needs; M2 shown
+};
+
+struct BuildResult {
+    BuildOutcome outcome = BuildOutcome::NotStarted;
+    QList<LeftOutFile> leftOut; // images the map needs that the archive lacks, with reasons
+    QStringList notes;          // what the build decided on its own (also in the text output)
+    QByteArray sha1;            // of the delivered archive
+    ArchiveFormat format = ArchiveFormat::Zip;
+    bool delivered() const {
+        return outcome == BuildOutcome::Succeeded || outcome == BuildOutcome::PackedWithMissing;
+    }
 };
 
 // The program's shared pieces a build works with. All outlive the call.
 struct BuildContext {
-    QString programFolder; // holds TEMP, the staging tree
+    QString stagingFolder; // holds TEMP, the staging tree
     ZipRequest &request;
     ZipBinding &binding;
     DialogRecord &dialog;
+    // Test seam: runs on the staged archive between writing and checking it.
+    std::function<void(const QString &stagedArchive)> afterArchiveWritten = {};
 };
 
-// Runs the build command once: guards, busy state, map name, readme text, staging, save
-// dialog, fill, readme file, archive, delivery, result message.
-// - A path text without a separator ends it silently (NotStarted). A path that names no map
-//   file (ends in a separator, or its name is not a plain file name) is refused with an error
-//   message before the button goes busy and before anything is staged (NotStarted).
-// - A staging tree that cannot be made: error message naming the folder, before the save
-//   dialog (Failed).
-// - This map's staged archive from an earlier build is kept only when the update or freshen
-//   switch is on (the engine then works on it); archives of other maps are always removed.
-// - MakeZip refusing the request: retcode becomes ZipRequestFailed and M3 shows it (Failed).
-// - The archive is delivered only when retcode is 0, through a temporary file in the target
-//   folder renamed into place; when that fails an error message names the path and the reason
-//   and the file that was at the target stays as it was (Failed).
-BuildOutcome cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context);
+// Runs the build command once: guards, busy state, save dialog, staging, readme, archive,
+// check, delivery, result message.
+// - A path text without a separator ends it silently. A path text that does not name the map
+//   last read successfully (typed and not read, or its read failed) is refused with
+//   "Choose the map with '...' first", before anything else.
+// - Password: M1 when the two boxes differ; a clear message when "Password" is ticked and the
+//   password is empty; a server map archive (.smap) with a password is refused after the save
+//   dialog, before anything is staged (the game cannot open an encrypted archive).
+// - The engine is loaded before anything is staged ("VB Zip" and code -1 when it cannot be).
+// - The save dialog suggests <MapName>.zip in the folder of the last save.
+// - The map must be staged byte for byte, else the build stops with an error naming it.
+//   Images that cannot be staged are collected with their reasons; the archive is still
+//   made, but a warning box "Map Packed With Missing Files" takes the place of M2.
+// - The readme counts the sceneries actually staged. Without update and freshen every entry
+//   gets the newest modification time of what was staged, so the same inputs give the same
+//   archive byte for byte.
+// - The staged archive is read back and checked against the staged files, then delivered
+//   through a temporary file beside the target, renamed into place only when its SHA-1 is the
+//   staged archive's. Any failure: an error message, nothing delivered, the earlier file kept.
+BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context);
 
 // MapName for a path box text: file name without its last extension; a name without "."
 // is kept whole. Empty when the path names no file (ends in a separator, or no separator).
 QString mapNameFromPath(const QString &pathText);
-
-// Copies `stagedArchive` to `target` through a temporary file beside `target` that is renamed
-// into place. On failure `target` is untouched and `error` says why.
-bool deliverArchive(const QString &stagedArchive, const QString &target, QString &error);

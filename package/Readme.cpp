@@ -34,12 +34,20 @@ QString GetNFO(const WizardState &state) {
     return state.NFO;
 }
 
-bool writeReadmeFile(const QString &programFolder, const WizardState &state) {
-    QFile file(StagingPaths::under(programFolder).maps + QLatin1Char('/') + state.MapName +
-               QStringLiteral("_ReadMe.txt"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+QString readmePath(const StagingPaths &paths, const WizardState &state) {
+    return paths.maps + QLatin1Char('/') + state.MapName + QStringLiteral("_ReadMe.txt");
+}
+
+bool writeReadmeFile(const QString &path, const WizardState &state, QString &error) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        error = file.errorString();
         return false;
+    }
     const QByteArray bytes = toCodePage(QString(state.NFO + CrLf));
-    const bool written = file.write(bytes) == bytes.size();
-    return file.flush() && written;
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 // The generated readme, packed beside the map and quoted in the archive comment.
 
 #include "intake/WizardState.h"
+#include "package/Staging.h"
 
 #include <QString>
 
@@ -12,6 +13,9 @@ void GenerateNFO(WizardState &state, const QString &comment, int addCount, int e
 // A copy of state.NFO.
 QString GetNFO(const WizardState &state);
 
-// Appends NFO and CR LF to <program folder>/TEMP/Maps/<MapName>_ReadMe.txt in the game's code
-// page. False when the file cannot be written.
-bool writeReadmeFile(const QString &programFolder, const WizardState &state);
+// Where the readme goes: beside the staged map, <maps folder>/<MapName>_ReadMe.txt.
+QString readmePath(const StagingPaths &paths, const WizardState &state);
+
+// Appends NFO and CR LF to `path` in the game's code page. False, with `error` set, when the
+// file cannot be written completely.
+bool writeReadmeFile(const QString &path, const WizardState &state, QString &error);

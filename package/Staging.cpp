@@ -1,167 +1,352 @@
 #include "package/Staging.h"
 
+#include "intake/GameFolder.h"
 #include "intake/MapReader.h"
+#include "platform/Platform.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QSet>
+#include <QTemporaryDir>
 
-StagingPaths StagingPaths::under(const QString &programFolder) {
-    StagingPaths paths;
-    paths.root = programFolder + QStringLiteral("/TEMP");
-    paths.maps = paths.root + QStringLiteral("/Maps");
-    paths.scenery = paths.root + QStringLiteral("/Scenery-gfx");
-    paths.textures = paths.root + QStringLiteral("/Textures");
-    return paths;
-}
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-// Deletes every file (not folder) directly in `folder` except `keep`. Failures are ignored:
-// a file that stays simply goes into the next archive.
-void deleteFilesIn(const QString &folder, const QString &keep = QString()) {
-    QDir dir(folder);
-    if (!dir.exists())
-        return;
-    const QStringList names =
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &name : names) {
-        if (!keep.isEmpty() && name == keep)
-            continue;
-        QFile::remove(dir.filePath(name));
+fs::path nativePath(const QString &path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+QString shown(const QString &path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The user's folders: nobody else may look into them.
+constexpr QFileDevice::Permissions PrivateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// Removes `path` and, for a real folder, everything in it; a link is removed, not followed.
+void removeEntry(const QString &path) {
+    std::error_code error;
+    fs::remove_all(nativePath(path), error);
+}
+
+// Empties `folder`, keeping the folder itself.
+void emptyFolder(const QString &folder) {
+    std::error_code error;
+    for (fs::directory_iterator it(nativePath(folder), error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
     }
 }
 
 bool makeFolder(const QString &path, QString &error) {
     const QFileInfo info(path);
-    if (info.isDir())
+    if (info.isDir() && !info.isSymLink())
         return true;
-    if (info.exists() || info.isSymLink()) {
-        error = QStringLiteral("The staging folder %1 cannot be created: a file of that name is "
-                               "in the way.")
-                    .arg(QDir::toNativeSeparators(path));
-        return false;
-    }
-    if (!QDir().mkpath(path) || !QFileInfo(path).isDir()) {
+    if (info.exists() || info.isSymLink())
+        removeEntry(path);
+    if (!QDir().mkdir(path, PrivateFolder) || !QFileInfo(path).isDir()) {
         error = QStringLiteral("The staging folder %1 cannot be created. Check that its parent "
                                "folder exists, is writable and that the disk is not full.")
-                    .arg(QDir::toNativeSeparators(path));
+                    .arg(shown(path));
         return false;
     }
     return true;
 }
 
-// The file `name` in `folder`, found ignoring letter case (an exact match wins); empty when
-// there is none.
-QString findFileIgnoringCase(const QString &folder, const QString &name) {
-    const QString exact = folder + QLatin1Char('/') + name;
-    if (QFileInfo(exact).isFile())
-        return exact;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-    for (const QString &stored : names) {
-        if (stored.compare(name, Qt::CaseInsensitive) == 0)
-            return folder + QLatin1Char('/') + stored;
+// Stages `source` at `target`: a hard link where the file system allows one, a copy
+// otherwise. The source is opened first, so a file that cannot be read is never staged and
+// nothing waits on a FIFO.
+bool stageFile(const QString &source, const QString &target, qint64 &size, qint64 &modified,
+               QString &error) {
+    QFile in;
+    if (!platform::openRegularFile(source, in, error))
+        return false;
+    size = in.size();
+    modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
+
+    std::error_code linkError;
+    fs::create_hard_link(nativePath(source), nativePath(target), linkError);
+    if (!linkError) {
+        // A link names the source's data; make sure it did not land on something else.
+        const QFileInfo staged(target);
+        if (!staged.isSymLink() && staged.isFile() && staged.size() == size)
+            return true;
+        QFile::remove(target);
     }
-    return {};
+
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        error = out.errorString();
+        return false;
+    }
+    QByteArray buffer(1024 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            error = in.errorString();
+            break;
+        }
+        if (got == 0) {
+            if (out.flush())
+                return true;
+            error = out.errorString();
+            break;
+        }
+        if (out.write(buffer.constData(), got) != got) {
+            error = out.errorString();
+            break;
+        }
+    }
+    out.close();
+    QFile::remove(target);
+    return false;
 }
 
-// Copies `source` over `target`. The copy gets the owner's read and write rights whatever the
-// source had, so that the next clean-up can delete it.
-bool copyReplacing(const QString &source, const QString &target, QString &error) {
-    if (!QFileInfo(source).isFile()) {
-        error = QStringLiteral("not found");
-        return false;
-    }
-    if (QFileInfo::exists(target) && !QFile::remove(target)) {
-        error = QStringLiteral("the staged copy cannot be replaced");
-        return false;
-    }
-    QFile file(source);
-    if (!file.copy(target)) {
-        error = file.errorString();
-        return false;
-    }
-    QFile::setPermissions(target,
-                          QFile::permissions(target) | QFile::ReadOwner | QFile::WriteOwner);
-    return true;
+QString withoutMarker(const QString &entry) {
+    return entry.startsWith(MissingMarker) ? entry.mid(MissingMarker.size()) : entry;
 }
 
 } // namespace
 
-void fullCleanup(const QString &programFolder) {
-    const StagingPaths paths = StagingPaths::under(programFolder);
-    deleteFilesIn(paths.root);
-    deleteFilesIn(paths.maps);
-    deleteFilesIn(paths.scenery);
-    deleteFilesIn(paths.textures);
+ArchiveFormat formatForPath(const QString &archivePath) {
+    return archivePath.endsWith(QStringLiteral(".smap"), Qt::CaseInsensitive) ? ArchiveFormat::Smap
+                                                                              : ArchiveFormat::Zip;
 }
 
-bool buildCleanup(const QString &programFolder, const QString &keepFileName, QString &error) {
-    const StagingPaths paths = StagingPaths::under(programFolder);
-    deleteFilesIn(paths.maps);
-    deleteFilesIn(paths.scenery);
-    deleteFilesIn(paths.textures);
-    // Archives of other maps (or of this one, when it is not kept) must not be packed again.
-    deleteFilesIn(paths.root, keepFileName);
-    for (const QString &folder : {paths.root, paths.maps, paths.scenery, paths.textures}) {
+StagingPaths StagingPaths::under(const QString &stagingFolder, ArchiveFormat format) {
+    StagingPaths paths;
+    const bool server = format == ArchiveFormat::Smap;
+    paths.mapsFolder = server ? QStringLiteral("maps") : QStringLiteral("Maps");
+    paths.sceneryFolder = server ? QStringLiteral("scenery-gfx") : QStringLiteral("Scenery-gfx");
+    paths.texturesFolder = server ? QStringLiteral("textures") : QStringLiteral("Textures");
+    paths.root = stagingFolder + QStringLiteral("/TEMP");
+    paths.maps = paths.root + QLatin1Char('/') + paths.mapsFolder;
+    paths.scenery = paths.root + QLatin1Char('/') + paths.sceneryFolder;
+    paths.textures = paths.root + QLatin1Char('/') + paths.texturesFolder;
+    return paths;
+}
+
+void fullCleanup(const QString &stagingFolder) {
+    QDirIterator it(stagingFolder + QStringLiteral("/TEMP"),
+                    QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QFile::remove(it.next());
+}
+
+bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QString &keepFileName,
+                  QString &error) {
+    const StagingPaths paths = StagingPaths::under(stagingFolder, format);
+    if (!makeFolder(paths.root, error))
+        return false;
+    const QStringList layout = {paths.mapsFolder, paths.sceneryFolder, paths.texturesFolder};
+    // Whatever else lies in TEMP would be packed with the build's own files.
+    const QFileInfoList entries =
+        QDir(paths.root)
+            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const QString name = entry.fileName();
+        const bool link = entry.isSymLink();
+        if (!link && entry.isFile() && !keepFileName.isEmpty() && name == keepFileName)
+            continue;
+        if (!link && entry.isDir() && layout.contains(name)) {
+            emptyFolder(entry.filePath());
+            continue;
+        }
+        removeEntry(entry.filePath());
+    }
+    for (const QString &folder : {paths.maps, paths.scenery, paths.textures}) {
         if (!makeFolder(folder, error))
             return false;
     }
     return true;
 }
 
-FillReport fillStaging(const QString &programFolder, const FillInputs &inputs) {
-    const StagingPaths paths = StagingPaths::under(programFolder);
-    FillReport report;
+bool checkStagingTree(const QString &stagingFolder, QString &error) {
+    const QString root = stagingFolder + QStringLiteral("/TEMP");
+    QStringList parts;
+    if (QFileInfo(root).exists() || QFileInfo(root).isSymLink()) {
+        parts << root;
+        const QFileInfoList entries = QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden |
+                                                               QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : entries)
+            parts << entry.filePath();
+    }
+    for (const QString &part : std::as_const(parts)) {
+        const QFileInfo info(part);
+        QString problem;
+        if (info.isSymLink())
+            problem = QStringLiteral("is a link");
+        else if (!info.isDir())
+            problem = QStringLiteral("is not a folder");
+        else if (!platform::ownedByCurrentUser(part))
+            problem = QStringLiteral("belongs to another user");
+        else if (info.permissions() & QFileDevice::WriteOther)
+            problem = QStringLiteral("may be written by everybody");
+        if (!problem.isEmpty()) {
+            error = QStringLiteral("the staging folder %1 %2; choose another --staging folder")
+                        .arg(shown(part), problem);
+            return false;
+        }
+    }
+    return true;
+}
+
+StagingLock::StagingLock() = default;
+StagingLock::~StagingLock() = default;
+
+bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error) {
+    if (!QDir().mkpath(stagingFolder)) {
+        error = QStringLiteral("the staging folder %1 cannot be created").arg(shown(stagingFolder));
+        return false;
+    }
+    // Beside TEMP, not in it: nothing in TEMP may stay out of the archive.
+    m_lock = std::make_unique<QLockFile>(stagingFolder + QStringLiteral("/staging.lock"));
+    if (m_lock->tryLock(waitMs))
+        return true;
+    qint64 pid = 0;
+    QString host, application;
+    if (m_lock->error() == QLockFile::LockFailedError &&
+        m_lock->getLockInfo(&pid, &host, &application))
+        error = QStringLiteral("staging folder in use by process %1").arg(pid);
+    else
+        error = QStringLiteral("the staging folder %1 cannot be locked").arg(shown(stagingFolder));
+    m_lock.reset();
+    return false;
+}
+
+PrivateStagingFolder::PrivateStagingFolder(const QString &prefix)
+    : m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1Char('/') + prefix +
+                                            QStringLiteral("-XXXXXX"))) {
     QString error;
-    // Without a game folder there is nothing to read the sceneries and texture from; an empty
-    // path must not turn into a lookup in the current folder.
+    if (m_dir->isValid())
+        m_lock.lock(m_dir->path(), 0, error);
+}
+
+PrivateStagingFolder::~PrivateStagingFolder() {
+    remove();
+}
+
+bool PrivateStagingFolder::isValid() const {
+    return m_dir && m_dir->isValid();
+}
+
+QString PrivateStagingFolder::path() const {
+    return m_dir ? m_dir->path() : QString();
+}
+
+QString PrivateStagingFolder::errorString() const {
+    return m_dir ? m_dir->errorString() : QString();
+}
+
+void PrivateStagingFolder::remove() {
+    if (m_dir)
+        m_dir->remove();
+    m_dir.reset();
+}
+
+void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
+    const QFileInfoList folders =
+        QDir(QDir::tempPath())
+            .entryInfoList({prefix + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    const QDateTime settled = QDateTime::currentDateTimeUtc().addSecs(-60);
+    for (const QFileInfo &folder : folders) {
+        // A folder just made by a starting program may not hold its lock yet.
+        if (folder.isSymLink() || !platform::ownedByCurrentUser(folder.filePath()) ||
+            folder.lastModified().toUTC() > settled)
+            continue;
+        QLockFile lock(folder.filePath() + QStringLiteral("/staging.lock"));
+        if (!lock.tryLock(0))
+            continue; // its program is still running
+        lock.unlock();
+        removeEntry(folder.filePath());
+    }
+}
+
+FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs) {
+    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
+    FillReport report;
+    auto stopped = [&] {
+        if (inputs.stopRequested && inputs.stopRequested())
+            report.stopped = true;
+        return report.stopped;
+    };
+    auto stage = [&](const QString &source, const QString &folder, const QString &folderPath,
+                     const QString &name, QString &error) {
+        StagedFile file;
+        file.entry = folder + QLatin1Char('/') + name;
+        file.path = folderPath + QLatin1Char('/') + name;
+        qint64 modified = 0;
+        if (!stageFile(source, file.path, file.size, modified, error))
+            return false;
+        report.newestModified = std::max(report.newestModified, modified);
+        report.staged.append(file);
+        return true;
+    };
+
+    // The map, byte for byte. Without it there is nothing to pack.
+    const QString mapName =
+        inputs.stagedMapName +
+        (inputs.format == ArchiveFormat::Smap ? QStringLiteral(".pms") : QStringLiteral(".PMS"));
+    QString error;
+    if (!isPlainFileName(mapName)) {
+        report.mapError = QStringLiteral("%1 is not a plain file name").arg(mapName);
+        return report;
+    }
+    if (!stage(inputs.mapPath, paths.mapsFolder, paths.maps, mapName, error)) {
+        report.mapError = QStringLiteral("%1: %2").arg(shown(inputs.mapPath), error);
+        return report;
+    }
+
     const bool haveGame = !inputs.soldatPath.isEmpty();
-    const QString sceneryGame =
-        haveGame ? findFolderIgnoringCase(inputs.soldatPath, QStringLiteral("scenery-gfx"))
-                 : QString();
+    const std::unique_ptr<GameFolder> game =
+        haveGame ? std::make_unique<GameFolder>(inputs.soldatPath) : nullptr;
+    auto lookUp = [&](const QString &name, bool scenery) {
+        if (!game) {
+            ImageFile none;
+            none.reason =
+                isPlainFileName(name) ? ImageMissing::NotInGameFolder : ImageMissing::NotPlainName;
+            return none;
+        }
+        return scenery ? game->scenery(name) : game->texture(name);
+    };
 
+    QSet<QString> stagedSceneries;
     for (const QString &entry : inputs.addList) {
-        if (entry.startsWith(MissingMarker)) {
-            report.skipped << entry + QStringLiteral(": missing in the game folder");
-        } else if (!isPlainFileName(entry)) {
-            report.skipped << entry + QStringLiteral(": not a plain file name");
-        } else if (sceneryGame.isEmpty()) {
-            report.skipped << entry + QStringLiteral(": no scenery-gfx folder in the game folder");
-        } else if (!copyReplacing(sceneryGame + QLatin1Char('/') + entry,
-                                  paths.scenery + QLatin1Char('/') + entry, error)) {
-            report.skipped << entry + QStringLiteral(": ") + error;
-        } else {
-            report.copied << QStringLiteral("Scenery-gfx/") + entry;
+        if (stopped())
+            return report;
+        const QString name = withoutMarker(entry);
+        const ImageFile image = lookUp(name, true);
+        if (!image.found()) {
+            report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, image.reason});
+            continue;
         }
-    }
-
-    const QString stagedMap = inputs.mapName + QStringLiteral(".PMS");
-    if (!isPlainFileName(inputs.mapName)) {
-        report.skipped << stagedMap + QStringLiteral(": not a plain file name");
-    } else if (!copyReplacing(inputs.mapPath, paths.maps + QLatin1Char('/') + stagedMap, error)) {
-        report.skipped << stagedMap + QStringLiteral(": ") + error;
-    } else {
-        report.copied << QStringLiteral("Maps/") + stagedMap;
-    }
-
-    if (inputs.withTexture) {
-        const QString &texture = inputs.textureName;
-        const QString textureGame =
-            haveGame ? findFolderIgnoringCase(inputs.soldatPath, QStringLiteral("Textures"))
-                     : QString();
-        const QString source = textureGame.isEmpty() || !isPlainFileName(texture)
-                                   ? QString()
-                                   : findFileIgnoringCase(textureGame, texture);
-        if (!isPlainFileName(texture)) {
-            report.skipped << texture + QStringLiteral(": not a plain file name");
-        } else if (source.isEmpty()) {
-            report.skipped << texture + QStringLiteral(": not found in the Textures folder");
-        } else if (!copyReplacing(source, paths.textures + QLatin1Char('/') + texture, error)) {
-            report.skipped << texture + QStringLiteral(": ") + error;
-        } else {
-            report.copied << QStringLiteral("Textures/") + texture;
+        if (stagedSceneries.contains(image.storedName))
+            continue; // named twice, or two names the game resolves to one file
+        if (!stage(image.target, paths.sceneryFolder, paths.scenery, image.storedName, error)) {
+            report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, error});
+            continue;
         }
+        stagedSceneries.insert(image.storedName);
+    }
+    report.sceneriesStaged = int(stagedSceneries.size());
+
+    if (inputs.withTexture && !inputs.textureName.isEmpty() && !stopped()) {
+        const ImageFile image = lookUp(inputs.textureName, false);
+        const QString shownEntry = paths.texturesFolder + QLatin1Char('/') + inputs.textureName;
+        if (!image.found())
+            report.leftOut.append({shownEntry, image.reason});
+        else if (!stage(image.target, paths.texturesFolder, paths.textures, image.storedName,
+                        error))
+            report.leftOut.append({shownEntry, error});
     }
     return report;
 }

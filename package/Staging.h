@@ -1,42 +1,125 @@
 #pragma once
-// The staging tree beside the program: TEMP with Maps, Scenery-gfx and Textures. Every build
-// copies what goes into the archive here; the engine packs TEMP into TEMP/<map>.zip.
+// The staging tree: TEMP with the map, image and texture folders. Every build stages what goes
+// into the archive here; the engine packs TEMP into TEMP/<name>.zip. The tree lives in a
+// staging folder of its own: a private one under the system's temporary folder (the wizard,
+// mapzip by default) or one the user names (mapzip --staging).
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-struct StagingPaths {
-    QString root;     // <program folder>/TEMP
-    QString maps;     // <root>/Maps
-    QString scenery;  // <root>/Scenery-gfx
-    QString textures; // <root>/Textures
+#include <functional>
+#include <memory>
+#include <optional>
 
-    static StagingPaths under(const QString &programFolder);
+class QLockFile;
+class QTemporaryDir;
+
+// A ZIP to unpack into the game folder (folders "Maps", "Scenery-gfx", "Textures"), or a map
+// archive that the game's server hands out as it is (folders "maps", "scenery-gfx",
+// "textures", matched exactly by the game).
+enum class ArchiveFormat { Zip, Smap };
+
+// ".smap" in any letter case is a server map archive; anything else a ZIP.
+ArchiveFormat formatForPath(const QString &archivePath);
+
+struct StagingPaths {
+    QString root;     // <staging folder>/TEMP
+    QString maps;     // <root>/<mapsFolder>
+    QString scenery;  // <root>/<sceneryFolder>
+    QString textures; // <root>/<texturesFolder>
+    // The folders' names, which are also their names inside the archive.
+    QString mapsFolder;
+    QString sceneryFolder;
+    QString texturesFolder;
+
+    static StagingPaths under(const QString &stagingFolder,
+                              ArchiveFormat format = ArchiveFormat::Zip);
 };
 
-// Deletes every file in the root and the three subfolders; folders stay. Errors ignored.
-void fullCleanup(const QString &programFolder);
+// Deletes every file in TEMP and below it; folders stay. Errors are ignored.
+void fullCleanup(const QString &stagingFolder);
 
-// Empties the three subfolders and deletes every file directly in the root except
-// `keepFileName` (this map's staged archive), then creates whatever part of the tree is
-// missing. False, with `error` naming the folder, when the tree cannot be made.
-bool buildCleanup(const QString &programFolder, const QString &keepFileName, QString &error);
+// Prepares TEMP for one build: removes everything in it (links are removed, never followed)
+// except the three folders of `format`, which are emptied, and the file `keepFileName` (this
+// map's staged archive, for update and freshen), then creates what is missing. False, with
+// `error` naming the folder and the cause, when the tree cannot be made.
+bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QString &keepFileName,
+                  QString &error);
+
+// For a staging folder that the user names: TEMP and every folder in it, where they exist,
+// must be real folders (not links) that belong to the user and that not everybody may write
+// into. False, with `error` naming the part, otherwise.
+bool checkStagingTree(const QString &stagingFolder, QString &error);
+
+// Holds a staging folder for one run, so that two runs never mix their files.
+class StagingLock {
+public:
+    StagingLock();
+    ~StagingLock();
+    // Waits up to `waitMs` for the folder (made when missing). False, with `error` "staging
+    // folder in use by process N" or the cause, when it stays held or cannot be locked.
+    bool lock(const QString &stagingFolder, int waitMs, QString &error);
+
+private:
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+// A staging folder of one run's own under the system's temporary folder, readable only by
+// the user, removed with the object.
+class PrivateStagingFolder {
+public:
+    explicit PrivateStagingFolder(const QString &prefix);
+    ~PrivateStagingFolder();
+    bool isValid() const;
+    QString path() const;
+    QString errorString() const;
+    // Removes the folder now (also done by the destructor).
+    void remove();
+
+    // Removes folders of `prefix` that runs which ended without cleaning up left behind
+    // (their lock is no longer held). Folders of running programs stay.
+    static void removeAbandoned(const QString &prefix);
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    StagingLock m_lock;
+};
 
 struct FillInputs {
-    QStringList addList; // entries of the add list, in order
-    QString soldatPath;  // game root, ends with '/'
-    QString textureName;
-    QString mapName;
-    QString mapPath; // the path box text
+    QStringList addList;   // entries of the add list, in order, "(!) " markers included
+    QString soldatPath;    // game root, ends with '/'
+    QString textureName;   // as the map writes it
+    QString mapPath;       // the map file to stage
+    QString stagedMapName; // name of the staged map and readme, without extension
     bool withTexture = true;
+    ArchiveFormat format = ArchiveFormat::Zip;
+    std::function<bool()> stopRequested; // checked between files; may be empty
+};
+
+struct StagedFile {
+    QString entry; // relative to TEMP: "Scenery-gfx/WATER.PNG"
+    QString path;  // the staged file
+    qint64 size = 0;
+};
+
+struct LeftOutFile {
+    QString entry;  // as the map names it: "Scenery-gfx/water.bmp"
+    QString reason; // "not in the game folder", "permission denied", ...
 };
 
 struct FillReport {
-    QStringList copied;  // staged file paths, relative to the root
-    QStringList skipped; // what was not staged, one short reason each
+    QString mapError;           // set when the map could not be staged: the build must stop
+    QList<StagedFile> staged;   // the map first, then sceneries in list order, the texture
+    QList<LeftOutFile> leftOut; // images the map needs that could not be staged
+    int sceneriesStaged = 0;    // distinct scenery files staged
+    qint64 newestModified = 0;  // newest modification time (seconds since 1970) staged
+    bool stopped = false;       // stopRequested() said so; the fill ended early
 };
 
-// Copies sceneries, map and (when asked) texture into the tree. A failing copy is skipped
-// and the next one runs. Entries and texture names that are not plain file names are
-// never used as paths.
-FillReport fillStaging(const QString &programFolder, const FillInputs &inputs);
+// Stages the map, then every scenery of the add list and (when asked) the texture, each as
+// the file the game loads for it (see GameFolder), under its name on disk; an entry marked
+// "(!) " is looked up again. Each file is linked into the tree where the file system allows
+// (staged files are only ever read) and copied otherwise. Images that cannot be staged are
+// collected with their reasons; the same file is staged once.
+FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs);

@@ -177,7 +177,8 @@ Form1::Form1(QString programFolder, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_programFolder(std::move(programFolder)), m_binding(m_programFolder),
+      m_programFolder(std::move(programFolder)),
+      m_staging(QStringLiteral("velquarindostrammelfenboriax")), m_binding(m_programFolder),
       m_endProgram([] { std::_Exit(0); }),
       m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("Form1"));
@@ -399,15 +400,15 @@ void Form1::Form_Load() {
         cComp->addItem(QString::number(level));
     cComp->setCurrentIndex(9);
 
-    fullCleanup(m_programFolder);
+    fullCleanup(m_staging.path());
 }
 
 void Form1::Form_Unload() {
-    fullCleanup(m_programFolder);
+    fullCleanup(m_staging.path());
 }
 
 void Form1::Form_Terminate() {
-    fullCleanup(m_programFolder);
+    fullCleanup(m_staging.path());
 }
 
 void Form1::showEvent(QShowEvent *event) {
@@ -568,8 +569,8 @@ void Form1::cmdGO_Click() {
     if (m_buildRunning)
         return;
     m_buildRunning = true;
-    BuildContext context{m_programFolder, m_request, m_binding, m_dialog};
-    m_lastBuildOutcome = ::cmdGO_Click(m_state, *this, context);
+    BuildContext context{m_staging.path(), m_request, m_binding, m_dialog};
+    m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     m_buildRunning = false;
 }
 

@@ -9,6 +9,7 @@
 #include "intake/WizardState.h"
 #include "package/BuildCommand.h"
 #include "package/BuildHost.h"
+#include "package/Staging.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -59,7 +60,10 @@ public:
     WizardState &state() { return m_state; }
     ZipBinding &zipBinding() { return m_binding; }
     const QString &programFolder() const { return m_programFolder; }
-    BuildOutcome lastBuildOutcome() const { return m_lastBuildOutcome; }
+    // The private folder that holds this window's staging tree (TEMP).
+    QString stagingFolder() const { return m_staging.path(); }
+    BuildOutcome lastBuildOutcome() const { return m_lastBuild.outcome; }
+    const BuildResult &lastBuild() const { return m_lastBuild; }
     // Text drawn on the window's background by the engine's messages.
     const QString &outputText() const { return m_output; }
 
@@ -115,6 +119,7 @@ private:
     void placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop);
 
     QString m_programFolder;
+    PrivateStagingFolder m_staging;
     WizardState m_state;
     ZipRequest m_request;
     ZipBinding m_binding;
@@ -124,7 +129,7 @@ private:
     bool m_startupWarningShown = false;
     bool m_buildRunning = false;
     bool m_closedDuringBuild = false;
-    BuildOutcome m_lastBuildOutcome = BuildOutcome::NotStarted;
+    BuildResult m_lastBuild;
     std::function<void()> m_endProgram;
     std::function<bool(const QUrl &)> m_openUrl;
 

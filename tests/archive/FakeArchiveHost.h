@@ -23,6 +23,8 @@ public:
     }
     void appendOutput(const QString &text) override { output += text; }
     void processPendingEvents() override { ++eventRounds; }
+    void showProgress(int percent) override { progress.append(percent); }
+    bool stopRequested() const override { return stop; }
     QString passwordText() const override { return password; }
     QString commentText() const override { return comment; }
     QString readmeText() const override { return readme; }
@@ -31,6 +33,8 @@ public:
     QString output;
     int clears = 0;
     int eventRounds = 0;
+    QList<int> progress;
+    bool stop = false;
     QString password;
     QString comment;
     QString readme;

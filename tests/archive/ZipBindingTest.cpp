@@ -133,6 +133,57 @@ TEST_F(ZipBindingTest, EachSwitchReachesItsOwnField) {
     }
 }
 
+TEST_F(ZipBindingTest, TimeThreadsAndNamesInAnyLanguageReachTheEngine) {
+    ZipSettings settings;
+    settings.entryTime = 1700000000;
+    settings.threads = 3;
+    state.MapName = QStringLiteral("карта-ąłż");
+    const QString folder = programFolder.filePath(QStringLiteral("программа"));
+    error.clear();
+    ASSERT_TRUE(MakeZip(state, request, binding, settings, folder, host, error));
+    expectOptions(engine->optionBytes,
+                  {{offsetof(ZipOptions, RecurseFlag), 1},
+                   {offsetof(ZipOptions, EntryTime), 1700000000},
+                   {offsetof(ZipOptions, Threads), 3}},
+                  '9');
+    // The file system's own encoding, not the archive's 8-bit code page.
+    EXPECT_EQ(engine->rootFolder, (folder + QStringLiteral("/TEMP")).toStdString());
+    EXPECT_EQ(engine->archiveName, "карта-ąłż.zip");
+}
+
+TEST_F(ZipBindingTest, ProgressAndStoppingGoThroughTheServiceCallback) {
+    std::vector<int> answers;
+    runWithCallbacks([&](const ZipCallbacks &callbacks) {
+        answers.push_back(callbacks.service(nullptr, 420));
+        answers.push_back(callbacks.service("Maps/Arena.pms", 10));
+        host.stop = true;
+        answers.push_back(callbacks.service("Scenery-gfx/a.png", 10));
+        answers.push_back(callbacks.service(nullptr, 1000));
+    });
+    EXPECT_EQ(answers, (std::vector<int>{0, 0, 1, 1}));
+    EXPECT_EQ(host.progress, (QList<int>{42, 100}));
+    EXPECT_EQ(host.eventRounds, 2) << "the window is served with every progress report";
+}
+
+TEST_F(ZipBindingTest, ALibraryCutShortIsNeverLoaded) {
+    QFile real(QStringLiteral(FAKE_ZIP32_PATH));
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QByteArray whole = real.readAll();
+    QString why;
+    EXPECT_TRUE(isLoadableLibraryFile(real.fileName(), why)) << why.toStdString();
+    for (const qsizetype size : {qsizetype(0), qsizetype(63), whole.size() / 2, whole.size() - 1}) {
+        const QString cut = programFolder.filePath(QStringLiteral("libcut%1.so").arg(size));
+        QFile out(cut);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(whole.left(size));
+        out.close();
+        EXPECT_FALSE(isLoadableLibraryFile(cut, why)) << size;
+        ZipBinding other{QString()};
+        other.setEngineCandidates({cut});
+        EXPECT_FALSE(other.load()) << size;
+    }
+}
+
 TEST_F(ZipBindingTest, OnlyTheValueOneCountsAsChecked) {
     ZipSettings settings;
     settings.chkJunk = 2;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -95,14 +96,12 @@ TEST_F(MapReader, SceneryNamesFollowTheirLengthByteAndSkipEmptyAndStockOnes) {
                                  QStringLiteral("tree.bmp"), QStringLiteral("tree.bmp")}));
 }
 
-TEST_F(MapReader, ImageStoredWithCapitalsOrHiddenOrAsFolderCountsAsMissing) {
-    addImage(QStringLiteral("Tree.bmp"));
-    addImage(QStringLiteral(".hidden.png"));
-    QDir().mkpath(game + QStringLiteral("/scenery-gfx/folder.png"));
-    ASSERT_TRUE(read(withSceneries({"tree.bmp", ".hidden.png", "folder.png"})));
-    EXPECT_EQ(list, (QStringList{MissingMarker + QStringLiteral("tree.bmp"),
-                                 MissingMarker + QStringLiteral(".hidden.png"),
-                                 MissingMarker + QStringLiteral("folder.png")}));
+TEST_F(MapReader, ItemsAreTheMapsLowerCasedNamesMarkedWhenTheGameWouldNotFindThem) {
+    addImage(QStringLiteral("TREE.PNG"));
+    addImage(QStringLiteral("Rock.bmp"));
+    ASSERT_TRUE(read(withSceneries({"Tree.BMP", "rock.bmp", "gone.bmp"})));
+    EXPECT_EQ(list, (QStringList{QStringLiteral("tree.bmp"), QStringLiteral("rock.bmp"),
+                                 MissingMarker + QStringLiteral("gone.bmp")}));
 }
 
 TEST_F(MapReader, NamesThatAreNotPlainFileNamesAreNeverLookedUp) {
@@ -134,17 +133,24 @@ TEST_F(MapReader, GameFolderIsFoundWhateverTheMapFoldersNameAndCase) {
     EXPECT_EQ(list, QStringList{MissingMarker + QStringLiteral("rock.bmp")});
 }
 
-TEST_F(MapReader, MapWithoutSceneriesKeepsTheEarlierGameFolder) {
+TEST_F(MapReader, EveryReadDerivesTheGameFolderAndRemembersTheMap) {
     addImage(QStringLiteral("a.bmp"));
     ASSERT_TRUE(read(withSceneries({"a.bmp"})));
-    const QString before = state.SoldatPath;
+    EXPECT_EQ(state.MapPath, mapPath());
+    // A map without sceneries still has a game folder, where its texture is looked for.
     const QString elsewhere = dir.filePath(QStringLiteral("elsewhere/maps/empty.pms"));
     MapSpec empty = withSceneries({});
     empty.description = "Empty";
     ASSERT_TRUE(read(empty, elsewhere));
     EXPECT_TRUE(list.isEmpty());
-    EXPECT_EQ(state.SoldatPath, before);
+    EXPECT_EQ(state.SoldatPath, dir.filePath(QStringLiteral("elsewhere/")));
     EXPECT_EQ(state.MapDescription, QStringLiteral("Empty"));
+    EXPECT_EQ(state.MapPath, elsewhere);
+    // A failed read leaves no map that could be packed.
+    writeBytes(elsewhere, "broken");
+    QString path = elsewhere;
+    EXPECT_FALSE(listStuff(state, path, path, list, error));
+    EXPECT_TRUE(state.MapPath.isEmpty());
 }
 
 TEST_F(MapReader, EmptyPathOnlyEmptiesTheList) {
@@ -246,13 +252,18 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
     }
 }
 
-TEST_F(MapReader, MissingFileOrFolderIsAnErrorNamingIt) {
+TEST_F(MapReader, MissingFileFolderOrFifoIsAnErrorNamingIt) {
     QString path = mapPath(QStringLiteral("absent.pms"));
     EXPECT_FALSE(listStuff(state, path, path, list, error));
     EXPECT_TRUE(error.startsWith(path)) << qPrintable(error);
     QString folder = game + QStringLiteral("/maps");
     EXPECT_FALSE(listStuff(state, folder, folder, list, error));
     EXPECT_TRUE(error.contains(QStringLiteral("folder")));
+    // Opening a FIFO would wait for a writer forever; it is refused at once.
+    QString fifo = mapPath(QStringLiteral("fifo.pms"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(listStuff(state, fifo, fifo, list, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << qPrintable(error);
 }
 
 TEST(MapReaderFixtures, RealMapsGiveTheirAddLists) {
@@ -269,20 +280,23 @@ TEST(MapReaderFixtures, RealMapsGiveTheirAddLists) {
     EXPECT_EQ(state.MapDescription, QStringLiteral("Viet"));
     EXPECT_EQ(state.TextureName, QStringLiteral("xt_forrestdirtrock.png"));
     EXPECT_EQ(state.SoldatPath, testDataPath(QStringLiteral("soldat/")));
+    // The map names .bmp files; the game loads the .png files stored beside them.
     EXPECT_EQ(list, (QStringList{QStringLiteral("inka_2.bmp"), QStringLiteral("mnp-jungle5.bmp"),
-                                 QStringLiteral("(!) mnp-underground2.bmp"),
-                                 QStringLiteral("(!) mnp-underground1.bmp")}));
+                                 QStringLiteral("mnp-underground2.bmp"),
+                                 QStringLiteral("mnp-underground1.bmp")}));
 
     path = testDataPath(QStringLiteral("soldat/maps/ctf_Aftermath.pms"));
     ASSERT_TRUE(listStuff(state, path, path, list, error)) << qPrintable(error);
     EXPECT_EQ(list.size(), 55);
-    // Stored as "Grave tn.bmp": the exact comparison marks it missing.
-    EXPECT_TRUE(list.contains(QStringLiteral("(!) grave tn.bmp")));
+    // Stored as "Grave tn.bmp": the game ignores letter case, and so does the lookup.
+    EXPECT_TRUE(list.contains(QStringLiteral("grave tn.bmp")));
     EXPECT_TRUE(list.contains(QStringLiteral("liana do flag.bmp")));
+    EXPECT_TRUE(list.contains(QStringLiteral("(!) tree12.png")));
 
     path = testDataPath(QStringLiteral("soldat/maps/htf_Dorothy.pms"));
     ASSERT_TRUE(listStuff(state, path, path, list, error)) << qPrintable(error);
     EXPECT_EQ(state.TextureName, QStringLiteral("dorothy.png"));
     EXPECT_EQ(list.size(), 27);
-    EXPECT_EQ(list.first(), QStringLiteral("(!) rir-wall2d.bmp"));
+    EXPECT_EQ(list.first(), QStringLiteral("rir-wall2d.bmp"));
+    EXPECT_EQ(list.filter(MissingMarker).size(), 0);
 }

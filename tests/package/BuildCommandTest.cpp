@@ -10,10 +10,12 @@
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
 #include "support/MapWriter.h"
+#include "support/PlainUser.h"
 #include "support/TestSupport.h"
 
 #include "support/ZipVerify.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -81,8 +83,9 @@ protected:
         host.messages.clear();
         host.buttons.clear();
         host.dialogs.clear();
-        BuildContext context{programFolder(), request, binding, dialog};
-        return cmdGO_Click(state, host, context);
+        BuildContext context{programFolder(), request, binding, dialog, afterArchiveWritten};
+        result = cmdGO_Click(state, host, context);
+        return result.outcome;
     }
     virtual QString programFolder() const { return program.path(); }
     QString outPath(const QString &name) const { return out.path() + QLatin1Char('/') + name; }
@@ -129,6 +132,8 @@ protected:
     ZipRequest request;
     ZipBinding binding{QStringLiteral(MAPZIP_PROGRAM_FOLDER)};
     DialogRecord dialog;
+    std::function<void(const QString &)> afterArchiveWritten;
+    BuildResult result;
 };
 
 } // namespace
@@ -137,8 +142,8 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
     chooseFixtureMap(QStringLiteral("ctf_Viet"));
     ASSERT_EQ(host.inputs.addList,
               (QStringList{QStringLiteral("inka_2.bmp"), QStringLiteral("mnp-jungle5.bmp"),
-                           QStringLiteral("(!) mnp-underground2.bmp"),
-                           QStringLiteral("(!) mnp-underground1.bmp")}));
+                           QStringLiteral("mnp-underground2.bmp"),
+                           QStringLiteral("mnp-underground1.bmp")}));
     exclude(QStringLiteral("mnp-jungle5.bmp"));
     host.inputs.comment = QStringLiteral("Built by the test\r\nsecond line \u00e9");
     host.inputs.zip.chkComment = 1;
@@ -153,12 +158,14 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
     expectIdleAtEnd();
     ASSERT_EQ(host.dialogs.size(), 1);
     const DialogRecord &asked = host.dialogs[0];
-    const char16_t filter[] = u"Zip Archive (*.zip)\0*.zip\0All Files (*.*)\0*.*\0\0";
+    const char16_t filter[] = u"Zip Archive (*.zip)\0*.zip\0Server Map Archive (*.smap)\0*.smap\0"
+                              u"All Files (*.*)\0*.*\0\0";
     EXPECT_EQ(asked.filter, QString::fromUtf16(filter, std::size(filter) - 1));
     EXPECT_EQ(asked.defaultExt, QStringLiteral(".zip"));
-    EXPECT_EQ(asked.flags, 0x280004u);
+    EXPECT_EQ(asked.flags, 0x280006u) << "asks before replacing a file";
     EXPECT_EQ(asked.title, QStringLiteral("Save ZIP Map Archive..."));
     EXPECT_EQ(asked.initialDir, defaultMapsFolder());
+    EXPECT_EQ(asked.file, QStringLiteral("ctf_Viet.zip"));
     EXPECT_EQ(state.rSaveTo, target);
     EXPECT_EQ(state.MapName, QStringLiteral("ctf_Viet"));
     EXPECT_EQ(state.retcode, 0);
@@ -166,10 +173,13 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
 
     const ArchiveListing zip = readArchive(target);
     ASSERT_TRUE(zip.ok) << zip.error.toStdString();
-    EXPECT_EQ(fileNames(zip), (QStringList{QStringLiteral("Maps/ctf_Viet.PMS"),
-                                           QStringLiteral("Maps/ctf_Viet_ReadMe.txt"),
-                                           QStringLiteral("Scenery-gfx/inka_2.bmp"),
-                                           QStringLiteral("Textures/xt_forrestdirtrock.png")}));
+    // The game loads the .png files stored beside the .bmp names the map writes.
+    EXPECT_EQ(fileNames(zip),
+              (QStringList{"Maps/ctf_Viet.PMS", "Maps/ctf_Viet_ReadMe.txt",
+                           "Scenery-gfx/inka_2.bmp", "Scenery-gfx/mnp-underground1.png",
+                           "Scenery-gfx/mnp-underground2.png", "Textures/xt_forrestdirtrock.png"}));
+    EXPECT_EQ(readEntry(target, QStringLiteral("Scenery-gfx/mnp-underground1.png")),
+              readFile(testDataPath(QStringLiteral("soldat/scenery-gfx/mnp-underground1.png"))));
     EXPECT_EQ(readEntry(target, QStringLiteral("Maps/ctf_Viet.PMS")),
               readFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))));
     EXPECT_EQ(readEntry(target, QStringLiteral("Scenery-gfx/inka_2.bmp")),
@@ -177,8 +187,8 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
     EXPECT_EQ(readEntry(target, QStringLiteral("Textures/xt_forrestdirtrock.png")),
               readFile(testDataPath(QStringLiteral("soldat/textures/xt_forrestdirtrock.png"))));
 
-    // The readme, byte for byte: the missing sceneries count on line 4, the excluded one after
-    // the slash; the comment's second line continues line 3.
+    // The readme, byte for byte: the sceneries in the archive count on line 4, the excluded
+    // one after the slash; the comment's second line continues line 3.
     const QByteArray readme =
         QByteArray("Map Name: ctf_Viet\r\n"
                    "Map Description: Viet\r\n"
@@ -246,13 +256,29 @@ TEST_F(BuildTest, GuardsEndTheCommandBeforeAnythingIsStaged) {
     EXPECT_TRUE(host.messages.isEmpty());
     EXPECT_TRUE(host.buttons.isEmpty());
 
-    // A path that names no file: a clear message, nothing staged.
-    host.inputs.pathText = kept.left(kept.lastIndexOf(QLatin1Char('/')) + 1);
+    // A path that is not the map last read (typed, or naming no file): only that map's lists
+    // are on the pages, so nothing is built.
+    for (const QString &typed : {kept.left(kept.lastIndexOf(QLatin1Char('/')) + 1),
+                                 testDataPath(QStringLiteral("soldat/maps/htf_Dorothy.pms"))}) {
+        host.inputs.pathText = typed;
+        EXPECT_EQ(build(target), BuildOutcome::NotStarted);
+        ASSERT_EQ(host.messages.size(), 1);
+        EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Not Read"));
+        EXPECT_TRUE(
+            host.messages[0].text.contains(QStringLiteral("Choose the map with '...' first")));
+        EXPECT_TRUE(host.messages[0].text.contains(typed));
+    }
+    host.inputs.pathText = kept;
+
+    // "Password" ticked, nothing typed: said before anything is asked or built.
+    host.inputs.chkPass = host.inputs.zip.chkPass = 1;
+    host.inputs.password = host.inputs.password2 = QString();
     EXPECT_EQ(build(target), BuildOutcome::NotStarted);
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::Error);
-    EXPECT_TRUE(host.messages[0].text.contains(host.inputs.pathText));
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("No Password!"));
+
     EXPECT_TRUE(host.dialogs.isEmpty());
+    EXPECT_TRUE(host.buttons.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(staging().root));
     EXPECT_FALSE(QFileInfo::exists(target));
 }
@@ -333,15 +359,15 @@ TEST_F(BuildTest, EngineFailuresDeliverNothingAndKeepTheUsersFile) {
     const QByteArray earlier("the user's earlier file");
     writeBytes(target, earlier);
 
-    // Encryption asked for with an empty password: the engine refuses.
-    host.inputs.chkPass = host.inputs.zip.chkPass = 1;
+    // Freshen without an earlier staged archive: the engine has nothing to do.
+    host.inputs.zip.chkFreshen = 1;
     EXPECT_EQ(build(target), BuildOutcome::Failed);
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_NE(state.retcode, 0);
+    EXPECT_EQ(state.retcode, 12);
     expectErrorCode(host.messages[0], state.retcode);
     expectIdleAtEnd();
     EXPECT_EQ(readFile(target), earlier);
-    host.inputs.chkPass = host.inputs.zip.chkPass = 0;
+    host.inputs.zip.chkFreshen = 0;
 
     // The request cannot be built (no compression level): reported as such, never as the
     // previous run's code.
@@ -352,14 +378,25 @@ TEST_F(BuildTest, EngineFailuresDeliverNothingAndKeepTheUsersFile) {
     EXPECT_EQ(readFile(target), earlier);
     host.inputs.zip.compressionLevel = QStringLiteral("9");
 
-    // No engine: the binding's own message, then the code.
-    binding.setEngineCandidates({program.path() + QStringLiteral("/no/libzip32.so")});
-    EXPECT_EQ(build(target), BuildOutcome::Failed);
-    ASSERT_EQ(host.messages.size(), 2);
-    EXPECT_EQ(host.messages[0].title, QStringLiteral("VB Zip"));
-    expectErrorCode(host.messages[1], ZipEngineNotLoaded);
-    EXPECT_EQ(readFile(target), earlier);
-    EXPECT_FALSE(QFileInfo::exists(staging().root + QStringLiteral("/ctf_Viet.zip")));
+    // No engine, or a damaged one: the binding's own message and the code, before anything
+    // is staged or asked.
+    fullCleanup(programFolder());
+    const QString cut = program.path() + QStringLiteral("/cut/libzip32.so");
+    writeBytes(cut, readFile(QStringLiteral(MAPZIP_PROGRAM_FOLDER "/libzip32.so")).left(20000));
+    for (const QString &engine : {program.path() + QStringLiteral("/no/libzip32.so"), cut}) {
+        ZipBinding other{QString()};
+        other.setEngineCandidates({engine});
+        host.messages.clear();
+        host.dialogs.clear();
+        BuildContext context{programFolder(), request, other, dialog};
+        EXPECT_EQ(cmdGO_Click(state, host, context).outcome, BuildOutcome::Failed);
+        ASSERT_EQ(host.messages.size(), 2);
+        EXPECT_EQ(host.messages[0].title, QStringLiteral("VB Zip"));
+        expectErrorCode(host.messages[1], ZipEngineNotLoaded);
+        EXPECT_TRUE(host.dialogs.isEmpty());
+        EXPECT_EQ(readFile(target), earlier);
+        EXPECT_TRUE(filesIn(staging().maps).isEmpty());
+    }
 }
 
 TEST_F(BuildTest, ATargetThatCannotBeWrittenIsReportedWithItsPath) {
@@ -389,7 +426,7 @@ TEST_F(BuildTest, AProgramFolderWithoutRoomForTheTreeStopsBeforeTheDialog) {
     writeBytes(blocker, "not a folder");
     host.savePath = outPath(QStringLiteral("x.zip"));
     BuildContext context{blocker + QStringLiteral("/program"), request, binding, dialog};
-    EXPECT_EQ(cmdGO_Click(state, host, context), BuildOutcome::Failed);
+    EXPECT_EQ(cmdGO_Click(state, host, context).outcome, BuildOutcome::Failed);
     EXPECT_TRUE(host.dialogs.isEmpty());
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_TRUE(host.messages[0].text.contains(blocker + QStringLiteral("/program/TEMP")))
@@ -398,28 +435,147 @@ TEST_F(BuildTest, AProgramFolderWithoutRoomForTheTreeStopsBeforeTheDialog) {
     EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("x.zip"))));
 }
 
-TEST_F(BuildTest, AnUnreadableSceneryIsLeftOutAndTheBuildGoesOn) {
+TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
+    if (rerunAsPlainUser())
+        return;
     QTemporaryDir game;
     ASSERT_TRUE(game.isValid());
     MapSpec spec;
     spec.description = "Test";
-    spec.texture = "sky.png";
-    spec.sceneries = {{"rock.png", {}}, {"bush.png", {}}};
+    spec.texture = "sky.bmp";
+    spec.sceneries = {{"Rock.bmp", {}}, {"bush.png", {}}, {"gone.bmp", {}}};
     writeMap(game.path() + QStringLiteral("/maps/Arena.pms"), spec);
     writeBytes(game.path() + QStringLiteral("/scenery-gfx/bush.png"), "bush");
-    writeBytes(game.path() + QStringLiteral("/Textures/sky.png"), "sky");
-    // rock.png is listed as found, then becomes unreadable: a folder of that name.
-    writeBytes(game.path() + QStringLiteral("/scenery-gfx/rock.png"), "rock");
+    writeBytes(game.path() + QStringLiteral("/Textures/SKY.PNG"), "sky");
+    writeBytes(game.path() + QStringLiteral("/scenery-gfx/ROCK.png"), "rock");
     chooseMap(game.path() + QStringLiteral("/maps/Arena.pms"));
-    ASSERT_EQ(host.inputs.addList,
-              (QStringList{QStringLiteral("rock.png"), QStringLiteral("bush.png")}));
-    ASSERT_TRUE(QFile::remove(game.path() + QStringLiteral("/scenery-gfx/rock.png")));
-    ASSERT_TRUE(QDir().mkpath(game.path() + QStringLiteral("/scenery-gfx/rock.png")));
+    ASSERT_EQ(host.inputs.addList, (QStringList{"rock.bmp", "bush.png", "(!) gone.bmp"}));
+    // Found when the map was read, unreadable by the time of the build.
+    QFile::setPermissions(game.path() + QStringLiteral("/scenery-gfx/ROCK.png"),
+                          QFileDevice::WriteOwner);
 
     const QString target = outPath(QStringLiteral("arena.zip"));
+    writeBytes(target, "earlier");
+    ASSERT_EQ(build(target), BuildOutcome::PackedWithMissing);
+    EXPECT_FALSE(anySuccessShown());
+    EXPECT_EQ(fileNames(target), (QStringList{"Maps/Arena.PMS", "Maps/Arena_ReadMe.txt",
+                                              "Scenery-gfx/bush.png", "Textures/SKY.PNG"}));
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Packed With Missing Files"));
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(host.messages[0].text,
+              QStringLiteral("Your map has been compiled, but the archive lacks files the map "
+                             "needs.\r\n\r\nPath: ") +
+                  target +
+                  QStringLiteral("\r\n\r\nLeft out:\r\nScenery-gfx/rock.bmp: Permission denied"
+                                 "\r\nScenery-gfx/gone.bmp: not in the game folder"));
+    // The readme counts what the archive holds.
+    EXPECT_TRUE(readEntry(target, QStringLiteral("Maps/Arena_ReadMe.txt"))
+                    .contains("Sceneries Added: 1/0\r\n"));
+
+    // Twenty missing images: fifteen named, then how many more.
+    spec.sceneries.clear();
+    for (int i = 0; i < 20; ++i)
+        spec.sceneries.push_back({"gone" + QByteArray::number(i) + ".png", {}});
+    writeMap(game.path() + QStringLiteral("/maps/Arena.pms"), spec);
+    chooseMap(game.path() + QStringLiteral("/maps/Arena.pms"));
+    ASSERT_EQ(build(target), BuildOutcome::PackedWithMissing);
+    EXPECT_EQ(result.leftOut.size(), 20);
+    EXPECT_EQ(host.messages[0].text.count(QStringLiteral("not in the game folder")), 15);
+    EXPECT_TRUE(host.messages[0].text.endsWith(QStringLiteral("\r\nand 5 more")));
+
+    // The map itself gone between reading and building: nothing is built or delivered.
+    const QByteArray delivered = readFile(target);
+    ASSERT_TRUE(QFile::remove(game.path() + QStringLiteral("/maps/Arena.pms")));
+    EXPECT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Not Packed"));
+    EXPECT_TRUE(host.messages[0].text.contains(QStringLiteral("Arena.pms")));
+    EXPECT_EQ(readFile(target), delivered);
+}
+
+TEST_F(BuildTest, AMapWithoutSceneriesStillGetsItsTexture) {
+    QTemporaryDir game;
+    MapSpec spec;
+    spec.description = "Void";
+    spec.texture = "void.bmp";
+    writeMap(game.path() + QStringLiteral("/maps/htf_Void.pms"), spec);
+    writeBytes(game.path() + QStringLiteral("/textures/Void.png"), "void");
+    writeBytes(game.path() + QStringLiteral("/scenery-gfx/unused.png"), "x");
+    chooseMap(game.path() + QStringLiteral("/maps/htf_Void.pms"));
+    ASSERT_EQ(build(outPath(QStringLiteral("void.zip"))), BuildOutcome::Succeeded);
+    EXPECT_TRUE(fileNames(outPath(QStringLiteral("void.zip")))
+                    .contains(QStringLiteral("Textures/Void.png")));
+}
+
+TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered) {
+    chooseFixtureMap(QStringLiteral("htf_Dorothy"));
+    ASSERT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Succeeded);
+    QThread::msleep(1100); // a build a second later must not differ by its time
+    ASSERT_EQ(build(outPath(QStringLiteral("b.zip"))), BuildOutcome::Succeeded);
+    const QByteArray first = readFile(outPath(QStringLiteral("a.zip")));
+    EXPECT_EQ(first, readFile(outPath(QStringLiteral("b.zip"))));
+    EXPECT_EQ(result.sha1.toHex(),
+              QCryptographicHash::hash(first, QCryptographicHash::Sha1).toHex());
+
+    // One byte of the staged archive's data changed after writing: caught, named, not saved.
+    afterArchiveWritten = [](const QString &staged) {
+        QFile file(staged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const QByteArray bytes = file.readAll();
+        // The readme's data follows its local header: name, then the extra field.
+        const QByteArray name("Maps/htf_Dorothy_ReadMe.txt");
+        const qsizetype at = bytes.indexOf(name);
+        ASSERT_GE(at, 30);
+        const int extra = quint8(bytes[at - 2]) | quint8(bytes[at - 1]) << 8;
+        const qsizetype data = at + name.size() + extra;
+        file.seek(data + 3);
+        file.write(QByteArray(1, char(bytes[data + 3] ^ 0x20)));
+    };
+    EXPECT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("Archive Check Failed"));
+    EXPECT_TRUE(host.messages[0].text.contains(QStringLiteral("Maps/htf_Dorothy_ReadMe.txt")))
+        << host.messages[0].text.toStdString();
+    EXPECT_EQ(readFile(outPath(QStringLiteral("a.zip"))), first);
+}
+
+TEST_F(BuildTest, AServerMapArchiveHasTheGamesLayoutAndTheArchivesName) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    host.inputs.zip.chkJunk = 1;
+    const QString target = outPath(QStringLiteral("ctf_Viet_v2.smap"));
     ASSERT_EQ(build(target), BuildOutcome::Succeeded);
-    EXPECT_EQ(
-        fileNames(target),
-        (QStringList{QStringLiteral("Maps/Arena.PMS"), QStringLiteral("Maps/Arena_ReadMe.txt"),
-                     QStringLiteral("Scenery-gfx/bush.png"), QStringLiteral("Textures/sky.png")}));
+    EXPECT_EQ(result.format, ArchiveFormat::Smap);
+    EXPECT_EQ(fileNames(target),
+              (QStringList{"maps/ctf_Viet_v2.pms", "maps/ctf_Viet_v2_ReadMe.txt",
+                           "scenery-gfx/inka_2.bmp", "scenery-gfx/mnp-jungle5.bmp",
+                           "scenery-gfx/mnp-underground1.png", "scenery-gfx/mnp-underground2.png",
+                           "textures/xt_forrestdirtrock.png"}));
+    ASSERT_EQ(result.notes.size(), 2);
+    EXPECT_TRUE(result.notes[0].contains(QStringLiteral("maps/ctf_Viet_v2.pms")));
+    EXPECT_TRUE(host.output.contains(result.notes[1]));
+
+    // The game cannot open an encrypted archive: refused before anything is staged.
+    host.inputs.chkPass = host.inputs.zip.chkPass = 1;
+    host.inputs.password = host.inputs.password2 = QStringLiteral("pw");
+    const QByteArray before = readFile(target);
+    EXPECT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].text.contains(QStringLiteral(".smap")));
+    EXPECT_EQ(readFile(target), before);
+}
+
+TEST_F(BuildTest, StoppingDeliversNothing) {
+    chooseFixtureMap(QStringLiteral("ctf_Viet"));
+    const QString target = outPath(QStringLiteral("viet.zip"));
+    writeBytes(target, "earlier");
+    // Asked to stop while staging, and once the engine reports progress.
+    for (const bool whileStaging : {true, false}) {
+        host.progress.clear();
+        host.stop = [&] { return whileStaging || !host.progress.isEmpty(); };
+        EXPECT_EQ(build(target), BuildOutcome::Stopped) << whileStaging;
+        EXPECT_TRUE(host.messages.isEmpty());
+        expectIdleAtEnd();
+        EXPECT_EQ(readFile(target), QByteArray("earlier"));
+    }
 }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
 struct ShownMessage {
     QString text;
@@ -28,6 +29,8 @@ public:
     void clearOutput() override { output.clear(); }
     void appendOutput(const QString &text) override { output += text; }
     void processPendingEvents() override {}
+    void showProgress(int percent) override { progress.append(percent); }
+    bool stopRequested() const override { return stop && stop(); }
     QString passwordText() const override { return inputs.password; }
     QString commentText() const override { return inputs.comment; }
     QString readmeText() const override { return GetNFO(m_state); }
@@ -52,12 +55,14 @@ public:
     // Set by the test.
     BuildInputs inputs;
     QString savePath; // empty: the dialog is cancelled
+    std::function<bool()> stop;
 
     // Recorded.
     QList<ShownMessage> messages;
     QList<ButtonState> buttons;
     QList<DialogRecord> dialogs;
     QString output;
+    QList<int> progress;
 
 private:
     const WizardState &m_state;

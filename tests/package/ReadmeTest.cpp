@@ -83,19 +83,22 @@ TEST(Readme, FileIsAppendedInTheCodePageWithAClosingLineBreak) {
     state.MapDescription = QStringLiteral("Caf\u00e9 \u20ac");
     GenerateNFO(state, QString(), 1, 0);
 
-    // No tree yet: nothing can be written.
-    EXPECT_FALSE(writeReadmeFile(program.path(), state));
-
+    const QString path = readmePath(StagingPaths::under(program.path()), state);
+    EXPECT_EQ(path, program.path() + QStringLiteral("/TEMP/Maps/caf\u00e9_ReadMe.txt"));
+    // No tree yet: nothing can be written, and the error says why.
     QString error;
-    ASSERT_TRUE(buildCleanup(program.path(), QString(), error)) << error.toStdString();
-    ASSERT_TRUE(writeReadmeFile(program.path(), state));
-    const QString path = program.path() + QStringLiteral("/TEMP/Maps/caf\u00e9_ReadMe.txt");
+    EXPECT_FALSE(writeReadmeFile(path, state, error));
+    EXPECT_FALSE(error.isEmpty());
+
+    ASSERT_TRUE(buildCleanup(program.path(), ArchiveFormat::Zip, QString(), error))
+        << error.toStdString();
+    ASSERT_TRUE(writeReadmeFile(path, state, error));
     const QByteArray once = readAll(path);
     EXPECT_TRUE(once.startsWith("Map Name: caf\xe9\r\nMap Description: Caf\xe9 \x80\r\n"));
     EXPECT_TRUE(once.endsWith("+--------------------------------------------------+\r\n"));
     EXPECT_EQ(once, toCodePage(state.NFO) + "\r\n");
 
     // Appending: an older readme that survived the clean-up stays in front.
-    ASSERT_TRUE(writeReadmeFile(program.path(), state));
+    ASSERT_TRUE(writeReadmeFile(path, state, error));
     EXPECT_EQ(readAll(path), once + once);
 }

@@ -2,7 +2,9 @@
 #include "package/BuildCommand.h"
 
 #include "support/MapWriter.h"
+#include "support/PlainUser.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +31,8 @@ protected:
     }
     void makeTree() {
         QString error;
-        ASSERT_TRUE(buildCleanup(program.path(), QString(), error)) << error.toStdString();
+        ASSERT_TRUE(buildCleanup(program.path(), ArchiveFormat::Zip, QString(), error))
+            << error.toStdString();
     }
 
     QTemporaryDir program;
@@ -49,23 +52,38 @@ TEST_F(StagingTest, BuildCleanupMakesTheTreeUnderTheCreatedNames) {
     makeTree();
 }
 
-TEST_F(StagingTest, BuildCleanupKeepsOnlyThisMapsStagedArchive) {
+TEST_F(StagingTest, BuildCleanupLeavesOnlyTheLayoutAndThisMapsStagedArchive) {
     makeTree();
+    const QString outside = game.path() + QStringLiteral("/keep-me.png");
+    writeBytes(outside, "not ours");
     for (const QString &file :
          {paths.root + QStringLiteral("/ctf_Run.zip"), paths.root + QStringLiteral("/Arena.zip"),
           paths.root + QStringLiteral("/.hidden"), paths.maps + QStringLiteral("/old.PMS"),
-          paths.scenery + QStringLiteral("/rock.png"), paths.textures + QStringLiteral("/t.png")})
+          paths.scenery + QStringLiteral("/sub/rock.png"),
+          paths.textures + QStringLiteral("/t.png"),
+          paths.root + QStringLiteral("/stray/file.txt")})
         writeBytes(file, "x");
+    // Links are removed, never followed.
+    ASSERT_TRUE(QFile::link(game.path(), paths.root + QStringLiteral("/linked-folder")));
+    ASSERT_TRUE(QFile::link(outside, paths.scenery + QStringLiteral("/linked.png")));
 
     QString error;
-    ASSERT_TRUE(buildCleanup(program.path(), QStringLiteral("ctf_Run.zip"), error));
-    EXPECT_EQ(filesIn(paths.root), QStringList{QStringLiteral("ctf_Run.zip")});
-    EXPECT_TRUE(filesIn(paths.maps).isEmpty());
-    EXPECT_TRUE(filesIn(paths.scenery).isEmpty());
-    EXPECT_TRUE(filesIn(paths.textures).isEmpty());
+    ASSERT_TRUE(
+        buildCleanup(program.path(), ArchiveFormat::Zip, QStringLiteral("ctf_Run.zip"), error));
+    EXPECT_EQ(QDir(paths.root)
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDir::Name),
+              (QStringList{"Maps", "Scenery-gfx", "Textures", "ctf_Run.zip"}));
+    for (const QString &folder : {paths.maps, paths.scenery, paths.textures})
+        EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                         QDir::NoDotAndDotDot));
+    EXPECT_TRUE(QFileInfo::exists(outside));
 
-    ASSERT_TRUE(buildCleanup(program.path(), QString(), error));
-    EXPECT_TRUE(filesIn(paths.root).isEmpty());
+    // A server map archive has lower-case folders; the other layout goes.
+    const StagingPaths server = StagingPaths::under(program.path(), ArchiveFormat::Smap);
+    ASSERT_TRUE(buildCleanup(program.path(), ArchiveFormat::Smap, QString(), error));
+    EXPECT_EQ(QDir(server.root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+              (QStringList{"maps", "scenery-gfx", "textures"}));
 }
 
 TEST_F(StagingTest, BuildCleanupNamesTheFolderItCannotMake) {
@@ -73,14 +91,15 @@ TEST_F(StagingTest, BuildCleanupNamesTheFolderItCannotMake) {
     const QString blocker = program.path() + QStringLiteral("/plain-file");
     writeBytes(blocker, "not a folder");
     QString error;
-    EXPECT_FALSE(buildCleanup(blocker + QStringLiteral("/program"), QString(), error));
+    EXPECT_FALSE(
+        buildCleanup(blocker + QStringLiteral("/program"), ArchiveFormat::Zip, QString(), error));
     EXPECT_TRUE(error.contains(QDir::toNativeSeparators(blocker + QStringLiteral("/program/TEMP"))))
         << error.toStdString();
 
     writeBytes(paths.root, "TEMP is a file");
     error.clear();
-    EXPECT_FALSE(buildCleanup(program.path(), QString(), error));
-    EXPECT_TRUE(error.contains(QStringLiteral("TEMP"))) << error.toStdString();
+    EXPECT_TRUE(buildCleanup(program.path(), ArchiveFormat::Zip, QString(), error))
+        << "a file in the way is removed: " << error.toStdString();
 }
 
 TEST_F(StagingTest, FullCleanupEmptiesEveryFolderAndKeepsTheFolders) {
@@ -98,75 +117,99 @@ TEST_F(StagingTest, FullCleanupEmptiesEveryFolderAndKeepsTheFolders) {
     }
 }
 
-TEST_F(StagingTest, FillCopiesSceneriesMapAndTextureAndSkipsMarkedAndUnsafeNames) {
+TEST_F(StagingTest, FillStagesWhatTheGameLoadsUnderItsNameOnDisk) {
     makeTree();
     // The game's folders in other letter cases than the program asks for.
-    gameFile(QStringLiteral("Scenery-GFX/rock.png"), "rock");
-    gameFile(QStringLiteral("Scenery-GFX/(!) tree.png"), "must not be copied");
+    gameFile(QStringLiteral("Scenery-GFX/ROCK.PNG"), "rock");
+    gameFile(QStringLiteral("Scenery-GFX/rock.bmp"), "old rock");
+    gameFile(QStringLiteral("Scenery-GFX/tree.png"), "tree");
     gameFile(QStringLiteral("secret.png"), "outside the scenery folder");
     gameFile(QStringLiteral("textures/Sky.PNG"), "sky");
     const QString map = gameFile(QStringLiteral("maps/ctf_Run.pms"), "map bytes");
-    // A staged copy left over from before is replaced.
-    writeBytes(paths.scenery + QStringLiteral("/rock.png"), "stale");
 
     FillInputs inputs;
-    inputs.addList = {QStringLiteral("rock.png"), QStringLiteral("(!) tree.png"),
-                      QStringLiteral("../secret.png"), QStringLiteral(".."),
+    inputs.addList = {QStringLiteral("rock.bmp"), QStringLiteral("(!) tree.png"),
+                      QStringLiteral("rock.png"), QStringLiteral("../secret.png"),
                       QStringLiteral("gone.png")};
     inputs.soldatPath = game.path() + QLatin1Char('/');
-    inputs.textureName = QStringLiteral("sky.png");
-    inputs.mapName = QStringLiteral("ctf_Run");
+    inputs.textureName = QStringLiteral("sky.bmp");
+    inputs.stagedMapName = QStringLiteral("ctf_Run");
     inputs.mapPath = map;
     const FillReport report = fillStaging(program.path(), inputs);
 
-    EXPECT_EQ(filesIn(paths.scenery), QStringList{QStringLiteral("rock.png")});
-    QFile rock(paths.scenery + QStringLiteral("/rock.png"));
+    EXPECT_TRUE(report.mapError.isEmpty());
+    QStringList entries;
+    for (const StagedFile &file : report.staged)
+        entries << file.entry;
+    // Two names the game resolves to one file give one staged file; a name marked missing
+    // when the map was read is looked up again.
+    EXPECT_EQ(entries, (QStringList{"Maps/ctf_Run.PMS", "Scenery-gfx/ROCK.PNG",
+                                    "Scenery-gfx/tree.png", "Textures/Sky.PNG"}));
+    EXPECT_EQ(report.sceneriesStaged, 2);
+    QFile rock(paths.scenery + QStringLiteral("/ROCK.PNG"));
     ASSERT_TRUE(rock.open(QIODevice::ReadOnly));
     EXPECT_EQ(rock.readAll(), QByteArray("rock"));
-    EXPECT_EQ(filesIn(paths.maps), QStringList{QStringLiteral("ctf_Run.PMS")});
-    EXPECT_EQ(filesIn(paths.textures), QStringList{QStringLiteral("sky.png")});
-    EXPECT_EQ(filesIn(paths.root), QStringList{});
+    ASSERT_EQ(report.leftOut.size(), 2);
+    EXPECT_EQ(report.leftOut[0].entry, QStringLiteral("Scenery-gfx/../secret.png"));
+    EXPECT_EQ(report.leftOut[0].reason, QStringLiteral("not a plain file name"));
+    EXPECT_EQ(report.leftOut[1].entry, QStringLiteral("Scenery-gfx/gone.png"));
+    EXPECT_EQ(report.leftOut[1].reason, QStringLiteral("not in the game folder"));
     EXPECT_FALSE(QFileInfo::exists(program.path() + QStringLiteral("/secret.png")));
-    EXPECT_EQ(report.copied.size(), 3);
-    EXPECT_EQ(report.skipped.size(), 4);
 }
 
-TEST_F(StagingTest, FillWithoutTextureOrGameFolderStagesOnlyTheMap) {
+TEST_F(StagingTest, WhatCannotBeStagedIsReportedWithItsReason) {
+    if (rerunAsPlainUser())
+        return;
     makeTree();
-    gameFile(QStringLiteral("scenery-gfx/rock.png"));
+    const QString locked = gameFile(QStringLiteral("scenery-gfx/locked.png"));
+    QFile::setPermissions(locked, QFileDevice::WriteOwner);
     gameFile(QStringLiteral("Textures/sky.png"));
-    gameFile(QStringLiteral("Textures/evil.png"));
-    const QString map = gameFile(QStringLiteral("maps/Arena.PmS"));
-
     FillInputs inputs;
-    inputs.addList = {QStringLiteral("rock.png")};
+    inputs.addList = {QStringLiteral("locked.png")};
     inputs.soldatPath = game.path() + QLatin1Char('/');
     inputs.textureName = QStringLiteral("sky.png");
-    inputs.mapName = QStringLiteral("Arena");
-    inputs.mapPath = map;
+    inputs.stagedMapName = QStringLiteral("Arena");
+    inputs.mapPath = gameFile(QStringLiteral("maps/Arena.pms"));
     inputs.withTexture = false;
-    fillStaging(program.path(), inputs);
-    EXPECT_TRUE(filesIn(paths.textures).isEmpty());
-    EXPECT_EQ(filesIn(paths.maps), QStringList{QStringLiteral("Arena.PMS")});
+    FillReport report = fillStaging(program.path(), inputs);
+    ASSERT_EQ(report.leftOut.size(), 1);
+    EXPECT_EQ(report.leftOut[0].entry, QStringLiteral("Scenery-gfx/locked.png"));
+    EXPECT_TRUE(report.leftOut[0].reason.contains(QStringLiteral("ermission")))
+        << report.leftOut[0].reason.toStdString();
+    EXPECT_TRUE(filesIn(paths.textures).isEmpty()) << "the texture was not asked for";
 
-    // A texture name that leaves the Textures folder is never used as a path.
-    inputs.withTexture = true;
-    inputs.textureName = QStringLiteral("../Textures/evil.png");
-    fillStaging(program.path(), inputs);
-    EXPECT_TRUE(filesIn(paths.textures).isEmpty());
+    // Without the map there is nothing to build: the error names it.
+    QFile::setPermissions(inputs.mapPath, QFileDevice::WriteOwner);
+    report = fillStaging(program.path(), inputs);
+    EXPECT_TRUE(report.mapError.contains(QStringLiteral("Arena.pms")))
+        << report.mapError.toStdString();
+    EXPECT_TRUE(report.staged.isEmpty());
+}
 
-    // No game folder known: nothing is looked up relative to the current folder.
-    inputs.soldatPath.clear();
-    inputs.textureName = QStringLiteral("sky.png");
+TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
     QString error;
-    ASSERT_TRUE(buildCleanup(program.path(), QString(), error));
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(game.path()));
-    fillStaging(program.path(), inputs);
-    QDir::setCurrent(previous);
-    EXPECT_TRUE(filesIn(paths.scenery).isEmpty());
-    EXPECT_TRUE(filesIn(paths.textures).isEmpty());
-    EXPECT_EQ(filesIn(paths.maps), QStringList{QStringLiteral("Arena.PMS")});
+    EXPECT_TRUE(checkStagingTree(program.path(), error)) << "no tree yet";
+    makeTree();
+    EXPECT_TRUE(checkStagingTree(program.path(), error)) << error.toStdString();
+    QDir(paths.scenery).removeRecursively();
+    ASSERT_TRUE(QFile::link(game.path(), paths.scenery));
+    EXPECT_FALSE(checkStagingTree(program.path(), error));
+    EXPECT_TRUE(error.contains(QStringLiteral("Scenery-gfx is a link"))) << error.toStdString();
+    // The clean-up removes the link itself and leaves what it pointed to.
+    gameFile(QStringLiteral("precious.txt"));
+    ASSERT_TRUE(buildCleanup(program.path(), ArchiveFormat::Zip, QString(), error));
+    EXPECT_TRUE(QFileInfo::exists(game.path() + QStringLiteral("/precious.txt")));
+    EXPECT_FALSE(QFileInfo(paths.scenery).isSymLink());
+}
+
+TEST_F(StagingTest, OneRunAtATimeHoldsAStagingFolder) {
+    StagingLock first;
+    StagingLock second;
+    QString error;
+    ASSERT_TRUE(first.lock(program.path(), 0, error)) << error.toStdString();
+    EXPECT_FALSE(second.lock(program.path(), 100, error));
+    EXPECT_EQ(error, QStringLiteral("staging folder in use by process %1")
+                         .arg(QCoreApplication::applicationPid()));
 }
 
 TEST(MapName, IsTheFileNameWithoutItsLastExtension) {

@@ -1,0 +1,48 @@
+#pragma once
+// Reads ZIP archives, ours or anyone's, to check what they hold.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+struct ArchiveItem {
+    qint64 index = 0;
+    QString name; // as stored, folders separated by '/'
+    qint64 size = 0;
+    quint32 crc = 0;
+    bool encrypted = false;
+};
+
+class ArchiveReader {
+public:
+    ArchiveReader();
+    ~ArchiveReader();
+    ArchiveReader(const ArchiveReader &) = delete;
+    ArchiveReader &operator=(const ArchiveReader &) = delete;
+
+    // Opens `path` read-only and lists its entries; false with `error` set when it is not a
+    // readable ZIP archive.
+    bool open(const QString &path, QString &error);
+    const QList<ArchiveItem> &items() const { return m_items; }
+
+    // The password for encrypted entries, as the bytes the archive was made with.
+    void setPassword(const QByteArray &password);
+
+    // Reads the entry whole, in pieces handed to `piece` (which may stop the reading by
+    // returning false). Decryption and CRC are checked: false with `error` naming the cause
+    // when the data is damaged, the password is wrong or `piece` stopped it.
+    bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
+              QString &error) const;
+    // The entry's data, at most `limit` bytes (more is an error).
+    bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const;
+
+private:
+    struct Archive;
+    std::unique_ptr<Archive> m_archive;
+    QList<ArchiveItem> m_items;
+    QByteArray m_password;
+};

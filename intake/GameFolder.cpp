@@ -1,0 +1,140 @@
+#include "intake/GameFolder.h"
+
+#include "intake/MapReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path nativePath(const QString &path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+QString fromNative(const fs::path &path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+// True when `path` lies inside the folder `folder` (both canonical, without a closing '/').
+bool isInside(const QString &path, const QString &folder) {
+    return !folder.isEmpty() && path.size() > folder.size() + 1 && path.startsWith(folder) &&
+           path.at(folder.size()) == QLatin1Char('/');
+}
+
+} // namespace
+
+QStringList gameImageCandidates(const QString &name) {
+    const QString lower = name.toLower();
+    const qsizetype dot = lower.lastIndexOf(QLatin1Char('.'));
+    const QString png = (dot < 0 ? lower : lower.left(dot)) + QStringLiteral(".png");
+    if (png == lower)
+        return {lower};
+    return {png, lower};
+}
+
+void ImageNameIndex::add(const QString &storedName) {
+    QStringList &names = m_names[storedName.toLower()];
+    names.insert(std::lower_bound(names.begin(), names.end(), storedName), storedName);
+}
+
+QString ImageNameIndex::find(const QString &candidate) const {
+    const auto it = m_names.constFind(candidate.toLower());
+    if (it == m_names.constEnd())
+        return {};
+    return it->contains(candidate) ? candidate : it->first();
+}
+
+GameFolder::GameFolder(const QString &root)
+    : m_root(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')),
+      m_canonicalRoot(QFileInfo(root).canonicalFilePath()),
+      m_scenery(list(m_root, QStringLiteral("scenery-gfx"))),
+      m_textures(list(m_root, QStringLiteral("Textures"))) {}
+
+GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &folderName) {
+    ImageFolder folder;
+    folder.path = findFolderIgnoringCase(root, folderName);
+    if (folder.path.isEmpty())
+        return folder;
+    folder.storedName = QFileInfo(folder.path).fileName();
+    folder.canonical = QFileInfo(folder.path).canonicalFilePath();
+    // The directory's own entry types are enough here: no file is opened or looked at more
+    // closely until a map asks for it.
+    std::error_code error;
+    for (fs::directory_iterator it(nativePath(folder.path), error), end; !error && it != end;
+         it.increment(error)) {
+        const QString name = fromNative(it->path().filename());
+        if (name.startsWith(QLatin1Char('.')))
+            continue;
+        std::error_code typeError;
+        if (it->is_symlink(typeError)) {
+            folder.names.add(name);
+            folder.links.insert(name);
+        } else if (it->is_regular_file(typeError)) {
+            folder.names.add(name);
+        }
+    }
+    return folder;
+}
+
+ImageFile GameFolder::lookup(const ImageFolder &folder, const QString &name) const {
+    ImageFile image;
+    if (!isPlainFileName(name)) {
+        image.reason = ImageMissing::NotPlainName;
+        return image;
+    }
+    image.reason = ImageMissing::NotInGameFolder;
+    if (folder.path.isEmpty())
+        return image;
+    for (const QString &candidate : gameImageCandidates(name)) {
+        const QString stored = folder.names.find(candidate);
+        if (stored.isEmpty())
+            continue;
+        const QString path = folder.path + QLatin1Char('/') + stored;
+        QString target = path;
+        if (folder.links.contains(stored)) {
+            // The game would follow the link; only a target inside the game folder is used.
+            target = QFileInfo(path).canonicalFilePath();
+            if (target.isEmpty() || !QFileInfo(target).isFile())
+                continue; // a broken link: the game goes on with the next name, and so do we
+            if (!isInside(target, m_canonicalRoot) && !isInside(target, folder.canonical)) {
+                image.reason = ImageMissing::LinkOutOfGameFolder;
+                return image;
+            }
+        }
+        image.path = path;
+        image.target = target;
+        image.storedName = stored;
+        image.relative = folder.storedName + QLatin1Char('/') + stored;
+        image.reason.clear();
+        return image;
+    }
+    return image;
+}
+
+ImageFile GameFolder::scenery(const QString &name) const {
+    return lookup(m_scenery, name);
+}
+
+ImageFile GameFolder::texture(const QString &name) const {
+    return lookup(m_textures, name);
+}
+
+std::shared_ptr<const GameFolder> GameFolderCache::get(const QString &root) {
+    std::shared_ptr<const GameFolder> &folder = m_folders[root];
+    if (!folder)
+        folder = std::make_shared<const GameFolder>(root);
+    return folder;
+}
+
+QString GameFolderCache::rootFor(const QString &mapFolder, const std::function<QString()> &derive) {
+    const auto it = m_roots.find(mapFolder);
+    if (it != m_roots.end())
+        return it->second;
+    return m_roots.emplace(mapFolder, derive()).first->second;
+}

@@ -1,0 +1,181 @@
+#include "package/Delivery.h"
+
+#include "archive/ArchiveReader.h"
+#include "platform/Platform.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRandomGenerator>
+#include <QSet>
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path nativePath(const QString &path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
+QString systemText(const std::error_code &error) {
+    return QString::fromLocal8Bit(error.message().c_str());
+}
+
+constexpr qint64 ChunkSize = 1024 * 1024;
+
+// Compares an entry's data with the staged file, piece by piece.
+bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, const StagedFile &file,
+                      QString &error) {
+    QFile staged(file.path);
+    if (!staged.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1: the staged file cannot be read (%2)")
+                    .arg(file.entry, staged.errorString());
+        return false;
+    }
+    if (item.size != staged.size()) {
+        error = QStringLiteral("%1: the archive holds %2 bytes, the staged file %3")
+                    .arg(item.name)
+                    .arg(item.size)
+                    .arg(staged.size());
+        return false;
+    }
+    bool same = true;
+    QString readError;
+    const bool read = reader.read(
+        item,
+        [&](QByteArrayView piece) {
+            same = staged.read(piece.size()) == piece;
+            return same;
+        },
+        readError);
+    if (!same || (read && !staged.atEnd())) {
+        error =
+            QStringLiteral("%1: the archive's data differs from the staged file").arg(item.name);
+        return false;
+    }
+    if (!read) {
+        error = QStringLiteral("%1: %2").arg(item.name, readError);
+        return false;
+    }
+    return true;
+}
+
+// A name beside `target` that nothing uses yet.
+QString temporaryNameBeside(const QString &target) {
+    const QFileInfo info(target);
+    return info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+           QStringLiteral(".part-%1")
+               .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error) {
+    ArchiveReader reader;
+    if (!reader.open(request.archive, error)) {
+        error = QStringLiteral("the archive just written cannot be read back: %1").arg(error);
+        return false;
+    }
+    reader.setPassword(request.password);
+
+    QHash<QString, const StagedFile *> byEntry;
+    for (const StagedFile &file : request.files) {
+        const QString entry = request.junkPaths
+                                  ? file.entry.mid(file.entry.lastIndexOf(QLatin1Char('/')) + 1)
+                                  : file.entry;
+        byEntry.insert(entry, &file);
+    }
+    QSet<QString> seen;
+    for (const ArchiveItem &item : reader.items()) {
+        const StagedFile *file = byEntry.value(item.name);
+        if (file && request.compareContent) {
+            if (!entryMatchesFile(reader, item, *file, error))
+                return false;
+        } else {
+            QString readError;
+            if (!reader.read(
+                    item, [](QByteArrayView) { return true; }, readError)) {
+                error = QStringLiteral("%1: %2").arg(item.name, readError);
+                return false;
+            }
+        }
+        if (file)
+            seen.insert(item.name);
+    }
+    for (auto it = byEntry.cbegin(); it != byEntry.cend(); ++it) {
+        if (seen.contains(it.key()))
+            continue;
+        if (request.expectEveryFile) {
+            error = QStringLiteral("%1: missing from the archive just written").arg(it.key());
+            return false;
+        }
+        notInArchive.append(it.value()->entry);
+    }
+    notInArchive.sort();
+    return true;
+}
+
+QByteArray sha1OfFile(const QString &path, QString &error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return {};
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!hash.addData(&file)) {
+        error = file.errorString();
+        return {};
+    }
+    return hash.result();
+}
+
+bool deliverArchive(const QString &stagedArchive, const QString &target, QByteArray &sha1,
+                    QString &error) {
+    sha1 = sha1OfFile(stagedArchive, error);
+    if (sha1.isEmpty()) {
+        error = QStringLiteral("the staged archive cannot be read (%1)").arg(error);
+        return false;
+    }
+    const QString temporary = temporaryNameBeside(target);
+    auto fail = [&](const QString &why) {
+        error = why;
+        QFile::remove(temporary);
+        return false;
+    };
+
+    // Same file system: a second name for the staged archive, no data written twice.
+    std::error_code linkError;
+    fs::create_hard_link(nativePath(stagedArchive), nativePath(temporary), linkError);
+    const bool linked = !linkError;
+    if (!linked) {
+        std::error_code copyError;
+        fs::copy_file(nativePath(stagedArchive), nativePath(temporary), copyError);
+        if (copyError)
+            return fail(systemText(copyError));
+    }
+    // A replaced file keeps its permissions.
+    if (QFileInfo::exists(target))
+        QFile::setPermissions(temporary, QFile::permissions(target));
+
+    QFile written(temporary);
+    QString why;
+    if (!written.open(QIODevice::ReadOnly))
+        return fail(written.errorString());
+    if (!platform::syncToDisk(written, why))
+        return fail(why);
+    written.close();
+    if (!linked && sha1OfFile(temporary, why) != sha1)
+        return fail(why.isEmpty() ? QStringLiteral("the copy differs from the staged archive")
+                                  : why);
+
+    std::error_code renameError;
+    fs::rename(nativePath(temporary), nativePath(target), renameError);
+    if (renameError)
+        return fail(systemText(renameError));
+    return true;
+}

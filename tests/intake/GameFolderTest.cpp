@@ -1,0 +1,69 @@
+// The game's image lookup, on a game folder with every kind of file it meets in the wild.
+
+#include "intake/GameFolder.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+TEST(GameFolder, FindsWhatTheGameLoadsAndSaysWhyNot) {
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("game"));
+    const QString outside = dir.filePath(QStringLiteral("secret.png"));
+    const QString images = root + QStringLiteral("/Scenery-GFX/");
+    for (const char *name : {"WATER.PNG", "stone.bmp", "both.png", "both.bmp", "Case.Bmp",
+                             ".hidden.png", "broken.bmp", "dup.png", "DUP.png", "noext.png"})
+        writeBytes(images + QLatin1String(name), name);
+    writeBytes(root + QStringLiteral("/textures/Ground.PNG"), "t");
+    writeBytes(outside, "not the game's");
+    QDir().mkpath(images + QStringLiteral("dir.png"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../textures/Ground.PNG"), images + "inside.png"));
+    ASSERT_TRUE(QFile::link(outside, images + QStringLiteral("outside.png")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), images + QStringLiteral("broken.png")));
+    const GameFolder game(root);
+
+    const struct {
+        const char *name;
+        const char *found; // relative to the game folder; null when the game finds nothing
+        const QString &reason;
+    } cases[] = {
+        {"water.bmp", "Scenery-GFX/WATER.PNG", {}}, // .png first, letter case ignored
+        {"stone.BMP", "Scenery-GFX/stone.bmp", {}}, // then the name as written
+        {"both.bmp", "Scenery-GFX/both.png", {}},
+        {"case.bmp", "Scenery-GFX/Case.Bmp", {}},
+        {"Dup.PNG", "Scenery-GFX/dup.png", {}}, // the stored name written like the lookup
+        {"noext", "Scenery-GFX/noext.png", {}},
+        {"inside.png", "Scenery-GFX/inside.png", {}}, // a link within the game folder
+        {"broken.bmp", "Scenery-GFX/broken.bmp", {}}, // a broken link: the next name
+        {"outside.bmp", nullptr, ImageMissing::LinkOutOfGameFolder},
+        {".hidden.png", nullptr, ImageMissing::NotInGameFolder},
+        {"dir.png", nullptr, ImageMissing::NotInGameFolder},
+        {"gone.bmp", nullptr, ImageMissing::NotInGameFolder},
+        {"../secret.png", nullptr, ImageMissing::NotPlainName},
+        {"", nullptr, ImageMissing::NotPlainName},
+    };
+    for (const auto &c : cases) {
+        const ImageFile image = game.scenery(QLatin1String(c.name));
+        EXPECT_EQ(image.found(), c.found != nullptr) << c.name;
+        EXPECT_EQ(image.relative, QLatin1String(c.found)) << c.name;
+        EXPECT_EQ(image.reason, c.reason) << c.name;
+    }
+    EXPECT_EQ(game.scenery(QStringLiteral("inside.png")).target,
+              QFileInfo(root + QStringLiteral("/textures/Ground.PNG")).canonicalFilePath());
+    EXPECT_EQ(game.texture(QStringLiteral("ground.bmp")).relative,
+              QStringLiteral("textures/Ground.PNG"));
+}
+
+TEST(GameFolder, AnImageFolderThatIsALinkStaysUsable) {
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared-images"));
+    writeBytes(shared + QStringLiteral("/tree.png"), "x");
+    const QString root = dir.filePath(QStringLiteral("game"));
+    QDir().mkpath(root);
+    ASSERT_TRUE(QFile::link(shared, root + QStringLiteral("/scenery-gfx")));
+    EXPECT_EQ(GameFolder(root).scenery(QStringLiteral("tree.bmp")).relative,
+              QStringLiteral("scenery-gfx/tree.png"));
+}
