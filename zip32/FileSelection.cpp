@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 namespace zip32 {
 namespace fs = std::filesystem;
@@ -75,8 +76,11 @@ Selection selectFiles(const fs::path &root, const SelectionRules &rules) {
         selection.files.clear();
         return selection;
     }
+    // Entries go into the archive in the byte order of their names.
     std::sort(selection.files.begin(), selection.files.end(),
-              [](const FoundFile &a, const FoundFile &b) { return a.relative < b.relative; });
+              [](const FoundFile &a, const FoundFile &b) {
+                  return std::tie(a.entryName, a.relative) < std::tie(b.entryName, b.relative);
+              });
     return selection;
 }
 

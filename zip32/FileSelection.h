@@ -27,7 +27,7 @@ struct SelectionRules {
 };
 
 struct Selection {
-    std::vector<FoundFile> files; // sorted by entry name
+    std::vector<FoundFile> files; // sorted by entry name, then by path
     std::string unreadable;       // UTF-8 path of a folder that could not be listed, if any
     std::string cause;            // why it could not be listed, the end of a sentence
 };

@@ -353,7 +353,7 @@ bool Packer::decide(Entry &entry) {
     if (!entry.announced) {
         entry.announced = true;
         if (!m_reporter.announce(entry.file.entryName, entry.file.size))
-            return fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+            fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
     }
     m_reporter.reachEntry(entry.index, 0);
     for (;;) {
@@ -399,8 +399,10 @@ bool Packer::openStream(Entry &entry) {
 }
 
 zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length) {
-    if (!m_reporter.tick())
-        return fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {}), -1;
+    if (!m_reporter.tick()) {
+        fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+        return -1;
+    }
     std::size_t produced = 0;
     if (entry.held) {
         produced = static_cast<std::size_t>(
@@ -432,20 +434,21 @@ zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length)
             if (zs.avail_in == 0 && std::feof(entry.stream.get()))
                 flush = Z_FINISH;
             result = deflate(&zs, flush);
-            if (result == Z_STREAM_ERROR)
-                return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
-                            "Could not deflate " + entry.file.relative + "."),
-                       -1;
+            if (result == Z_STREAM_ERROR) {
+                fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
+                     "Could not deflate " + entry.file.relative + ".");
+                return -1;
+            }
         }
         produced = static_cast<std::size_t>(length - zs.avail_out);
         if (result == Z_STREAM_END && produced == 0)
             entry.complete = true;
     }
-    if (!entry.held && std::ferror(entry.stream.get()))
-        return fail(entry, ZIP_ER_READ, ZE_READ,
-                    "Could not read " + entry.file.relative + ": " +
-                        causeText(errno ? errno : EIO) + "."),
-               -1;
+    if (!entry.held && std::ferror(entry.stream.get())) {
+        fail(entry, ZIP_ER_READ, ZE_READ,
+             "Could not read " + entry.file.relative + ": " + causeText(errno ? errno : EIO) + ".");
+        return -1;
+    }
     entry.offset += produced;
     if (produced == 0) {
         entry.complete = true;
