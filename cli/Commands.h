@@ -5,3 +5,4 @@
 
 int runInspect(const QStringList &args);
 int runPack(const QStringList &args);
+int runVerify(const QStringList &args);

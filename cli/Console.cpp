@@ -1,14 +1,53 @@
 #include "cli/Console.h"
 
+#include <QCoreApplication>
+#include <QJsonDocument>
+
 #include <cstdio>
 
 namespace {
+
+// Characters a terminal may act on: C0 and C1 controls, DEL and the bidirectional formatting
+// characters, which reorder what follows them on screen.
+bool drivesTerminal(char16_t c) {
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x200e || c == 0x200f || c == 0x061c;
+}
+
+QString escaped(const QString &text, bool keepLineBreaks) {
+    QString result;
+    result.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (!drivesTerminal(c) || (keepLineBreaks && (c == u'\n' || c == u'\t'))) {
+            result += ch;
+        } else if (c == u'\n') {
+            result += QLatin1String("\\n");
+        } else if (c == u'\r') {
+            result += QLatin1String("\\r");
+        } else if (c == u'\t') {
+            result += QLatin1String("\\t");
+        } else if (c <= 0xff) {
+            result += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        } else {
+            result += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+        }
+    }
+    return result;
+}
+
 void print(std::FILE *stream, const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit();
+    const QByteArray bytes = escaped(text, true).toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
+
 } // namespace
+
+int ExitStatus::worse(int a, int b) {
+    auto rank = [](int status) { return status == Ok ? 0 : status == Incomplete ? 1 : 2; };
+    return rank(a) >= rank(b) ? a : b;
+}
 
 void printOut(const QString &text) {
     print(stdout, text);
@@ -16,4 +55,29 @@ void printOut(const QString &text) {
 
 void printErr(const QString &text) {
     print(stderr, text);
+}
+
+void printJsonLine(const QJsonObject &object) {
+    // The writer escapes C0 controls itself; the rest only occur inside strings, where a
+    // \u escape is the same text to any JSON reader.
+    const QString json = QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString line;
+    line.reserve(json.size() + 1);
+    for (const QChar ch : json) {
+        if (drivesTerminal(ch.unicode()))
+            line += QStringLiteral("\\u%1").arg(uint(ch.unicode()), 4, 16, QLatin1Char('0'));
+        else
+            line += ch;
+    }
+    print(stdout, line + QLatin1Char('\n'));
+}
+
+QString escapeControls(const QString &text) {
+    return escaped(text, false);
+}
+
+QString defaultsPath(const QString &given) {
+    return given.isEmpty()
+               ? QCoreApplication::applicationDirPath() + QStringLiteral("/defaults.txt")
+               : given;
 }

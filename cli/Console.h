@@ -1,8 +1,34 @@
 #pragma once
 // mapzip's output: whole texts to standard output or standard error, flushed at once so that
-// the two streams interleave in the order things happened.
+// the two streams interleave in the order things happened. Text from maps, archives and file
+// names can hold anything; nothing printed may drive the terminal.
 
+#include <QJsonObject>
 #include <QString>
 
+// Exit statuses shared by every command.
+namespace ExitStatus {
+constexpr int Ok = 0;
+constexpr int Failed = 1;     // nothing (or not everything) could be done
+constexpr int Usage = 2;      // bad command line
+constexpr int Incomplete = 3; // done, but files a map needs are missing
+// A run ended by a caught interrupt exits with 128 + the signal's number, as shells expect.
+constexpr int interrupted(int signal) {
+    return 128 + signal;
+}
+// The worse of two statuses: Failed over Incomplete over Ok.
+int worse(int a, int b);
+} // namespace ExitStatus
+
+// Prints `text`; control characters other than line feed and tab are shown escaped.
 void printOut(const QString &text);
 void printErr(const QString &text);
+// One JSON object on a line of standard output, with every control character escaped.
+void printJsonLine(const QJsonObject &object);
+
+// `text` for a single line of plain output: control characters (line ends included) and
+// bidirectional overrides become visible escapes such as \n, \r, \x1b and \u202e.
+QString escapeControls(const QString &text);
+
+// The stock scenery list to use: `given`, or defaults.txt beside mapzip.
+QString defaultsPath(const QString &given);

@@ -4,15 +4,14 @@
 #include "cli/Console.h"
 
 #include "intake/DefaultSceneries.h"
+#include "intake/GameFolder.h"
 #include "intake/MapReader.h"
 #include "intake/WizardState.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
@@ -20,14 +19,22 @@ const char InspectHelp[] =
     "Usage: mapzip inspect [--defaults FILE] [--json] MAP...\n"
     "Reads each map as the wizard's browse button does and prints what its add list would\n"
     "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk.\n"
+    "Control characters in the map's texts are shown escaped (\\n, \\x1b, ...).\n"
     "\n"
     "  --defaults FILE  stock scenery list (default: defaults.txt beside mapzip)\n"
     "  --json           one JSON object per map and line: map, description, texture,\n"
-    "                   gameFolder, sceneries; or map and error\n"
+    "                   gameFolder, sceneries, and files: for each scenery and the\n"
+    "                   texture {\"name\": as the map writes it, \"found\": the file the game\n"
+    "                   loads, relative to the game folder, or null}; or map and error\n"
     "  -h, --help       this text\n"
     "\n"
     "Exit status: 0 every map read, 1 some map could not be read, 2 bad usage.\n";
+
+QJsonObject fileObject(const QString &name, const ImageFile &file) {
+    return {{QStringLiteral("name"), name},
+            {QStringLiteral("found"), file.found() ? QJsonValue(file.relative) : QJsonValue()}};
 }
+} // namespace
 
 int runInspect(const QStringList &args) {
     QCommandLineParser parser;
@@ -40,30 +47,29 @@ int runInspect(const QStringList &args) {
     if (!parser.parse(QStringList{QStringLiteral("inspect")} + args)) {
         printErr(QStringLiteral("mapzip inspect: ") + parser.errorText() + QStringLiteral("\n\n") +
                  QLatin1String(InspectHelp));
-        return 2;
+        return ExitStatus::Usage;
     }
     if (parser.isSet(helpOption)) {
         printOut(QLatin1String(InspectHelp));
-        return 0;
+        return ExitStatus::Ok;
     }
     const QStringList maps = parser.positionalArguments();
     if (maps.isEmpty()) {
         printErr(QStringLiteral("mapzip inspect: no map given\n\n") + QLatin1String(InspectHelp));
-        return 2;
+        return ExitStatus::Usage;
     }
     const bool json = parser.isSet(jsonOption);
 
     WizardState state;
-    const QString defaultsPath =
-        parser.isSet(defaultsOption)
-            ? parser.value(defaultsOption)
-            : QCoreApplication::applicationDirPath() + QStringLiteral("/defaults.txt");
-    const DefaultsLoadResult defaults = loadDefaultSceneries(defaultsPath, state.DefaultSceneries);
+    const DefaultsLoadResult defaults =
+        loadDefaultSceneries(defaultsPath(parser.value(defaultsOption)), state.DefaultSceneries);
     if (!defaults.warning.isEmpty())
         printErr(QStringLiteral("mapzip inspect: warning: ") + defaults.warning +
                  QLatin1Char('\n'));
 
-    int status = 0;
+    // Many maps of one game list its image folders once.
+    GameFolderCache games;
+    int status = ExitStatus::Ok;
     for (const QString &map : maps) {
         // Each map on its own, as in a freshly started window.
         WizardState mapState;
@@ -72,36 +78,45 @@ int runInspect(const QStringList &args) {
         QString path = pathBoxText;
         QStringList addList;
         QString error;
-        const bool ok = listStuff(mapState, path, pathBoxText, addList, error);
+        IntakeDetails details;
+        const bool ok = listStuff(mapState, path, pathBoxText, addList, error, &games, &details);
         if (!ok)
-            status = 1;
+            status = ExitStatus::Failed;
 
         if (json) {
             QJsonObject object{{QStringLiteral("map"), map}};
             if (ok) {
+                QJsonArray files;
+                for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries))
+                    files.append(fileObject(scenery.written, scenery.file));
+                if (!mapState.TextureName.isEmpty())
+                    files.append(fileObject(mapState.TextureName, details.texture));
                 object.insert(QStringLiteral("description"), mapState.MapDescription);
                 object.insert(QStringLiteral("texture"), mapState.TextureName);
                 object.insert(QStringLiteral("gameFolder"), mapState.SoldatPath);
                 object.insert(QStringLiteral("sceneries"), QJsonArray::fromStringList(addList));
+                object.insert(QStringLiteral("files"), files);
             } else {
                 object.insert(QStringLiteral("error"), error);
             }
-            printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
-                     QLatin1Char('\n'));
+            printJsonLine(object);
             continue;
         }
         if (!ok) {
-            printErr(QStringLiteral("mapzip inspect: ") + error + QLatin1Char('\n'));
+            printErr(QStringLiteral("mapzip inspect: ") + escapeControls(error) +
+                     QLatin1Char('\n'));
             continue;
         }
-        QString text = map + QLatin1Char('\n');
-        text += QStringLiteral("  Description: ") + mapState.MapDescription + QLatin1Char('\n');
-        text += QStringLiteral("  Texture:     ") + mapState.TextureName + QLatin1Char('\n');
-        text += QStringLiteral("  Game folder: ") + QDir::toNativeSeparators(mapState.SoldatPath) +
+        QString text = escapeControls(map) + QLatin1Char('\n');
+        text += QStringLiteral("  Description: ") + escapeControls(mapState.MapDescription) +
                 QLatin1Char('\n');
+        text += QStringLiteral("  Texture:     ") + escapeControls(mapState.TextureName) +
+                QLatin1Char('\n');
+        text += QStringLiteral("  Game folder: ") +
+                escapeControls(QDir::toNativeSeparators(mapState.SoldatPath)) + QLatin1Char('\n');
         text += QStringLiteral("  Sceneries to add (%1):\n").arg(addList.size());
         for (const QString &item : std::as_const(addList))
-            text += QStringLiteral("    ") + item + QLatin1Char('\n');
+            text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
         printOut(text);
     }
     return status;

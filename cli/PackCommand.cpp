@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Pack.h"
 
 #include "archive/ZipBinding.h"
 #include "intake/DefaultSceneries.h"
@@ -9,13 +10,13 @@
 #include "package/BuildCommand.h"
 #include "package/Readme.h"
 #include "package/Staging.h"
+#include "platform/Platform.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <optional>
@@ -23,17 +24,22 @@
 namespace {
 
 const char *const Usage =
-    "usage: mapzip pack MAP -o OUT.zip [--exclude NAME]... [--no-texture] [--level 0-9]\n"
-    "                   [--comment TEXT] [--password-file FILE | --password-stdin]\n"
-    "                   [--junk-paths] [--no-recurse] [--update] [--freshen]\n"
-    "                   [--defaults FILE] [--staging DIR]\n";
+    "usage: mapzip pack MAP -o OUT.zip|OUT.smap [OPTIONS]\n"
+    "       mapzip pack MAP... -d OUTDIR [--format zip|smap] [-j N] [OPTIONS]\n";
 
 const char *const Help =
     "\n"
     "Packs the map MAP with the sceneries it uses, its texture and a generated readme into\n"
-    "the archive OUT.zip, as the wizard's \"Make ZIP\" does.\n"
+    "an archive, as the wizard's \"Make ZIP\" does. A ZIP holds the folders Maps, Scenery-gfx\n"
+    "and Textures, to unpack into a game folder; a server map archive (.smap) holds maps,\n"
+    "scenery-gfx and textures, as the game's server hands it out.\n"
     "\n"
-    "  -o, --output OUT.zip   the archive to write (replaced when it exists)\n"
+    "  -o, --output OUT       the archive to write (replaced when it exists); a name ending\n"
+    "                         in .smap makes a server map archive\n"
+    "  -d, --output-dir DIR   pack every MAP given into DIR/<map name>.zip (or .smap),\n"
+    "                         several at a time; one summary line per map\n"
+    "  --format zip|smap      the kind of archive; with -o it must match the name\n"
+    "  -j, --jobs N           with -d: maps packed at once (default: one per processor)\n"
     "  --exclude NAME         leave the scenery NAME out (as listed by 'mapzip inspect',\n"
     "                         with or without the \"(!) \" marker); may be repeated\n"
     "  --no-texture           leave the map's texture out\n"
@@ -41,6 +47,7 @@ const char *const Help =
     "  --comment TEXT         the author's notes, for the readme and the archive comment\n"
     "  --password-file FILE   encrypt with the password on the first line of FILE\n"
     "  --password-stdin       encrypt with the password on the first line of standard input\n"
+    "                         (server map archives cannot have a password)\n"
     "  --junk-paths           store the files without their folder names\n"
     "  --no-recurse           pack only the files directly in the staging folder\n"
     "  --update               only files newer than in the staged archive\n"
@@ -48,15 +55,28 @@ const char *const Help =
     "  --defaults FILE        the stock scenery list (default: defaults.txt beside mapzip)\n"
     "  --staging DIR          stage in DIR/TEMP and leave the staged files there, where a\n"
     "                         later --update or --freshen run of the same map finds its\n"
-    "                         staged archive; by default a private temporary folder is\n"
-    "                         used and removed afterwards\n"
+    "                         staged archive; one run at a time holds DIR (another waits\n"
+    "                         5 seconds, then gives up). By default a private temporary\n"
+    "                         folder is used and removed afterwards\n"
+    "  -q, --quiet            print only the sha1 line, notes, warnings and errors\n"
     "\n"
-    "Exit status: 0 when the archive is at OUT.zip, 1 when the build failed, 2 on bad usage.\n";
+    "Standard output ends with the line 'sha1 HEX  OUT' for the archive written (for a\n"
+    ".smap the checksum the game's server announces). Files the map needs that could not\n"
+    "be packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON'\n"
+    "line each. With -d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT\n"
+    "sha1 HEX]' on standard output, and the messages of its build on standard error.\n"
+    "\n"
+    "Exit status: 0 the archive holds everything the map needs; 3 the archive was written,\n"
+    "but files the map needs were left out; 1 nothing was written; 2 bad usage; 130, 143 or\n"
+    "129 stopped by an interrupt, termination or hang-up (nothing is left behind). With -d\n"
+    "the worst status of all maps (1 over 3 over 0).\n";
+
+const QString Prefix = QStringLiteral("mapzip pack: ");
 
 int usageError(const QString &problem) {
-    printErr(QStringLiteral("mapzip pack: ") + problem + QLatin1Char('\n'));
-    std::fputs(Usage, stderr);
-    return 2;
+    printErr(Prefix + problem + QLatin1Char('\n'));
+    printErr(QLatin1String(Usage));
+    return ExitStatus::Usage;
 }
 
 // The first line of `bytes`, without its line end.
@@ -70,58 +90,56 @@ QString firstLine(const QByteArray &bytes) {
     return QString::fromLocal8Bit(line);
 }
 
-struct PackOptions {
-    QString map;
-    QString output;
-    QStringList excludes;
-    bool noTexture = false;
-    QString level = QStringLiteral("9");
-    std::optional<QString> comment;
-    QString passwordFile;
-    bool passwordStdin = false;
-    bool junkPaths = false;
-    bool noRecurse = false;
-    bool update = false;
-    bool freshen = false;
-    QString defaults;
-    QString staging;
-    bool help = false;
-};
+// A count option's value: a whole number from 1 up.
+std::optional<int> countValue(const QString &text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1)
+        return std::nullopt;
+    return value;
+}
 
 // Parses the arguments; returns an empty string or the problem for the usage message.
-QString parse(const QStringList &args, PackOptions &options) {
+QString parse(const QStringList &args, PackOptions &options, bool &help) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
-                                    QString(), QStringLiteral("OUT.zip"));
-    const QCommandLineOption exclude(QStringLiteral("exclude"), QString(), QStringLiteral("NAME"));
+    auto valued = [](const QStringList &names, const char *value) {
+        return QCommandLineOption(names, QString(), QLatin1String(value));
+    };
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption output =
+        valued({QStringLiteral("o"), QStringLiteral("output")}, "OUT");
+    const QCommandLineOption outputDir =
+        valued({QStringLiteral("d"), QStringLiteral("output-dir")}, "DIR");
+    const QCommandLineOption format = valued({QStringLiteral("format")}, "FORMAT");
+    const QCommandLineOption jobs = valued({QStringLiteral("j"), QStringLiteral("jobs")}, "N");
+    const QCommandLineOption exclude = valued({QStringLiteral("exclude")}, "NAME");
     const QCommandLineOption noTexture(QStringLiteral("no-texture"));
-    const QCommandLineOption level(QStringLiteral("level"), QString(), QStringLiteral("N"));
-    const QCommandLineOption comment(QStringLiteral("comment"), QString(), QStringLiteral("TEXT"));
-    const QCommandLineOption passwordFile(QStringLiteral("password-file"), QString(),
-                                          QStringLiteral("FILE"));
+    const QCommandLineOption level = valued({QStringLiteral("level")}, "N");
+    const QCommandLineOption comment = valued({QStringLiteral("comment")}, "TEXT");
+    const QCommandLineOption passwordFile = valued({QStringLiteral("password-file")}, "FILE");
     const QCommandLineOption passwordStdin(QStringLiteral("password-stdin"));
     const QCommandLineOption junkPaths(QStringLiteral("junk-paths"));
     const QCommandLineOption noRecurse(QStringLiteral("no-recurse"));
     const QCommandLineOption update(QStringLiteral("update"));
     const QCommandLineOption freshen(QStringLiteral("freshen"));
-    const QCommandLineOption defaults(QStringLiteral("defaults"), QString(),
-                                      QStringLiteral("FILE"));
-    const QCommandLineOption staging(QStringLiteral("staging"), QString(), QStringLiteral("DIR"));
-    parser.addOptions({help, output, exclude, noTexture, level, comment, passwordFile,
-                       passwordStdin, junkPaths, noRecurse, update, freshen, defaults, staging});
+    const QCommandLineOption defaults = valued({QStringLiteral("defaults")}, "FILE");
+    const QCommandLineOption staging = valued({QStringLiteral("staging")}, "DIR");
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    // Not for users: a batch gives each of its builds a share of the processors.
+    const QCommandLineOption engineThreads = valued({QStringLiteral("engine-threads")}, "N");
+    parser.addOptions({helpOption, output, outputDir, format, jobs, exclude, noTexture, level,
+                       comment, passwordFile, passwordStdin, junkPaths, noRecurse, update, freshen,
+                       defaults, staging, quiet, engineThreads});
     if (!parser.parse(QStringList{QStringLiteral("pack")} + args))
         return parser.errorText();
 
-    options.help = parser.isSet(help);
-    if (options.help)
+    help = parser.isSet(helpOption);
+    if (help)
         return {};
-    const QStringList maps = parser.positionalArguments();
-    if (maps.size() > 1)
-        return QStringLiteral("more than one map given (%1)").arg(maps.at(1));
-    options.map = maps.value(0);
+    options.maps = parser.positionalArguments();
     options.output = parser.value(output);
+    options.outputDir = parser.value(outputDir);
     options.excludes = parser.values(exclude);
     options.noTexture = parser.isSet(noTexture);
     if (parser.isSet(level)) {
@@ -139,37 +157,83 @@ QString parse(const QStringList &args, PackOptions &options) {
     options.freshen = parser.isSet(freshen);
     options.defaults = parser.value(defaults);
     options.staging = parser.value(staging);
+    options.quiet = parser.isSet(quiet);
+    if (parser.isSet(jobs)) {
+        const std::optional<int> count = countValue(parser.value(jobs));
+        if (!count)
+            return QStringLiteral("-j needs a whole number from 1 up");
+        options.jobs = *count;
+    }
+    if (parser.isSet(engineThreads)) {
+        const std::optional<int> count = countValue(parser.value(engineThreads));
+        if (!count)
+            return QStringLiteral("--engine-threads needs a whole number from 1 up");
+        options.engineThreads = *count;
+    }
 
-    if (options.map.isEmpty())
+    if (options.maps.isEmpty())
         return QStringLiteral("no map given");
+    if (parser.isSet(output) && parser.isSet(outputDir))
+        return QStringLiteral("-o and -d exclude each other");
+    if (parser.isSet(passwordFile) && options.passwordStdin)
+        return QStringLiteral("--password-file and --password-stdin exclude each other");
+    if (parser.isSet(format)) {
+        const QString kind = parser.value(format);
+        if (kind != QLatin1String("zip") && kind != QLatin1String("smap"))
+            return QStringLiteral("--format needs zip or smap");
+        options.smap = kind == QLatin1String("smap");
+    }
+
+    if (parser.isSet(outputDir)) {
+        if (options.outputDir.isEmpty())
+            return QStringLiteral("-d needs a folder");
+        if (!options.staging.isEmpty() && options.jobs != 1)
+            return QStringLiteral("--staging holds one build at a time: use it with -j 1");
+        return {};
+    }
+    if (parser.isSet(jobs))
+        return QStringLiteral("-j needs -d OUTDIR");
+    if (options.maps.size() > 1)
+        return QStringLiteral("more than one map given (%1); use -d OUTDIR for several")
+            .arg(options.maps.at(1));
     if (options.output.isEmpty())
         return QStringLiteral("no archive given (-o OUT.zip)");
     if (QFileInfo(options.output).fileName().isEmpty())
         return QStringLiteral("the archive path %1 names no file").arg(options.output);
-    if (parser.isSet(passwordFile) && options.passwordStdin)
-        return QStringLiteral("--password-file and --password-stdin exclude each other");
+    const bool smapName = formatForPath(options.output) == ArchiveFormat::Smap;
+    if (parser.isSet(format) && options.smap != smapName)
+        return QStringLiteral("--format %1 does not match the archive name %2")
+            .arg(parser.value(format), options.output);
+    options.smap = smapName;
     return {};
 }
 
-// The window's part in a build, played by the console: messages go to the terminal, the
-// save dialog is answered with the archive path given on the command line.
+// The window's part in a build, played by the console: the save dialog is answered with the
+// archive path given on the command line, and an interrupt is the user's request to stop.
 class ConsoleBuildHost : public BuildHost {
 public:
-    ConsoleBuildHost(const WizardState &state, BuildInputs inputs, QString savePath)
-        : m_state(state), m_inputs(std::move(inputs)), m_savePath(std::move(savePath)) {}
+    ConsoleBuildHost(const WizardState &state, BuildInputs inputs, QString savePath, bool quiet)
+        : m_state(state), m_inputs(std::move(inputs)), m_savePath(std::move(savePath)),
+          m_quiet(quiet) {}
 
     void showMessage(const QString &text, const QString &title, MessageIcon icon) override {
-        QString line = text;
-        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        const QString message = title + QStringLiteral(": ") + line + QLatin1Char('\n');
-        if (icon == MessageIcon::Information)
-            printOut(message);
+        QString body = text;
+        body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const Message message{title + QStringLiteral(": ") + body + QLatin1Char('\n'), icon};
+        // Warnings wait for the result: the left-out box is printed as a list of its own.
+        if (icon == MessageIcon::Warning)
+            m_warnings.append(message);
         else
-            printErr(message);
+            print(message);
     }
     void clearOutput() override {}
-    void appendOutput(const QString &text) override { printOut(text); }
+    void appendOutput(const QString &text) override {
+        m_output += text;
+        if (!m_quiet)
+            printOut(text);
+    }
     void processPendingEvents() override {}
+    bool stopRequested() const override { return platform::caughtInterrupt() != 0; }
     QString passwordText() const override { return m_inputs.password; }
     QString commentText() const override { return m_inputs.comment; }
     QString readmeText() const override { return GetNFO(m_state); }
@@ -186,22 +250,60 @@ public:
         return choice;
     }
 
+    // Prints what the build left to say: held warnings, left-out files, notes.
+    void report(const BuildResult &result) {
+        // The build's last warning is its left-out box; each file gets a line instead.
+        if (result.outcome == BuildOutcome::PackedWithMissing && !m_warnings.isEmpty())
+            m_warnings.removeLast();
+        for (const Message &message : std::as_const(m_warnings))
+            print(message);
+        for (const LeftOutFile &file : result.leftOut)
+            printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
+                     QStringLiteral(": ") + file.reason + QLatin1Char('\n'));
+        // The build writes its notes to the text output too: then they are printed already.
+        for (const QString &note : result.notes) {
+            if (m_quiet)
+                printErr(Prefix + QStringLiteral("note: ") + note + QLatin1Char('\n'));
+            else if (!m_output.contains(note))
+                printOut(note + QLatin1Char('\n'));
+        }
+    }
+
 private:
+    struct Message {
+        QString text;
+        MessageIcon icon;
+    };
+    void print(const Message &message) const {
+        if (message.icon == MessageIcon::Information) {
+            if (!m_quiet)
+                printOut(message.text);
+        } else {
+            printErr(Prefix + message.text);
+        }
+    }
+
     const WizardState &m_state;
     BuildInputs m_inputs;
     QString m_savePath;
+    bool m_quiet;
+    QList<Message> m_warnings;
+    QString m_output;
 };
 
-// Moves the excluded names from the add list to the exclude list. A name matches an item as
-// listed (marker included) or the item's bare name.
+QString withoutMarker(const QString &item) {
+    return item.startsWith(MissingMarker) ? item.mid(MissingMarker.size()) : item;
+}
+
+// Moves the excluded names from the add list to the exclude list. A name matches an item with
+// or without the "(!) " marker on either: whether an image is missing may have changed since
+// the list was inspected.
 void applyExcludes(const QStringList &excludes, QStringList &addList, QStringList &excludeList) {
     for (const QString &name : excludes) {
         bool found = false;
         for (qsizetype i = 0; i < addList.size();) {
             const QString &item = addList.at(i);
-            const QString bare =
-                item.startsWith(MissingMarker) ? item.mid(MissingMarker.size()) : item;
-            if (item == name || bare == name) {
+            if (withoutMarker(item) == withoutMarker(name)) {
                 excludeList << item;
                 addList.removeAt(i);
                 found = true;
@@ -210,71 +312,79 @@ void applyExcludes(const QStringList &excludes, QStringList &addList, QStringLis
             }
         }
         if (!found)
-            printErr(
-                QStringLiteral("mapzip pack: warning: no scenery %1 on the add list\n").arg(name));
+            printErr(Prefix + QStringLiteral("warning: no scenery %1 on the add list\n")
+                                  .arg(escapeControls(name)));
     }
+}
+
+// The author's notes as the window's comment box gives them: CR LF line ends.
+QString windowsLineEnds(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+int interruptedStatus() {
+    const int signal = platform::caughtInterrupt();
+    return signal != 0 ? ExitStatus::interrupted(signal) : -1;
 }
 
 } // namespace
 
-int runPack(const QStringList &args) {
-    PackOptions options;
-    const QString problem = parse(args, options);
-    if (!problem.isEmpty())
-        return usageError(problem);
-    if (options.help) {
-        std::fputs(Usage, stdout);
-        std::fputs(Help, stdout);
-        return 0;
+bool readPassword(const PackOptions &options, QString &password, QString &error) {
+    password.clear();
+    if (options.passwordFile.isEmpty() && !options.passwordStdin)
+        return true;
+    QByteArray bytes;
+    if (options.passwordStdin) {
+        QFile in;
+        if (in.open(stdin, QIODevice::ReadOnly))
+            bytes = in.readLine();
+    } else {
+        QFile file(options.passwordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read the password file %1: %2")
+                        .arg(options.passwordFile, file.errorString());
+            return false;
+        }
+        bytes = file.readLine();
     }
+    password = firstLine(bytes);
+    if (password.isEmpty()) {
+        error = QStringLiteral("the password is empty");
+        return false;
+    }
+    return true;
+}
 
+int packOne(const PackOptions &options, const QString &password) {
     BuildInputs inputs;
-    if (!options.passwordFile.isEmpty() || options.passwordStdin) {
-        QByteArray bytes;
-        if (options.passwordStdin) {
-            QFile in;
-            if (in.open(stdin, QIODevice::ReadOnly))
-                bytes = in.readLine();
-        } else {
-            QFile file(options.passwordFile);
-            if (!file.open(QIODevice::ReadOnly)) {
-                printErr(QStringLiteral("mapzip pack: cannot read the password file %1: %2\n")
-                             .arg(options.passwordFile, file.errorString()));
-                return 1;
-            }
-            bytes = file.readAll();
-        }
-        inputs.password = firstLine(bytes);
-        if (inputs.password.isEmpty()) {
-            printErr(QStringLiteral("mapzip pack: the password is empty\n"));
-            return 1;
-        }
-        inputs.password2 = inputs.password;
+    if (!password.isEmpty()) {
+        inputs.password = password;
+        inputs.password2 = password;
         inputs.chkPass = 1;
         inputs.zip.chkPass = 1;
     }
 
     WizardState state;
-    const QString defaultsPath =
-        options.defaults.isEmpty()
-            ? QCoreApplication::applicationDirPath() + QStringLiteral("/defaults.txt")
-            : options.defaults;
-    const DefaultsLoadResult defaults = loadDefaultSceneries(defaultsPath, state.DefaultSceneries);
+    const DefaultsLoadResult defaults =
+        loadDefaultSceneries(defaultsPath(options.defaults), state.DefaultSceneries);
     if (!defaults.warning.isEmpty())
-        printErr(QStringLiteral("mapzip pack: warning: ") + defaults.warning + QLatin1Char('\n'));
+        printErr(Prefix + QStringLiteral("warning: ") + defaults.warning + QLatin1Char('\n'));
 
-    inputs.pathText = QFileInfo(options.map).absoluteFilePath();
+    inputs.pathText = QFileInfo(options.maps.constFirst()).absoluteFilePath();
     QString filepath = inputs.pathText;
     QString error;
     if (!listStuff(state, filepath, inputs.pathText, inputs.addList, error)) {
-        printErr(QStringLiteral("mapzip pack: ") + error + QLatin1Char('\n'));
-        return 1;
+        printErr(Prefix + escapeControls(error) + QLatin1Char('\n'));
+        return ExitStatus::Failed;
     }
     applyExcludes(options.excludes, inputs.addList, inputs.excludeList);
 
     inputs.chkTexture = options.noTexture ? 0 : 1;
     if (options.comment) {
-        inputs.comment = *options.comment;
+        inputs.comment = windowsLineEnds(*options.comment);
         inputs.zip.chkComment = 1;
     }
     inputs.zip.compressionLevel = options.level;
@@ -282,30 +392,76 @@ int runPack(const QStringList &args) {
     inputs.zip.chkRecurse = options.noRecurse ? 0 : 1;
     inputs.zip.chkUpdate = options.update ? 1 : 0;
     inputs.zip.chkFreshen = options.freshen ? 1 : 0;
+    inputs.zip.threads = options.engineThreads;
 
-    // Each run stages in a folder of its own unless told where, so two runs never meet.
-    std::optional<QTemporaryDir> privateFolder;
-    QString programFolder;
-    if (options.staging.isEmpty()) {
-        privateFolder.emplace(QDir::tempPath() + QStringLiteral("/mapzip-pack-XXXXXX"));
-        if (!privateFolder->isValid()) {
-            printErr(QStringLiteral("mapzip pack: cannot create a temporary staging folder: %1\n")
-                         .arg(privateFolder->errorString()));
-            return 1;
+    // A named staging folder is held for the run, so two runs never mix their files; by
+    // default each run stages in a private folder of its own.
+    StagingLock lock;
+    std::optional<PrivateStagingFolder> privateFolder;
+    QString stagingFolder;
+    if (!options.staging.isEmpty()) {
+        stagingFolder = QFileInfo(options.staging).absoluteFilePath();
+        if (!lock.lock(stagingFolder, 5000, error) || !checkStagingTree(stagingFolder, error)) {
+            printErr(Prefix + error + QLatin1Char('\n'));
+            return ExitStatus::Failed;
         }
-        programFolder = privateFolder->path();
     } else {
-        programFolder = QFileInfo(options.staging).absoluteFilePath();
+        PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
+        privateFolder.emplace(QStringLiteral("mapzip-pack"));
+        if (!privateFolder->isValid()) {
+            printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
+                                  .arg(privateFolder->errorString()));
+            return ExitStatus::Failed;
+        }
+        stagingFolder = privateFolder->path();
     }
+    if (const int status = interruptedStatus(); status >= 0)
+        return status;
 
     const QString output = QFileInfo(options.output).absoluteFilePath();
-    ConsoleBuildHost host(state, inputs, output);
+    ConsoleBuildHost host(state, inputs, output, options.quiet);
     ZipRequest request;
     ZipBinding binding(QCoreApplication::applicationDirPath());
     DialogRecord dialog;
-    BuildContext context{programFolder, request, binding, dialog};
+    BuildContext context{stagingFolder, request, binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);
-    if (result.outcome == BuildOutcome::PackedWithMissing)
-        return 3;
-    return result.outcome == BuildOutcome::Succeeded ? 0 : 1;
+    host.report(result);
+    if (result.delivered())
+        printOut(QStringLiteral("sha1 %1  %2\n")
+                     .arg(QString::fromLatin1(result.sha1.toHex()), options.output));
+    else if (result.outcome == BuildOutcome::Stopped)
+        printErr(Prefix + QStringLiteral("stopped; nothing was written\n"));
+
+    if (const int status = interruptedStatus(); status >= 0)
+        return status;
+    switch (result.outcome) {
+    case BuildOutcome::Succeeded:
+        return ExitStatus::Ok;
+    case BuildOutcome::PackedWithMissing:
+        return ExitStatus::Incomplete;
+    default:
+        return ExitStatus::Failed;
+    }
+}
+
+int runPack(const QStringList &args) {
+    PackOptions options;
+    bool help = false;
+    const QString problem = parse(args, options, help);
+    if (!problem.isEmpty())
+        return usageError(problem);
+    if (help) {
+        printOut(QLatin1String(Usage) + QLatin1String(Help));
+        return ExitStatus::Ok;
+    }
+
+    QString password;
+    QString error;
+    if (!readPassword(options, password, error)) {
+        printErr(Prefix + error + QLatin1Char('\n'));
+        return ExitStatus::Failed;
+    }
+    // Only now: an interrupt while the password is typed ends the program the usual way.
+    platform::catchInterrupts();
+    return options.outputDir.isEmpty() ? packOne(options, password) : packBatch(options, password);
 }

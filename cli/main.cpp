@@ -1,24 +1,28 @@
 // mapzip: the wizard's pipeline without a window, for scripts and batch work.
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 
 namespace {
 const char Usage[] =
     "Usage: mapzip COMMAND [OPTIONS]\n"
-    "Inspect and pack Soldat maps (*.pms) with their sceneries and texture.\n"
+    "Inspect, pack and check Soldat maps (*.pms) with their sceneries and texture.\n"
     "\n"
     "Commands:\n"
     "  inspect [--defaults FILE] [--json] MAP...   show what a map would add\n"
-    "  pack MAP -o OUT.zip [OPTIONS]                pack a map into a ZIP archive\n"
+    "  pack MAP -o OUT.zip|OUT.smap [OPTIONS]       pack a map into an archive\n"
+    "  pack MAP... -d OUTDIR [--format smap] [-j N] pack many maps, several at a time\n"
+    "  verify ARCHIVE... [--game DIR] [--json]      check that archives hold what their\n"
+    "                                               maps need\n"
     "\n"
     "  mapzip COMMAND --help   options of one command\n"
     "  mapzip --help           this text\n"
     "  mapzip --version        the version\n"
     "\n"
-    "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+    "Exit status: 0 success; 1 failure; 2 bad usage; 3 (pack, verify) an archive lacks\n"
+    "files its map needs; 128 + N stopped by signal N.\n";
 }
 
 int main(int argc, char *argv[]) {
@@ -28,23 +32,26 @@ int main(int argc, char *argv[]) {
 
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {
-        std::fputs(Usage, stderr);
-        return 2;
+        printErr(QLatin1String(Usage));
+        return ExitStatus::Usage;
     }
     const QString command = args.takeFirst();
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
         command == QLatin1String("help")) {
-        std::fputs(Usage, stdout);
-        return 0;
+        printOut(QLatin1String(Usage));
+        return ExitStatus::Ok;
     }
     if (command == QLatin1String("--version") || command == QLatin1String("-V")) {
-        std::printf("mapzip %s\n", MAPZIP_VERSION_TEXT);
-        return 0;
+        printOut(QStringLiteral("mapzip " MAPZIP_VERSION_TEXT "\n"));
+        return ExitStatus::Ok;
     }
     if (command == QLatin1String("inspect"))
         return runInspect(args);
     if (command == QLatin1String("pack"))
         return runPack(args);
-    std::fprintf(stderr, "mapzip: unknown command '%s'\n\n%s", qPrintable(command), Usage);
-    return 2;
+    if (command == QLatin1String("verify"))
+        return runVerify(args);
+    printErr(QStringLiteral("mapzip: unknown command '%1'\n\n").arg(command) +
+             QLatin1String(Usage));
+    return ExitStatus::Usage;
 }

@@ -1,42 +1,13 @@
 // mapzip inspect, run as users run it.
 
+#include "CliSupport.h"
 #include "support/MapWriter.h"
-#include "support/TestSupport.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-struct ProgramRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-ProgramRun mapzip(const QStringList &args) {
-    QProcess process;
-    process.start(QStringLiteral(MAPZIP_EXE), args);
-    process.waitForFinished(30000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-QList<QJsonObject> jsonLines(const QString &out) {
-    QList<QJsonObject> objects;
-    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << qPrintable(line);
-        objects.append(doc.object());
-    }
-    return objects;
-}
-
 QStringList keys(const QJsonObject &object) {
     QStringList names = object.keys();
     names.sort();
@@ -45,19 +16,19 @@ QStringList keys(const QJsonObject &object) {
 } // namespace
 
 TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
-    const QString viet = testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"));
-    const QString dorothy = testDataPath(QStringLiteral("soldat/maps/htf_Dorothy.pms"));
-    const ProgramRun run =
-        mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), QStringLiteral("--defaults"),
-                testDataPath(QStringLiteral("defaults.txt")), viet, dorothy});
+    const QString viet = fixtureMap(QStringLiteral("ctf_Viet"));
+    const MapzipRun run = mapzip(QStringList{QStringLiteral("inspect"), QStringLiteral("--json"),
+                                             viet, fixtureMap(QStringLiteral("htf_Dorothy")),
+                                             fixtureMap(QStringLiteral("ctf_Aftermath"))} +
+                                 defaultsArgs());
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
     const auto objects = jsonLines(run.out);
-    ASSERT_EQ(objects.size(), 2);
+    ASSERT_EQ(objects.size(), 3);
 
     const QJsonObject first = objects[0];
-    EXPECT_EQ(keys(first), (QStringList{QStringLiteral("description"), QStringLiteral("gameFolder"),
-                                        QStringLiteral("map"), QStringLiteral("sceneries"),
-                                        QStringLiteral("texture")}));
+    EXPECT_EQ(keys(first), (QStringList{QStringLiteral("description"), QStringLiteral("files"),
+                                        QStringLiteral("gameFolder"), QStringLiteral("map"),
+                                        QStringLiteral("sceneries"), QStringLiteral("texture")}));
     EXPECT_EQ(first[QStringLiteral("map")].toString(), viet);
     EXPECT_EQ(first[QStringLiteral("description")].toString(), QStringLiteral("Viet"));
     EXPECT_EQ(first[QStringLiteral("texture")].toString(),
@@ -66,48 +37,106 @@ TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
               testDataPath(QStringLiteral("soldat/")));
     EXPECT_EQ(first[QStringLiteral("sceneries")].toArray().toVariantList(),
               (QVariantList{QStringLiteral("inka_2.bmp"), QStringLiteral("mnp-jungle5.bmp"),
-                            QStringLiteral("(!) mnp-underground2.bmp"),
-                            QStringLiteral("(!) mnp-underground1.bmp")}));
+                            QStringLiteral("mnp-underground2.bmp"),
+                            QStringLiteral("mnp-underground1.bmp")}));
+    // The name as the map writes it, and the file the game loads: the .png comes first.
+    QStringList files;
+    for (const QJsonValue &file : first[QStringLiteral("files")].toArray())
+        files << file[QStringLiteral("name")].toString() + QStringLiteral(" -> ") +
+                     file[QStringLiteral("found")].toString();
+    EXPECT_EQ(files, (QStringList{
+                         QStringLiteral("inka_2.bmp -> scenery-gfx/inka_2.bmp"),
+                         QStringLiteral("mnp-jungle5.bmp -> scenery-gfx/mnp-jungle5.bmp"),
+                         QStringLiteral("mnp-underground2.bmp -> scenery-gfx/mnp-underground2.png"),
+                         QStringLiteral("mnp-underground1.bmp -> scenery-gfx/mnp-underground1.png"),
+                         QStringLiteral("xt_forrestdirtrock.png -> "
+                                        "textures/xt_forrestdirtrock.png")}));
     EXPECT_EQ(objects[1][QStringLiteral("sceneries")].toArray().size(), 27);
+
+    // Missing images: "(!) " on the list, null in files, the texture last.
+    const QJsonObject aftermath = objects[2];
+    const QJsonArray aftermathFiles = aftermath[QStringLiteral("files")].toArray();
+    int missing = 0;
+    for (const QJsonValue &file : aftermathFiles)
+        missing += file[QStringLiteral("found")].isNull() ? 1 : 0;
+    int marked = 0;
+    for (const QJsonValue &item : aftermath[QStringLiteral("sceneries")].toArray())
+        marked += item.toString().startsWith(QStringLiteral("(!) ")) ? 1 : 0;
+    EXPECT_EQ(missing, marked + 1);
+    EXPECT_EQ(aftermathFiles.last()[QStringLiteral("name")].toString(),
+              aftermath[QStringLiteral("texture")].toString());
+    EXPECT_TRUE(aftermathFiles.last()[QStringLiteral("found")].isNull());
 }
 
-TEST(MapzipInspect, UnreadableMapGivesAnErrorObjectAndStatusOne) {
+TEST(MapzipInspect, WhatIsNotAReadableMapIsAnErrorAtOnce) {
     QTemporaryDir dir;
     const QString broken = dir.filePath(QStringLiteral("maps/broken.pms"));
     writeBytes(broken, QByteArray(300, '\0'));
-    const QString good = testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"));
-    const ProgramRun run =
-        mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), broken, good});
-    EXPECT_EQ(run.status, 1);
-    const auto objects = jsonLines(run.out);
-    ASSERT_EQ(objects.size(), 2);
-    EXPECT_EQ(keys(objects[0]), (QStringList{QStringLiteral("error"), QStringLiteral("map")}));
-    EXPECT_EQ(objects[0][QStringLiteral("error")].toString(),
-              broken + QStringLiteral(": file ends at byte 300, inside the sector lists"));
-    EXPECT_TRUE(objects[1].contains(QStringLiteral("sceneries")));
+    const QString fifo = dir.filePath(QStringLiteral("maps/fifo.pms"));
+    runTool(QStringLiteral("mkfifo"), {fifo});
+    const struct {
+        QString map;
+        QString error;
+    } cases[] = {
+        {broken, broken + QStringLiteral(": file ends at byte 300, inside the sector lists")},
+        {fifo, QStringLiteral("not a regular file")},
+        {dir.filePath(QStringLiteral("maps")), QStringLiteral("folder")},
+        {dir.filePath(QStringLiteral("none.pms")), QStringLiteral("none.pms")},
+    };
+    const QString good = fixtureMap(QStringLiteral("ctf_Viet"));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.map.toStdString());
+        const MapzipRun run =
+            mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), c.map, good});
+        EXPECT_EQ(run.status, 1);
+        const auto objects = jsonLines(run.out);
+        ASSERT_EQ(objects.size(), 2);
+        EXPECT_EQ(keys(objects[0]), (QStringList{QStringLiteral("error"), QStringLiteral("map")}));
+        EXPECT_TRUE(objects[0][QStringLiteral("error")].toString().contains(c.error))
+            << objects[0][QStringLiteral("error")].toString().toStdString();
+        EXPECT_TRUE(objects[1].contains(QStringLiteral("sceneries")));
 
-    const ProgramRun plain = mapzip({QStringLiteral("inspect"), broken});
-    EXPECT_EQ(plain.status, 1);
-    EXPECT_TRUE(plain.err.contains(QStringLiteral("inside the sector lists")))
-        << qPrintable(plain.err);
+        const MapzipRun plain = mapzip({QStringLiteral("inspect"), c.map});
+        EXPECT_EQ(plain.status, 1);
+        EXPECT_TRUE(plain.out.isEmpty());
+        EXPECT_TRUE(plain.err.contains(c.error)) << qPrintable(plain.err);
+    }
 }
 
-TEST(MapzipInspect, PlainOutputListsTheAddList) {
-    const ProgramRun run = mapzip({QStringLiteral("inspect"), QStringLiteral("--defaults"),
-                                   testDataPath(QStringLiteral("defaults.txt")),
-                                   testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))});
-    ASSERT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.contains(QStringLiteral("Description: Viet")));
-    EXPECT_TRUE(run.out.contains(QStringLiteral("    (!) mnp-underground1.bmp\n")));
-    EXPECT_TRUE(run.out.contains(QStringLiteral("Game folder: ") +
-                                 testDataPath(QStringLiteral("soldat/"))));
+TEST(MapzipInspect, MapTextsNeverDriveTheTerminal) {
+    QTemporaryDir dir;
+    const QString map = dir.filePath(QStringLiteral("maps/evil.pms"));
+    MapSpec spec;
+    spec.description = "Red\x1b[31m\r\nFake: line\x81";
+    spec.texture = "tex\x07.png";
+    spec.sceneries = {{"a\x1b]0;title\x07.png"}};
+    writeMap(map, spec);
+
+    const MapzipRun plain = mapzip({QStringLiteral("inspect"), map});
+    ASSERT_EQ(plain.status, 0) << qPrintable(plain.err);
+    for (const QChar c : plain.out)
+        EXPECT_TRUE(c == u'\n' || (c >= u' ' && c != u'\x7f' && (c < u'\x80' || c > u'\x9f')))
+            << "control character " << int(c.unicode()) << " in:\n"
+            << plain.out.toStdString();
+    EXPECT_TRUE(plain.out.contains(QStringLiteral("Description: Red\\x1b[31m\\r\\nFake: line")))
+        << plain.out.toStdString();
+    EXPECT_TRUE(plain.out.contains(QStringLiteral("Texture:     tex\\x07.png")));
+    EXPECT_TRUE(plain.out.contains(QStringLiteral("(!) a\\x1b]0;title\\x07.png")));
+
+    // JSON keeps the texts exactly, escaped the JSON way.
+    const MapzipRun json = mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), map});
+    ASSERT_EQ(json.status, 0);
+    EXPECT_FALSE(json.out.contains(QChar(0x1b)) || json.out.contains(QChar(0x81)));
+    const auto objects = jsonLines(json.out);
+    ASSERT_EQ(objects.size(), 1);
+    EXPECT_EQ(objects[0][QStringLiteral("description")].toString(),
+              QStringLiteral("Red\x1b[31m\r\nFake: line") + QChar(0x81));
 }
 
 TEST(MapzipInspect, MissingDefaultsWarnsButStillReads) {
-    const ProgramRun run =
+    const MapzipRun run =
         mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), QStringLiteral("--defaults"),
-                QStringLiteral("/nonexistent/defaults.txt"),
-                testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))});
+                QStringLiteral("/nonexistent/d.txt"), fixtureMap(QStringLiteral("ctf_Viet"))});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.err.contains(QStringLiteral("warning"))) << qPrintable(run.err);
     const auto objects = jsonLines(run.out);
@@ -116,22 +145,34 @@ TEST(MapzipInspect, MissingDefaultsWarnsButStillReads) {
     EXPECT_GT(objects[0][QStringLiteral("sceneries")].toArray().size(), 4);
 }
 
-TEST(MapzipUsage, HelpVersionAndBadUsage) {
-    ProgramRun run = mapzip({QStringLiteral("--help")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.contains(QStringLiteral("inspect")));
-    run = mapzip({QStringLiteral("--version")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.startsWith(QStringLiteral("mapzip 1.0")));
-    run = mapzip({QStringLiteral("inspect"), QStringLiteral("--help")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.contains(QStringLiteral("--json")));
+TEST(MapzipUsage, HelpGoesToStandardOutputAndBadUsageExitsTwo) {
+    const QStringList helps[] = {{QStringLiteral("--help")},
+                                 {QStringLiteral("inspect"), QStringLiteral("--help")},
+                                 {QStringLiteral("pack"), QStringLiteral("--help")},
+                                 {QStringLiteral("verify"), QStringLiteral("--help")}};
+    for (const QStringList &args : helps) {
+        const MapzipRun run = mapzip(args);
+        EXPECT_EQ(run.status, 0) << args.join(u' ').toStdString();
+        EXPECT_TRUE(run.out.contains(QStringLiteral("Exit status"))) << run.out.toStdString();
+        EXPECT_TRUE(run.err.isEmpty());
+    }
+    const MapzipRun version = mapzip({QStringLiteral("--version")});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith(QStringLiteral("mapzip 1.0")));
 
-    EXPECT_EQ(mapzip({}).status, 2);
-    EXPECT_EQ(mapzip({QStringLiteral("frobnicate")}).status, 2);
-    EXPECT_EQ(mapzip({QStringLiteral("inspect")}).status, 2);
-    EXPECT_EQ(
-        mapzip({QStringLiteral("inspect"), QStringLiteral("--bogus"), QStringLiteral("x.pms")})
-            .status,
-        2);
+    const QStringList bad[] = {
+        {},
+        {QStringLiteral("frobnicate")},
+        {QStringLiteral("inspect")},
+        {QStringLiteral("inspect"), QStringLiteral("--bogus"), QStringLiteral("x.pms")},
+        {QStringLiteral("verify")},
+        {QStringLiteral("verify"), QStringLiteral("--game"), QStringLiteral("/nonexistent"),
+         QStringLiteral("x.zip")},
+    };
+    for (const QStringList &args : bad) {
+        const MapzipRun run = mapzip(args);
+        EXPECT_EQ(run.status, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_FALSE(run.err.isEmpty());
+    }
 }

@@ -1,204 +1,340 @@
 // mapzip pack run as a program; archives read back with Python's zipfile and unzip -t.
 
-#include "support/MapWriter.h"
-#include "support/TestSupport.h"
-#include "support/ZipVerify.h"
+#include "CliSupport.h"
 
-#include <QFile>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
-
-struct PackRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-PackRun startAndWait(QProcess &process) {
-    PackRun run;
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-        ADD_FAILURE() << "mapzip did not finish: " << process.errorString().toStdString();
-        return run;
-    }
-    run.exitCode = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-void start(QProcess &process, const QStringList &args) {
-    process.start(QStringLiteral(MAPZIP_EXE), QStringList{QStringLiteral("pack")} + args);
-}
-
-PackRun pack(const QStringList &args, const QByteArray &input = {}) {
-    QProcess process;
-    start(process, args);
-    if (!process.waitForStarted(30000)) {
-        ADD_FAILURE() << "mapzip did not start";
-        return {};
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    return startAndWait(process);
-}
-
-QString fixtureMap(const QString &name) {
-    return testDataPath(QStringLiteral("soldat/maps/") + name + QStringLiteral(".pms"));
-}
-QStringList defaultsArgs() {
-    return {QStringLiteral("--defaults"), testDataPath(QStringLiteral("defaults.txt"))};
-}
-
-QStringList fileNames(const ArchiveListing &listing) {
-    QStringList names = listing.names();
-    names.removeIf([](const QString &name) { return name.endsWith(QLatin1Char('/')); });
-    return names;
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 class PackTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(out.isValid()); }
-    QString outPath(const QString &name) const { return out.path() + QLatin1Char('/') + name; }
+    QString outPath(const QString &name) const { return out.filePath(name); }
     QTemporaryDir out;
 };
 
+QString sha1Line(const QString &path, const QString &shown) {
+    return QStringLiteral("sha1 %1  %2\n")
+        .arg(QString::fromLatin1(
+                 QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1).toHex()),
+             shown);
+}
+
+QStringList leftOutLines(const QString &err) {
+    QStringList lines = err.split(QLatin1Char('\n'));
+    lines.removeIf([](const QString &line) {
+        return !line.startsWith(QStringLiteral("mapzip pack: left out: "));
+    });
+    return lines;
+}
+
 } // namespace
 
-TEST_F(PackTest, PacksEveryFixtureMap) {
+TEST_F(PackTest, PacksEveryFixtureMapAndNamesWhatIsLeftOut) {
     const struct {
         const char *map;
+        int status;
         const char *texture; // empty: the map's texture is not in the fixture
         int sceneries;       // found on disk, so packed
-    } cases[] = {{"ctf_Viet", "Textures/xt_forrestdirtrock.png", 2},
-                 {"htf_Dorothy", "Textures/dorothy.png", 5},
-                 {"ctf_Aftermath", "", 26}};
+        int leftOut;
+    } cases[] = {{"ctf_Viet", 0, "Textures/xt_forrestdirtrock.png", 4, 0},
+                 {"htf_Dorothy", 0, "Textures/dorothy.png", 27, 0},
+                 {"ctf_Aftermath", 3, "", 26, 23}};
     for (const auto &c : cases) {
         const QString map = QString::fromLatin1(c.map);
         SCOPED_TRACE(c.map);
         const QString target = outPath(map + QStringLiteral(".zip"));
-        const PackRun run =
-            pack(QStringList{fixtureMap(map), QStringLiteral("-o"), target} + defaultsArgs());
-        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-        EXPECT_TRUE(run.out.contains(QStringLiteral("Path: ") + target)) << run.out.toStdString();
-        EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+        const MapzipRun run = mapzip(
+            QStringList{QStringLiteral("pack"), fixtureMap(map), QStringLiteral("-o"), target} +
+            defaultsArgs());
+        ASSERT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE(run.out.endsWith(sha1Line(target, target))) << run.out.toStdString();
+        // Each left-out file once, on standard error, and not again as a message box.
+        const QStringList leftOut = leftOutLines(run.err);
+        EXPECT_EQ(leftOut.size(), c.leftOut) << run.err.toStdString();
+        EXPECT_EQ(run.err.size(), c.leftOut == 0 ? 0 : leftOut.join(u'\n').size() + 1)
+            << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QStringLiteral("Left out")));
 
-        const ArchiveListing zip = readArchive(target);
-        ASSERT_TRUE(zip.ok) << zip.error.toStdString();
-        const QStringList names = fileNames(zip);
+        const QStringList names = fileNames(readArchive(target));
         EXPECT_TRUE(names.contains(QStringLiteral("Maps/") + map + QStringLiteral(".PMS")));
         EXPECT_TRUE(names.contains(QStringLiteral("Maps/") + map + QStringLiteral("_ReadMe.txt")));
         EXPECT_EQ(names.filter(QStringLiteral("Scenery-gfx/")).size(), c.sceneries);
-        const QStringList textures = names.filter(QStringLiteral("Textures/"));
-        if (*c.texture)
-            EXPECT_EQ(textures, QStringList{QString::fromLatin1(c.texture)});
-        else
-            EXPECT_TRUE(textures.isEmpty());
+        EXPECT_EQ(names.filter(QStringLiteral("Textures/")),
+                  *c.texture ? QStringList{QString::fromLatin1(c.texture)} : QStringList());
         EXPECT_TRUE(unzipTest(target));
+    }
+    EXPECT_TRUE(leftOutLines(mapzip(QStringList{QStringLiteral("pack"),
+                                                fixtureMap(QStringLiteral("ctf_Aftermath")),
+                                                QStringLiteral("-o"), outPath("x.zip")} +
+                                    defaultsArgs())
+                                 .err)
+                    .contains(QStringLiteral(
+                        "mapzip pack: left out: Scenery-gfx/veg_grass_5.png: not in the game "
+                        "folder")));
+}
+
+// Every switch must reach the engine: each case fails when its switch is dropped on the way.
+TEST_F(PackTest, EverySwitchReachesTheEngine) {
+    // Game files dated in the past: a reproducible build dates every entry like them.
+    const QString game = outPath(QStringLiteral("game"));
+    copyFixtureGame(game);
+    const QDateTime past(QDate(2020, 1, 2), QTime(3, 4, 6), Qt::UTC);
+    for (const QString &file :
+         {QStringLiteral("/maps/ctf_Viet.pms"), QStringLiteral("/scenery-gfx/inka_2.bmp"),
+          QStringLiteral("/scenery-gfx/mnp-jungle5.bmp"),
+          QStringLiteral("/scenery-gfx/mnp-underground1.png"),
+          QStringLiteral("/scenery-gfx/mnp-underground2.png"),
+          QStringLiteral("/textures/xt_forrestdirtrock.png")}) {
+        QFile f(game + file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+    const QString map = game + QStringLiteral("/maps/ctf_Viet.pms");
+    const QString staging = outPath(QStringLiteral("staging"));
+    auto years = [](const ArchiveListing &zip) {
+        QList<int> list;
+        for (const ArchiveEntry &entry : zip.entries)
+            list << entry.dateTime.value(0);
+        return list;
+    };
+    struct Case {
+        QString name;
+        QStringList args;
+        int status;
+        std::function<void(const ArchiveListing &zip, const MapzipRun &run)> check;
+    };
+    QList<Case> cases = {
+        {QStringLiteral("defaults"),
+         {},
+         0,
+         [&](const ArchiveListing &zip, const MapzipRun &) {
+             EXPECT_EQ(years(zip), QList<int>(zip.entries.size(), 2020));
+         }},
+        {QStringLiteral("junk paths"),
+         {QStringLiteral("--junk-paths")},
+         0,
+         [](const ArchiveListing &zip, const MapzipRun &) {
+             EXPECT_EQ(zip.names().filter(QStringLiteral("/")), QStringList());
+             EXPECT_TRUE(zip.names().contains(QStringLiteral("ctf_Viet.PMS")));
+         }},
+        // Only the staging folder itself, where the map's folders are not: nothing to pack.
+        {QStringLiteral("no recurse"),
+         {QStringLiteral("--no-recurse")},
+         1,
+         [](const ArchiveListing &zip, const MapzipRun &run) {
+             EXPECT_FALSE(zip.ok);
+             EXPECT_TRUE(run.err.contains(QStringLiteral("code (12)"))) << run.err.toStdString();
+         }},
+        {QStringLiteral("exclude, staged for update and freshen"),
+         {QStringLiteral("--staging"), staging, QStringLiteral("--exclude"),
+          QStringLiteral("inka_2.bmp")},
+         0,
+         [](const ArchiveListing &zip, const MapzipRun &) {
+             EXPECT_FALSE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+         }},
+        // Freshen adds nothing the earlier archive lacks.
+        {QStringLiteral("freshen"),
+         {QStringLiteral("--staging"), staging, QStringLiteral("--freshen")},
+         3,
+         [](const ArchiveListing &zip, const MapzipRun &run) {
+             EXPECT_FALSE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(run.err.contains(QStringLiteral("left out: Scenery-gfx/inka_2.bmp")));
+         }},
+        // Update adds it, and keeps each file's own time: the readme's is today's.
+        {QStringLiteral("update"),
+         {QStringLiteral("--staging"), staging, QStringLiteral("--update")},
+         0,
+         [&](const ArchiveListing &zip, const MapzipRun &) {
+             EXPECT_TRUE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(years(zip).contains(QDate::currentDate().year())) << years(zip).size();
+         }},
+        {QStringLiteral("comment"),
+         {QStringLiteral("--comment"), QStringLiteral("first\nsecond")},
+         0,
+         [](const ArchiveListing &zip, const MapzipRun &) {
+             EXPECT_TRUE(zip.comment.contains("first\r\nsecond\r\n")) << zip.comment.data();
+         }},
+    };
+    for (int level = 0; level <= 9; ++level) {
+        cases.append({QStringLiteral("level %1").arg(level),
+                      {QStringLiteral("--level"), QString::number(level)},
+                      0,
+                      [level](const ArchiveListing &zip, const MapzipRun &) {
+                          for (const ArchiveEntry &entry : zip.entries)
+                              EXPECT_EQ(entry.compressType, level == 0 ? 0 : 8)
+                                  << entry.name.toStdString();
+                      }});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QString target = outPath(c.name + QStringLiteral(".zip"));
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), target} +
+                   defaultsArgs() + c.args);
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        const ArchiveListing zip = readArchive(target);
+        if (c.status != 1) {
+            EXPECT_TRUE(zip.ok && zip.dataChecked) << zip.error.toStdString();
+            EXPECT_TRUE(unzipTest(target));
+        }
+        c.check(zip, run);
     }
 }
 
-TEST_F(PackTest, AppliesExcludesSettingsAndAPasswordFromStandardInput) {
-    const QString target = outPath(QStringLiteral("viet.zip"));
-    // The excluded items name one scenery bare and one as listed, marker included.
-    const PackRun run =
-        pack(QStringList{fixtureMap(QStringLiteral("ctf_Viet")), QStringLiteral("-o"), target,
-                         QStringLiteral("--exclude"), QStringLiteral("mnp-jungle5.bmp"),
-                         QStringLiteral("--exclude"), QStringLiteral("(!) mnp-underground1.bmp"),
-                         QStringLiteral("--no-texture"), QStringLiteral("--level"),
-                         QStringLiteral("0"), QStringLiteral("--comment"), QStringLiteral("hello"),
-                         QStringLiteral("--password-stdin")} +
-                 defaultsArgs(),
-             "pa55 word\n");
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-
-    const ArchiveListing zip = readArchive(target, "pa55 word");
-    ASSERT_TRUE(zip.ok) << zip.error.toStdString();
-    EXPECT_TRUE(zip.dataChecked);
-    EXPECT_EQ(fileNames(zip), (QStringList{QStringLiteral("Maps/ctf_Viet.PMS"),
-                                           QStringLiteral("Maps/ctf_Viet_ReadMe.txt"),
-                                           QStringLiteral("Scenery-gfx/inka_2.bmp")}));
-    for (const ArchiveEntry &entry : zip.entries) {
-        if (!entry.name.endsWith(QLatin1Char('/'))) {
-            EXPECT_TRUE(entry.encrypted) << entry.name.toStdString();
-            EXPECT_EQ(entry.compressType, 0) << entry.name.toStdString();
-        }
+TEST_F(PackTest, ExcludeMatchesAnItemWithOrWithoutItsMarker) {
+    const QString map = fixtureMap(QStringLiteral("ctf_Aftermath"));
+    const struct {
+        const char *exclude;
+        const char *absent; // from the archive, or from the left-out lines
+    } cases[] = {
+        {"veg_grass_1.png", "Scenery-gfx/veg_grass_1.png"},
+        {"(!) veg_grass_5.png", "Scenery-gfx/veg_grass_5.png"},
+        {"veg_grass_5.png", "Scenery-gfx/veg_grass_5.png"},
+        {"(!) veg_grass_1.png", "Scenery-gfx/veg_grass_1.png"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.exclude);
+        const QString target = outPath(QStringLiteral("a.zip"));
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), target,
+                               QStringLiteral("--exclude"), QString::fromUtf8(c.exclude)} +
+                   defaultsArgs());
+        EXPECT_EQ(run.status, 3);
+        EXPECT_FALSE(run.err.contains(QStringLiteral("warning"))) << run.err.toStdString();
+        const QString absent = QString::fromUtf8(c.absent);
+        EXPECT_FALSE(run.err.contains(absent)) << run.err.toStdString();
+        EXPECT_FALSE(fileNames(readArchive(target)).contains(absent));
     }
-    EXPECT_TRUE(zip.comment.startsWith("Authors Comments: hello\r\n"));
-    EXPECT_TRUE(zip.comment.contains("Sceneries Added: 2/2\r\n"));
+    const MapzipRun unknown =
+        mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"),
+                           outPath(QStringLiteral("b.zip")), QStringLiteral("--exclude"),
+                           QStringLiteral("nope.png")} +
+               defaultsArgs());
+    EXPECT_EQ(unknown.status, 3);
+    EXPECT_TRUE(unknown.err.contains(
+        QStringLiteral("mapzip pack: warning: no scenery nope.png on the add list")));
+}
+
+TEST_F(PackTest, PasswordFromStandardInputEncryptsEveryEntry) {
+    const QString target = outPath(QStringLiteral("viet.zip"));
+    const MapzipRun run =
+        mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                           QStringLiteral("-o"), target, QStringLiteral("--password-stdin"),
+                           QStringLiteral("--no-texture")} +
+                   defaultsArgs(),
+               "pa55 word\nnot this\n");
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const ArchiveListing zip = readArchive(target, "pa55 word");
+    ASSERT_TRUE(zip.ok && zip.dataChecked) << zip.error.toStdString();
+    EXPECT_EQ(fileNames(zip).filter(QStringLiteral("Textures/")), QStringList());
+    for (const ArchiveEntry &entry : zip.entries)
+        EXPECT_TRUE(entry.encrypted || entry.name.endsWith(u'/')) << entry.name.toStdString();
     EXPECT_TRUE(unzipTest(target, "pa55 word"));
     EXPECT_FALSE(unzipTest(target, "guess"));
 }
 
-TEST_F(PackTest, TwoRunsAtOnceDoNotMeet) {
-    QProcess first;
-    QProcess second;
-    start(first, QStringList{fixtureMap(QStringLiteral("ctf_Viet")), QStringLiteral("-o"),
-                             outPath(QStringLiteral("a.zip"))} +
-                     defaultsArgs());
-    start(second, QStringList{fixtureMap(QStringLiteral("htf_Dorothy")), QStringLiteral("-o"),
-                              outPath(QStringLiteral("b.zip"))} +
-                      defaultsArgs());
-    const PackRun a = startAndWait(first);
-    const PackRun b = startAndWait(second);
-    ASSERT_EQ(a.exitCode, 0) << a.err.toStdString();
-    ASSERT_EQ(b.exitCode, 0) << b.err.toStdString();
-    const QStringList namesA = fileNames(readArchive(outPath(QStringLiteral("a.zip"))));
-    const QStringList namesB = fileNames(readArchive(outPath(QStringLiteral("b.zip"))));
-    EXPECT_EQ(namesA.filter(QStringLiteral("Maps/")),
-              (QStringList{QStringLiteral("Maps/ctf_Viet.PMS"),
-                           QStringLiteral("Maps/ctf_Viet_ReadMe.txt")}));
-    EXPECT_EQ(namesB.filter(QStringLiteral("Maps/")),
-              (QStringList{QStringLiteral("Maps/htf_Dorothy.PMS"),
-                           QStringLiteral("Maps/htf_Dorothy_ReadMe.txt")}));
+TEST_F(PackTest, ServerMapArchiveLayoutAndRefusals) {
+    const QString map = fixtureMap(QStringLiteral("ctf_Viet"));
+    // Saved under another name, the map is stored under the archive's name: the game's rule.
+    const QString renamed = outPath(QStringLiteral("ctf_Viet_v2.smap"));
+    MapzipRun run = mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), renamed,
+                                       QStringLiteral("-q")} +
+                           defaultsArgs());
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, sha1Line(renamed, renamed));
+    EXPECT_TRUE(run.err.startsWith(
+        QStringLiteral("mapzip pack: note: The map is stored as maps/ctf_Viet_v2.pms")))
+        << run.err.toStdString();
+    QStringList names = fileNames(readArchive(renamed));
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("maps/ctf_Viet_v2.pms"),
+                                  QStringLiteral("maps/ctf_Viet_v2_ReadMe.txt"),
+                                  QStringLiteral("scenery-gfx/inka_2.bmp"),
+                                  QStringLiteral("scenery-gfx/mnp-jungle5.bmp"),
+                                  QStringLiteral("scenery-gfx/mnp-underground1.png"),
+                                  QStringLiteral("scenery-gfx/mnp-underground2.png"),
+                                  QStringLiteral("textures/xt_forrestdirtrock.png")}));
+
+    // --format picks the same; the names must agree with it.
+    const QString named = outPath(QStringLiteral("ctf_Viet.smap"));
+    run = mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), named,
+                             QStringLiteral("--format"), QStringLiteral("smap")} +
+                 defaultsArgs());
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(fileNames(readArchive(named)).contains(QStringLiteral("maps/ctf_Viet.pms")));
+    EXPECT_FALSE(run.out.contains(QStringLiteral("note")));
+
+    const QString refused = outPath(QStringLiteral("refused.smap"));
+    run = mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), refused,
+                             QStringLiteral("--password-stdin")} +
+                     defaultsArgs(),
+                 "secret\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("cannot have a password")))
+        << run.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(refused));
+}
+
+TEST_F(PackTest, SameInputsGiveTheSameBytes) {
+    QStringList shown;
+    for (const QString &name : {QStringLiteral("a.zip"), QStringLiteral("b.zip")}) {
+        const QString target = outPath(name);
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("htf_Dorothy")),
+                               QStringLiteral("-o"), target, QStringLiteral("-q")} +
+                   defaultsArgs());
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_EQ(run.out, sha1Line(target, target));
+        shown << run.out.section(u' ', 1, 1);
+    }
+    EXPECT_EQ(readFile(outPath(QStringLiteral("a.zip"))),
+              readFile(outPath(QStringLiteral("b.zip"))));
+    EXPECT_EQ(shown.at(0), shown.at(1));
 }
 
 TEST_F(PackTest, FailuresExitWithOneAndLeaveTheTargetAlone) {
-    // The target's folder does not exist.
-    const QString missing = outPath(QStringLiteral("none/x.zip"));
-    PackRun run =
-        pack(QStringList{fixtureMap(QStringLiteral("ctf_Viet")), QStringLiteral("-o"), missing} +
-             defaultsArgs());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(missing)) << run.err.toStdString();
-    EXPECT_FALSE(run.out.contains(QStringLiteral("100% Complete")));
-    EXPECT_FALSE(QFileInfo::exists(missing));
-
-    // A map that cannot be read.
+    const QString map = fixtureMap(QStringLiteral("ctf_Viet"));
     const QString target = outPath(QStringLiteral("x.zip"));
     writeBytes(target, "earlier");
-    run = pack(QStringList{outPath(QStringLiteral("no-such.pms")), QStringLiteral("-o"), target} +
-               defaultsArgs());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_FALSE(run.err.isEmpty());
-
-    // An empty password from standard input.
-    run = pack(QStringList{fixtureMap(QStringLiteral("ctf_Viet")), QStringLiteral("-o"), target,
-                           QStringLiteral("--password-stdin")} +
-                   defaultsArgs(),
-               "\n");
-    EXPECT_EQ(run.exitCode, 1);
-
-    // A password file that cannot be read.
-    run = pack(QStringList{fixtureMap(QStringLiteral("ctf_Viet")), QStringLiteral("-o"), target,
-                           QStringLiteral("--password-file"), outPath(QStringLiteral("no-such"))} +
-               defaultsArgs());
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("no-such"))) << run.err.toStdString();
+    const QString fifo = outPath(QStringLiteral("fifo.pms"));
+    runTool(QStringLiteral("mkfifo"), {fifo});
+    const struct {
+        QStringList args;
+        QByteArray input;
+        QString error;
+    } cases[] = {
+        {{map, QStringLiteral("-o"), outPath(QStringLiteral("none/x.zip"))}, {}, "none/x.zip"},
+        {{outPath(QStringLiteral("no-such.pms")), QStringLiteral("-o"), target}, {}, "no-such.pms"},
+        {{fifo, QStringLiteral("-o"), target}, {}, "not a regular file"},
+        {{map, QStringLiteral("-o"), target, QStringLiteral("--password-stdin")}, "\n", "empty"},
+        {{map, QStringLiteral("-o"), target, QStringLiteral("--password-file"),
+          outPath(QStringLiteral("no-such"))},
+         {},
+         "no-such"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack")} + c.args + defaultsArgs(), c.input);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(c.error)) << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QStringLiteral("sha1")));
+    }
     EXPECT_EQ(readFile(target), QByteArray("earlier"));
+    EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("none"))));
 }
 
 TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
     const QString map = fixtureMap(QStringLiteral("ctf_Viet"));
     const QString target = outPath(QStringLiteral("x.zip"));
+    const QString dir = outPath(QStringLiteral("dir"));
     const QList<QStringList> bad = {
         {},
         {map},
@@ -210,16 +346,24 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
         {map, QStringLiteral("-o"), out.path() + QLatin1Char('/')},
         {map, QStringLiteral("-o"), target, QStringLiteral("--password-stdin"),
          QStringLiteral("--password-file"), target},
+        {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("smap")},
+        {map, QStringLiteral("-o"), outPath(QStringLiteral("x.smap")), QStringLiteral("--format"),
+         QStringLiteral("zip")},
+        {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("rar")},
+        {map, QStringLiteral("-o"), target, QStringLiteral("-j"), QStringLiteral("2")},
+        {map, QStringLiteral("-o"), target, QStringLiteral("-d"), dir},
+        {map, QStringLiteral("-d"), dir, QStringLiteral("-j"), QStringLiteral("0")},
+        {map, QStringLiteral("-d"), dir, QStringLiteral("--staging"), dir},
+        {map, QStringLiteral("-o"), target, QStringLiteral("--engine-threads"),
+         QStringLiteral("x")},
     };
     for (const QStringList &args : bad) {
-        const PackRun run = pack(args);
-        EXPECT_EQ(run.exitCode, 2) << args.join(u' ').toStdString();
-        EXPECT_TRUE(run.err.contains(QStringLiteral("usage: mapzip pack MAP -o OUT.zip")))
+        const MapzipRun run = mapzip(QStringList{QStringLiteral("pack")} + args);
+        EXPECT_EQ(run.status, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("usage: mapzip pack MAP -o OUT")))
             << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(target));
-
-    const PackRun help = pack({QStringLiteral("--help")});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.out.contains(QStringLiteral("--password-stdin")));
+    EXPECT_FALSE(QFileInfo::exists(dir));
 }

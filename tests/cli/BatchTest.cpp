@@ -1,0 +1,108 @@
+// mapzip pack -d: many maps, several at a time, each in a build of its own.
+
+#include "CliSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+QStringList lines(const QString &text) {
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+} // namespace
+
+TEST(MapzipBatch, OneLinePerMapInOrderAndTheWorstStatus) {
+    QTemporaryDir dir;
+    const QString broken = dir.filePath(QStringLiteral("maps/broken.pms"));
+    writeBytes(broken, QByteArray(300, '\0'));
+    const QString viet = fixtureMap(QStringLiteral("ctf_Viet"));
+    const QString dorothy = fixtureMap(QStringLiteral("htf_Dorothy"));
+    const QString aftermath = fixtureMap(QStringLiteral("ctf_Aftermath"));
+    const struct {
+        QStringList maps;
+        int status;
+        QStringList words; // each map's summary, in the order given
+    } cases[] = {
+        {{viet, dorothy}, 0, {QStringLiteral("ok"), QStringLiteral("ok")}},
+        {{aftermath, viet}, 3, {QStringLiteral("incomplete"), QStringLiteral("ok")}},
+        {{viet, broken, aftermath},
+         1,
+         {QStringLiteral("ok"), QStringLiteral("failed"), QStringLiteral("incomplete")}},
+    };
+    int round = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.maps.join(u' ').toStdString());
+        const QString out = dir.filePath(QStringLiteral("out%1").arg(++round));
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack")} + c.maps +
+                   QStringList{QStringLiteral("-d"), out, QStringLiteral("--format"),
+                               QStringLiteral("smap"), QStringLiteral("-j"), QStringLiteral("2")} +
+                   defaultsArgs());
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        const QStringList summary = lines(run.out);
+        ASSERT_EQ(summary.size(), c.maps.size()) << run.out.toStdString();
+        for (qsizetype i = 0; i < c.maps.size(); ++i) {
+            const QString &word = c.words.at(i);
+            const QString name = QFileInfo(c.maps.at(i)).completeBaseName();
+            const QString archive = out + QLatin1Char('/') + name + QStringLiteral(".smap");
+            if (word == QLatin1String("failed")) {
+                EXPECT_EQ(summary.at(i), QStringLiteral("failed ") + c.maps.at(i));
+                EXPECT_FALSE(QFileInfo::exists(archive));
+                // Its build's message, naming the map.
+                EXPECT_TRUE(run.err.contains(QStringLiteral("mapzip pack: ") + c.maps.at(i) +
+                                             QStringLiteral(": ") + c.maps.at(i) +
+                                             QStringLiteral(": file ends")))
+                    << run.err.toStdString();
+                continue;
+            }
+            EXPECT_TRUE(summary.at(i).startsWith(word + QLatin1Char(' ') + c.maps.at(i) +
+                                                 QStringLiteral(" -> ") + archive +
+                                                 QStringLiteral(" sha1 ")))
+                << summary.at(i).toStdString();
+            EXPECT_TRUE(fileNames(readArchive(archive))
+                            .contains(QStringLiteral("maps/") + name + QStringLiteral(".pms")));
+        }
+        EXPECT_EQ(run.err.contains(QStringLiteral(": left out: scenery-gfx/")),
+                  c.maps.contains(aftermath));
+    }
+}
+
+TEST(MapzipBatch, ThePasswordIsReadOnceAndGivenToEveryBuild) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const MapzipRun run =
+        mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                           fixtureMap(QStringLiteral("htf_Dorothy")), QStringLiteral("-d"), out,
+                           QStringLiteral("--password-stdin"), QStringLiteral("--level"),
+                           QStringLiteral("0")} +
+                   defaultsArgs(),
+               "s3cret\n");
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    for (const QString &name :
+         {QStringLiteral("ctf_Viet.zip"), QStringLiteral("htf_Dorothy.zip")}) {
+        SCOPED_TRACE(name.toStdString());
+        const ArchiveListing zip = readArchive(out + QLatin1Char('/') + name, "s3cret");
+        EXPECT_TRUE(zip.ok && zip.dataChecked) << zip.error.toStdString();
+        for (const ArchiveEntry &entry : zip.entries) {
+            EXPECT_TRUE(entry.encrypted || entry.name.endsWith(u'/')) << entry.name.toStdString();
+            EXPECT_EQ(entry.compressType, 0);
+        }
+    }
+}
+
+TEST(MapzipBatch, TwoMapsOfOneNameAreRefusedBeforeAnythingIsWritten) {
+    QTemporaryDir dir;
+    const QString other = dir.filePath(QStringLiteral("game/maps/CTF_viet.pms"));
+    copyTree(testDataPath(QStringLiteral("soldat/maps")),
+             dir.filePath(QStringLiteral("game/maps")));
+    ASSERT_TRUE(QFile::rename(dir.filePath(QStringLiteral("game/maps/ctf_Viet.pms")), other));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const MapzipRun run = mapzip({QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                                  other, QStringLiteral("-d"), out});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("would both be packed to")))
+        << run.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out));
+}

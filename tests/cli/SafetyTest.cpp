@@ -1,0 +1,209 @@
+// mapzip pack under pressure: interrupts, shared and tampered staging folders, any names.
+
+#include "CliSupport.h"
+#include "support/MapWriter.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A game folder with one map whose only scenery is large and incompressible, so that packing
+// it takes a few seconds.
+QString slowMap(const QString &game, qsizetype megabytes) {
+    const QString map = game + QStringLiteral("/maps/slow.pms");
+    MapSpec spec;
+    spec.sceneries = {{"big.png"}};
+    writeMap(map, spec);
+    QByteArray noise(megabytes * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()),
+                                  noise.size() / qsizetype(sizeof(quint32)));
+    writeBytes(game + QStringLiteral("/scenery-gfx/big.png"), noise);
+    return map;
+}
+
+// Waits until a file matching `pattern` lies somewhere under `folder`.
+bool waitForFile(const QString &folder, const QString &pattern) {
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired()) {
+        QDirIterator it(folder, {pattern}, QDir::Files, QDirIterator::Subdirectories);
+        if (it.hasNext())
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
+}
+
+QStringList everythingIn(const QString &folder) {
+    QStringList found;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+void sendSignal(const QProcess &process, const char *signal) {
+    runTool(QStringLiteral("kill"), {QStringLiteral("-%1").arg(QLatin1String(signal)),
+                                     QString::number(process.processId())});
+}
+
+} // namespace
+
+TEST(MapzipSafety, AnInterruptStopsThePackAndLeavesNothingBehind) {
+    QTemporaryDir dir;
+    const QString map = slowMap(dir.filePath(QStringLiteral("game")), 120);
+    const QString temp = dir.filePath(QStringLiteral("tmp"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QDir().mkpath(temp);
+    QDir().mkpath(out);
+    const struct {
+        const char *signal;
+        int status;
+    } cases[] = {{"INT", 130}, {"TERM", 143}, {"HUP", 129}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.signal);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temp);
+        process.setProcessEnvironment(environment);
+        startMapzip(process, {QStringLiteral("pack"), map, QStringLiteral("-o"),
+                              out + QStringLiteral("/slow.zip"), QStringLiteral("--engine-threads"),
+                              QStringLiteral("1")});
+        // Once the map is staged, the engine is at work on the large image.
+        ASSERT_TRUE(waitForFile(temp, QStringLiteral("slow.*")));
+        QThread::msleep(200);
+        sendSignal(process, c.signal);
+        const MapzipRun run = finishMapzip(process);
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("stopped; nothing was written")))
+            << run.err.toStdString();
+        EXPECT_FALSE(run.out.contains(QStringLiteral("sha1")));
+        EXPECT_EQ(everythingIn(temp), QStringList());
+        EXPECT_EQ(everythingIn(out), QStringList());
+    }
+}
+
+TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
+    QTemporaryDir dir;
+    const QString map = slowMap(dir.filePath(QStringLiteral("game")), 40);
+    const QString staging = dir.filePath(QStringLiteral("staging"));
+    const QString first = dir.filePath(QStringLiteral("first.zip"));
+    const QString second = dir.filePath(QStringLiteral("second.zip"));
+
+    QProcess holder;
+    startMapzip(holder, {QStringLiteral("pack"), map, QStringLiteral("-o"), first,
+                         QStringLiteral("--staging"), staging, QStringLiteral("-q")});
+    ASSERT_TRUE(waitForFile(staging + QStringLiteral("/TEMP"), QStringLiteral("slow.*")));
+    // Held still while it owns the folder, however fast this machine is.
+    sendSignal(holder, "STOP");
+    const qint64 holderId = holder.processId();
+    const MapzipRun refused =
+        mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                           QStringLiteral("-o"), second, QStringLiteral("--staging"), staging} +
+               defaultsArgs());
+    sendSignal(holder, "CONT");
+    const MapzipRun held = finishMapzip(holder);
+
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(
+        refused.err.contains(QStringLiteral("staging folder in use by process %1").arg(holderId)))
+        << refused.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(second));
+    ASSERT_EQ(held.status, 0) << held.err.toStdString();
+    QStringList names = fileNames(readArchive(first));
+    names.sort();
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("Maps/slow.PMS"), QStringLiteral("Maps/slow_ReadMe.txt"),
+                           QStringLiteral("Scenery-gfx/big.png")}));
+}
+
+TEST(MapzipSafety, AStagingTreeThatIsNotTheUsersOwnIsRefused) {
+    const struct {
+        const char *name;
+        const char *problem;
+    } cases[] = {{"TEMP a link", "is a link"},
+                 {"Maps a link", "is a link"},
+                 {"TEMP for everybody", "may be written by everybody"},
+                 {"TEMP of another user", "belongs to another user"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString staging = dir.filePath(QStringLiteral("staging"));
+        const QString temp = staging + QStringLiteral("/TEMP");
+        const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+        QDir().mkpath(elsewhere);
+        const QString name = QLatin1String(c.name);
+        if (name == QLatin1String("TEMP a link")) {
+            QDir().mkpath(staging);
+            ASSERT_TRUE(QFile::link(elsewhere, temp));
+        } else if (name == QLatin1String("Maps a link")) {
+            QDir().mkpath(temp);
+            ASSERT_TRUE(QFile::link(elsewhere, temp + QStringLiteral("/Maps")));
+        } else {
+            QDir().mkpath(temp);
+            QFile::setPermissions(temp, QFile::permissions(temp) | QFile::WriteOther);
+            // Only root can give a folder away.
+            if (name == QLatin1String("TEMP of another user") &&
+                QProcess::execute(QStringLiteral("chown"), {QStringLiteral("nobody"), temp}) != 0)
+                continue;
+            if (name == QLatin1String("TEMP of another user"))
+                QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        const QString target = dir.filePath(QStringLiteral("x.zip"));
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                               QStringLiteral("-o"), target, QStringLiteral("--staging"), staging} +
+                   defaultsArgs());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.problem))) << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(target));
+        EXPECT_EQ(everythingIn(elsewhere), QStringList());
+    }
+}
+
+TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("программа-ąłż"));
+    QDir().mkpath(program);
+    const QString built = QFileInfo(QStringLiteral(MAPZIP_EXE)).absolutePath();
+    for (const QString &file :
+         {QFileInfo(QStringLiteral(MAPZIP_EXE)).fileName(), QStringLiteral("libzip32.so")})
+        ASSERT_TRUE(
+            QFile::copy(built + QLatin1Char('/') + file, program + QLatin1Char('/') + file));
+    ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")),
+                            program + QStringLiteral("/defaults.txt")));
+    const QString mapzipHere = program + QStringLiteral("/mapzip");
+    const QString game = dir.filePath(QStringLiteral("gra-żółw"));
+    copyFixtureGame(game);
+    const QString map = game + QStringLiteral("/maps/mapa_żółć-ё.pms");
+    ASSERT_TRUE(QFile::rename(game + QStringLiteral("/maps/ctf_Viet.pms"), map));
+    const QString target = dir.filePath(QStringLiteral("wyjście-ё.zip"));
+
+    // No --defaults: the list beside the program is found.
+    const MapzipRun inspect = mapzip({QStringLiteral("inspect"), map}, {}, mapzipHere);
+    EXPECT_EQ(inspect.status, 0) << inspect.err.toStdString();
+    EXPECT_TRUE(inspect.out.startsWith(map + QLatin1Char('\n'))) << inspect.out.toStdString();
+    EXPECT_TRUE(inspect.err.isEmpty()) << inspect.err.toStdString();
+
+    const MapzipRun pack =
+        mapzip({QStringLiteral("pack"), map, QStringLiteral("-o"), target, QStringLiteral("-q")},
+               {}, mapzipHere);
+    ASSERT_EQ(pack.status, 0) << pack.err.toStdString();
+    EXPECT_TRUE(pack.out.endsWith(QStringLiteral("  ") + target + QLatin1Char('\n')));
+    const QStringList names = fileNames(readArchive(target));
+    EXPECT_TRUE(names.contains(QStringLiteral("Maps/mapa_żółć-ё.PMS")))
+        << names.join(u' ').toStdString();
+    EXPECT_TRUE(names.contains(QStringLiteral("Maps/mapa_żółć-ё_ReadMe.txt")));
+    EXPECT_TRUE(unzipTest(target));
+
+    const MapzipRun verify = mapzip({QStringLiteral("verify"), target}, {}, mapzipHere);
+    EXPECT_EQ(verify.status, 0) << verify.out.toStdString() << verify.err.toStdString();
+}

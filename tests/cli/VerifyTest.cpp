@@ -1,0 +1,220 @@
+// mapzip verify over archives of every kind: ours, other tools', incomplete, damaged.
+
+#include "CliSupport.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+QByteArray fixture(const QString &relative) {
+    return readFile(testDataPath(QStringLiteral("soldat/") + relative));
+}
+
+// The Viet map with everything it needs, named the way `case` says.
+QList<std::pair<QString, QByteArray>> vietEntries(const QString &maps, const QString &scenery,
+                                                  const QString &textures) {
+    return {{maps + QStringLiteral("/ctf_Viet.Pms"), fixture(QStringLiteral("maps/ctf_Viet.pms"))},
+            {maps + QStringLiteral("/ctf_viet_README.txt"), "readme"},
+            {scenery + QStringLiteral("/INKA_2.BMP"),
+             fixture(QStringLiteral("scenery-gfx/inka_2.bmp"))},
+            {scenery + QStringLiteral("/mnp-jungle5.bmp"), "x"},
+            // The map writes .bmp; the game takes the .png first.
+            {scenery + QStringLiteral("/MNP-underground1.png"), "x"},
+            {scenery + QStringLiteral("/mnp-underground2.png"), "x"},
+            {textures + QStringLiteral("/xt_forrestdirtrock.PNG"), "x"}};
+}
+
+QStringList strings(const QJsonValue &array, const QString &key = {}) {
+    QStringList list;
+    for (const QJsonValue &value : array.toArray())
+        list << (key.isEmpty() ? value.toString() : value[key].toString());
+    return list;
+}
+
+class VerifyTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QString pack(const QString &map, const QString &name, const QStringList &extra = {},
+                 const QByteArray &input = {}) {
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("pack"), fixtureMap(map), QStringLiteral("-o"),
+                               path(name), QStringLiteral("-q")} +
+                       defaultsArgs() + extra,
+                   input);
+        EXPECT_TRUE(run.status == 0 || run.status == 3) << run.err.toStdString();
+        return path(name);
+    }
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
+    const QString upper = QStringLiteral("Scenery-GFX");
+    struct Case {
+        QString name;
+        QString archive;
+        QStringList args;
+        int status;
+        std::function<void(const QJsonObject &)> check;
+    };
+    auto noFindings = [](const QJsonObject &o) {
+        EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")), QStringList());
+        EXPECT_EQ(strings(o[QStringLiteral("unused")]), QStringList());
+        EXPECT_EQ(o[QStringLiteral("badEntries")].toArray().size(), 0);
+    };
+    const QString foreign = path(QStringLiteral("foreign.zip"));
+    writeForeignZip(foreign,
+                    vietEntries(QStringLiteral("MAPS"), upper, QStringLiteral("textures")) +
+                        QList<std::pair<QString, QByteArray>>{{QStringLiteral("notes.txt"), "hi"}});
+    // The same archive as a server map archive: the game matches its folder names exactly.
+    const QString foreignSmap = path(QStringLiteral("ctf_Viet.smap"));
+    QFile::copy(foreign, foreignSmap);
+    const QString exact = path(QStringLiteral("exact.smap"));
+    writeForeignZip(exact, vietEntries(QStringLiteral("maps"), QStringLiteral("scenery-gfx"),
+                                       QStringLiteral("textures")));
+    const QString bare = path(QStringLiteral("bare.zip"));
+    writeForeignZip(bare, {{QStringLiteral("Maps/ctf_Viet.pms"),
+                            fixture(QStringLiteral("maps/ctf_Viet.pms"))}});
+
+    const QList<Case> cases = {
+        {QStringLiteral("ours"),
+         pack(QStringLiteral("ctf_Viet"), QStringLiteral("v.zip")),
+         {},
+         0,
+         [&](const QJsonObject &o) {
+             noFindings(o);
+             EXPECT_EQ(strings(o[QStringLiteral("maps")]),
+                       QStringList{QStringLiteral("Maps/ctf_Viet.PMS")});
+         }},
+        {QStringLiteral("ours, renamed server archive"),
+         pack(QStringLiteral("ctf_Viet"), QStringLiteral("ctf_Viet_v2.smap")),
+         {},
+         0,
+         noFindings},
+        {QStringLiteral("ours, incomplete"),
+         pack(QStringLiteral("ctf_Aftermath"), QStringLiteral("a.zip")),
+         {},
+         3,
+         [](const QJsonObject &o) {
+             const QStringList kinds =
+                 strings(o[QStringLiteral("missing")], QStringLiteral("kind"));
+             EXPECT_EQ(kinds.count(QStringLiteral("scenery")), 22);
+             EXPECT_EQ(kinds.count(QStringLiteral("texture")), 1);
+             EXPECT_TRUE(strings(o[QStringLiteral("missing")], QStringLiteral("name"))
+                             .contains(QStringLiteral("Guard tower.bmp")));
+         }},
+        {QStringLiteral("foreign, any letter case"),
+         foreign,
+         {},
+         0,
+         [](const QJsonObject &o) {
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
+                       QStringList());
+             EXPECT_EQ(strings(o[QStringLiteral("unused")]),
+                       QStringList{QStringLiteral("notes.txt")});
+         }},
+        {QStringLiteral("foreign server archive, folders not lower case"),
+         foreignSmap,
+         {},
+         3,
+         [&](const QJsonObject &o) {
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
+                       (QStringList{QStringLiteral("inka_2.bmp"), QStringLiteral("mnp-jungle5.bmp"),
+                                    QStringLiteral("mnp-underground2.bmp"),
+                                    QStringLiteral("mnp-underground1.bmp"),
+                                    QStringLiteral("maps/ctf_Viet.pms")}));
+             EXPECT_EQ(strings(o[QStringLiteral("unused")]).filter(upper).size(), 4);
+         }},
+        // The archive is named exact.smap: the server looks for maps/exact.pms in it.
+        {QStringLiteral("foreign server archive, lower case"),
+         exact,
+         {},
+         3,
+         [](const QJsonObject &o) {
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
+                       QStringList{QStringLiteral("maps/exact.pms")});
+         }},
+        {QStringLiteral("only the map"),
+         bare,
+         {},
+         3,
+         [](const QJsonObject &o) {
+             const QStringList kinds =
+                 strings(o[QStringLiteral("missing")], QStringLiteral("kind"));
+             EXPECT_EQ(kinds, (QStringList{QStringLiteral("readme"), QStringLiteral("scenery"),
+                                           QStringLiteral("scenery"), QStringLiteral("scenery"),
+                                           QStringLiteral("scenery"), QStringLiteral("texture")}));
+         }},
+        // The game folder's own images count.
+        {QStringLiteral("only the map, for a game folder that has the images"),
+         bare,
+         {QStringLiteral("--game"), testDataPath(QStringLiteral("soldat"))},
+         3,
+         [](const QJsonObject &o) {
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("kind")),
+                       QStringList{QStringLiteral("readme")});
+         }},
+        {QStringLiteral("encrypted"),
+         pack(QStringLiteral("ctf_Viet"), QStringLiteral("e.zip"),
+              {QStringLiteral("--password-stdin")}, "pw\n"),
+         {},
+         3,
+         [](const QJsonObject &o) {
+             EXPECT_EQ(strings(o[QStringLiteral("badEntries")], QStringLiteral("problem")),
+                       QStringList(7, QStringLiteral("encrypted")));
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("verify"), QStringLiteral("--json"), c.archive} +
+                   defaultsArgs() + c.args);
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        const auto objects = jsonLines(run.out);
+        ASSERT_EQ(objects.size(), 1) << run.out.toStdString();
+        EXPECT_EQ(objects[0][QStringLiteral("status")].toInt(), c.status);
+        EXPECT_EQ(objects[0][QStringLiteral("archive")].toString(), c.archive);
+        c.check(objects[0]);
+    }
+}
+
+TEST_F(VerifyTest, DamagedArchivesAndEntries) {
+    const QString good = pack(QStringLiteral("ctf_Viet"), QStringLiteral("good.zip"));
+    const QByteArray bytes = readFile(good);
+    const QString truncated = path(QStringLiteral("truncated.zip"));
+    writeBytes(truncated, bytes.left(bytes.size() / 2));
+    const QString garbage = path(QStringLiteral("garbage.smap"));
+    writeBytes(garbage, QByteArray(4096, 'x'));
+    // One byte changed inside the deflated data of the largest image.
+    const QString damaged = path(QStringLiteral("damaged.zip"));
+    QByteArray changed = bytes;
+    const qsizetype at = changed.indexOf("Scenery-gfx/mnp-underground1.png") + 200;
+    changed[at] = char(changed[at] ^ 0x55);
+    writeBytes(damaged, changed);
+
+    const MapzipRun run = mapzip(
+        QStringList{QStringLiteral("verify"), good, truncated, garbage, damaged, dir.path()} +
+        defaultsArgs());
+    EXPECT_EQ(run.status, 1);
+    const QString shownGood = good + QStringLiteral(": ok, 1 map(s)\n");
+    EXPECT_TRUE(run.out.startsWith(shownGood)) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(damaged +
+                                 QStringLiteral(": Scenery-gfx/mnp-underground1.png: unreadable")))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.endsWith(damaged + QStringLiteral(": incomplete, 2 problem(s)\n")))
+        << run.out.toStdString();
+    for (const QString &unreadable : {truncated, garbage, dir.path()}) {
+        EXPECT_FALSE(run.out.contains(unreadable + QLatin1Char(':')));
+        EXPECT_TRUE(
+            run.err.contains(QStringLiteral("mapzip verify: ") + unreadable + QStringLiteral(": ")))
+            << run.err.toStdString();
+    }
+    // Alone, a damaged entry is "something missing", not an unreadable archive.
+    EXPECT_EQ(mapzip(QStringList{QStringLiteral("verify"), damaged} + defaultsArgs()).status, 3);
+}
