@@ -8,12 +8,14 @@ bool DefaultSceneryTable::append(const QString &name) {
     if (m_count >= Capacity)
         return false;
     m_entries[m_count++] = name;
+    m_index.insert(name);
     return true;
 }
 
 void DefaultSceneryTable::clear() {
     m_entries.fill(QString());
     m_count = 0;
+    m_index.clear();
 }
 
 DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable &table) {
@@ -67,12 +69,7 @@ DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable
 
 bool CheckSc(QString &Name, const DefaultSceneryTable &table) {
     Name = Name.toLower();
-    for (int index = 1; index <= DefaultSceneryTable::Capacity; ++index) {
-        const QString &entry = table.at(index);
-        if (entry.isEmpty())
-            return false;
-        if (entry == Name)
-            return true;
-    }
-    return false;
+    // The entries fill the table from index 1 without gaps, so the walk up to the first empty
+    // entry sees exactly the loaded ones.
+    return table.contains(Name);
 }

@@ -2,6 +2,7 @@
 // The stock scenery list: names every game installation already has, read once from
 // defaults.txt beside the program, and the lookup CheckSc.
 
+#include <QSet>
 #include <QString>
 #include <array>
 
@@ -16,10 +17,13 @@ public:
     // Appends one non-empty name; false (and nothing stored) when the table is full.
     bool append(const QString &name);
     void clear();
+    // True when one of the loaded entries is exactly `name`.
+    bool contains(const QString &name) const { return m_index.contains(name); }
 
 private:
     std::array<QString, Capacity> m_entries;
     int m_count = 0;
+    QSet<QString> m_index; // the loaded entries, for lookups that do not walk the table
 };
 
 struct DefaultsLoadResult {

@@ -136,9 +136,9 @@ QByteArray sha1OfFile(const QString &path, QString &error) {
 
 bool deliverArchive(const QString &stagedArchive, const QString &target, QByteArray &sha1,
                     QString &error) {
-    sha1 = sha1OfFile(stagedArchive, error);
-    if (sha1.isEmpty()) {
-        error = QStringLiteral("the staged archive cannot be read (%1)").arg(error);
+    QFile staged(stagedArchive);
+    if (!staged.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("the staged archive cannot be read (%1)").arg(staged.errorString());
         return false;
     }
     const QString temporary = temporaryNameBeside(target);
@@ -152,12 +152,14 @@ bool deliverArchive(const QString &stagedArchive, const QString &target, QByteAr
     std::error_code linkError;
     fs::create_hard_link(nativePath(stagedArchive), nativePath(temporary), linkError);
     const bool linked = !linkError;
-    if (!linked) {
-        std::error_code copyError;
-        fs::copy_file(nativePath(stagedArchive), nativePath(temporary), copyError);
-        if (copyError)
-            return fail(systemText(copyError));
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (linked) {
+        if (!hash.addData(&staged))
+            return fail(staged.errorString());
+    } else if (!copyToNewFile(staged, temporary, error, &hash)) {
+        return fail(error);
     }
+    sha1 = hash.result();
     // A replaced file keeps its permissions.
     if (QFileInfo::exists(target))
         QFile::setPermissions(temporary, QFile::permissions(target));

@@ -4,6 +4,7 @@
 #include "intake/MapReader.h"
 #include "platform/Platform.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -83,8 +84,19 @@ bool stageFile(const QString &source, const QString &target, qint64 &size, qint6
         QFile::remove(target);
     }
 
+    return copyToNewFile(in, target, error);
+}
+
+QString withoutMarker(const QString &entry) {
+    return entry.startsWith(MissingMarker) ? entry.mid(MissingMarker.size()) : entry;
+}
+
+} // namespace
+
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error, QCryptographicHash *hash) {
+    // Unbuffered, so that a failing write reports the system's own reason at once.
     QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         error = out.errorString();
         return false;
     }
@@ -95,13 +107,19 @@ bool stageFile(const QString &source, const QString &target, qint64 &size, qint6
             error = in.errorString();
             break;
         }
-        if (got == 0) {
-            if (out.flush())
-                return true;
-            error = out.errorString();
-            break;
+        if (got == 0)
+            return true;
+        if (hash)
+            hash->addData(QByteArrayView(buffer.constData(), got));
+        // A full disk first takes part of a piece; the next write says why it takes no more.
+        qint64 written = 0;
+        while (written < got) {
+            const qint64 now = out.write(buffer.constData() + written, got - written);
+            if (now <= 0)
+                break;
+            written += now;
         }
-        if (out.write(buffer.constData(), got) != got) {
+        if (written < got) {
             error = out.errorString();
             break;
         }
@@ -110,12 +128,6 @@ bool stageFile(const QString &source, const QString &target, qint64 &size, qint6
     QFile::remove(target);
     return false;
 }
-
-QString withoutMarker(const QString &entry) {
-    return entry.startsWith(MissingMarker) ? entry.mid(MissingMarker.size()) : entry;
-}
-
-} // namespace
 
 ArchiveFormat formatForPath(const QString &archivePath) {
     return archivePath.endsWith(QStringLiteral(".smap"), Qt::CaseInsensitive) ? ArchiveFormat::Smap
@@ -247,7 +259,14 @@ QString PrivateStagingFolder::errorString() const {
     return m_dir ? m_dir->errorString() : QString();
 }
 
+void StagingLock::unlock() {
+    m_lock.reset();
+}
+
 void PrivateStagingFolder::remove() {
+    // The lock file lies in the folder: released first, it is not left to a lock that can
+    // no longer remove it.
+    m_lock.unlock();
     if (m_dir)
         m_dir->remove();
     m_dir.reset();

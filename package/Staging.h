@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+class QCryptographicHash;
+class QIODevice;
 class QLockFile;
 class QTemporaryDir;
 
@@ -60,6 +62,8 @@ public:
     // Waits up to `waitMs` for the folder (made when missing). False, with `error` "staging
     // folder in use by process N" or the cause, when it stays held or cannot be locked.
     bool lock(const QString &stagingFolder, int waitMs, QString &error);
+    // Releases the folder (also done by the destructor).
+    void unlock();
 
 private:
     std::unique_ptr<QLockFile> m_lock;
@@ -85,6 +89,12 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     StagingLock m_lock;
 };
+
+// Copies what is left to read of `in` into the new file `target` (which must not exist yet),
+// feeding each piece to `hash` when given. On failure the partial file is removed and `error`
+// names the cause as the system gives it ("No space left on device").
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
+                   QCryptographicHash *hash = nullptr);
 
 struct FillInputs {
     QStringList addList;   // entries of the add list, in order, "(!) " markers included

@@ -1,5 +1,6 @@
 #include "package/Staging.h"
 #include "package/BuildCommand.h"
+#include "package/Delivery.h"
 
 #include "support/MapWriter.h"
 #include "support/PlainUser.h"
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -221,4 +223,61 @@ TEST(MapName, IsTheFileNameWithoutItsLastExtension) {
     EXPECT_EQ(mapNameFromPath(QStringLiteral("/d/some.folder/Arena")), QStringLiteral("Arena"));
     EXPECT_EQ(mapNameFromPath(QStringLiteral("/d/maps/")), QString());
     EXPECT_EQ(mapNameFromPath(QStringLiteral("ctf_Run.pms")), QString());
+}
+
+namespace {
+// A file system of `kilobytes` that is full long before the test is done with it: a tmpfs
+// mounted for the test (the superuser's right; CI runs as root).
+class SmallDisk {
+public:
+    explicit SmallDisk(int kilobytes) {
+        m_mounted =
+            QProcess::execute(QStringLiteral("mount"),
+                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                               QStringLiteral("size=%1k").arg(kilobytes), QStringLiteral("tmpfs"),
+                               m_dir.path()}) == 0;
+    }
+    ~SmallDisk() {
+        if (m_mounted)
+            QProcess::execute(QStringLiteral("umount"), {m_dir.path()});
+    }
+    bool mounted() const { return m_mounted; }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+} // namespace
+
+TEST_F(StagingTest, AFullDiskIsNamedAsTheCauseAndLeavesNothingBehind) {
+    SmallDisk disk(256);
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a small file system needs the superuser";
+    const QByteArray big(400 * 1024, 'x');
+    const QString map = gameFile(QStringLiteral("maps/Arena.pms"), "map");
+    gameFile(QStringLiteral("scenery-gfx/big.png"), big);
+    QString error;
+    ASSERT_TRUE(buildCleanup(disk.path(), ArchiveFormat::Zip, QString(), error));
+    FillInputs inputs;
+    inputs.addList = {QStringLiteral("big.png")};
+    inputs.soldatPath = game.path() + QLatin1Char('/');
+    inputs.stagedMapName = QStringLiteral("Arena");
+    inputs.mapPath = map;
+    const FillReport report = fillStaging(disk.path(), inputs);
+    ASSERT_EQ(report.leftOut.size(), 1);
+    EXPECT_EQ(report.leftOut[0].reason, QStringLiteral("No space left on device"));
+    EXPECT_TRUE(filesIn(StagingPaths::under(disk.path()).scenery).isEmpty());
+
+    // Delivery onto the full disk: the cause named, the earlier file kept, no leftovers.
+    const QString staged = gameFile(QStringLiteral("staged.zip"), big);
+    const QString target = disk.path() + QStringLiteral("/out.zip");
+    writeBytes(target, "earlier");
+    QByteArray sha1;
+    EXPECT_FALSE(deliverArchive(staged, target, sha1, error));
+    EXPECT_EQ(error, QStringLiteral("No space left on device"));
+    EXPECT_EQ(filesIn(disk.path()), QStringList{QStringLiteral("out.zip")});
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("earlier"));
 }
