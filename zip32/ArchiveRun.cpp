@@ -126,7 +126,7 @@ private:
     int askPassword();
     int plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &files, bool useExisting,
              std::vector<std::uint64_t> &weights);
-    int carryOver(zip_t *archive, const std::vector<bool> &replaced,
+    int carryOver(zip_t *archive, Packer &packer, const std::vector<bool> &replaced,
                   std::vector<std::uint64_t> &weights);
     int checkPassword(zip_t *archive, zip_uint64_t index, const std::string &name);
     int setComment(zip_t *archive);
@@ -138,7 +138,6 @@ private:
     const std::string m_archiveName; // UTF-8, for paths and messages
     fs::path m_target;
     std::string m_password;
-    std::vector<std::string> m_reencrypted; // kept entries that now carry this run's password
     std::size_t m_planned = 0;
 };
 
@@ -255,8 +254,6 @@ int Run::execute(const std::vector<std::string> &specs) {
     if (zip_close(archive.get()) != 0)
         return closeFailure(archive.get(), packer);
     archive.release();
-    for (const std::string &name : m_reencrypted)
-        m_reporter.say("Encrypted " + name + ", kept from the earlier archive.");
     m_reporter.finish(); // the archive is in place: too late to cancel
     return ZE_OK;
 }
@@ -367,10 +364,10 @@ int Run::plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &file
     }
     if (m_planned == 0)
         return ZE_OK;
-    return carryOver(archive, replaced, weights);
+    return carryOver(archive, packer, replaced, weights);
 }
 
-int Run::carryOver(zip_t *archive, const std::vector<bool> &replaced,
+int Run::carryOver(zip_t *archive, Packer &packer, const std::vector<bool> &replaced,
                    std::vector<std::uint64_t> &weights) {
     for (zip_uint64_t i = 0; i < replaced.size(); ++i) {
         if (replaced[i])
@@ -390,11 +387,20 @@ int Run::carryOver(zip_t *archive, const std::vector<bool> &replaced,
                 return code;
             continue; // already locked with this password
         }
-        if (zip_file_set_encryption(archive, i, ZIP_EM_TRAD_PKWARE, m_password.c_str()) != 0)
+        // Its data goes over as it is stored, and only gets encrypted on the way.
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t *source = packer.carry(archive, i, name, &error);
+        zip_error_fini(&error);
+        if (source && zip_file_replace(archive, i, source, 0) != 0) {
+            zip_source_free(source);
+            source = nullptr;
+        }
+        if (!source ||
+            zip_file_set_encryption(archive, i, ZIP_EM_TRAD_PKWARE, m_password.c_str()) != 0)
             return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
                         "Could not encrypt " + name + " of " + m_archiveName + ".");
-        weights[i] = std::max<std::uint64_t>(entry.size, 1);
-        m_reencrypted.push_back(name);
+        packer.placeLast(i);
     }
     return ZE_OK;
 }

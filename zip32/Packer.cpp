@@ -15,14 +15,16 @@ namespace {
 
 // Memory the workers may hold ahead of the writer (read files and their deflated forms),
 // whatever the number of cores; a single entry may exceed it only while nothing else is held.
-constexpr std::uint64_t MemoryBudget = 16u << 20;
+constexpr std::uint64_t MemoryBudget = 12u << 20;
 // Bigger files are never held whole: they are measured first, then streamed.
 constexpr std::uint64_t LargestHeldFile = 4u << 20;
 // Memory a worker holds while it measures a big file.
 constexpr std::uint64_t MeasureCost = 1u << 20;
 constexpr std::size_t StreamChunk = 256u << 10;
+// Buffers are sized in steps, so that they fit more files when used again.
+constexpr std::size_t BufferStep = 64u << 10;
 // Past this many workers the single writer is the limit, and each worker costs memory.
-constexpr int MostWorkers = 16;
+constexpr int MostWorkers = 8;
 
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
@@ -33,13 +35,6 @@ struct CompressorFree {
     void operator()(libdeflate_compressor *compressor) const {
         libdeflate_free_compressor(compressor);
     }
-};
-
-struct Bytes {
-    std::unique_ptr<unsigned char[]> data; // not zero-filled: every byte is written before use
-    std::size_t size = 0;
-    void allocate(std::size_t capacity) { data.reset(new unsigned char[capacity ? capacity : 1]); }
-    void reset() { data.reset(), size = 0; }
 };
 
 FilePtr openForReading(const std::filesystem::path &path) {
@@ -71,6 +66,7 @@ struct Packer::Entry {
     std::time_t time = 0;
     zip_uint64_t index = 0;
     bool held = false; // read and deflated by a worker; otherwise streamed by the writer
+    zip_source_t *carried = nullptr; // kept entries: their data in the earlier archive
     zip_error_t error;
 
     // Written by a worker before it sets `ready`, read by the writer after it saw `ready`.
@@ -89,11 +85,13 @@ struct Packer::Entry {
     std::uint64_t offset = 0, consumed = 0;
     FilePtr stream;
     std::unique_ptr<z_stream> zlib;
-    Bytes input;
+    Bytes input; // streamed entries deflated on the way
     std::uint32_t streamCrc = 0;
 
     Entry() { zip_error_init(&error); }
     ~Entry() {
+        if (carried)
+            zip_source_free(carried);
         if (zlib)
             deflateEnd(zlib.get());
         zip_error_fini(&error);
@@ -125,6 +123,25 @@ zip_source_t *Packer::add(const FoundFile &file, Action action, std::time_t entr
     entry->held = m_level > 0 && file.size <= LargestHeldFile;
     // At level 0 there is nothing to measure: the writer streams the file as it is.
     entry->ready = m_level == 0;
+    zip_source_t *source = zip_source_function_create(&Packer::sourceCallback, entry.get(), error);
+    if (source)
+        m_entries.push_back(std::move(entry));
+    return source;
+}
+
+zip_source_t *Packer::carry(zip_t *archive, zip_uint64_t index, const std::string &name,
+                            zip_error_t *error) {
+    auto entry = std::make_unique<Entry>();
+    entry->packer = this;
+    entry->file.entryName = name;
+    entry->index = index;
+    entry->ready = entry->decided = entry->announced = true;
+    entry->carried =
+        zip_source_zip(archive, archive, index, ZIP_FL_UNCHANGED | ZIP_FL_COMPRESSED, 0, -1);
+    if (!entry->carried) {
+        zip_error_set(error, zip_error_code_zip(zip_get_error(archive)), 0);
+        return nullptr;
+    }
     zip_source_t *source = zip_source_function_create(&Packer::sourceCallback, entry.get(), error);
     if (source)
         m_entries.push_back(std::move(entry));
@@ -164,7 +181,51 @@ void Packer::start(zip_t *archive) {
 
 std::uint64_t Packer::cost(const Entry &entry) const {
     // The file and a deflate buffer of about the same size.
-    return entry.held ? 2 * entry.file.size + 4096 : MeasureCost;
+    return entry.held ? 2 * entry.file.size + 2 * BufferStep : MeasureCost;
+}
+
+Bytes Packer::takeBuffer(std::size_t size) {
+    const std::size_t capacity = (size / BufferStep + 1) * BufferStep;
+    std::unique_lock lock(m_mutex);
+    auto best = m_spare.end();
+    for (auto it = m_spare.begin(); it != m_spare.end(); ++it) {
+        if (it->capacity >= size && (best == m_spare.end() || it->capacity < best->capacity))
+            best = it;
+    }
+    if (best != m_spare.end()) {
+        Bytes bytes = std::move(*best);
+        m_spare.erase(best);
+        m_spareBytes -= bytes.capacity;
+        bytes.size = 0;
+        return bytes;
+    }
+    // Spare buffers that fit nothing make room, so that the run stays within its budget.
+    while (!m_spare.empty() && m_spareBytes + m_heldBytes + capacity > MemoryBudget)
+        dropLargestSpare();
+    lock.unlock();
+    Bytes bytes;
+    bytes.data.reset(new unsigned char[capacity]);
+    bytes.capacity = capacity;
+    return bytes;
+}
+
+void Packer::giveBack(Bytes &bytes) {
+    if (!bytes.data)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_spareBytes += bytes.capacity;
+    m_spare.push_back(std::move(bytes));
+    bytes = Bytes{};
+    while (m_spareBytes > MemoryBudget / 4)
+        dropLargestSpare();
+}
+
+void Packer::dropLargestSpare() {
+    const auto largest =
+        std::max_element(m_spare.begin(), m_spare.end(),
+                         [](const Bytes &a, const Bytes &b) { return a.capacity < b.capacity; });
+    m_spareBytes -= largest->capacity;
+    m_spare.erase(largest);
 }
 
 void Packer::work() {
@@ -183,104 +244,102 @@ void Packer::work() {
         m_heldBytes += entry.heldBytes;
         lock.unlock();
 
-        bool readable = true;
-        FilePtr file = openForReading(entry.file.path);
-        if (!file) {
-            entry.failureErrno = errno ? errno : EIO;
-            readable = false;
+        int error = 0;
+        if (FilePtr file = openForReading(entry.file.path); !file) {
+            error = errno ? errno : EIO;
+        } else if (entry.held) {
+            if (!compressor)
+                compressor.reset(libdeflate_alloc_compressor(m_level));
+            error = compressor ? hold(entry, file.get(), compressor.get()) : ENOMEM;
+        } else {
+            error = measure(entry, file.get());
         }
-        std::uint64_t kept = 0;
-        if (readable && entry.held) {
-            // Read the whole file; it may have changed size since it was listed.
-            Bytes raw;
-            std::size_t capacity = static_cast<std::size_t>(entry.file.size) + 1;
-            raw.allocate(capacity);
-            for (;;) {
-                const std::size_t got =
-                    std::fread(raw.data.get() + raw.size, 1, capacity - raw.size, file.get());
-                raw.size += got;
-                if (raw.size < capacity)
-                    break;
-                Bytes bigger;
-                bigger.allocate(capacity * 2);
-                std::memcpy(bigger.data.get(), raw.data.get(), raw.size);
-                bigger.size = raw.size;
-                raw = std::move(bigger);
-                capacity *= 2;
-            }
-            if (std::ferror(file.get())) {
-                entry.failureErrno = errno ? errno : EIO;
-                readable = false;
-            } else {
-                entry.size = raw.size;
-                entry.crc =
-                    static_cast<std::uint32_t>(libdeflate_crc32(0, raw.data.get(), raw.size));
-                entry.crcKnown = true;
-                if (!compressor)
-                    compressor.reset(libdeflate_alloc_compressor(m_level));
-                Bytes packed;
-                if (compressor && raw.size > 0) {
-                    const std::size_t bound =
-                        libdeflate_deflate_compress_bound(compressor.get(), raw.size);
-                    packed.allocate(bound);
-                    packed.size = libdeflate_deflate_compress(compressor.get(), raw.data.get(),
-                                                              raw.size, packed.data.get(), bound);
-                }
-                entry.deflate = packed.size > 0 && packed.size < raw.size;
-                entry.bytes = entry.deflate ? std::move(packed) : std::move(raw);
-                entry.packedSize = entry.bytes.size;
-                kept = entry.bytes.size;
-            }
-        } else if (readable) {
-            // Too big to hold: deflate it once to learn whether deflating pays, keep nothing.
-            z_stream zs{};
-            readable =
-                deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-            Bytes in, out;
-            in.allocate(StreamChunk);
-            out.allocate(StreamChunk);
-            std::uint64_t size = 0, packed = 0;
-            uLong crc = crc32(0, nullptr, 0);
-            int flush = Z_NO_FLUSH;
-            while (readable && flush != Z_FINISH) {
-                const std::size_t got = std::fread(in.data.get(), 1, StreamChunk, file.get());
-                if (std::ferror(file.get())) {
-                    entry.failureErrno = errno ? errno : EIO;
-                    readable = false;
-                    break;
-                }
-                size += got;
-                crc = crc32(crc, in.data.get(), static_cast<uInt>(got));
-                flush = got < StreamChunk ? Z_FINISH : Z_NO_FLUSH;
-                zs.next_in = in.data.get();
-                zs.avail_in = static_cast<uInt>(got);
-                do {
-                    zs.next_out = out.data.get();
-                    zs.avail_out = static_cast<uInt>(StreamChunk);
-                    deflate(&zs, flush);
-                    packed += StreamChunk - zs.avail_out;
-                } while (zs.avail_out == 0);
-            }
-            deflateEnd(&zs);
-            entry.size = size;
-            entry.crc = static_cast<std::uint32_t>(crc);
-            entry.crcKnown = true;
-            entry.deflate = packed < size;
-            entry.packedSize = entry.deflate ? packed : size;
-        }
-        if (!readable && entry.failureErrno == 0)
-            entry.failureErrno = ENOMEM;
 
         lock.lock();
         m_heldBytes -= entry.heldBytes;
-        entry.heldBytes = kept;
-        m_heldBytes += kept;
+        entry.heldBytes = entry.bytes.capacity;
+        m_heldBytes += entry.heldBytes;
+        if (error) {
+            entry.failureErrno = error;
+            entry.failure = causeText(error);
+        }
         entry.ready = true;
-        if (!readable)
-            entry.failure = causeText(entry.failureErrno);
         m_entryDone.notify_all();
         m_workWanted.notify_all();
     }
+}
+
+int Packer::hold(Entry &entry, std::FILE *file, libdeflate_compressor *compressor) {
+    // The whole file, which may have grown since it was listed.
+    Bytes raw = takeBuffer(static_cast<std::size_t>(entry.file.size) + 1);
+    for (;;) {
+        raw.size += std::fread(raw.data.get() + raw.size, 1, raw.capacity - raw.size, file);
+        if (raw.size < raw.capacity)
+            break;
+        Bytes bigger = takeBuffer(raw.capacity * 2);
+        std::memcpy(bigger.data.get(), raw.data.get(), raw.size);
+        bigger.size = raw.size;
+        giveBack(raw);
+        raw = std::move(bigger);
+    }
+    if (std::ferror(file)) {
+        giveBack(raw);
+        return errno ? errno : EIO;
+    }
+    entry.size = raw.size;
+    entry.crc = static_cast<std::uint32_t>(libdeflate_crc32(0, raw.data.get(), raw.size));
+    entry.crcKnown = true;
+    Bytes packed;
+    if (raw.size > 0) {
+        const std::size_t bound = libdeflate_deflate_compress_bound(compressor, raw.size);
+        packed = takeBuffer(bound);
+        packed.size = libdeflate_deflate_compress(compressor, raw.data.get(), raw.size,
+                                                  packed.data.get(), packed.capacity);
+    }
+    // Keep the smaller: deflated only when that saves at least a byte.
+    entry.deflate = packed.size > 0 && packed.size < raw.size;
+    entry.bytes = entry.deflate ? std::move(packed) : std::move(raw);
+    giveBack(entry.deflate ? raw : packed);
+    entry.packedSize = entry.bytes.size;
+    return 0;
+}
+
+int Packer::measure(Entry &entry, std::FILE *file) {
+    // Too big to hold: deflate it once to learn whether deflating pays, and keep nothing.
+    z_stream zs{};
+    if (deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return ENOMEM;
+    Bytes in = takeBuffer(StreamChunk), out = takeBuffer(StreamChunk);
+    std::uint64_t size = 0, packed = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    int error = 0, flush = Z_NO_FLUSH;
+    while (flush != Z_FINISH) {
+        const std::size_t got = std::fread(in.data.get(), 1, StreamChunk, file);
+        if (std::ferror(file)) {
+            error = errno ? errno : EIO;
+            break;
+        }
+        size += got;
+        crc = crc32(crc, in.data.get(), static_cast<uInt>(got));
+        flush = std::feof(file) ? Z_FINISH : Z_NO_FLUSH;
+        zs.next_in = in.data.get();
+        zs.avail_in = static_cast<uInt>(got);
+        do {
+            zs.next_out = out.data.get();
+            zs.avail_out = static_cast<uInt>(StreamChunk);
+            deflate(&zs, flush);
+            packed += StreamChunk - zs.avail_out;
+        } while (zs.avail_out == 0);
+    }
+    deflateEnd(&zs);
+    giveBack(in);
+    giveBack(out);
+    entry.size = size;
+    entry.crc = static_cast<std::uint32_t>(crc);
+    entry.crcKnown = true;
+    entry.deflate = packed < size;
+    entry.packedSize = entry.deflate ? packed : size;
+    return error;
 }
 
 zip_int64_t Packer::sourceCallback(void *userdata, void *data, zip_uint64_t length,
@@ -290,6 +349,8 @@ zip_int64_t Packer::sourceCallback(void *userdata, void *data, zip_uint64_t leng
 }
 
 zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_source_cmd_t command) {
+    if (entry.carried)
+        return serveCarried(entry, data, length, command);
     switch (command) {
     case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
@@ -335,6 +396,63 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
     case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&entry.error, data, length);
     case ZIP_SOURCE_FREE:
+        return 0;
+    default:
+        zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+zip_int64_t Packer::serveCarried(Entry &entry, void *data, zip_uint64_t length,
+                                 zip_source_cmd_t command) {
+    zip_source_t *inner = entry.carried;
+    switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              -1);
+    case ZIP_SOURCE_STAT: {
+        if (length < sizeof(zip_stat_t)) {
+            zip_error_set(&entry.error, ZIP_ER_INVAL, 0);
+            return -1;
+        }
+        auto *stat = static_cast<zip_stat_t *>(data);
+        if (zip_source_stat(inner, stat) != 0)
+            return -1;
+        entry.size = stat->comp_size;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_OPEN:
+        entry.offset = 0;
+        entry.complete = false;
+        return zip_source_open(inner);
+    case ZIP_SOURCE_READ: {
+        if (!m_reporter.tick()) {
+            fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+            return -1;
+        }
+        const zip_int64_t got = zip_source_read(inner, data, length);
+        if (got == 0)
+            entry.complete = true;
+        if (got > 0)
+            entry.offset += static_cast<std::uint64_t>(got);
+        const double total = static_cast<double>(std::max<std::uint64_t>(entry.size, 1));
+        m_reporter.reachEntry(entry.index, static_cast<double>(entry.offset) / total);
+        return got;
+    }
+    case ZIP_SOURCE_CLOSE:
+        if (entry.complete)
+            m_reporter.say("Encrypted " + entry.file.entryName +
+                           ", kept from the earlier archive.");
+        return zip_source_close(inner);
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(
+            zip_error_code_zip(&entry.error) != ZIP_ER_OK ? &entry.error : zip_source_error(inner),
+            data, length);
+    case ZIP_SOURCE_FREE:
+        // Now, while the archive it reads from is still there.
+        zip_source_free(inner);
+        entry.carried = nullptr;
         return 0;
     default:
         zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
@@ -393,7 +511,7 @@ bool Packer::openStream(Entry &entry) {
             return fail(entry, ZIP_ER_MEMORY, ZE_MEM,
                         "Ran out of memory while packing " + entry.file.relative + ".");
         }
-        entry.input.allocate(StreamChunk);
+        entry.input = takeBuffer(StreamChunk);
     }
     return true;
 }
@@ -486,11 +604,11 @@ void Packer::release(Entry &entry) {
         deflateEnd(entry.zlib.get());
         entry.zlib.reset();
     }
-    entry.input.reset();
+    giveBack(entry.input);
     if (!entry.complete)
         return; // libzip may open it again
+    giveBack(entry.bytes);
     std::lock_guard lock(m_mutex);
-    entry.bytes.reset();
     m_heldBytes -= entry.heldBytes;
     entry.heldBytes = 0;
     m_workWanted.notify_all();

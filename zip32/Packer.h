@@ -18,6 +18,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,15 @@
 #include <thread>
 #include <vector>
 
+struct libdeflate_compressor;
+
 namespace zip32 {
+
+// A buffer of `capacity` bytes, the first `size` of them in use; not zero-filled.
+struct Bytes {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0, capacity = 0;
+};
 
 enum class Action { Add, Update, Freshen };
 
@@ -48,6 +57,11 @@ public:
     // reports it too, as traditional encryption derives a check byte from it.
     zip_source_t *add(const FoundFile &file, Action action, std::time_t entryTime,
                       zip_error_t *error);
+    // A source for entry `index` of `archive` that hands libzip the entry's data as it is
+    // stored, so that libzip only adds encryption (a kept entry that gets this run's
+    // password), with progress while it does. For zip_file_replace of that entry, like add.
+    zip_source_t *carry(zip_t *archive, zip_uint64_t index, const std::string &name,
+                        zip_error_t *error);
     // The archive index libzip gave the source made last.
     void placeLast(zip_uint64_t index);
 
@@ -63,6 +77,8 @@ private:
     static zip_int64_t sourceCallback(void *userdata, void *data, zip_uint64_t length,
                                       zip_source_cmd_t command);
     zip_int64_t serve(Entry &entry, void *data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t serveCarried(Entry &entry, void *data, zip_uint64_t length,
+                             zip_source_cmd_t command);
     bool decide(Entry &entry);
     zip_int64_t read(Entry &entry, unsigned char *data, zip_uint64_t length);
     bool openStream(Entry &entry);
@@ -70,7 +86,15 @@ private:
     void release(Entry &entry);
     bool fail(Entry &entry, int libzipError, int code, std::string message);
     void work();
+    int hold(Entry &entry, std::FILE *file, libdeflate_compressor *compressor);
+    int measure(Entry &entry, std::FILE *file);
     std::uint64_t cost(const Entry &entry) const;
+    // Buffers go back to a small pool and are used again, rather than freed and allocated for
+    // every file: the memory of a run then stays within its budget whatever the number of
+    // workers, instead of spreading over the allocator's per-thread pools.
+    Bytes takeBuffer(std::size_t size);
+    void giveBack(Bytes &bytes);
+    void dropLargestSpare();
 
     zip_t *m_archive = nullptr;
     Reporter &m_reporter;
@@ -87,6 +111,8 @@ private:
     std::vector<Entry *> m_queue;         // entries a worker must read, in archive order
     std::size_t m_next = 0;               // first entry of m_queue not yet claimed
     std::uint64_t m_heldBytes = 0;        // memory held by claimed, unwritten entries
+    std::vector<Bytes> m_spare;           // buffers to use again
+    std::uint64_t m_spareBytes = 0;
     bool m_stop = false;
     std::vector<std::thread> m_workers;
 };
