@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace zip32 {
 namespace {
@@ -579,8 +580,11 @@ zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length)
             entry.crcKnown = entry.deflate;
         }
     }
-    const double total = static_cast<double>(std::max<std::uint64_t>(entry.file.size, 1));
-    m_reporter.reachEntry(entry.index, static_cast<double>(entry.consumed) / total);
+    // Held entries count what they handed over, streamed ones what they read.
+    const auto [done, total] = entry.held ? std::pair(entry.offset, entry.packedSize)
+                                          : std::pair(entry.consumed, entry.file.size);
+    m_reporter.reachEntry(entry.index, static_cast<double>(done) /
+                                           static_cast<double>(std::max<std::uint64_t>(total, 1)));
     return static_cast<zip_int64_t>(produced);
 }
 
