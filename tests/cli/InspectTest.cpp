@@ -109,7 +109,7 @@ TEST(MapzipInspect, MapTextsNeverDriveTheTerminal) {
     MapSpec spec;
     spec.description = "Red\x1b[31m\r\nFake: line\x81";
     spec.texture = "tex\x07.png";
-    spec.sceneries = {{"a\x1b]0;title\x07.png"}};
+    spec.sceneries = {{"a\x1b]0;title\x07.png", std::nullopt}};
     writeMap(map, spec);
 
     const MapzipRun plain = mapzip({QStringLiteral("inspect"), map});

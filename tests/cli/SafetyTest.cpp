@@ -20,7 +20,7 @@ namespace {
 QString slowMap(const QString &game, qsizetype megabytes) {
     const QString map = game + QStringLiteral("/maps/slow.pms");
     MapSpec spec;
-    spec.sceneries = {{"big.png"}};
+    spec.sceneries = {{"big.png", std::nullopt}};
     writeMap(map, spec);
     QByteArray noise(megabytes * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()),
