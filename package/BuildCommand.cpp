@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <future>
 #include <limits>
 
 namespace {
@@ -275,8 +276,17 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     check.junkPaths = zip.chkJunk == 1;
     check.compareContent = reproducible;
     check.expectEveryFile = zip.chkFreshen != 1;
+    // The delivery's copy, hash and sync run while the archive is checked; only a checked
+    // archive is renamed into place.
+    PendingDelivery delivery;
+    QString deliveryError;
+    std::future<bool> prepared = std::async(std::launch::async, [&] {
+        return delivery.prepare(stagedArchive, state.rSaveTo, deliveryError);
+    });
     QStringList notInArchive;
-    if (!verifyStagedArchive(check, notInArchive, error))
+    const bool checked = verifyStagedArchive(check, notInArchive, error);
+    const bool ready = prepared.get();
+    if (!checked)
         return fail(QStringLiteral("The archive did not pass its check after writing, so it was "
                                    "not saved: %1. Any file that was at %2 before is unchanged.")
                         .arg(error, shown(state.rSaveTo)),
@@ -286,11 +296,12 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
         result.leftOut.append({entry, QStringLiteral("not in the earlier archive, and "
                                                      "\"Overwrite Only\" adds no files")});
 
-    if (!deliverArchive(stagedArchive, state.rSaveTo, result.sha1, error))
+    if (!ready || !delivery.commit(deliveryError))
         return fail(QStringLiteral("The archive could not be saved to %1: %2. Any file that was "
                                    "there before is unchanged.")
-                        .arg(shown(state.rSaveTo), error),
+                        .arg(shown(state.rSaveTo), deliveryError),
                     QStringLiteral("Archive Not Saved"));
+    result.sha1 = delivery.sha1();
 
     if (result.leftOut.isEmpty()) {
         finish(BuildOutcome::Succeeded);

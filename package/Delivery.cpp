@@ -65,6 +65,20 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     return true;
 }
 
+// Feeds what is left of `in` to `hash` in large pieces (QCryptographicHash reads 1 KiB at a
+// time, which costs more than the hashing on a big archive).
+bool hashAll(QIODevice &in, QCryptographicHash &hash) {
+    QByteArray buffer(ChunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        hash.addData(QByteArrayView(buffer.constData(), got));
+    }
+}
+
 // A name beside `target` that nothing uses yet.
 QString temporaryNameBeside(const QString &target) {
     const QFileInfo info(target);
@@ -127,57 +141,77 @@ QByteArray sha1OfFile(const QString &path, QString &error) {
         return {};
     }
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!hash.addData(&file)) {
+    if (!hashAll(file, hash)) {
         error = file.errorString();
         return {};
     }
     return hash.result();
 }
 
-bool deliverArchive(const QString &stagedArchive, const QString &target, QByteArray &sha1,
-                    QString &error) {
+PendingDelivery::~PendingDelivery() {
+    if (!m_temporary.isEmpty())
+        QFile::remove(m_temporary);
+}
+
+bool PendingDelivery::prepare(const QString &stagedArchive, const QString &target, QString &error) {
     QFile staged(stagedArchive);
     if (!staged.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("the staged archive cannot be read (%1)").arg(staged.errorString());
         return false;
     }
-    const QString temporary = temporaryNameBeside(target);
-    auto fail = [&](const QString &why) {
-        error = why;
-        QFile::remove(temporary);
-        return false;
-    };
-
+    m_target = target;
+    m_temporary = temporaryNameBeside(target);
     // Same file system: a second name for the staged archive, no data written twice.
     std::error_code linkError;
-    fs::create_hard_link(nativePath(stagedArchive), nativePath(temporary), linkError);
+    fs::create_hard_link(nativePath(stagedArchive), nativePath(m_temporary), linkError);
     const bool linked = !linkError;
     QCryptographicHash hash(QCryptographicHash::Sha1);
     if (linked) {
-        if (!hash.addData(&staged))
-            return fail(staged.errorString());
-    } else if (!copyToNewFile(staged, temporary, error, &hash)) {
-        return fail(error);
+        if (!hashAll(staged, hash)) {
+            error = staged.errorString();
+            return false;
+        }
+    } else if (!copyToNewFile(staged, m_temporary, error, &hash)) {
+        m_temporary.clear(); // removed already
+        return false;
     }
-    sha1 = hash.result();
+    m_sha1 = hash.result();
     // A replaced file keeps its permissions.
     if (QFileInfo::exists(target))
-        QFile::setPermissions(temporary, QFile::permissions(target));
+        QFile::setPermissions(m_temporary, QFile::permissions(target));
 
-    QFile written(temporary);
-    QString why;
-    if (!written.open(QIODevice::ReadOnly))
-        return fail(written.errorString());
-    if (!platform::syncToDisk(written, why))
-        return fail(why);
+    QFile written(m_temporary);
+    if (!written.open(QIODevice::ReadOnly)) {
+        error = written.errorString();
+        return false;
+    }
+    if (!platform::syncToDisk(written, error))
+        return false;
     written.close();
-    if (!linked && sha1OfFile(temporary, why) != sha1)
-        return fail(why.isEmpty() ? QStringLiteral("the copy differs from the staged archive")
-                                  : why);
+    QString why;
+    if (!linked && sha1OfFile(m_temporary, why) != m_sha1) {
+        error = why.isEmpty() ? QStringLiteral("the copy differs from the staged archive") : why;
+        return false;
+    }
+    return true;
+}
 
+bool PendingDelivery::commit(QString &error) {
     std::error_code renameError;
-    fs::rename(nativePath(temporary), nativePath(target), renameError);
-    if (renameError)
-        return fail(systemText(renameError));
+    fs::rename(nativePath(m_temporary), nativePath(m_target), renameError);
+    if (renameError) {
+        error = systemText(renameError);
+        return false;
+    }
+    m_temporary.clear();
+    return true;
+}
+
+bool deliverArchive(const QString &stagedArchive, const QString &target, QByteArray &sha1,
+                    QString &error) {
+    PendingDelivery delivery;
+    if (!delivery.prepare(stagedArchive, target, error) || !delivery.commit(error))
+        return false;
+    sha1 = delivery.sha1();
     return true;
 }

@@ -28,9 +28,29 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
 // SHA-1 of a file's content, or an empty array with `error` set.
 QByteArray sha1OfFile(const QString &path, QString &error);
 
-// Puts `stagedArchive` at `target`: linked (same file system) or copied to a temporary file
-// beside `target`, written through to the disk, checked to hold exactly the staged archive's
-// bytes (SHA-1, returned in `sha1`), then renamed into place. On failure `target` is as it was
-// and `error` names the cause ("No space left on device").
+// Puts the staged archive where the user wants it, in two steps, so that the slow part can run
+// while the archive is still being checked: prepare() links (same file system) or copies the
+// staged archive to a temporary file beside the target, writes it through to the disk and makes
+// sure it holds exactly the staged archive's bytes (SHA-1); commit() renames it into place. Until
+// commit() the target is as it was; a delivery never committed removes its temporary file.
+class PendingDelivery {
+public:
+    PendingDelivery() = default;
+    ~PendingDelivery();
+    PendingDelivery(const PendingDelivery &) = delete;
+    PendingDelivery &operator=(const PendingDelivery &) = delete;
+
+    bool prepare(const QString &stagedArchive, const QString &target, QString &error);
+    bool commit(QString &error);
+    const QByteArray &sha1() const { return m_sha1; }
+
+private:
+    QString m_temporary;
+    QString m_target;
+    QByteArray m_sha1;
+};
+
+// prepare() and commit() in one: on failure `target` is as it was and `error` names the cause
+// ("No space left on device").
 bool deliverArchive(const QString &stagedArchive, const QString &target, QByteArray &sha1,
                     QString &error);

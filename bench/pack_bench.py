@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Times a whole `mapzip pack` (read the map, stage, readme, engine, check, delivery) against
+bsdtar packing the same files, and prints the ratios.
+
+Usage: bench/pack_bench.py [--build BUILD_FOLDER] [--data CACHE_FOLDER] [--runs N]
+
+The image sets are engine_bench.py's (kept in CACHE_FOLDER): "heavy" (~300 files, ~50 MB,
+mostly PNG) and "map" (a typical map of about 3 MB). Each becomes a game folder with one map
+that names every image, packed by mapzip at level 9 and by bsdtar at level 9; the archive of
+mapzip also holds the generated readme. Targets: heavy at most 0.5x bsdtar's time, a typical
+map at most 0.7x, archives at most 1.00x bsdtar's size, mapzip's peak memory under 40 MiB.
+"""
+import argparse
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+from engine_bench import SOURCE, data_set, ensure_bsdtar, make_heavy, make_map, peak_kib, timed
+
+
+def write_map(path, sceneries, texture):
+    """A map file with no geometry that places each scenery once."""
+    def text(value, size):
+        raw = value.encode("cp1252")[:size]
+        return bytes([len(raw)]) + raw.ljust(size, b"\0")
+
+    data = bytearray(4) + text("Bench map", 38) + text(texture, 24) + bytes(20)
+    data += struct.pack("<i", 0) + bytes(8) + bytes(2 * 2601) + struct.pack("<i", 0)
+    data += struct.pack("<i", len(sceneries))
+    for name in sceneries:
+        data += text(name, 50) + bytes(4)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def make_game(images, game):
+    """A game folder whose map names every image of an engine_bench set."""
+    os.makedirs(os.path.join(game, "maps"))
+    sceneries = sorted(os.listdir(os.path.join(images, "Scenery-gfx")))
+    textures = sorted(os.listdir(os.path.join(images, "Textures")))
+    os.symlink(os.path.join(images, "Scenery-gfx"), os.path.join(game, "scenery-gfx"))
+    os.symlink(os.path.join(images, "Textures"), os.path.join(game, "textures"))
+    write_map(os.path.join(game, "maps", "bench.pms"), sceneries, textures[0])
+    return ["maps/bench.pms"] + ["scenery-gfx/" + n for n in sceneries] + ["textures/" + textures[0]]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(SOURCE, "build"))
+    parser.add_argument("--data", default=os.path.join(tempfile.gettempdir(), "engine-bench-data"))
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    ensure_bsdtar()
+    mapzip = os.path.join(args.build, "bin", "mapzip")
+    if not os.access(mapzip, os.X_OK):
+        sys.exit("%s is missing: cmake --build %s --target mapzip zip32" % (mapzip, args.build))
+    os.makedirs(args.data, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="pack-bench-")
+    failed = []
+
+    def check(label, value, limit):
+        ok = value <= limit
+        if not ok:
+            failed.append(label)
+        print("  %-44s %6.2f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
+
+    for name, maker, limit in (("heavy", make_heavy, 0.5), ("map", make_map, 0.7)):
+        images, _, _ = data_set(args.data, name, maker)
+        game = os.path.join(work, name)
+        files = make_game(images, game)
+        listing = os.path.join(work, name + ".list")
+        with open(listing, "w") as out:
+            out.write("\n".join(files) + "\n")
+        ours = os.path.join(work, name + ".zip")
+        tar_zip = os.path.join(work, name + "-bsdtar.zip")
+        # No stock list: every image the map names is packed, as bsdtar packs them all.
+        no_stock = os.path.join(work, "no-stock.txt")
+        open(no_stock, "w").close()
+        pack = [mapzip, "pack", os.path.join(game, "maps", "bench.pms"), "-o", ours, "--level", "9",
+                "--defaults", no_stock]
+        tar = ["bsdtar", "-c", "-f", tar_zip, "--format", "zip", "--options",
+               "zip:compression-level=9", "-n", "-C", game, "-T", listing]
+        (t_tar, t_ours), (s_tar, s_ours) = timed([(tar, tar_zip), (pack, ours)], args.runs)
+        print("%s: %d files; bsdtar %.3f s, %d bytes; mapzip pack %.3f s, %d bytes"
+              % (name, len(files), t_tar, s_tar, t_ours, s_ours))
+        check("time mapzip pack / bsdtar (level 9)", t_ours / t_tar, limit)
+        check("size mapzip pack / bsdtar (level 9)", s_ours / s_tar, 1.00)
+        check("peak RSS of mapzip pack, MiB", peak_kib(pack) / 1024, 40)
+        os.remove(ours)
+    print("all targets met" if not failed else "missed: " + ", ".join(failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
