@@ -14,9 +14,14 @@
 namespace zip32 {
 namespace {
 
-// Memory the workers may hold ahead of the writer (read files and their deflated forms),
-// whatever the number of cores; a single entry may exceed it only while nothing else is held.
-constexpr std::uint64_t MemoryBudget = 12u << 20;
+// Memory the workers may hold ahead of the writer (read files and their deflated forms): the
+// more there is, the less a writer that is slow to get the processor holds the workers up.
+// Every worker costs memory of its own, so with more workers the budget shrinks, and the run
+// stays within bounds whatever the number of cores. A single entry may exceed the budget only
+// while nothing else is held.
+constexpr std::uint64_t MostMemory = 24u << 20;
+constexpr std::uint64_t LeastMemory = 10u << 20;
+constexpr std::uint64_t MemoryPerWorker = 3u << 20;
 // Bigger files are never held whole: they are measured first, then streamed.
 constexpr std::uint64_t LargestHeldFile = 4u << 20;
 // Memory a worker holds while it measures a big file.
@@ -25,7 +30,7 @@ constexpr std::size_t StreamChunk = 256u << 10;
 // Buffers are sized in steps, so that they fit more files when used again.
 constexpr std::size_t BufferStep = 64u << 10;
 // Past this many workers the single writer is the limit, and each worker costs memory.
-constexpr int MostWorkers = 8;
+constexpr int MostWorkers = 6;
 
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
@@ -176,6 +181,8 @@ void Packer::start(zip_t *archive) {
     int count = m_threads > 0 ? m_threads : static_cast<int>(std::thread::hardware_concurrency());
     count = std::clamp(count, 1, MostWorkers);
     count = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), work));
+    m_budget =
+        std::max(LeastMemory, MostMemory - MemoryPerWorker * static_cast<std::uint64_t>(count));
     for (int i = 0; i < count; ++i)
         m_workers.emplace_back(&Packer::work, this);
 }
@@ -201,7 +208,7 @@ Bytes Packer::takeBuffer(std::size_t size) {
         return bytes;
     }
     // Spare buffers that fit nothing make room, so that the run stays within its budget.
-    while (!m_spare.empty() && m_spareBytes + m_heldBytes + capacity > MemoryBudget)
+    while (!m_spare.empty() && m_spareBytes + m_heldBytes + capacity > m_budget)
         dropLargestSpare();
     lock.unlock();
     Bytes bytes;
@@ -217,7 +224,7 @@ void Packer::giveBack(Bytes &bytes) {
     m_spareBytes += bytes.capacity;
     m_spare.push_back(std::move(bytes));
     bytes = Bytes{};
-    while (m_spareBytes > MemoryBudget / 4)
+    while (m_spareBytes > m_budget / 8)
         dropLargestSpare();
 }
 
@@ -236,7 +243,7 @@ void Packer::work() {
         m_workWanted.wait(lock, [this] {
             return m_stop ||
                    (m_next < m_queue.size() &&
-                    (m_heldBytes == 0 || m_heldBytes + cost(*m_queue[m_next]) <= MemoryBudget));
+                    (m_heldBytes == 0 || m_heldBytes + cost(*m_queue[m_next]) <= m_budget));
         });
         if (m_stop)
             return;

@@ -111,6 +111,7 @@ private:
     std::vector<Entry *> m_queue;         // entries a worker must read, in archive order
     std::size_t m_next = 0;               // first entry of m_queue not yet claimed
     std::uint64_t m_heldBytes = 0;        // memory held by claimed, unwritten entries
+    std::uint64_t m_budget = 0;           // the most m_heldBytes may grow to
     std::vector<Bytes> m_spare;           // buffers to use again
     std::uint64_t m_spareBytes = 0;
     bool m_stop = false;
