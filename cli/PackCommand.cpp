@@ -257,7 +257,8 @@ public:
             m_warnings.removeLast();
         for (const Message &message : std::as_const(m_warnings))
             print(message);
-        for (const LeftOutFile &file : result.leftOut)
+        // Only an archive that was written lacks anything.
+        for (const LeftOutFile &file : result.delivered() ? result.leftOut : QList<LeftOutFile>())
             printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
                      QStringLiteral(": ") + file.reason + QLatin1Char('\n'));
         // The build writes its notes to the text output too: then they are printed already.

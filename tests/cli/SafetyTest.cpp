@@ -62,21 +62,29 @@ TEST(MapzipSafety, AnInterruptStopsThePackAndLeavesNothingBehind) {
     const QString map = slowMap(dir.filePath(QStringLiteral("game")), 120);
     const QString temp = dir.filePath(QStringLiteral("tmp"));
     const QString out = dir.filePath(QStringLiteral("out"));
+    const QString second = dir.filePath(QStringLiteral("game/maps/slow2.pms"));
+    ASSERT_TRUE(QFile::copy(map, second));
     QDir().mkpath(temp);
     QDir().mkpath(out);
+    // A batch passes the signal on to the builds under way.
     const struct {
         const char *signal;
         int status;
-    } cases[] = {{"INT", 130}, {"TERM", 143}, {"HUP", 129}};
+        bool batch;
+    } cases[] = {
+        {"INT", 130, false}, {"TERM", 143, false}, {"HUP", 129, false}, {"TERM", 143, true}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.signal);
+        SCOPED_TRACE(c.signal + std::string(c.batch ? " batch" : ""));
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TMPDIR"), temp);
         process.setProcessEnvironment(environment);
-        startMapzip(process, {QStringLiteral("pack"), map, QStringLiteral("-o"),
-                              out + QStringLiteral("/slow.zip"), QStringLiteral("--engine-threads"),
-                              QStringLiteral("1")});
+        const QStringList target =
+            c.batch ? QStringList{QStringLiteral("-d"), out, second}
+                    : QStringList{QStringLiteral("-o"), out + QStringLiteral("/slow.zip")};
+        startMapzip(process, QStringList{QStringLiteral("pack"), map,
+                                         QStringLiteral("--engine-threads"), QStringLiteral("1")} +
+                                 target);
         // Once the map is staged, the engine is at work on the large image.
         ASSERT_TRUE(waitForFile(temp, QStringLiteral("slow.*")));
         QThread::msleep(200);
@@ -85,7 +93,11 @@ TEST(MapzipSafety, AnInterruptStopsThePackAndLeavesNothingBehind) {
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QStringLiteral("stopped; nothing was written")))
             << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains(QStringLiteral("left out")));
         EXPECT_FALSE(run.out.contains(QStringLiteral("sha1")));
+        if (c.batch) {
+            EXPECT_EQ(run.out, QStringLiteral("stopped %1\nstopped %2\n").arg(map, second));
+        }
         EXPECT_EQ(everythingIn(temp), QStringList());
         EXPECT_EQ(everythingIn(out), QStringList());
     }
