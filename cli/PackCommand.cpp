@@ -198,7 +198,7 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
             .arg(options.maps.at(1));
     if (options.output.isEmpty())
         return QStringLiteral("no archive given (-o OUT.zip)");
-    if (QFileInfo(options.output).fileName().isEmpty())
+    if (QFileInfo(options.output).fileName().isEmpty() || QFileInfo(options.output).isDir())
         return QStringLiteral("the archive path %1 names no file").arg(options.output);
     const bool smapName = formatForPath(options.output) == ArchiveFormat::Smap;
     if (parser.isSet(format) && options.smap != smapName)

@@ -344,6 +344,7 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
         {map, QStringLiteral("-o"), target, QStringLiteral("--frobnicate")},
         {map, map, QStringLiteral("-o"), target},
         {map, QStringLiteral("-o"), out.path() + QLatin1Char('/')},
+        {map, QStringLiteral("-o"), out.path()},
         {map, QStringLiteral("-o"), target, QStringLiteral("--password-stdin"),
          QStringLiteral("--password-file"), target},
         {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("smap")},
