@@ -162,7 +162,7 @@ def main():
         ok = value <= limit
         if not ok:
             failed.append(label)
-        print("  %-44s %6.2f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
+        print("  %-44s %6.3f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
 
     def engine(root, level, threads=0):
         return [pack, "engine", root, "engine.zip", str(level), str(threads)]

@@ -21,13 +21,13 @@ fs::path pathFromUtf8(const std::string &utf8) {
 
 namespace {
 
-bool matchesAnySpec(const SelectionRules &rules, const std::string &relative,
+bool matchesAnyPattern(const SelectionRules &rules, const std::string &relative,
                     const std::string &fileName) {
     const std::u32string relativeText = decodeUtf8(relative);
     const std::u32string nameText = decodeUtf8(fileName);
-    for (const std::u32string &spec : rules.specs) {
-        const bool againstPath = spec.find(U'/') != std::u32string::npos;
-        if (wildcardMatch(spec, againstPath ? relativeText : nameText))
+    for (const std::u32string &pattern : rules.specs) {
+        const bool againstPath = pattern.find(U'/') != std::u32string::npos;
+        if (wildcardMatch(pattern, againstPath ? relativeText : nameText))
             return true;
     }
     return false;
@@ -43,7 +43,7 @@ void consider(const fs::path &root, const fs::directory_entry &entry, const Sele
     const std::string fileName = utf8Path(entry.path().filename());
     if (relative == fileName && rules.skipTopLevel && rules.skipTopLevel(fileName))
         return;
-    if (!matchesAnySpec(rules, relative, fileName))
+    if (!matchesAnyPattern(rules, relative, fileName))
         return;
     const std::uintmax_t size = entry.file_size(error);
     selection.files.push_back({entry.path(), relative, rules.junkPaths ? fileName : relative,

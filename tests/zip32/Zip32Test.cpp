@@ -306,7 +306,7 @@ TEST_F(EngineTest, RecurseAndFileSpecsChooseTheFiles) {
     ASSERT_EQ(run(), ZE_OK);
     EXPECT_EQ(readArchive(path("Arena.zip")).names(), QStringList{"notes.txt"});
 
-    // Wildcards ignore letter case; a spec with a folder is matched against the path.
+    // Wildcards ignore letter case; a pattern with a folder is matched against the path.
     m_options.RecurseFlag = 1;
     ASSERT_EQ(run("Some.zip", {"*.PMS", "TREE.???", "Textures/r*", "lic*"}), ZE_OK);
     ArchiveListing listing = readArchive(path("Some.zip"));
