@@ -6,10 +6,12 @@
 // in archive order, never more than a fixed amount of memory ahead of the writer. When libzip
 // reaches an entry, its source waits for that entry's data and reports it as already
 // compressed, so libzip only copies it (and encrypts it where asked). An entry is stored when
-// deflating does not make it smaller. Files too big to hold in memory are measured by a worker
-// (zlib, output dropped) and then streamed through zlib by the writer; at level 0 the writer
-// streams every file as it is. The host's callbacks are only called from the source callbacks,
-// that is on the thread in zip_close.
+// deflating does not make it smaller; as that is known only once the data is, the source sets
+// the entry's method when libzip first asks it for its stat in zip_close, which libzip reads
+// right after. Files too big to hold in memory are measured by a worker (zlib, output dropped)
+// and then streamed through zlib by the writer; at level 0 the writer streams every file as it
+// is. The host's callbacks are only called from the source callbacks, that is on the thread in
+// zip_close.
 
 #include "FileSelection.h"
 #include "Reporter.h"
@@ -46,7 +48,8 @@ struct PackFailure {
 
 class Packer {
 public:
-    // level 1..9 deflates where it helps, 0 stores; threads 0 means one worker per core.
+    // level 1..9 deflates where it helps, 0 stores. threads: the most workers, 0 for one per
+    // core; never more than six, as beyond that the single writer is the limit.
     Packer(Reporter &reporter, int level, int threads);
     ~Packer(); // stops and joins the workers
     Packer(const Packer &) = delete;
