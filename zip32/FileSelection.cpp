@@ -22,7 +22,7 @@ fs::path pathFromUtf8(const std::string &utf8) {
 namespace {
 
 bool matchesAnyPattern(const SelectionRules &rules, const std::string &relative,
-                    const std::string &fileName) {
+                       const std::string &fileName) {
     const std::u32string relativeText = decodeUtf8(relative);
     const std::u32string nameText = decodeUtf8(fileName);
     for (const std::u32string &pattern : rules.specs) {
