@@ -2,6 +2,9 @@
 
 #include <QMessageBox>
 
+#include <memory>
+#include <optional>
+
 namespace {
 
 struct MessageBoxHookState {
@@ -19,6 +22,8 @@ QMessageBox::Icon qtIcon(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Error:
         return QMessageBox::Critical;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
     case MessageIcon::Information:
         return QMessageBox::Information;
     case MessageIcon::None:
@@ -38,33 +43,67 @@ MessageAnswer fallbackAnswer(MessageButtons buttons) {
     return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
 }
 
-} // namespace
-
-MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString &title,
-                             MessageButtons buttons, MessageIcon icon) {
+// Logs the box; while tests answer, returns their answer and the box is not shown.
+std::optional<MessageAnswer> testAnswer(const MessageBoxTestHook::Shown &box) {
     MessageBoxHookState &hook = hookState();
-    hook.shown.append({text, title, buttons, icon});
-    if (hook.active) {
-        if (!hook.answers.isEmpty()) {
-            const MessageAnswer answer = hook.answers.takeFirst();
-            if (fits(answer, buttons))
-                return answer;
-        }
-        return fallbackAnswer(buttons);
+    hook.shown.append(box);
+    if (!hook.active)
+        return std::nullopt;
+    if (!hook.answers.isEmpty()) {
+        const MessageAnswer answer = hook.answers.takeFirst();
+        if (fits(answer, box.buttons))
+            return answer;
     }
+    return fallbackAnswer(box.buttons);
+}
 
-    const QMessageBox::StandardButtons qtButtons =
-        buttons == MessageButtons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok)
-                                      : QMessageBox::Yes | QMessageBox::No;
-    QMessageBox box(qtIcon(icon), title, text, qtButtons, parent);
+QMessageBox *makeBox(QWidget *parent, const MessageBoxTestHook::Shown &shown) {
+    const QMessageBox::StandardButtons buttons = shown.buttons == MessageButtons::Ok
+                                                     ? QMessageBox::StandardButtons(QMessageBox::Ok)
+                                                     : QMessageBox::Yes | QMessageBox::No;
+    auto *box = new QMessageBox(qtIcon(shown.icon), shown.title, shown.text, buttons, parent);
     // Texts come from files and the user; never let them be read as markup.
-    box.setTextFormat(Qt::PlainText);
-    if (buttons == MessageButtons::YesNo)
-        box.setDefaultButton(QMessageBox::Yes);
-    const int result = box.exec();
+    box->setTextFormat(Qt::PlainText);
+    if (shown.buttons == MessageButtons::YesNo)
+        box->setDefaultButton(QMessageBox::Yes);
+    if (!shown.details.isEmpty())
+        box->setDetailedText(shown.details);
+    return box;
+}
+
+MessageAnswer answerFor(int result, MessageButtons buttons) {
     if (buttons == MessageButtons::Ok)
         return MessageAnswer::Ok;
     return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+} // namespace
+
+MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString &title,
+                             MessageButtons buttons, MessageIcon icon, const QString &details) {
+    const MessageBoxTestHook::Shown shown{text, title, buttons, icon, details};
+    if (const std::optional<MessageAnswer> answer = testAnswer(shown))
+        return *answer;
+    std::unique_ptr<QMessageBox> box(makeBox(parent, shown));
+    return answerFor(box->exec(), buttons);
+}
+
+void askMessageBox(QWidget *parent, const QString &text, const QString &title,
+                   MessageButtons buttons, MessageIcon icon,
+                   std::function<void(MessageAnswer)> answered) {
+    const MessageBoxTestHook::Shown shown{text, title, buttons, icon, {}};
+    if (const std::optional<MessageAnswer> answer = testAnswer(shown)) {
+        answered(*answer);
+        return;
+    }
+    QMessageBox *box = makeBox(parent, shown);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(box, &QDialog::finished, box,
+                     [answered = std::move(answered), buttons](int result) {
+                         answered(answerFor(result, buttons));
+                     });
+    box->open();
 }
 
 namespace MessageBoxTestHook {

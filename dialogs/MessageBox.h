@@ -7,15 +7,24 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
 
 // Shows a modal box over `parent` and returns the button pressed. With YesNo, Yes is the
-// default button.
+// default button. `details`, when not empty, is the box's detailed text (shown on demand).
 MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString &title,
-                             MessageButtons buttons, MessageIcon icon);
+                             MessageButtons buttons, MessageIcon icon, const QString &details = {});
+
+// The same box without waiting for it: it blocks input to `parent`'s window only, the
+// caller's work and event handling go on, and `answered` runs once with the answer (at once
+// when a test answers).
+void askMessageBox(QWidget *parent, const QString &text, const QString &title,
+                   MessageButtons buttons, MessageIcon icon,
+                   std::function<void(MessageAnswer)> answered);
 
 namespace MessageBoxTestHook {
 struct Shown {
@@ -23,6 +32,7 @@ struct Shown {
     QString title;
     MessageButtons buttons;
     MessageIcon icon;
+    QString details;
 };
 // From now on boxes are not shown; each returns the next queued answer (Ok or No when the
 // queue is empty, whatever fits the buttons).

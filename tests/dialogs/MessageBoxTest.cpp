@@ -30,20 +30,31 @@ TEST_F(MessageBoxes, HookAnswersInOrderThenByDefaultAndLogsEveryBox) {
     // Queue empty: the safe answer for each kind of box.
     EXPECT_EQ(showMessageBox(nullptr, "Again?", "Q", MessageButtons::YesNo, MessageIcon::None),
               MessageAnswer::No);
-    EXPECT_EQ(showMessageBox(nullptr, "Bad", "E", MessageButtons::Ok, MessageIcon::Error),
-              MessageAnswer::Ok);
+    EXPECT_EQ(
+        showMessageBox(nullptr, "Bad", "E", MessageButtons::Ok, MessageIcon::Error, "engine lines"),
+        MessageAnswer::Ok);
     // An answer that the box cannot give falls back as well.
     MessageBoxTestHook::setNextAnswer(MessageAnswer::Ok);
     EXPECT_EQ(showMessageBox(nullptr, "Sure?", "Q", MessageButtons::YesNo, MessageIcon::None),
               MessageAnswer::No);
 
+    // A question that does not wait takes its answer from the same queue.
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes);
+    QList<MessageAnswer> asked;
+    askMessageBox(nullptr, "Stop?", "Q", MessageButtons::YesNo, MessageIcon::Warning,
+                  [&](MessageAnswer answer) { asked << answer; });
+    EXPECT_EQ(asked, QList<MessageAnswer>{MessageAnswer::Yes});
+
     const QList<MessageBoxTestHook::Shown> &shown = MessageBoxTestHook::shown();
-    ASSERT_EQ(shown.size(), 5);
+    ASSERT_EQ(shown.size(), 6);
     EXPECT_EQ(shown[0].text, QStringLiteral("Quit?"));
     EXPECT_EQ(shown[0].title, QStringLiteral("!! Quit !!"));
     EXPECT_EQ(shown[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(shown[1].icon, MessageIcon::Information);
     EXPECT_EQ(shown[3].icon, MessageIcon::Error);
+    EXPECT_EQ(shown[3].details, QStringLiteral("engine lines"));
+    EXPECT_TRUE(shown[0].details.isEmpty());
+    EXPECT_EQ(shown[5].text, QStringLiteral("Stop?"));
 
     MessageBoxTestHook::reset();
     EXPECT_TRUE(MessageBoxTestHook::shown().isEmpty());
@@ -80,16 +91,35 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(seen.format, Qt::PlainText);
     ASSERT_EQ(MessageBoxTestHook::shown().size(), 1); // logged even when shown
 
+    QString details;
     auto okWatchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
         seen.icon = box->icon();
         seen.buttons = box->standardButtons();
+        details = box->detailedText();
         box->button(QMessageBox::Ok)->click();
     });
-    EXPECT_EQ(showMessageBox(nullptr, "Saved", "100% Complete", MessageButtons::Ok,
-                             MessageIcon::Information),
+    EXPECT_EQ(showMessageBox(nullptr, "Left out", "Map Packed With Missing Files",
+                             MessageButtons::Ok, MessageIcon::Warning, "adding: a\n"),
               MessageAnswer::Ok);
-    EXPECT_EQ(seen.icon, QMessageBox::Information);
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    EXPECT_EQ(details, QStringLiteral("adding: a\n"));
+}
+
+TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClicked) {
+    QWidget owner;
+    owner.show();
+    QList<MessageAnswer> answers;
+    askMessageBox(&owner, "Stop it?", "Confirm Exit", MessageButtons::YesNo, MessageIcon::Warning,
+                  [&](MessageAnswer answer) { answers << answer; });
+    EXPECT_TRUE(answers.isEmpty()) << "the caller goes on while the box is up";
+    auto *box = owner.findChild<QMessageBox *>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    box->button(QMessageBox::Yes)->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answers, QList<MessageAnswer>{MessageAnswer::Yes});
 }
 
 } // namespace
