@@ -1,21 +1,32 @@
 #include "dialogs/FileDialogs.h"
 
+#include "dialogs/MessageBox.h"
+
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QScreen>
 
 #include <cmath>
+#include <memory>
 #include <optional>
 
 namespace {
 
-// One queued test answer: the chosen paths, or nothing for a cancelled dialog.
-using QueuedAnswer = std::optional<QStringList>;
+// What a dialog answered: the chosen paths and the index of the chosen name filter.
+struct Answer {
+    QStringList paths;
+    qsizetype filterIndex = 0;
+};
+// Nothing for a cancelled dialog.
+using QueuedAnswer = std::optional<Answer>;
 
 struct FileDialogHookState {
-    QList<QueuedAnswer> answers;
+    bool active = false;
+    QList<std::optional<std::pair<QStringList, QString>>> answers; // paths, filter description
     QList<DialogRecord> asked;
 };
 
@@ -60,7 +71,9 @@ QString nameBoxAfter(const FileChoice &choice) {
 }
 
 // Moves the dialog once, when it is first shown, to the centre of its owner's window (or of
-// the owner's screen), measured on the windows' frames.
+// the owner's screen), measured on the windows' frames. A dialog larger than the screen's
+// free area (Qt's default size on a small or scaled screen) is first made to fit it, so that
+// its buttons stay reachable.
 class CentreWhenShown : public QObject {
 public:
     CentreWhenShown(QWidget *dialog, QWidget *owner, bool centreOnOwner)
@@ -71,6 +84,12 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override {
         if (watched == m_dialog && event->type() == QEvent::Show) {
             m_dialog->removeEventFilter(this);
+            if (QScreen *screen = m_dialog->screen()) {
+                const QSize frame = m_dialog->frameGeometry().size() - m_dialog->size();
+                const QSize room = screen->availableGeometry().size() - frame;
+                if (!room.isEmpty())
+                    m_dialog->resize(m_dialog->size().boundedTo(room));
+            }
             m_dialog->move(centredPosition(area(), m_dialog->frameGeometry().size()));
         }
         return false;
@@ -89,32 +108,110 @@ private:
     bool m_centreOnOwner;
 };
 
+// One name filter of a record: its description and its patterns as the record writes them.
+struct RecordFilter {
+    QString description;
+    QStringList patterns;
+};
+
+QList<RecordFilter> recordFilters(const QString &recordFilter) {
+    const QStringList texts = recordFilter.split(QChar(0), Qt::SkipEmptyParts);
+    QList<RecordFilter> filters;
+    for (qsizetype i = 0; i + 1 < texts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString &part : texts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            if (!part.trimmed().isEmpty())
+                patterns.append(part.trimmed());
+        }
+        if (!patterns.isEmpty())
+            filters.append({texts.at(i).trimmed(), patterns});
+    }
+    return filters;
+}
+
+// Windows-style patterns to Qt's, where "*.*" means every file.
+QStringList qtPatterns(const QStringList &patterns) {
+    QStringList converted;
+    for (const QString &pattern : patterns)
+        converted.append(pattern == u"*.*" ? QStringLiteral("*") : caseInsensitivePattern(pattern));
+    return converted;
+}
+
+qsizetype filterIndexOf(const QString &recordFilter, const QString &description) {
+    const QList<RecordFilter> filters = recordFilters(recordFilter);
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters.at(i).description == description)
+            return i;
+    }
+    return 0;
+}
+
+// The index of the filter chosen in `dialog`, which names it by its shown description.
+qsizetype chosenFilterIndex(const QFileDialog &dialog) {
+    const QString chosen = dialog.selectedNameFilter();
+    const QStringList filters = dialog.nameFilters();
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (filters.at(i) == chosen || filters.at(i).startsWith(chosen + QStringLiteral(" (")))
+            return i;
+    }
+    return 0;
+}
+
+// Keeps the name box's extension in step with the chosen filter, as the platform's dialog
+// does. Qt's dialog swaps the extension itself, but writes the filter's case-blind pattern
+// ("[sS][mM][aA][pP]"); that, or the previous filter's extension, becomes the new one.
+void followFilterExtension(QFileDialog &dialog, const QString &recordFilter) {
+    auto previous = std::make_shared<QString>(filterExtension(recordFilter, 0));
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, recordFilter, previous] {
+            // After the dialog's own handling of the same choice.
+            QMetaObject::invokeMethod(
+                &dialog,
+                [&dialog, recordFilter, previous] {
+                    const QString from = *previous;
+                    const QString to = filterExtension(recordFilter, chosenFilterIndex(dialog));
+                    *previous = to;
+                    const QStringList typed = dialog.selectedFiles();
+                    if (to.isEmpty() || typed.size() != 1)
+                        return;
+                    const QString name = QFileInfo(typed.first()).fileName();
+                    const qsizetype dot = name.lastIndexOf(u'.');
+                    const QString extension = dot < 0 ? QString() : name.mid(dot);
+                    if (!extension.contains(u'[') &&
+                        (from.isEmpty() || extension.compare(from, Qt::CaseInsensitive) != 0))
+                        return;
+                    // selectFile() leaves the name box alone while it has the focus.
+                    if (auto *nameBox =
+                            dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                        nameBox->setText(name.left(dot) + to);
+                    else
+                        dialog.selectFile(name.left(dot) + to);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
 // Asks the test hook or the user for the chosen paths; nothing when cancelled.
 QueuedAnswer askForPaths(const DialogRecord &record, QWidget *owner, bool centreOnOwner,
                          bool saving) {
     FileDialogHookState &hook = hookState();
     hook.asked.append(record);
-    if (!hook.answers.isEmpty())
-        return hook.answers.takeFirst();
+    // Once tests answer, a dialog they did not answer counts as cancelled, never shown.
+    if (hook.active) {
+        const auto queued = hook.answers.isEmpty() ? std::nullopt : hook.answers.takeFirst();
+        if (!queued)
+            return std::nullopt;
+        return Answer{queued->first, filterIndexOf(record.filter, queued->second)};
+    }
 
     QFileDialog dialog(owner);
     applyDialogRecord(dialog, record, saving);
+    if (saving)
+        followFilterExtension(dialog, record.filter);
     new CentreWhenShown(&dialog, owner, centreOnOwner);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    return dialog.selectedFiles();
-}
-
-// Windows-style pattern lists ("*.bmp;*.png") to Qt's, where "*.*" means every file.
-QStringList qtPatterns(const QString &patternList) {
-    QStringList patterns;
-    for (const QString &part : patternList.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString pattern = part.trimmed();
-        if (pattern.isEmpty())
-            continue;
-        patterns.append(pattern == u"*.*" ? QStringLiteral("*") : caseInsensitivePattern(pattern));
-    }
-    return patterns;
+    return Answer{dialog.selectedFiles(), chosenFilterIndex(dialog)};
 }
 
 } // namespace
@@ -152,18 +249,37 @@ QString caseInsensitivePattern(const QString &pattern) {
 }
 
 QStringList nameFiltersFor(const QString &recordFilter) {
-    const QStringList texts = recordFilter.split(QChar(0), Qt::SkipEmptyParts);
     QStringList filters;
-    for (qsizetype i = 0; i + 1 < texts.size(); i += 2) {
-        const QStringList patterns = qtPatterns(texts.at(i + 1));
-        if (patterns.isEmpty())
-            continue;
-        // The dialog hides the part in the last parentheses, so the description shows as written.
-        filters.append(texts.at(i).trimmed() + QStringLiteral(" (") + patterns.join(u' ') + u')');
-    }
+    // The dialog hides the part in the last parentheses, so the description shows as written.
+    for (const RecordFilter &filter : recordFilters(recordFilter))
+        filters.append(filter.description + QStringLiteral(" (") +
+                       qtPatterns(filter.patterns).join(u' ') + u')');
     if (filters.isEmpty())
         filters.append(QStringLiteral("All Files (*)"));
     return filters;
+}
+
+QString filterExtension(const QString &recordFilter, qsizetype filterIndex) {
+    const QList<RecordFilter> filters = recordFilters(recordFilter);
+    if (filterIndex < 0 || filterIndex >= filters.size())
+        return {};
+    const QString pattern = filters.at(filterIndex).patterns.first();
+    const QString extension = pattern.mid(1);
+    static const QRegularExpression fixed(QStringLiteral("^\\.[^*?\\[\\]]+$"));
+    return pattern.startsWith(u'*') && fixed.match(extension).hasMatch() ? extension : QString();
+}
+
+QString withExtension(const QString &path, const QString &extension) {
+    if (extension.isEmpty() || extension == u".")
+        return path;
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    if (!QFileInfo(name).suffix().isEmpty())
+        return path;
+    // "map." has no extension either; the dot is not doubled.
+    QString base = path;
+    if (base.endsWith(u'.'))
+        base.chop(1);
+    return base + (extension.startsWith(u'.') ? extension : u'.' + extension);
 }
 
 void applyDialogRecord(QFileDialog &dialog, const DialogRecord &record, bool saving) {
@@ -177,18 +293,14 @@ void applyDialogRecord(QFileDialog &dialog, const DialogRecord &record, bool sav
                                     : QDir::homePath();
     dialog.setDirectory(startFolder);
 
-    QString suffix = record.defaultExt;
-    if (suffix.startsWith(u'.'))
-        suffix.remove(0, 1);
-    dialog.setDefaultSuffix(suffix);
-
     dialog.setOption(QFileDialog::DontResolveSymlinks,
                      (record.flags & DialogFlags::NoDereferenceLinks) != 0);
     if (saving) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite,
-                         (record.flags & DialogFlags::OverwritePrompt) == 0);
+        // PromptSaveFile adds the extension and asks before replacing a file itself, so that
+        // the same happens for every answer.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode((record.flags & DialogFlags::AllowMultiSelect)
@@ -196,10 +308,13 @@ void applyDialogRecord(QFileDialog &dialog, const DialogRecord &record, bool sav
                                : QFileDialog::ExistingFile);
     }
 
-    // The name box starts with the previous choice, which also names the folder to start in.
+    // The name box starts with record.file: a bare name in the start folder, or a full path,
+    // which also names the folder to start in.
     if (!record.file.isEmpty()) {
         const QFileInfo previous(record.file);
-        if (previous.isDir())
+        if (!record.file.contains(u'/') && !record.file.contains(u'\\'))
+            dialog.selectFile(record.file);
+        else if (previous.isDir())
             dialog.setDirectory(previous.absoluteFilePath());
         else if (previous.absoluteDir().exists())
             dialog.selectFile(previous.absoluteFilePath());
@@ -208,8 +323,8 @@ void applyDialogRecord(QFileDialog &dialog, const DialogRecord &record, bool sav
 
 FileChoice PromptOpenFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner) {
     record.flags = OpenDialogFlags;
-    const QueuedAnswer paths = askForPaths(record, owner, CentreOnOwner, false);
-    const FileChoice choice = paths ? choiceFromPaths(*paths) : cancelledChoice();
+    const QueuedAnswer answer = askForPaths(record, owner, CentreOnOwner, false);
+    const FileChoice choice = answer ? choiceFromPaths(answer->paths) : cancelledChoice();
     // A cancelled dialog leaves the name box as it was.
     if (!choice.Cancelled)
         record.file = nameBoxAfter(choice);
@@ -217,26 +332,39 @@ FileChoice PromptOpenFile(DialogRecord &record, QWidget *owner, bool CentreOnOwn
 }
 
 FileChoice PromptSaveFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner) {
-    record.file.clear();
     if (record.flags == 0)
         record.flags = SaveDialogDefaultFlags;
-    QueuedAnswer paths = askForPaths(record, owner, CentreOnOwner, true);
-    // A save has one name; a test answer with more keeps only the first.
-    if (paths && paths->size() > 1)
-        *paths = paths->mid(0, 1);
-    const FileChoice choice = paths ? choiceFromPaths(*paths) : cancelledChoice();
-    if (!choice.Cancelled)
-        record.file = nameBoxAfter(choice);
-    return choice;
+    for (;;) {
+        const QueuedAnswer answer = askForPaths(record, owner, CentreOnOwner, true);
+        if (!answer || answer->paths.isEmpty())
+            return cancelledChoice();
+        // A save has one name; a test answer with more keeps only the first.
+        QString extension = filterExtension(record.filter, answer->filterIndex);
+        if (extension.isEmpty())
+            extension = record.defaultExt;
+        const QString path =
+            withExtension(QDir::fromNativeSeparators(answer->paths.first()), extension);
+        record.file = path;
+        if ((record.flags & DialogFlags::OverwritePrompt) && QFileInfo::exists(path) &&
+            showMessageBox(owner,
+                           QFileInfo(path).fileName() +
+                               QStringLiteral(" already exists. Do you want to replace it?"),
+                           QStringLiteral("Confirm Save As"), MessageButtons::YesNo,
+                           MessageIcon::Warning) != MessageAnswer::Yes)
+            continue;
+        return choiceFromPaths({path});
+    }
 }
 
 namespace FileDialogTestHook {
 
-void setNextPaths(const QStringList &paths) {
-    hookState().answers.append(paths);
+void setNextPaths(const QStringList &paths, const QString &filter) {
+    hookState().active = true;
+    hookState().answers.append(std::pair(paths, filter));
 }
 
 void setNextCancel() {
+    hookState().active = true;
     hookState().answers.append(std::nullopt);
 }
 

@@ -19,8 +19,10 @@ constexpr quint32 SaveDialogDefaultFlags = 0x280006;
 // Open dialog: multiple choice allowed; flags, file-name buffer and the name box's start
 // value are the operation's own. Updates `record` as the next dialog will find it.
 FileChoice PromptOpenFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner);
-// Save dialog: one name; asks before overwriting only when record.flags asks for it (0 means
-// the operation's default, which does); adds record.defaultExt to a name typed without one.
+// Save dialog: one name. Starts in record.initialDir with record.file (a bare name, or a full
+// path) in the name box. A name typed without extension gets the chosen filter's extension,
+// else record.defaultExt. When record.flags asks for it (0 means the operation's default,
+// which does) and the file exists, asks before replacing it; No shows the dialog again.
 FileChoice PromptSaveFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner);
 
 // Top-left corner that centres a dialog of `dialog` size over `owner` (screen pixels);
@@ -30,6 +32,11 @@ QPoint centredPosition(const QRect &owner, const QSize &dialog);
 // The dialog's name filters for a record's filter text (description and pattern pairs, each
 // text followed by a NUL): the description is shown, the pattern filters, letter case ignored.
 QStringList nameFiltersFor(const QString &recordFilter);
+// The extension a filter's first pattern names (".smap" for "*.smap"), empty for one without
+// a fixed extension ("*.*"); `filterIndex` counts the filters nameFiltersFor returns.
+QString filterExtension(const QString &recordFilter, qsizetype filterIndex);
+// `path` with `extension` added when its name has none.
+QString withExtension(const QString &path, const QString &extension);
 // A wildcard pattern that matches names in any letter case: "*.PMS" -> "*.[pP][mM][sS]".
 QString caseInsensitivePattern(const QString &pattern);
 // Sets `dialog` up as the open or save dialog that `record` describes: title, filters,
@@ -38,8 +45,10 @@ void applyDialogRecord(QFileDialog &dialog, const DialogRecord &record, bool sav
 
 namespace FileDialogTestHook {
 // The next dialog is not shown and answers with these full paths (several for a multiple
-// choice in the open dialog); each call queues one answer.
-void setNextPaths(const QStringList &paths);
+// choice in the open dialog), with the filter whose description is `filter` chosen (empty:
+// the first); each call queues one answer. A save answer still goes through the extension
+// and the question before replacing a file.
+void setNextPaths(const QStringList &paths, const QString &filter = {});
 // The next dialog answers as if cancelled.
 void setNextCancel();
 // The DialogRecord each dialog saw when it was asked for, in order.

@@ -1,5 +1,6 @@
 #include "dialogs/FileDialogs.h"
 #include "DialogTestSupport.h"
+#include "dialogs/MessageBox.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -18,9 +19,11 @@ namespace {
 const QString MapFilter = QStringLiteral("Soldat Map File (*.PMS)") + QChar(0) +
                           QStringLiteral("*.PMS") + QChar(0) + QStringLiteral("All Files (*.*)") +
                           QChar(0) + QStringLiteral("*.*") + QChar(0);
-const QString ZipFilter = QStringLiteral("Zip Archive (*.zip)") + QChar(0) +
-                          QStringLiteral("*.zip") + QChar(0) + QStringLiteral("All Files (*.*)") +
-                          QChar(0) + QStringLiteral("*.*") + QChar(0);
+// As the build describes its save dialog.
+const QString ZipFilter =
+    QStringLiteral("Zip Archive (*.zip)") + QChar(0) + QStringLiteral("*.zip") + QChar(0) +
+    QStringLiteral("Server Map Archive (*.smap)") + QChar(0) + QStringLiteral("*.smap") + QChar(0) +
+    QStringLiteral("All Files (*.*)") + QChar(0) + QStringLiteral("*.*") + QChar(0);
 
 void touch(const QString &path) {
     QFile file(path);
@@ -106,8 +109,8 @@ TEST_F(FileDialogs, OpenChoicesBecomeResultsAndCarryOverInTheRecord) {
     EXPECT_EQ(record.file, maps);
 }
 
-TEST_F(FileDialogs, SaveStartsEmptyAndOnlyDefaultsZeroFlags) {
-    record.file = maps + QStringLiteral("/ctf_Run.pms");
+TEST_F(FileDialogs, SaveSuggestsTheRecordsNameAndOnlyDefaultsZeroFlags) {
+    record.file = QStringLiteral("ctf_Run.zip");
     record.filter = ZipFilter;
     record.defaultExt = QStringLiteral(".zip");
     record.flags = 0;
@@ -115,26 +118,82 @@ TEST_F(FileDialogs, SaveStartsEmptyAndOnlyDefaultsZeroFlags) {
     FileDialogTestHook::setNextPaths({maps + QStringLiteral("/out.zip")});
     FileChoice saved = PromptSaveFile(record, nullptr, true);
     ASSERT_EQ(FileDialogTestHook::asked().size(), 1);
-    EXPECT_TRUE(FileDialogTestHook::asked()[0].file.isEmpty());
+    EXPECT_EQ(FileDialogTestHook::asked()[0].file, QStringLiteral("ctf_Run.zip"));
     EXPECT_EQ(FileDialogTestHook::asked()[0].flags, SaveDialogDefaultFlags);
     EXPECT_FALSE(saved.Cancelled);
     EXPECT_EQ(saved.NameCount, 1);
     EXPECT_EQ(saved.Folder + saved.FileNames.value(0), maps + QStringLiteral("/out.zip"));
 
-    // Caller's non-zero flags stay as written; an open dialog after a save starts with the
-    // saved path.
+    // Caller's non-zero flags stay as written; a cancel keeps the name box; an open dialog
+    // after a save starts with the saved path.
     record.flags = 0x280004;
     FileDialogTestHook::setNextCancel();
     FileChoice cancelled = PromptSaveFile(record, nullptr, true);
     EXPECT_TRUE(cancelled.Cancelled);
     EXPECT_EQ(record.flags, 0x280004u);
-    EXPECT_TRUE(record.file.isEmpty()); // the dropped name is not restored by a cancel
+    EXPECT_EQ(record.file, maps + QStringLiteral("/out.zip"));
 
     FileDialogTestHook::setNextPaths({maps + QStringLiteral("/again.zip")});
     PromptSaveFile(record, nullptr, true);
     FileDialogTestHook::setNextCancel();
     PromptOpenFile(record, nullptr, true);
     EXPECT_EQ(FileDialogTestHook::asked().last().file, maps + QStringLiteral("/again.zip"));
+}
+
+TEST_F(FileDialogs, SaveAddsTheChosenFiltersExtensionAndAsksBeforeReplacing) {
+    touch(maps + QStringLiteral("/old.zip"));
+    record.filter = ZipFilter;
+    record.defaultExt = QStringLiteral(".zip");
+    struct Case {
+        QStringList typed; // one answer of the dialog each
+        QString filter;
+        quint32 flags;
+        QList<MessageAnswer> answers; // to the question before replacing
+        QString saved;                // empty: cancelled
+        int questions;
+    };
+    const QString zip = QStringLiteral("Zip Archive (*.zip)");
+    const QString smap = QStringLiteral("Server Map Archive (*.smap)");
+    const QString all = QStringLiteral("All Files (*.*)");
+    const QList<Case> cases = {
+        {{"out"}, zip, 0, {}, "out.zip", 0},
+        {{"out"}, smap, 0, {}, "out.smap", 0},
+        {{"out."}, smap, 0, {}, "out.smap", 0},
+        {{"out"}, all, 0, {}, "out.zip", 0},
+        {{"out.txt"}, smap, 0, {}, "out.txt", 0},
+        {{"old"}, zip, 0, {MessageAnswer::Yes}, "old.zip", 1},
+        {{"old", "new"}, zip, 0, {MessageAnswer::No}, "new.zip", 1},
+        {{"old"}, zip, 0, {MessageAnswer::No}, "", 1},
+        {{"old.zip"}, zip, DialogFlags::Explorer, {}, "old.zip", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed.join(u',').toStdString() + " " + c.filter.toStdString());
+        FileDialogTestHook::reset();
+        MessageBoxTestHook::reset();
+        MessageBoxTestHook::hideBoxes();
+        for (const MessageAnswer answer : c.answers)
+            MessageBoxTestHook::setNextAnswer(answer);
+        for (const QString &name : c.typed)
+            FileDialogTestHook::setNextPaths({maps + u'/' + name}, c.filter);
+        record.flags = c.flags;
+
+        const FileChoice choice = PromptSaveFile(record, nullptr, true);
+        EXPECT_EQ(choice.Cancelled, c.saved.isEmpty());
+        if (!c.saved.isEmpty()) {
+            EXPECT_EQ(choice.Folder + choice.FileNames.value(0), maps + u'/' + c.saved);
+        }
+        const QList<MessageBoxTestHook::Shown> &shown = MessageBoxTestHook::shown();
+        ASSERT_EQ(shown.size(), c.questions);
+        if (c.questions > 0) {
+            EXPECT_EQ(shown[0].text,
+                      QStringLiteral("old.zip already exists. Do you want to replace it?"));
+            EXPECT_EQ(shown[0].buttons, MessageButtons::YesNo);
+        }
+        // No goes back to the dialog, which asks again.
+        EXPECT_EQ(FileDialogTestHook::asked().size(),
+                  c.questions > 0 && c.answers.value(0) == MessageAnswer::No ? 2 : 1);
+    }
+    MessageBoxTestHook::reset();
 }
 
 TEST_F(FileDialogs, ManyFilesAreAllKept) {
@@ -217,52 +276,49 @@ TEST_F(FileDialogs, RealOpenDialogListsMapsInAnyCaseAndCentresOverTheOwner) {
     EXPECT_EQ(record.file, maps + QStringLiteral("/CTF_Viet.PMS"));
 }
 
-TEST_F(FileDialogs, RealSaveDialogAddsTheDefaultSuffixAndMapsTheOverwriteFlag) {
+TEST_F(FileDialogs, RealSaveDialogStartsWithTheSuggestionAndFollowsTheChosenFilter) {
     record.filter = ZipFilter;
     record.defaultExt = QStringLiteral(".zip");
-    record.file = maps + QStringLiteral("/ctf_Run.pms");
-    record.initialDir = folder.path() + QStringLiteral("/no such folder");
+    record.file = QStringLiteral("ctf_Run.zip");
+    record.flags = DialogFlags::OverwritePrompt;
 
     struct Seen {
-        QString nameBox, folder, suffix;
-        bool confirmsOverwrite = false;
+        QString nameBox, folder, afterFilter;
+        bool qtAsksBeforeReplacing = true;
         QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
         QPoint position, expected;
-    };
-    auto saveOnce = [&](quint32 flags, Seen &seen) {
-        record.flags = flags;
-        auto watchdog = whenShown<QFileDialog>([&](QFileDialog *dialog) {
-            if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                seen.nameBox = edit->text();
-            seen.folder = dialog->directory().absolutePath();
-            seen.suffix = dialog->defaultSuffix();
-            seen.confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
-            seen.mode = dialog->acceptMode();
-            seen.position = dialog->frameGeometry().topLeft();
-            seen.expected =
-                centredPosition(dialog->screen()->geometry(), dialog->frameGeometry().size());
-            dialog->setDirectory(maps);
-            typeName(dialog, QStringLiteral("mymap"));
-            static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
-        });
-        return PromptSaveFile(record, nullptr, false);
-    };
+    } seen;
+    auto watchdog = whenShown<QFileDialog>([&](QFileDialog *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+        seen.nameBox = edit ? edit->text() : QString();
+        seen.folder = dialog->directory().absolutePath();
+        seen.qtAsksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+        seen.mode = dialog->acceptMode();
+        seen.position = dialog->frameGeometry().topLeft();
+        seen.expected =
+            centredPosition(dialog->screen()->geometry(), dialog->frameGeometry().size());
+        if (types) { // the user picks the server map archive
+            types->setCurrentIndex(1);
+            Q_EMIT types->activated(1);
+            Q_EMIT types->textActivated(types->currentText());
+        }
+        QTest::qWait(50);
+        seen.afterFilter = edit ? edit->text() : QString();
+        typeName(dialog, QStringLiteral("mymap"));
+        static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it
+    });
+    const FileChoice choice = PromptSaveFile(record, nullptr, false);
 
-    Seen withoutPrompt;
-    FileChoice choice = saveOnce(0x280004, withoutPrompt);
-    EXPECT_TRUE(withoutPrompt.nameBox.isEmpty());
-    EXPECT_EQ(withoutPrompt.folder, QDir::home().absolutePath()); // missing folder: home
-    EXPECT_EQ(withoutPrompt.suffix, QStringLiteral("zip"));
-    EXPECT_FALSE(withoutPrompt.confirmsOverwrite);
-    EXPECT_EQ(withoutPrompt.mode, QFileDialog::AcceptSave);
-    EXPECT_EQ(withoutPrompt.position, withoutPrompt.expected); // no owner: centred on screen
+    EXPECT_EQ(seen.nameBox, QStringLiteral("ctf_Run.zip"));
+    EXPECT_EQ(seen.folder, maps);
+    EXPECT_EQ(seen.afterFilter, QStringLiteral("ctf_Run.smap"));
+    EXPECT_FALSE(seen.qtAsksBeforeReplacing) << "PromptSaveFile asks, for every answer alike";
+    EXPECT_EQ(seen.mode, QFileDialog::AcceptSave);
+    EXPECT_EQ(seen.position, seen.expected); // no owner: centred on screen
     EXPECT_FALSE(choice.Cancelled);
     EXPECT_EQ(choice.Folder, maps + u'/');
-    EXPECT_EQ(choice.FileNames, QStringList{QStringLiteral("mymap.zip")});
-
-    Seen withPrompt;
-    saveOnce(0, withPrompt);
-    EXPECT_TRUE(withPrompt.confirmsOverwrite);
+    EXPECT_EQ(choice.FileNames, QStringList{QStringLiteral("mymap.smap")});
 }
 
 } // namespace
