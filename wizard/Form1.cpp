@@ -9,6 +9,7 @@
 #include "package/Staging.h"
 #include "wizard/WizardLook.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -22,7 +23,10 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegion>
 #include <QScreen>
+#include <QShortcut>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdlib>
@@ -55,7 +59,8 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
                         int top, int width, int height, const QString &tip = {}) {
     auto *button = place(new QPushButton(caption, parent), name, left, top, width, height);
     button->setToolTip(tip);
-    button->setAutoDefault(false);
+    // Enter and Return click the focused button, as the platform's buttons do.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -93,6 +98,17 @@ QStringList itemTexts(const QListWidget *list) {
     for (int i = 0; i < list->count(); ++i)
         texts.append(list->item(i)->text());
     return texts;
+}
+
+// Each item shows its full name as its tool tip: the list is narrower than many names.
+void showNamesAsTips(QListWidget *list) {
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [list](const QModelIndex &, int first, int last) {
+                         for (int row = first; row <= last; ++row) {
+                             QListWidgetItem *item = list->item(row);
+                             item->setToolTip(item->text());
+                         }
+                     });
 }
 
 void setItemTexts(QListWidget *list, const QStringList &texts) {
@@ -156,6 +172,29 @@ void fitLabelText(QLabel *label) {
     }
 }
 
+// Gives a caption the height its font needs, so that no letter loses its descender. Labels
+// keep their top (their text is top-aligned); check boxes grow about their centre. Both stay
+// inside their parent.
+void fitTextHeight(QWidget *widget) {
+    const bool centred = qobject_cast<QCheckBox *>(widget) != nullptr;
+    const QFontMetrics metrics(widget->font());
+    // Glyphs of the window's font reach past the font's descent; a centred caption needs that
+    // room on both sides.
+    const int needed = metrics.height() + (centred ? 4 : 2);
+    if (widget->height() >= needed)
+        return;
+    QRect area = widget->geometry();
+    if (centred)
+        area.moveTop(area.top() - (needed - area.height()) / 2);
+    area.setHeight(needed);
+    const QRect room = widget->parentWidget()->rect();
+    if (area.bottom() > room.bottom())
+        area.moveBottom(room.bottom());
+    if (area.top() < room.top())
+        area.moveTop(room.top());
+    widget->setGeometry(area);
+}
+
 // A label that reports clicks, for the web link.
 class ClickableLabel : public QLabel {
 public:
@@ -177,16 +216,33 @@ Form1::Form1(QString programFolder, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_programFolder(std::move(programFolder)),
-      m_staging(QStringLiteral("velquarindostrammelfenboriax")), m_binding(m_programFolder),
-      m_endProgram([] { std::_Exit(0); }),
+      m_programFolder(std::move(programFolder)), m_staging(StagingPrefix),
+      m_binding(m_programFolder), m_endProgram([] { std::_Exit(0); }),
       m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velquarindostrammelfenboriax             V1.0"));
-    setWindowIcon(WizardLook::programIcon());
+    setFont(WizardLook::titleFont(8.25, false));
+    setAutoFillBackground(true);
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, WizardLook::WindowBackground);
+    windowPalette.setColor(QPalette::WindowText, WizardLook::OutputText);
+    setPalette(windowPalette);
+
     createControls();
-    applyLooks();
+    for (QWidget *part :
+         {static_cast<QWidget *>(frameMap), static_cast<QWidget *>(Frame5),
+          static_cast<QWidget *>(cmdNextFrame), static_cast<QWidget *>(cmdBackFrame)})
+        applyLooks(part);
     setTabOrderAsDesigned();
+    // The window opens with the cursor in the path box, the first control of the keyboard
+    // order that page 1 shows.
+    txtPath->setFocus();
+    // Escape on pages 2 and 3 goes back, as "<< Back" does.
+    auto *back = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(back, &QShortcut::activated, this, [this] {
+        if (onTallPage())
+            cmdBackFrame->click();
+    });
     // The client area as laid out; the load event turns it into page 1.
     setFixedSize(px(9570), px(4305));
     Form_Load();
@@ -198,20 +254,17 @@ Form1::~Form1() {
 
 void Form1::createControls() {
     frameMap = makeFrame(this, "frameMap", QStringLiteral("Source Map"), 0, 0, 4785, 555);
-    Frame1 = makeFrame(this, "Frame1", QStringLiteral("Scenery-gfx"), 0, 0, 4785, 3435);
-    Frame4 = makeFrame(this, "Frame4", QStringLiteral("ZIP Settings"), 0, 0, 4785, 3435);
     Frame5 = makeFrame(this, "Frame5", QString(), 0, 540, 4785, 555);
     cmdNextFrame = makeButton(this, "cmdNextFrame", NextCaption, 2610, 3600, 1680, 420);
     cmdBackFrame = makeButton(this, "cmdBackFrame", QStringLiteral("<< Back"), 90, 3600, 1680, 420);
     cmdBackFrame->setEnabled(false);
-    Frame1->hide();
-    Frame4->hide();
 
     // Page 1
-    Label1 = makeLabel(frameMap, "Label1", QStringLiteral("Map:"), 90, 225, 420, 180);
-    txtPath = place(new QLineEdit(frameMap), "txtPath", 540, 180, 3840, 255);
+    // Two pixels below the frame's caption, which the path box would otherwise cut.
+    Label1 = makeLabel(frameMap, "Label1", QStringLiteral("Map:"), 90, 255, 420, 180);
+    txtPath = place(new QLineEdit(frameMap), "txtPath", 540, 210, 3840, 255);
     txtPath->setToolTip(QStringLiteral("EG: C:/soldat/maps/Arena.PMS"));
-    cmdBrowse = makeButton(frameMap, "cmdBrowse", QStringLiteral("..."), 4410, 180, 285, 285);
+    cmdBrowse = makeButton(frameMap, "cmdBrowse", QStringLiteral("..."), 4410, 210, 285, 285);
 
     // Credits strip
     Label5 = makeLabel(Frame5, "Label5", CreditsLine, 450, 135, 3990, 180);
@@ -224,16 +277,32 @@ void Form1::createControls() {
     Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label6->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-    // Page 2
-    Frame2 = makeFrame(Frame1, "Frame2", QStringLiteral("ADD"), 45, 180, 1905, 3210);
-    lScADD = place(new QListWidget(Frame2), "lScADD", 45, 180, 1815, 2985);
+    connect(cmdNextFrame, &QPushButton::clicked, this, &Form1::cmdNextFrame_Click);
+    connect(cmdBackFrame, &QPushButton::clicked, this, &Form1::cmdBackFrame_Click);
+    connect(cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
+    // Enter in the path box reads the typed map, as "..." reads a chosen one.
+    connect(txtPath, &QLineEdit::returnPressed, this, [this] {
+        if (!txtPath->text().isEmpty())
+            readMap(txtPath->text());
+    });
+}
+
+QGroupBox *Form1::sceneryPage() {
+    if (Frame1)
+        return Frame1;
+    Frame1 = makeFrame(this, "Frame1", QStringLiteral("Scenery-gfx"), 0, 0, 4785, 3435);
+    Frame1->hide();
+    // The two list frames start two pixels below the page's caption, which they would cut.
+    Frame2 = makeFrame(Frame1, "Frame2", QStringLiteral("ADD"), 45, 210, 1905, 3180);
+    lScADD = place(new QListWidget(Frame2), "lScADD", 45, 180, 1815, 2955);
     lScADD->setToolTip(QStringLiteral("Sceneries that will be added to the ZIP archive."));
-    Frame3 = makeFrame(Frame1, "Frame3", QStringLiteral("EXCLUDE"), 2835, 180, 1905, 3210);
-    lScExclude = place(new QListWidget(Frame3), "lScExclude", 45, 180, 1815, 2985);
+    Frame3 = makeFrame(Frame1, "Frame3", QStringLiteral("EXCLUDE"), 2835, 210, 1905, 3180);
+    lScExclude = place(new QListWidget(Frame3), "lScExclude", 45, 180, 1815, 2955);
     lScExclude->setToolTip(QStringLiteral("Sceneries that will NOT be added to the ZIP Archive."));
     for (QListWidget *list : {lScADD, lScExclude}) {
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSortingEnabled(false);
+        showNamesAsTips(list);
     }
     cmdAllL2R = makeButton(Frame1, "cmdAllL2R", QStringLiteral(">>"), 2025, 585, 735, 420,
                            QStringLiteral("Exclude All"));
@@ -243,13 +312,28 @@ void Form1::createControls() {
                            QStringLiteral("Add All"));
     cmdR2L = makeButton(Frame1, "cmdR2L", QStringLiteral("<"), 2025, 2205, 735, 420,
                         QStringLiteral("Add Selected"));
+    connect(cmdL2R, &QPushButton::clicked, this, &Form1::cmdL2R_Click);
+    connect(cmdAllL2R, &QPushButton::clicked, this, &Form1::cmdAllL2R_Click);
+    connect(cmdR2L, &QPushButton::clicked, this, &Form1::cmdR2L_Click);
+    connect(cmdAllR2L, &QPushButton::clicked, this, &Form1::cmdAllR2L_Click);
+    applyLooks(Frame1);
+    setTabOrderAsDesigned();
+    return Frame1;
+}
 
-    // Page 3
+QGroupBox *Form1::settingsPage() {
+    if (Frame4)
+        return Frame4;
+    Frame4 = makeFrame(this, "Frame4", QStringLiteral("ZIP Settings"), 0, 0, 4785, 3435);
+    Frame4->hide();
     Label2 = makeLabel(Frame4, "Label2", QStringLiteral("Compression Level:"), 90, 225, 1740, 180);
     Label2->setToolTip(CompressionTip);
     cComp = place(new QComboBox(Frame4), "cComp", 1890, 180, 525, 300);
     cComp->setEditable(false);
     cComp->setToolTip(CompressionTip);
+    for (int level = 0; level <= 9; ++level)
+        cComp->addItem(QString::number(level));
+    cComp->setCurrentIndex(9);
     chkPass = makeCheck(Frame4, "chkPass", QStringLiteral("Password"), 2655, 225, 1365, 180,
                         QStringLiteral("Password protect your map files"), false, true);
     txtPass = place(new QLineEdit(Frame4), "txtPass", 3240, 495, 1455, 270);
@@ -293,49 +377,44 @@ void Form1::createControls() {
     Line5 = makeLine(Frame4, "Line5", 45, 1170, 2520, 1170);
     Line6 = makeLine(Frame4, "Line6", 2520, 855, 45, 855);
 
-    connect(cmdNextFrame, &QPushButton::clicked, this, &Form1::cmdNextFrame_Click);
-    connect(cmdBackFrame, &QPushButton::clicked, this, &Form1::cmdBackFrame_Click);
-    connect(cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
-    connect(cmdL2R, &QPushButton::clicked, this, &Form1::cmdL2R_Click);
-    connect(cmdAllL2R, &QPushButton::clicked, this, &Form1::cmdAllL2R_Click);
-    connect(cmdR2L, &QPushButton::clicked, this, &Form1::cmdR2L_Click);
-    connect(cmdAllR2L, &QPushButton::clicked, this, &Form1::cmdAllR2L_Click);
     connect(chkPass, &QCheckBox::clicked, this, &Form1::chkPass_Click);
     connect(chkMask, &QCheckBox::clicked, this, &Form1::chkMask_Click);
     connect(chkComment, &QCheckBox::clicked, this, &Form1::chkComment_Click);
     connect(chkExpert, &QCheckBox::clicked, this, &Form1::chkExpert_Click);
     connect(cmdGO, &QPushButton::clicked, this, &Form1::cmdGO_Click);
+    applyLooks(Frame4);
+    setTabOrderAsDesigned();
+    return Frame4;
 }
 
-void Form1::applyLooks() {
+void Form1::applyLooks(QWidget *part) {
     using namespace WizardLook;
-    const QFont windowFont = titleFont(8.25, false);
-    setFont(windowFont);
-    setAutoFillBackground(true);
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, WindowBackground);
-    windowPalette.setColor(QPalette::WindowText, OutputText);
-    setPalette(windowPalette);
-
     // Frames carry their captions in bold; their contents keep the window's font.
-    for (QGroupBox *frame : findChildren<QGroupBox *>())
-        frame->setFont(titleFont(frame == Frame2 || frame == Frame3 ? 6.75 : 8.25, true));
-    for (QWidget *child : findChildren<QWidget *>()) {
-        if (!qobject_cast<QGroupBox *>(child))
-            child->setFont(windowFont);
+    QList<QWidget *> widgets = part->findChildren<QWidget *>();
+    widgets.prepend(part);
+    for (QWidget *widget : std::as_const(widgets)) {
+        if (qobject_cast<QGroupBox *>(widget))
+            widget->setFont(titleFont(widget == Frame2 || widget == Frame3 ? 6.75 : 8.25, true));
+        else if (widget != part)
+            widget->setFont(font());
     }
-    cmdBrowse->setFont(arialFont(8.25, true));
-    cmdGO->setFont(titleFont(8.25, true));
-    lScADD->setFont(systemSansFont(8.25));
-    lScExclude->setFont(systemSansFont(8.25));
-
-    fitLabelText(Label5);
-    fitLabelText(Label6);
+    if (part == Frame1) {
+        lScADD->setFont(systemSansFont(8.25));
+        lScExclude->setFont(systemSansFont(8.25));
+    }
+    if (part == frameMap)
+        cmdBrowse->setFont(titleFont(8.25, true));
+    if (part == Frame4)
+        cmdGO->setFont(titleFont(8.25, true));
+    if (part == Frame5) {
+        fitLabelText(Label5);
+        fitLabelText(Label6);
+    }
 
     const QColor highlightText = systemHighlightText();
     const QColor captionText = systemCaptionText();
     const QColor buttonHighlight = systemButtonHighlight();
-    const QList<QPair<QWidget *, QColor>> textColours = {
+    const QList<QPair<QWidget *, QColor>> allColours = {
         {Label1, Qt::white},           {txtPath, QColor(192, 192, 192)},
         {Label5, Qt::white},           {Label6, Qt::white},
         {lScADD, captionText},         {lScExclude, captionText},
@@ -348,23 +427,34 @@ void Form1::applyLooks() {
         {chkRecurse, highlightText},   {chkUpdate, highlightText},
         {chkFreshen, highlightText},   {chkTexture, highlightText},
     };
+    QList<QPair<QWidget *, QColor>> textColours;
+    for (const auto &entry : allColours) {
+        if (entry.first && part->isAncestorOf(entry.first))
+            textColours.append(entry);
+    }
     // Set on the pages and buttons, not on the window, so that the file dialogs and message
     // boxes the window owns keep the platform's own look.
-    const QString sheet = WizardLook::styleSheet(highlightText, textColours);
-    for (QWidget *part :
-         {static_cast<QWidget *>(frameMap), static_cast<QWidget *>(Frame1),
-          static_cast<QWidget *>(Frame4), static_cast<QWidget *>(Frame5),
-          static_cast<QWidget *>(cmdNextFrame), static_cast<QWidget *>(cmdBackFrame)})
-        part->setStyleSheet(sheet);
+    part->setStyleSheet(WizardLook::styleSheet(highlightText, textColours));
+
+    for (QWidget *widget : std::as_const(widgets)) {
+        if (qobject_cast<QLabel *>(widget) || qobject_cast<QCheckBox *>(widget))
+            fitTextHeight(widget);
+    }
 }
 
 void Form1::setTabOrderAsDesigned() {
-    // The keyboard order of the focusable controls; labels and frames take no focus.
-    const QList<QWidget *> order = {lScADD,     lScExclude, cmdAllL2R, cmdL2R,       cmdAllR2L,
-                                    cmdR2L,     txtPath,    cmdBrowse, cComp,        chkPass,
-                                    txtPass,    chkMask,    txtPass2,  cmdNextFrame, cmdBackFrame,
-                                    chkComment, txtComment, chkExpert, chkJunk,      chkRecurse,
-                                    chkUpdate,  chkFreshen, cmdGO,     chkTexture};
+    // The keyboard order of the focusable controls; labels and frames take no focus. Pages
+    // not made yet are left out.
+    const QList<QWidget *> designed = {
+        lScADD,   lScExclude,   cmdAllL2R,    cmdL2R,     cmdAllR2L,  cmdR2L,
+        txtPath,  cmdBrowse,    cComp,        chkPass,    txtPass,    chkMask,
+        txtPass2, cmdNextFrame, cmdBackFrame, chkComment, txtComment, chkExpert,
+        chkJunk,  chkRecurse,   chkUpdate,    chkFreshen, cmdGO,      chkTexture};
+    QList<QWidget *> order;
+    for (QWidget *widget : designed) {
+        if (widget)
+            order.append(widget);
+    }
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -382,9 +472,26 @@ void Form1::setWindowHeightTwips(int twips) {
     setFixedHeight(px(twips) - NominalFrameHeight);
 }
 
+bool Form1::onTallPage() const {
+    return windowWidthTwips() == WizardWidth && windowHeightTwips() == TallPageHeight;
+}
+
 void Form1::placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop) {
     cmdBackFrame->move(px(backLeft), px(backTop));
     cmdNextFrame->move(px(nextLeft), px(nextTop));
+}
+
+// A page that makes the window taller may push its bottom off the screen (the window was
+// centred for the short page): move it up as far as needed, never above the screen's top.
+void Form1::keepOnScreen() {
+    QScreen *shown = screen();
+    if (!isVisible() || !shown)
+        return;
+    const QRect available = shown->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int overflow = frame.bottom() - available.bottom();
+    if (overflow > 0)
+        move(frame.left(), qMax(available.top(), frame.top() - overflow));
 }
 
 void Form1::Form_Load() {
@@ -395,20 +502,20 @@ void Form1::Form_Load() {
     const DefaultsLoadResult defaults = loadDefaultSceneries(
         m_programFolder + QStringLiteral("/defaults.txt"), m_state.DefaultSceneries);
     m_startupWarning = defaults.warning;
-
-    for (int level = 0; level <= 9; ++level)
-        cComp->addItem(QString::number(level));
-    cComp->setCurrentIndex(9);
-
-    fullCleanup(m_staging.path());
 }
 
 void Form1::Form_Unload() {
-    fullCleanup(m_staging.path());
+    cleanStaging();
 }
 
 void Form1::Form_Terminate() {
-    fullCleanup(m_staging.path());
+    cleanStaging();
+}
+
+void Form1::cleanStaging() {
+    // Once removed, the folder has no path: never clean "/TEMP".
+    if (m_staging.isValid())
+        fullCleanup(m_staging.path());
 }
 
 void Form1::showEvent(QShowEvent *event) {
@@ -428,24 +535,61 @@ void Form1::showStartupWarning() {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
+    // The build runs inside this window's event handling: it must return before the window
+    // may go, so ask first and let the build stop.
+    if (m_buildRunning) {
+        event->ignore();
+        askToStopBuild(AfterBuild::Close);
+        return;
+    }
     Form_Unload();
-    // A build in progress finishes quietly; the window object lives until it has returned.
-    if (m_buildRunning)
-        m_closedDuringBuild = true;
     event->accept();
+}
+
+void Form1::askToStopBuild(AfterBuild after) {
+    if (m_stopQuestionOpen || m_stopRequested)
+        return;
+    m_stopQuestionOpen = true;
+    // The question must not hold the build up: the engine goes on while it is open.
+    askMessageBox(this, QStringLiteral("A ZIP archive is being built. Stop it and quit?"),
+                  QStringLiteral("Confirm Exit"), MessageButtons::YesNo, MessageIcon::Warning,
+                  [this, after](MessageAnswer answer) {
+                      m_stopQuestionOpen = false;
+                      if (answer != MessageAnswer::Yes)
+                          return;
+                      m_afterBuild = after;
+                      if (m_buildRunning)
+                          m_stopRequested = true; // cmdGO_Click quits once the build returns
+                      else
+                          quitNow(after);
+                  });
+}
+
+void Form1::quitNow(AfterBuild after) {
+    m_afterBuild = AfterBuild::Nothing;
+    m_staging.remove();
+    if (after == AfterBuild::Close)
+        close();
+    else
+        m_endProgram();
 }
 
 void Form1::cmdNextFrame_Click() {
     if (cmdNextFrame->text() == QuitCaption) {
+        if (m_buildRunning) {
+            askToStopBuild(AfterBuild::EndProgram);
+            return;
+        }
         const MessageAnswer answer = showMessageBox(
             this, QStringLiteral("Are you sure you wish to quit?"), QStringLiteral("Confirm Exit"),
             MessageButtons::YesNo, MessageIcon::Information);
         if (answer == MessageAnswer::Yes) {
-            m_endProgram();
+            quitNow(AfterBuild::EndProgram);
             return;
         }
     }
-    if (windowWidthTwips() == WizardWidth && windowHeightTwips() == TallPageHeight) {
+    if (onTallPage()) {
+        settingsPage();
         Frame1->hide();
         Frame4->show();
         cmdNextFrame->setEnabled(true);
@@ -458,6 +602,10 @@ void Form1::cmdNextFrame_Click() {
                            MessageIcon::Error);
             return;
         }
+        // A typed path is read first: the next pages show what that map needs.
+        if (txtPath->text() != m_state.MapPath && !readMap(txtPath->text()))
+            return;
+        sceneryPage();
         frameMap->hide();
         Frame5->hide();
         Frame1->show();
@@ -465,16 +613,17 @@ void Form1::cmdNextFrame_Click() {
         placeNavigationButtons(135, 3510, 2970, 3510);
         setWindowHeightTwips(TallPageHeight);
         setWindowWidthTwips(WizardWidth);
+        keepOnScreen();
     }
 }
 
 void Form1::cmdBackFrame_Click() {
-    if (Frame1->isHidden() && frameMap->isHidden()) {
+    if (Frame4 && Frame4->isVisibleTo(this)) {
         Frame1->show();
         Frame4->hide();
         cmdNextFrame->setText(NextCaption);
         cmdNextFrame->setEnabled(true);
-    } else if (windowHeightTwips() == TallPageHeight && windowWidthTwips() == WizardWidth) {
+    } else if (onTallPage()) {
         setWindowWidthTwips(WizardWidth);
         setWindowHeightTwips(ShortPageHeight);
         placeNavigationButtons(90, 1170, 3060, 1170);
@@ -502,16 +651,25 @@ void Form1::cmdBrowse_Click() {
                        QStringLiteral("One Map Only"), MessageButtons::Ok, MessageIcon::Error);
         return;
     }
-
     txtPath->setText(choice.Folder + choice.FileNames.join(QString()));
-    QString filepath = txtPath->text();
+    readMap(txtPath->text());
+}
+
+bool Form1::readMap(const QString &pathText) {
+    QString filepath = pathText;
     QStringList addList;
     QString error;
-    const bool read = listStuff(m_state, filepath, txtPath->text(), addList, error);
+    const bool read = listStuff(m_state, filepath, pathText, addList, error);
+    sceneryPage();
     setItemTexts(lScADD, addList);
-    if (!read)
+    if (read) {
+        // The lists belong to the map just read; an earlier map's exclusions mean nothing here.
+        lScExclude->clear();
+    } else {
         showMessageBox(this, error, QStringLiteral("Cannot Read Map"), MessageButtons::Ok,
                        MessageIcon::Error);
+    }
+    return read;
 }
 
 void Form1::cmdL2R_Click() {
@@ -568,10 +726,16 @@ void Form1::chkExpert_Click() {
 void Form1::cmdGO_Click() {
     if (m_buildRunning)
         return;
+    sceneryPage();
+    settingsPage();
     m_buildRunning = true;
+    m_stopRequested = false;
     BuildContext context{m_staging.path(), m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     m_buildRunning = false;
+    setBusy(false);
+    if (m_afterBuild != AfterBuild::Nothing)
+        quitNow(m_afterBuild);
 }
 
 void Form1::Label6_Click() {
@@ -593,6 +757,7 @@ void Form1::setOpenUrlHook(std::function<bool(const QUrl &)> openUrl) {
     m_openUrl = std::move(openUrl);
 }
 
+// Only a build asks, from page 3: both pages exist by then.
 BuildInputs Form1::buildInputs() const {
     BuildInputs inputs;
     inputs.pathText = txtPath->text();
@@ -616,29 +781,52 @@ BuildInputs Form1::buildInputs() const {
 void Form1::setBuildButton(bool enabled, const QString &caption) {
     cmdGO->setEnabled(enabled);
     cmdGO->setText(caption);
+    if (!enabled)
+        m_busyCaption = caption;
+    setBusy(!enabled);
+}
+
+// While a build runs the page and "<< Back" take no input, so that a click is dropped, not
+// kept for later; the window's close box and "!! Quit !!" still ask to stop it.
+void Form1::setBusy(bool busy) {
+    QWidget *page = Frame4 && Frame4->isVisibleTo(this) ? Frame4 : nullptr;
+    if (busy && !m_focusBeforeBuild)
+        m_focusBeforeBuild = focusWidget();
+    if (page)
+        page->setEnabled(!busy);
+    cmdBackFrame->setEnabled(!busy && onTallPage());
+    if (!busy && m_focusBeforeBuild) {
+        m_focusBeforeBuild->setFocus();
+        m_focusBeforeBuild = nullptr;
+    }
+}
+
+void Form1::showProgress(int percent) {
+    cmdGO->setText(QStringLiteral("%1 %2%").arg(m_busyCaption).arg(percent));
+}
+
+bool Form1::stopRequested() const {
+    return m_stopRequested;
 }
 
 FileChoice Form1::PromptSaveFile(DialogRecord &record) {
-    if (m_closedDuringBuild)
-        return FileChoice{};
     return ::PromptSaveFile(record, this, true);
 }
 
 void Form1::showMessage(const QString &text, const QString &title, MessageIcon icon) {
-    // After the window was closed in the middle of a build nobody is there to answer.
-    if (m_closedDuringBuild)
-        return;
-    showMessageBox(this, text, title, MessageButtons::Ok, icon);
+    const bool failure = icon == MessageIcon::Error || icon == MessageIcon::Warning;
+    showMessageBox(this, text, title, MessageButtons::Ok, icon,
+                   failure ? engineLines() : QString());
 }
 
 void Form1::clearOutput() {
     m_output.clear();
-    update();
+    update(outputArea());
 }
 
 void Form1::appendOutput(const QString &text) {
     m_output += text;
-    update();
+    update(outputArea());
 }
 
 void Form1::processPendingEvents() {
@@ -655,27 +843,56 @@ QString Form1::readmeText() const {
     return GetNFO(m_state);
 }
 
-void Form1::paintEvent(QPaintEvent *event) {
-    QWidget::paintEvent(event);
-    if (m_output.isEmpty())
-        return;
-    // The engine's messages, drawn on the background from the top left corner.
-    QPainter painter(this);
-    painter.setFont(font());
-    painter.setPen(palette().color(QPalette::WindowText));
-    const QFontMetrics metrics(font());
+QString Form1::engineLines() const {
     QString text = m_output;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), '\n');
     for (QChar &c : text) {
         if (c != QLatin1Char('\n') && (c.category() == QChar::Other_Control || c.isNonCharacter()))
             c = QLatin1Char(' ');
     }
-    int y = metrics.ascent();
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        if (!line.isEmpty())
-            painter.drawText(0, y, line);
+    return text;
+}
+
+QRect Form1::outputArea() const {
+    const QRect back = cmdBackFrame->geometry();
+    const QRect next = cmdNextFrame->geometry();
+    return QRect(QPoint(back.right() + 7, back.top()), QPoint(next.left() - 7, back.bottom()));
+}
+
+void Form1::paintEvent(QPaintEvent *event) {
+    QWidget::paintEvent(event);
+    if (!m_painted) {
+        m_painted = true;
+        // Off the start-up path, once the window is up: the icon (its images are decoded
+        // then), which the program's dialogs share, and the leftovers of runs that crashed.
+        QTimer::singleShot(0, this, [this] {
+            setWindowIcon(WizardLook::programIcon());
+            QApplication::setWindowIcon(windowIcon());
+            PrivateStagingFolder::removeAbandoned(StagingPrefix);
+        });
+    }
+    if (m_output.isEmpty())
+        return;
+    // The engine's latest lines, on free background only: between the navigation buttons,
+    // clipped to what no control covers.
+    const QRect area = outputArea();
+    QRegion free(area);
+    for (QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible())
+            free -= child->geometry();
+    }
+    QPainter painter(this);
+    painter.setClipRegion(free);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics metrics(font());
+    QStringList lines = engineLines().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const qsizetype room = qMax(1, area.height() / metrics.lineSpacing());
+    lines = lines.mid(qMax<qsizetype>(0, lines.size() - room));
+    int y = area.top() + (area.height() - int(lines.size()) * metrics.lineSpacing()) / 2;
+    for (const QString &line : std::as_const(lines)) {
+        painter.drawText(area.left(), y + metrics.ascent(),
+                         metrics.elidedText(line.trimmed(), Qt::ElideRight, area.width()));
         y += metrics.lineSpacing();
-        if (y - metrics.ascent() > height())
-            break;
     }
 }

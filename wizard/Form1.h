@@ -42,11 +42,14 @@ constexpr int WizardWidth = 4890;
 constexpr int ShortPageHeight = 2115; // page 1
 constexpr int TallPageHeight = 4455;  // pages 2 and 3
 
+// Prefix of the private staging folders under the system's temporary folder.
+inline const QString StagingPrefix = QStringLiteral("velquarindostrammelfenboriax");
+
 class Form1 : public QWidget, public BuildHost {
     Q_OBJECT
 
 public:
-    // `programFolder` holds defaults.txt, the engine and the staging tree.
+    // `programFolder` holds defaults.txt and the engine.
     explicit Form1(QString programFolder = QCoreApplication::applicationDirPath(),
                    QWidget *parent = nullptr);
     ~Form1() override; // runs Form_Terminate
@@ -60,12 +63,18 @@ public:
     WizardState &state() { return m_state; }
     ZipBinding &zipBinding() { return m_binding; }
     const QString &programFolder() const { return m_programFolder; }
-    // The private folder that holds this window's staging tree (TEMP).
+    // The private folder that holds this window's staging tree (TEMP); empty once removed.
     QString stagingFolder() const { return m_staging.path(); }
     BuildOutcome lastBuildOutcome() const { return m_lastBuild.outcome; }
     const BuildResult &lastBuild() const { return m_lastBuild; }
+    bool buildRunning() const { return m_buildRunning; }
     // Text drawn on the window's background by the engine's messages.
     const QString &outputText() const { return m_output; }
+    // The engine's lines of the last run as shown: line ends and control characters made
+    // plain. Error and warning boxes carry them as their details.
+    QString engineLines() const;
+    // Where the engine's lines are drawn: free background between the navigation buttons.
+    QRect outputArea() const;
 
     // Hands an address or document to the user's default handler; failures stay silent.
     // The result is always empty.
@@ -84,6 +93,8 @@ public:
     void clearOutput() override;
     void appendOutput(const QString &text) override;
     void processPendingEvents() override;
+    void showProgress(int percent) override;
+    bool stopRequested() const override;
     QString passwordText() const override;
     QString commentText() const override;
     QString readmeText() const override;
@@ -109,14 +120,30 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // What happens once a build that the user asked to stop has returned.
+    enum class AfterBuild { Nothing, Close, EndProgram };
+
     void createControls();
-    void applyLooks();
+    // Pages 2 and 3 are made the first time they are needed, so that start-up makes only what
+    // page 1 shows. Both return the page's frame.
+    QGroupBox *sceneryPage();
+    QGroupBox *settingsPage();
+    void applyLooks(QWidget *part);
     void setTabOrderAsDesigned();
     void Form_Load();
     void Form_Unload();
     void Form_Terminate();
     void showStartupWarning();
     void placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop);
+    bool onTallPage() const;
+    void keepOnScreen();
+    // Reads the map `pathText` names into the lists, as "..." does; false (after telling the
+    // user) when it cannot be read.
+    bool readMap(const QString &pathText);
+    void setBusy(bool busy);
+    void askToStopBuild(AfterBuild after);
+    void quitNow(AfterBuild after);
+    void cleanStaging();
 
     QString m_programFolder;
     PrivateStagingFolder m_staging;
@@ -127,14 +154,21 @@ private:
     QString m_output;
     QString m_startupWarning;
     bool m_startupWarningShown = false;
+    bool m_painted = false;
     bool m_buildRunning = false;
-    bool m_closedDuringBuild = false;
+    bool m_stopRequested = false;
+    bool m_stopQuestionOpen = false;
+    AfterBuild m_afterBuild = AfterBuild::Nothing;
+    QString m_busyCaption;
+    QWidget *m_focusBeforeBuild = nullptr;
     BuildResult m_lastBuild;
     std::function<void()> m_endProgram;
     std::function<bool(const QUrl &)> m_openUrl;
 
 public:
-    // The controls, named as the rest of the program refers to them.
+    // The controls, named as the rest of the program refers to them. Those of pages 2 and 3
+    // (Frame1 and Frame4 with everything in them) are null until their page is first shown
+    // or, for the lists, filled by a map read.
     QGroupBox *frameMap = nullptr;
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPalette>
+#include <QResource>
 #include <QWidget>
 
 namespace WizardLook {
@@ -12,7 +13,14 @@ namespace {
 QString registerBundledFonts() {
     QString family;
     for (const char *file : {":/wizard/fonts/Play-Regular.ttf", ":/wizard/fonts/Play-Bold.ttf"}) {
-        const int id = QFontDatabase::addApplicationFont(QLatin1String(file));
+        // The fonts are stored uncompressed: used in place, only the parts read are loaded.
+        const QResource resource{QString::fromLatin1(file)};
+        const QByteArray data =
+            resource.compressionAlgorithm() == QResource::NoCompression
+                ? QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
+                                          resource.size())
+                : resource.uncompressedData();
+        const int id = QFontDatabase::addApplicationFontFromData(data);
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
         if (family.isEmpty() && !families.isEmpty())
             family = families.first();
@@ -74,12 +82,6 @@ QFont titleFont(qreal pointSize, bool bold) {
     families.append(QStringLiteral("DejaVu Sans Condensed"));
     families.append(QStringLiteral("DejaVu Sans"));
     return fullySpecified(families, pointSize, bold);
-}
-
-QFont arialFont(qreal pointSize, bool bold) {
-    return fullySpecified(
-        {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans")},
-        pointSize, bold);
 }
 
 QFont systemSansFont(qreal pointSize) {

@@ -27,8 +27,6 @@ QString titleFamily();
 // The window's font at `pointSize` (regular or bold), every attribute set so that it never
 // inherits from a parent.
 QFont titleFont(qreal pointSize, bool bold);
-// "Arial": Liberation Sans when installed, else the system's sans.
-QFont arialFont(qreal pointSize, bool bold);
 // "MS Sans Serif": the system's sans.
 QFont systemSansFont(qreal pointSize);
 

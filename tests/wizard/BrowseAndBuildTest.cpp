@@ -1,7 +1,9 @@
-// Choosing a map with "..." and building its archive with "Make ZIP", through the real window,
-// the real map reader, staging and archive engine. Archives are checked with Python's zipfile.
+// Choosing a map with "..." or by typing it, and building its archive with "Make ZIP", through
+// the real window, the real map reader, staging and archive engine. Archives are checked with
+// Python's zipfile.
 
 #include "WizardTestSupport.h"
+#include "support/PlainUser.h"
 #include "support/ZipVerify.h"
 
 #include "archive/ZipBinding.h"
@@ -9,11 +11,16 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
 #include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -24,6 +31,9 @@ bool hasEntryEndingWith(const QStringList &names, const QString &end) {
     }
     return false;
 }
+
+const QStringList VietSceneries = {"inka_2.bmp", "mnp-jungle5.bmp", "mnp-underground2.bmp",
+                                   "mnp-underground1.bmp"};
 
 } // namespace
 
@@ -40,9 +50,8 @@ protected:
     QTemporaryDir gameDir;
 };
 
-TEST_F(BrowseTest, ChoosingAMapFillsThePathAndTheAddList) {
+TEST_F(BrowseTest, ChoosingAMapFillsThePathAndTheLists) {
     Form1 &form = makeForm();
-    form.lScExclude->addItem("from an earlier map.png");
     FileDialogTestHook::setNextPaths({viet()});
     form.cmdBrowse->click();
 
@@ -55,22 +64,40 @@ TEST_F(BrowseTest, ChoosingAMapFillsThePathAndTheAddList) {
     EXPECT_EQ(asked.initialDir, defaultMapsFolder());
 
     EXPECT_EQ(form.txtPath->text(), viet());
-    EXPECT_EQ(items(form.lScADD),
-              QStringList({"inka_2.bmp", "mnp-jungle5.bmp", "(!) mnp-underground2.bmp",
-                           "(!) mnp-underground1.bmp"}));
-    EXPECT_EQ(items(form.lScExclude), QStringList({"from an earlier map.png"}));
+    EXPECT_EQ(items(form.lScADD), VietSceneries);
     EXPECT_EQ(form.state().TextureName, "xt_forrestdirtrock.png");
     EXPECT_EQ(form.state().MapDescription, "Viet");
+    EXPECT_EQ(form.state().MapPath, viet());
     EXPECT_TRUE(form.state().MapName.isEmpty()) << "only a build derives the map name";
     EXPECT_TRUE(boxes().isEmpty());
 
-    // The same map again rebuilds the list, undoing moves.
+    // The same map again rebuilds both lists, undoing moves.
     form.lScADD->setCurrentRow(0);
     form.cmdL2R->click();
     FileDialogTestHook::setNextPaths({viet()});
     form.cmdBrowse->click();
-    EXPECT_EQ(form.lScADD->count(), 4);
-    EXPECT_EQ(items(form.lScExclude), QStringList({"from an earlier map.png", "inka_2.bmp"}));
+    EXPECT_EQ(items(form.lScADD), VietSceneries);
+    EXPECT_EQ(form.lScExclude->count(), 0);
+}
+
+TEST_F(BrowseTest, EnterInThePathBoxReadsTheTypedMap) {
+    Form1 &form = makeForm();
+    form.show();
+    const QString unreadable = game() + "/maps/missing.pms";
+    for (const QString &path : {viet(), unreadable}) {
+        form.txtPath->setText(path);
+        QTest::keyClick(form.txtPath, Qt::Key_Return);
+    }
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_EQ(boxes()[0].title, "Cannot Read Map");
+    EXPECT_EQ(form.lScADD->count(), 0);
+    EXPECT_TRUE(form.state().MapPath.isEmpty());
+
+    form.txtPath->setText(viet());
+    QTest::keyClick(form.txtPath, Qt::Key_Enter);
+    EXPECT_EQ(items(form.lScADD), VietSceneries);
+    EXPECT_EQ(form.state().MapPath, viet());
+    EXPECT_EQ(form.windowHeightTwips(), ShortPageHeight) << "reading does not turn the page";
 }
 
 TEST_F(BrowseTest, CancelOrSeveralFilesChangeNothing) {
@@ -119,11 +146,12 @@ TEST_F(BrowseTest, AnUnreadableMapIsReportedAndLeavesTheAddListEmpty) {
 class BuildTest : public BrowseTest {
 protected:
     // From "..." on page 1 to page 3, with the second scenery excluded.
-    Form1 &preparedForm() {
-        Form1 &form = makeForm();
-        form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
+    Form1 &preparedForm(const QString &map = {}, const QString &folder = {}) {
+        Form1 &form = makeForm(folder);
+        if (folder.isEmpty())
+            form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
         form.show();
-        FileDialogTestHook::setNextPaths({viet()});
+        FileDialogTestHook::setNextPaths({map.isEmpty() ? viet() : map});
         form.cmdBrowse->click();
         form.cmdNextFrame->click();
         form.lScADD->setCurrentRow(1);
@@ -133,29 +161,56 @@ protected:
         return form;
     }
     QString saveTo() const { return gameDir.path() + "/out/Viet archive.zip"; }
+
+    // Runs `act` each time the build lets window events through, until it returns true.
+    void whileBuilding(Form1 &form, std::function<bool()> act) {
+        auto *timer = new QTimer(&form);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
+            if (act())
+                timer->stop();
+        });
+        timer->start(0);
+    }
 };
 
-TEST_F(BuildTest, MakeZipWritesTheChosenArchive) {
-    QDir().mkpath(gameDir.path() + "/out");
-    writeBytes(saveTo(), "an older file, replaced without a question");
+TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
+    writeBytes(saveTo(), "an older file, replaced after a question");
     Form1 &form = preparedForm();
     form.cComp->setCurrentIndex(6);
     form.chkComment->click();
     form.txtComment->setPlainText("Have fun\nwith Viet");
 
+    QStringList captions;
+    bool inputWhileBuilding = false;
+    whileBuilding(form, [&] {
+        captions << form.cmdGO->text();
+        inputWhileBuilding |= form.Frame4->isEnabled() || form.cmdBackFrame->isEnabled();
+        QTest::mouseClick(form.cmdBackFrame, Qt::LeftButton);
+        return false;
+    });
     FileDialogTestHook::setNextPaths({saveTo()});
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace the older file
     form.cmdGO->click();
 
     EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::Succeeded);
     ASSERT_EQ(FileDialogTestHook::asked().size(), 2);
-    EXPECT_EQ(FileDialogTestHook::asked()[1].title, "Save ZIP Map Archive...");
-    ASSERT_EQ(boxes().size(), 1);
-    EXPECT_EQ(boxes()[0].title, "100% Complete");
-    EXPECT_TRUE(boxes()[0].text.contains("\r\n\r\nPath: " + saveTo() + "\r\n\r\n"));
+    const DialogRecord &save = FileDialogTestHook::asked()[1];
+    EXPECT_EQ(save.title, "Save ZIP Map Archive...");
+    EXPECT_EQ(save.file, "ctf_Viet.zip");
+    ASSERT_EQ(boxes().size(), 2);
+    EXPECT_EQ(boxes()[0].text, "Viet archive.zip already exists. Do you want to replace it?");
+    EXPECT_EQ(boxes()[1].title, "100% Complete");
+    EXPECT_TRUE(boxes()[1].text.contains("\r\n\r\nPath: " + saveTo() + "\r\n\r\n"));
+    EXPECT_TRUE(boxes()[1].details.isEmpty());
+
+    const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%$");
+    EXPECT_TRUE(captions.indexOf(progress) >= 0) << captions.join(" | ").toStdString();
+    EXPECT_FALSE(inputWhileBuilding);
+    EXPECT_EQ(form.cmdNextFrame->text(), "!! Quit !!") << "the clicks on Back were dropped";
+    EXPECT_TRUE(form.Frame4->isEnabled());
+    EXPECT_TRUE(form.cmdBackFrame->isEnabled());
     EXPECT_TRUE(form.cmdGO->isEnabled());
     EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
-    EXPECT_EQ(form.state().MapName, "ctf_Viet");
-    EXPECT_EQ(form.state().rSaveTo, saveTo());
 
     const ArchiveListing listing = readArchive(saveTo());
     ASSERT_TRUE(listing.ok) << listing.error.toStdString();
@@ -165,6 +220,21 @@ TEST_F(BuildTest, MakeZipWritesTheChosenArchive) {
     EXPECT_TRUE(hasEntryEndingWith(listing.names(), "xt_forrestdirtrock.png"));
     EXPECT_FALSE(hasEntryEndingWith(listing.names(), "mnp-jungle5.bmp")) << "it was excluded";
     EXPECT_TRUE(listing.comment.contains("Have fun")) << listing.comment.toStdString();
+}
+
+TEST_F(BuildTest, MissingImagesEndInAWarningThatCarriesTheEngineLines) {
+    Form1 &form = preparedForm(game() + "/maps/ctf_Aftermath.pms");
+    QDir().mkpath(QFileInfo(saveTo()).absolutePath());
+    FileDialogTestHook::setNextPaths({saveTo()});
+    form.cmdGO->click();
+
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_EQ(boxes()[0].title, "Map Packed With Missing Files");
+    EXPECT_EQ(boxes()[0].icon, MessageIcon::Warning);
+    EXPECT_FALSE(boxes()[0].details.isEmpty());
+    EXPECT_EQ(boxes()[0].details, form.engineLines());
+    EXPECT_TRUE(readArchive(saveTo()).ok);
 }
 
 TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
@@ -188,20 +258,83 @@ TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
     EXPECT_FALSE(QFile::exists(saveTo()));
 }
 
-TEST_F(BuildTest, ClosingTheWindowDuringABuildEndsItQuietly) {
-    Form1 &form = preparedForm();
-    FileDialogTestHook::setNextPaths({saveTo()});
-    QDir().mkpath(gameDir.path() + "/out");
-    // Runs at the first moment the build lets window events through.
-    QTimer::singleShot(0, &form, [&form] { form.close(); });
-    form.cmdGO->click();
+// Closing the window or "!! Quit !!" while the engine runs asks first. Yes stops the build:
+// nothing is delivered, the earlier file stays, the staging folder goes and so does the
+// program. No lets the build finish.
+TEST_F(BuildTest, QuittingDuringABuildAsksAndStopsItOnlyWhenTold) {
+    struct Case {
+        const char *how;
+        MessageAnswer answer;
+        BuildOutcome outcome;
+    };
+    for (const Case &c : {Case{"close", MessageAnswer::Yes, BuildOutcome::Stopped},
+                          Case{"quit", MessageAnswer::Yes, BuildOutcome::Stopped},
+                          Case{"close", MessageAnswer::No, BuildOutcome::Succeeded}}) {
+        SCOPED_TRACE(std::string(c.how) + (c.answer == MessageAnswer::Yes ? " yes" : " no"));
+        MessageBoxTestHook::reset();
+        programEnds = 0;
+        writeBytes(saveTo(), "earlier");
+        Form1 &form = preparedForm();
+        const QString staging = form.stagingFolder();
+        whileBuilding(form, [&] {
+            if (QLatin1String(c.how) == QLatin1String("close"))
+                form.close();
+            else
+                form.cmdNextFrame->click();
+            return true;
+        });
+        FileDialogTestHook::setNextPaths({saveTo()});
+        MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace "earlier"
+        MessageBoxTestHook::setNextAnswer(c.answer);
+        form.cmdGO->click();
 
-    EXPECT_TRUE(form.isHidden());
-    EXPECT_TRUE(boxes().isEmpty()) << "no box after the window has gone";
-    EXPECT_TRUE(form.cmdGO->isEnabled());
-    EXPECT_NE(form.lastBuildOutcome(), BuildOutcome::NotStarted);
-    // Whatever the engine had finished is a whole archive or no file at all.
-    if (QFile::exists(saveTo())) {
-        EXPECT_TRUE(readArchive(saveTo()).ok);
+        ASSERT_GE(boxes().size(), 2);
+        EXPECT_EQ(boxes()[1].text, "A ZIP archive is being built. Stop it and quit?");
+        EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNo);
+        EXPECT_EQ(form.lastBuildOutcome(), c.outcome);
+        const bool stopped = c.answer == MessageAnswer::Yes;
+        EXPECT_EQ(readArchive(saveTo()).ok, !stopped);
+        if (stopped) {
+            EXPECT_EQ(QFile(saveTo()).size(), qint64(sizeof("earlier") - 1));
+            EXPECT_EQ(boxes().size(), 2) << "no result box after stopping";
+            EXPECT_FALSE(QFileInfo::exists(staging));
+        }
+        EXPECT_EQ(form.isHidden(), stopped && QLatin1String(c.how) == QLatin1String("close"));
+        EXPECT_EQ(programEnds, stopped && QLatin1String(c.how) == QLatin1String("quit") ? 1 : 0);
     }
+}
+
+// Paths in any language, and a program folder the user cannot write to: the staging tree
+// lives in the private temporary folder, the engine is loaded from the program folder.
+TEST_F(BuildTest, BuildsFromAReadOnlyProgramFolderWithCyrillicAndPolishNames) {
+    if (rerunAsPlainUser())
+        return;
+    const QString program = programFolder() + "/программа-ąłż";
+    ASSERT_TRUE(QDir().mkpath(program));
+    ASSERT_TRUE(QFile::copy(programFolder() + "/defaults.txt", program + "/defaults.txt"));
+    const QString engine = QStringLiteral(MAPZIP_ZIP32_PATH);
+    ASSERT_TRUE(QFile::copy(engine, program + "/" + QFileInfo(engine).fileName()));
+    const QString maps = gameDir.path() + "/карты-ąłż";
+    copyTree(testDataPath("soldat"), maps);
+    const QString map = maps + "/maps/карта-ąłż.pms";
+    ASSERT_TRUE(QFile::rename(maps + "/maps/ctf_Viet.pms", map));
+    const QFile::Permissions readOnly = QFile::ReadOwner | QFile::ExeOwner;
+    ASSERT_TRUE(QFile::setPermissions(program, readOnly));
+    const QString archive = gameDir.path() + "/выход-ąłż/карта-ąłż.zip";
+    QDir().mkpath(QFileInfo(archive).absolutePath());
+
+    Form1 &form = preparedForm(map, program);
+    FileDialogTestHook::setNextPaths({archive});
+    form.cmdGO->click();
+    QFile::setPermissions(program, readOnly | QFile::WriteOwner);
+
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::Succeeded)
+        << (boxes().isEmpty() ? "" : boxes().last().text.toStdString());
+    const ArchiveListing listing = readArchive(archive);
+    ASSERT_TRUE(listing.ok) << listing.error.toStdString();
+    EXPECT_TRUE(listing.names().contains("Maps/карта-ąłż.pms", Qt::CaseInsensitive))
+        << listing.names().join(", ").toStdString();
+    EXPECT_TRUE(hasEntryEndingWith(listing.names(), "inka_2.bmp"));
+    EXPECT_EQ(QDir(program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2)
+        << "nothing was written into the program folder";
 }

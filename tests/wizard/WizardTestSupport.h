@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -30,6 +32,20 @@ inline QApplication &wizardTestApplication() {
         return created;
     }();
     return *app;
+}
+
+// A map of the fixture game, read but never changed by the tests.
+inline QString fixtureMap(const QString &name = QStringLiteral("ctf_Viet")) {
+    return testDataPath(QStringLiteral("soldat/maps/") + name + QStringLiteral(".pms"));
+}
+
+// Steps from page 1 to `page` with the window's own Next button, reading the fixture map when
+// no path is typed yet.
+inline void goToPage(Form1 &form, int page) {
+    if (page > 1 && form.txtPath->text().isEmpty())
+        form.txtPath->setText(fixtureMap());
+    for (int step = 1; step < page; ++step)
+        form.cmdNextFrame->click();
 }
 
 // The texts of a list box's items, in order.
@@ -60,8 +76,8 @@ protected:
 
     QString programFolder() const { return programDir.path(); }
 
-    Form1 &makeForm() {
-        form = std::make_unique<Form1>(programFolder());
+    Form1 &makeForm(const QString &folder = {}) {
+        form = std::make_unique<Form1>(folder.isEmpty() ? programFolder() : folder);
         form->setEndProgramHook([this] { ++programEnds; });
         form->setOpenUrlHook([this](const QUrl &url) {
             openedUrls.append(url);
