@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -216,8 +217,8 @@ Form1::Form1(QString programFolder, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_programFolder(std::move(programFolder)), m_staging(StagingPrefix),
-      m_binding(m_programFolder), m_endProgram([] { std::_Exit(0); }),
+      m_programFolder(std::move(programFolder)), m_binding(m_programFolder),
+      m_endProgram([] { std::_Exit(0); }),
       m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velquarindostrammelfenboriax             V1.0"));
@@ -512,10 +513,16 @@ void Form1::Form_Terminate() {
     cleanStaging();
 }
 
+QString Form1::stagingFolder() {
+    // Made when first needed: the window's start does without it.
+    if (!m_staging && !m_stagingRemoved)
+        m_staging = std::make_unique<PrivateStagingFolder>(StagingPrefix);
+    return m_staging && m_staging->isValid() ? m_staging->path() : QString();
+}
+
 void Form1::cleanStaging() {
-    // Once removed, the folder has no path: never clean "/TEMP".
-    if (m_staging.isValid())
-        fullCleanup(m_staging.path());
+    if (m_staging && m_staging->isValid())
+        fullCleanup(m_staging->path());
 }
 
 void Form1::showEvent(QShowEvent *event) {
@@ -567,7 +574,8 @@ void Form1::askToStopBuild(AfterBuild after) {
 
 void Form1::quitNow(AfterBuild after) {
     m_afterBuild = AfterBuild::Nothing;
-    m_staging.remove();
+    m_staging.reset();
+    m_stagingRemoved = true;
     if (after == AfterBuild::Close)
         close();
     else
@@ -728,9 +736,17 @@ void Form1::cmdGO_Click() {
         return;
     sceneryPage();
     settingsPage();
+    const QString staging = stagingFolder();
+    if (staging.isEmpty()) {
+        showMessage(QStringLiteral("The private staging folder under %1 could not be made, so "
+                                   "nothing can be built.")
+                        .arg(QDir::toNativeSeparators(QDir::tempPath())),
+                    QStringLiteral("Staging Folder Error"), MessageIcon::Error);
+        return;
+    }
     m_buildRunning = true;
     m_stopRequested = false;
-    BuildContext context{m_staging.path(), m_request, m_binding, m_dialog};
+    BuildContext context{staging, m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     m_buildRunning = false;
     setBusy(false);

@@ -16,6 +16,7 @@
 #include <QVariant>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -63,8 +64,9 @@ public:
     WizardState &state() { return m_state; }
     ZipBinding &zipBinding() { return m_binding; }
     const QString &programFolder() const { return m_programFolder; }
-    // The private folder that holds this window's staging tree (TEMP); empty once removed.
-    QString stagingFolder() const { return m_staging.path(); }
+    // The private folder that holds this window's staging tree (TEMP), made on first use;
+    // empty once removed, or when it cannot be made.
+    QString stagingFolder();
     BuildOutcome lastBuildOutcome() const { return m_lastBuild.outcome; }
     const BuildResult &lastBuild() const { return m_lastBuild; }
     bool buildRunning() const { return m_buildRunning; }
@@ -146,7 +148,8 @@ private:
     void cleanStaging();
 
     QString m_programFolder;
-    PrivateStagingFolder m_staging;
+    std::unique_ptr<PrivateStagingFolder> m_staging;
+    bool m_stagingRemoved = false;
     WizardState m_state;
     ZipRequest m_request;
     ZipBinding m_binding;
