@@ -88,13 +88,13 @@ MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString
     return answerFor(box->exec(), buttons);
 }
 
-void askMessageBox(QWidget *parent, const QString &text, const QString &title,
-                   MessageButtons buttons, MessageIcon icon,
-                   std::function<void(MessageAnswer)> answered) {
+QWidget *askMessageBox(QWidget *parent, const QString &text, const QString &title,
+                       MessageButtons buttons, MessageIcon icon,
+                       std::function<void(MessageAnswer)> answered) {
     const MessageBoxTestHook::Shown shown{text, title, buttons, icon, {}};
     if (const std::optional<MessageAnswer> answer = testAnswer(shown)) {
         answered(*answer);
-        return;
+        return nullptr;
     }
     QMessageBox *box = makeBox(parent, shown);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -104,6 +104,7 @@ void askMessageBox(QWidget *parent, const QString &text, const QString &title,
                          answered(answerFor(result, buttons));
                      });
     box->open();
+    return box;
 }
 
 namespace MessageBoxTestHook {

@@ -21,10 +21,11 @@ MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString
 
 // The same box without waiting for it: it blocks input to `parent`'s window only, the
 // caller's work and event handling go on, and `answered` runs once with the answer (at once
-// when a test answers).
-void askMessageBox(QWidget *parent, const QString &text, const QString &title,
-                   MessageButtons buttons, MessageIcon icon,
-                   std::function<void(MessageAnswer)> answered);
+// when a test answers). Returns the box, so that the caller can withdraw a question that no
+// longer applies (closing it answers No); null when the answer came at once.
+QWidget *askMessageBox(QWidget *parent, const QString &text, const QString &title,
+                       MessageButtons buttons, MessageIcon icon,
+                       std::function<void(MessageAnswer)> answered);
 
 namespace MessageBoxTestHook {
 struct Shown {

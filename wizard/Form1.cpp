@@ -558,18 +558,26 @@ void Form1::askToStopBuild(AfterBuild after) {
         return;
     m_stopQuestionOpen = true;
     // The question must not hold the build up: the engine goes on while it is open.
-    askMessageBox(this, QStringLiteral("A ZIP archive is being built. Stop it and quit?"),
-                  QStringLiteral("Confirm Exit"), MessageButtons::YesNo, MessageIcon::Warning,
-                  [this, after](MessageAnswer answer) {
-                      m_stopQuestionOpen = false;
-                      if (answer != MessageAnswer::Yes)
-                          return;
-                      m_afterBuild = after;
-                      if (m_buildRunning)
-                          m_stopRequested = true; // cmdGO_Click quits once the build returns
-                      else
-                          quitNow(after);
-                  });
+    m_stopQuestion =
+        askMessageBox(this, QStringLiteral("A ZIP archive is being built. Stop it and quit?"),
+                      QStringLiteral("Confirm Exit"), MessageButtons::YesNo, MessageIcon::Warning,
+                      [this, after](MessageAnswer answer) {
+                          m_stopQuestionOpen = false;
+                          if (answer != MessageAnswer::Yes)
+                              return;
+                          m_afterBuild = after;
+                          if (m_buildRunning)
+                              m_stopRequested = true; // cmdGO_Click quits once the build returns
+                          else
+                              quitNow(after);
+                      });
+}
+
+// A build that ends while the question is open leaves nothing to stop: the question goes
+// before the build's result is shown.
+void Form1::withdrawStopQuestion() {
+    if (m_stopQuestion)
+        m_stopQuestion->close();
 }
 
 void Form1::quitNow(AfterBuild after) {
@@ -749,6 +757,7 @@ void Form1::cmdGO_Click() {
     BuildContext context{staging, m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     m_buildRunning = false;
+    withdrawStopQuestion();
     setBusy(false);
     if (m_afterBuild != AfterBuild::Nothing)
         quitNow(m_afterBuild);
@@ -830,6 +839,7 @@ FileChoice Form1::PromptSaveFile(DialogRecord &record) {
 }
 
 void Form1::showMessage(const QString &text, const QString &title, MessageIcon icon) {
+    withdrawStopQuestion();
     const bool failure = icon == MessageIcon::Error || icon == MessageIcon::Warning;
     showMessageBox(this, text, title, MessageButtons::Ok, icon,
                    failure ? engineLines() : QString());

@@ -12,6 +12,7 @@
 #include "package/Staging.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -145,6 +146,7 @@ private:
     void setBusy(bool busy);
     void askToStopBuild(AfterBuild after);
     void quitNow(AfterBuild after);
+    void withdrawStopQuestion();
     void cleanStaging();
 
     QString m_programFolder;
@@ -161,6 +163,7 @@ private:
     bool m_buildRunning = false;
     bool m_stopRequested = false;
     bool m_stopQuestionOpen = false;
+    QPointer<QWidget> m_stopQuestion; // the open question, while the user has not answered
     AfterBuild m_afterBuild = AfterBuild::Nothing;
     QString m_busyCaption;
     QWidget *m_focusBeforeBuild = nullptr;

@@ -106,20 +106,25 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(details, QStringLiteral("adding: a\n"));
 }
 
-TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClicked) {
+TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {
     QWidget owner;
     owner.show();
-    QList<MessageAnswer> answers;
-    askMessageBox(&owner, "Stop it?", "Confirm Exit", MessageButtons::YesNo, MessageIcon::Warning,
-                  [&](MessageAnswer answer) { answers << answer; });
-    EXPECT_TRUE(answers.isEmpty()) << "the caller goes on while the box is up";
-    auto *box = owner.findChild<QMessageBox *>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->isVisible());
-    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
-    box->button(QMessageBox::Yes)->click();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(answers, QList<MessageAnswer>{MessageAnswer::Yes});
+    for (const bool withdraw : {false, true}) {
+        QList<MessageAnswer> answers;
+        QWidget *box =
+            askMessageBox(&owner, "Stop it?", "Confirm Exit", MessageButtons::YesNo,
+                          MessageIcon::Warning, [&](MessageAnswer answer) { answers << answer; });
+        EXPECT_TRUE(answers.isEmpty()) << "the caller goes on while the box is up";
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->isVisible());
+        EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+        if (withdraw)
+            box->close();
+        else
+            static_cast<QMessageBox *>(box)->button(QMessageBox::Yes)->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(answers, QList<MessageAnswer>{withdraw ? MessageAnswer::No : MessageAnswer::Yes});
+    }
 }
 
 } // namespace
