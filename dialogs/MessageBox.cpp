@@ -1,6 +1,9 @@
 #include "dialogs/MessageBox.h"
 
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 
 #include <memory>
 #include <optional>
@@ -57,6 +60,20 @@ std::optional<MessageAnswer> testAnswer(const MessageBoxTestHook::Shown &box) {
     return fallbackAnswer(box.buttons);
 }
 
+// Qt wraps a box's text at half the screen's width, which on a small or scaled screen makes a
+// long list (files left out of an archive) taller than the screen, its buttons out of reach.
+// Lines may run unwrapped up to three quarters of the screen's width instead.
+void letLinesRunWide(QMessageBox *box, QWidget *parent) {
+    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!screen || !label)
+        return;
+    const QRect available = screen->availableGeometry();
+    const int unwrapped =
+        QFontMetrics(label->font()).boundingRect(available, 0, box->text()).width();
+    label->setMinimumWidth(qMin(unwrapped, available.width() * 3 / 4));
+}
+
 QMessageBox *makeBox(QWidget *parent, const MessageBoxTestHook::Shown &shown) {
     const QMessageBox::StandardButtons buttons = shown.buttons == MessageButtons::Ok
                                                      ? QMessageBox::StandardButtons(QMessageBox::Ok)
@@ -68,6 +85,7 @@ QMessageBox *makeBox(QWidget *parent, const MessageBoxTestHook::Shown &shown) {
         box->setDefaultButton(QMessageBox::Yes);
     if (!shown.details.isEmpty())
         box->setDetailedText(shown.details);
+    letLinesRunWide(box, parent);
     return box;
 }
 

@@ -196,6 +196,17 @@ void fitTextHeight(QWidget *widget) {
     widget->setGeometry(area);
 }
 
+// `line` cut to `width` with "..." at its end. (Qt's own eliding asks the window's font for a
+// glyph it does not have, and warns on every paint.)
+QString shortened(const QFontMetrics &metrics, QString line, int width) {
+    if (metrics.horizontalAdvance(line) <= width)
+        return line;
+    const QString dots = QStringLiteral("...");
+    while (!line.isEmpty() && metrics.horizontalAdvance(line + dots) > width)
+        line.chop(1);
+    return line + dots;
+}
+
 // A label that reports clicks, for the web link.
 class ClickableLabel : public QLabel {
 public:
@@ -918,7 +929,7 @@ void Form1::paintEvent(QPaintEvent *event) {
     int y = area.top() + (area.height() - int(lines.size()) * metrics.lineSpacing()) / 2;
     for (const QString &line : std::as_const(lines)) {
         painter.drawText(area.left(), y + metrics.ascent(),
-                         metrics.elidedText(line.trimmed(), Qt::ElideRight, area.width()));
+                         shortened(metrics, line.trimmed(), area.width()));
         y += metrics.lineSpacing();
     }
 }
