@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <functional>
+
+struct libdeflate_decompressor;
 #include <memory>
 
 struct ArchiveItem {
@@ -15,8 +17,12 @@ struct ArchiveItem {
     qint64 size = 0;
     quint32 crc = 0;
     bool encrypted = false;
+    bool stored = false;   // kept as it is, not compressed
+    bool deflated = false; // compressed with deflate
+    qint64 compressedSize = 0;
 };
 
+// One reader serves one thread at a time.
 class ArchiveReader {
 public:
     ArchiveReader();
@@ -41,8 +47,20 @@ public:
     bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const;
 
 private:
+    // Entries up to this size are unpacked whole, in memory.
+    static constexpr qint64 SmallEntry = 1 << 20;
+    bool readSmallDeflated(const ArchiveItem &item,
+                           const std::function<bool(QByteArrayView)> &piece, QString &error) const;
+
     struct Archive;
     std::unique_ptr<Archive> m_archive;
     QList<ArchiveItem> m_items;
     QByteArray m_password;
+    mutable QByteArray m_buffer;
+    mutable QByteArray m_packed;
+    mutable QByteArray m_unpacked;
+    struct DecompressorFree {
+        void operator()(libdeflate_decompressor *decompressor) const;
+    };
+    mutable std::unique_ptr<libdeflate_decompressor, DecompressorFree> m_decompressor;
 };

@@ -36,14 +36,19 @@ def write_map(path, sceneries, texture):
 
 
 def make_game(images, game):
-    """A game folder whose map names every image of an engine_bench set."""
-    os.makedirs(os.path.join(game, "maps"))
-    sceneries = sorted(os.listdir(os.path.join(images, "Scenery-gfx")))
-    textures = sorted(os.listdir(os.path.join(images, "Textures")))
-    os.symlink(os.path.join(images, "Scenery-gfx"), os.path.join(game, "scenery-gfx"))
-    os.symlink(os.path.join(images, "Textures"), os.path.join(game, "textures"))
-    write_map(os.path.join(game, "maps", "bench.pms"), sceneries, textures[0])
-    return ["maps/bench.pms"] + ["scenery-gfx/" + n for n in sceneries] + ["textures/" + textures[0]]
+    """A game folder whose map names every image of an engine_bench set (hard links to it)."""
+    for folder in ("maps", "scenery-gfx", "textures"):
+        os.makedirs(os.path.join(game, folder))
+    sceneries = []
+    for folder in ("Scenery-gfx", "Textures"):
+        for name in sorted(os.listdir(os.path.join(images, folder))):
+            os.link(os.path.join(images, folder, name), os.path.join(game, "scenery-gfx", name))
+            sceneries.append(name)
+    texture = sceneries[-1]
+    os.link(os.path.join(game, "scenery-gfx", texture), os.path.join(game, "textures", texture))
+    write_map(os.path.join(game, "maps", "bench.pms"), sceneries, texture)
+    return (["maps/bench.pms"] + ["scenery-gfx/" + n for n in sceneries] +
+            ["textures/" + texture])
 
 
 def main():

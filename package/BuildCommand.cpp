@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <chrono>
+#include <functional>
 #include <future>
 #include <limits>
 
@@ -258,7 +260,8 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     }
     for (const QString &note : std::as_const(result.notes))
         host.appendOutput(note + QLatin1Char('\n'));
-    if (state.retcode != 0 && host.stopRequested())
+    // A stop asked for during the engine's last callback still stops: nothing is delivered.
+    if (host.stopRequested())
         return finish(BuildOutcome::Stopped);
     if (state.retcode != 0) {
         finish(BuildOutcome::Failed);
@@ -277,15 +280,23 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     check.compareContent = reproducible;
     check.expectEveryFile = zip.chkFreshen != 1;
     // The delivery's copy, hash and sync run while the archive is checked; only a checked
-    // archive is renamed into place.
+    // archive is renamed into place. The window is served meanwhile, and may stop it all.
+    const std::function<bool()> keepGoing = [&host] {
+        host.processPendingEvents();
+        return !host.stopRequested();
+    };
     PendingDelivery delivery;
     QString deliveryError;
     std::future<bool> prepared = std::async(std::launch::async, [&] {
         return delivery.prepare(stagedArchive, state.rSaveTo, deliveryError);
     });
     QStringList notInArchive;
-    const bool checked = verifyStagedArchive(check, notInArchive, error);
+    const bool checked = verifyStagedArchive(check, notInArchive, error, keepGoing);
+    while (prepared.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+        keepGoing();
     const bool ready = prepared.get();
+    if (host.stopRequested())
+        return finish(BuildOutcome::Stopped);
     if (!checked)
         return fail(QStringLiteral("The archive did not pass its check after writing, so it was "
                                    "not saved: %1. Any file that was at %2 before is unchanged.")

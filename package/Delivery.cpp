@@ -11,7 +11,11 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -46,10 +50,13 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     }
     bool same = true;
     QString readError;
+    QByteArray buffer;
     const bool read = reader.read(
         item,
         [&](QByteArrayView piece) {
-            same = staged.read(piece.size()) == piece;
+            buffer.resize(piece.size());
+            same = staged.read(buffer.data(), piece.size()) == piece.size() &&
+                   QByteArrayView(buffer) == piece;
             return same;
         },
         readError);
@@ -89,13 +96,13 @@ QString temporaryNameBeside(const QString &target) {
 
 } // namespace
 
-bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error) {
+bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
+                         const std::function<bool()> &keepGoing) {
     ArchiveReader reader;
     if (!reader.open(request.archive, error)) {
         error = QStringLiteral("the archive just written cannot be read back: %1").arg(error);
         return false;
     }
-    reader.setPassword(request.password);
 
     QHash<QString, const StagedFile *> byEntry;
     for (const StagedFile &file : request.files) {
@@ -104,20 +111,15 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
                                   : file.entry;
         byEntry.insert(entry, &file);
     }
+    struct Check {
+        ArchiveItem item;
+        const StagedFile *file; // null: only read, to test its data against its CRC
+    };
+    QList<Check> checks;
     QSet<QString> seen;
     for (const ArchiveItem &item : reader.items()) {
         const StagedFile *file = byEntry.value(item.name);
-        if (file && request.compareContent) {
-            if (!entryMatchesFile(reader, item, *file, error))
-                return false;
-        } else {
-            QString readError;
-            if (!reader.read(
-                    item, [](QByteArrayView) { return true; }, readError)) {
-                error = QStringLiteral("%1: %2").arg(item.name, readError);
-                return false;
-            }
-        }
+        checks.append({item, request.compareContent ? file : nullptr});
         if (file)
             seen.insert(item.name);
     }
@@ -131,7 +133,62 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
         notInArchive.append(it.value()->entry);
     }
     notInArchive.sort();
-    return true;
+
+    // A big archive is read on two threads, each with a reader of its own, the largest entries
+    // first, each to the less loaded thread; a small one on one thread.
+    std::sort(checks.begin(), checks.end(),
+              [](const Check &a, const Check &b) { return a.item.size > b.item.size; });
+    qint64 total = 0;
+    for (const Check &check : std::as_const(checks))
+        total += check.item.size;
+    const int workers = total < (16 << 20) ? 1 : 2;
+    QList<Check> shares[2];
+    qint64 load[2] = {};
+    for (const Check &check : std::as_const(checks)) {
+        const int least = workers == 1 || load[0] <= load[1] ? 0 : 1;
+        shares[least].append(check);
+        load[least] += check.item.size;
+    }
+    std::atomic<bool> stop = false;
+    auto work = [&](const QList<Check> &share, QString &why) {
+        ArchiveReader own;
+        if (!own.open(request.archive, why))
+            return false;
+        own.setPassword(request.password);
+        for (const Check &check : share) {
+            if (stop)
+                return false;
+            QString readError;
+            if (check.file ? !entryMatchesFile(own, check.item, *check.file, why)
+                           : !own.read(
+                                 check.item, [&](QByteArrayView) { return !stop; }, readError)) {
+                if (!check.file)
+                    why = QStringLiteral("%1: %2").arg(check.item.name, readError);
+                stop = true;
+                return false;
+            }
+        }
+        return true;
+    };
+    QString why[2];
+    std::future<bool> done[2];
+    for (int i = 0; i < workers; ++i)
+        done[i] = std::async(std::launch::async, work, std::cref(shares[i]), std::ref(why[i]));
+    bool passed = true;
+    for (int i = 0; i < workers; ++i) {
+        while (done[i].wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            if (keepGoing && !keepGoing())
+                stop = true;
+        }
+        passed = done[i].get() && passed;
+    }
+    if (!passed) {
+        // The worker that found a fault says what; the other one only stopped.
+        error = !why[0].isEmpty() ? why[0] : why[1];
+        if (error.isEmpty())
+            error = QStringLiteral("the check was stopped");
+    }
+    return passed;
 }
 
 QByteArray sha1OfFile(const QString &path, QString &error) {

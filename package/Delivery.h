@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 struct VerifyRequest {
     QString archive;         // the staged archive
     QByteArray password;     // the bytes it was encrypted with; empty when it is not
@@ -20,10 +22,13 @@ struct VerifyRequest {
 };
 
 // Opens the staged archive again and reads every entry whole (the CRC checked, decrypted with
-// the password when set); each staged file must be there with its size and content. Files
-// that are simply not in the archive (freshen adds none) go to `notInArchive`. False, with
-// `error` naming the entry and the cause, on any other difference.
-bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error);
+// the password when set), on threads of its own; each staged file must be there with its size
+// and content. Files that are simply not in the archive (freshen adds none) go to
+// `notInArchive`. False, with `error` naming the entry and the cause, on any other difference.
+// `keepGoing`, when given, is called on the calling thread at least every 50 ms; false ends the
+// check, which then fails.
+bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
+                         const std::function<bool()> &keepGoing = {});
 
 // SHA-1 of a file's content, or an empty array with `error` set.
 QByteArray sha1OfFile(const QString &path, QString &error);

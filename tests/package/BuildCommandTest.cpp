@@ -518,26 +518,41 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered)
     EXPECT_EQ(result.sha1.toHex(),
               QCryptographicHash::hash(first, QCryptographicHash::Sha1).toHex());
 
-    // One byte of the staged archive's data changed after writing: caught, named, not saved.
-    afterArchiveWritten = [](const QString &staged) {
-        QFile file(staged);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        const QByteArray bytes = file.readAll();
-        // The readme's data follows its local header: name, then the extra field.
-        const QByteArray name("Maps/htf_Dorothy_ReadMe.txt");
-        const qsizetype at = bytes.indexOf(name);
-        ASSERT_GE(at, 30);
-        const int extra = quint8(bytes[at - 2]) | quint8(bytes[at - 1]) << 8;
-        const qsizetype data = at + name.size() + extra;
-        file.seek(data + 3);
-        file.write(QByteArray(1, char(bytes[data + 3] ^ 0x20)));
-    };
-    EXPECT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Failed);
-    ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_EQ(host.messages[0].title, QStringLiteral("Archive Check Failed"));
-    EXPECT_TRUE(host.messages[0].text.contains(QStringLiteral("Maps/htf_Dorothy_ReadMe.txt")))
-        << host.messages[0].text.toStdString();
-    EXPECT_EQ(readFile(outPath(QStringLiteral("a.zip"))), first);
+    // One byte of the readme's data, or of its CRC in the archive's directory, changed after
+    // writing: caught, named, not saved. Deflated and stored data are read back in different
+    // ways; both are checked.
+    for (const char *level : {"9", "0"}) {
+        for (const bool damageCrc : {false, true}) {
+            afterArchiveWritten = [damageCrc](const QString &staged) {
+                QFile file(staged);
+                ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+                const QByteArray bytes = file.readAll();
+                const QByteArray name("Maps/htf_Dorothy_ReadMe.txt");
+                qsizetype at = bytes.indexOf(name);
+                ASSERT_GE(at, 30);
+                // The data follows the local header: name, then the extra field. The directory
+                // names each entry again; its CRC stands 30 bytes before the name.
+                const int extra = quint8(bytes[at - 2]) | quint8(bytes[at - 1]) << 8;
+                qsizetype target = at + name.size() + extra + 3;
+                if (damageCrc) {
+                    at = bytes.indexOf(name, at + name.size());
+                    ASSERT_GE(at, 46);
+                    target = at - 30;
+                }
+                file.seek(target);
+                file.write(QByteArray(1, char(bytes[target] ^ 0x20)));
+            };
+            host.inputs.zip.compressionLevel = QLatin1String(level);
+            EXPECT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Failed)
+                << level << damageCrc;
+            ASSERT_EQ(host.messages.size(), 1);
+            EXPECT_EQ(host.messages[0].title, QStringLiteral("Archive Check Failed"));
+            EXPECT_TRUE(
+                host.messages[0].text.contains(QStringLiteral("Maps/htf_Dorothy_ReadMe.txt")))
+                << host.messages[0].text.toStdString();
+            EXPECT_EQ(readFile(outPath(QStringLiteral("a.zip"))), first);
+        }
+    }
 }
 
 TEST_F(BuildTest, AServerMapArchiveHasTheGamesLayoutAndTheArchivesName) {
