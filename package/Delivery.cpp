@@ -32,9 +32,10 @@ QString systemText(const std::error_code &error) {
 
 constexpr qint64 ChunkSize = 1024 * 1024;
 
-// Compares an entry's data with the staged file, piece by piece.
+// Compares an entry's data with the staged file, piece by piece, reading the file into
+// `buffer` (kept from entry to entry: a fresh one for each costs more than the reading).
 bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, const StagedFile &file,
-                      QString &error) {
+                      QByteArray &buffer, QString &error) {
     QFile staged(file.path);
     if (!staged.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("%1: the staged file cannot be read (%2)")
@@ -50,7 +51,6 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     }
     bool same = true;
     QString readError;
-    QByteArray buffer;
     const bool read = reader.read(
         item,
         [&](QByteArrayView piece) {
@@ -154,12 +154,13 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
         ArchiveReader own;
         if (!own.open(request.archive, why))
             return false;
+        QByteArray buffer;
         own.setPassword(request.password);
         for (const Check &check : share) {
             if (stop)
                 return false;
             QString readError;
-            if (check.file ? !entryMatchesFile(own, check.item, *check.file, why)
+            if (check.file ? !entryMatchesFile(own, check.item, *check.file, buffer, why)
                            : !own.read(
                                  check.item, [&](QByteArrayView) { return !stop; }, readError)) {
                 if (!check.file)
