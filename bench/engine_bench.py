@@ -144,25 +144,42 @@ def peak_kib(command):
     return int(out.stdout.strip())
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def parse_arguments(description):
+    """The options every benchmark here takes: --build, --data, --runs."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--build", default=os.path.join(SOURCE, "build"))
     parser.add_argument("--data", default=os.path.join(tempfile.gettempdir(), "engine-bench-data"))
     parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+class Targets:
+    """Prints each measured value against its target and remembers the ones missed."""
+
+    def __init__(self):
+        self.missed = []
+
+    def check(self, label, value, limit):
+        ok = value <= limit
+        if not ok:
+            self.missed.append(label)
+        print("  %-44s %6.3f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
+
+    def summary(self):
+        print("all targets met" if not self.missed else "missed: " + ", ".join(self.missed))
+        return 1 if self.missed else 0
+
+
+def main():
+    args = parse_arguments(__doc__.splitlines()[0])
     ensure_bsdtar()
     pack = os.path.join(args.build, "bench", "bin", "engine_pack")
     if not os.access(pack, os.X_OK):
         sys.exit("%s is missing: cmake --build %s --target engine_pack" % (pack, args.build))
     os.makedirs(args.data, exist_ok=True)
     out = tempfile.mkdtemp(prefix="engine-bench-")
-    failed = []
-
-    def check(label, value, limit):
-        ok = value <= limit
-        if not ok:
-            failed.append(label)
-        print("  %-44s %6.3f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
+    targets = Targets()
+    check = targets.check
 
     def engine(root, level, threads=0):
         return [pack, "engine", root, "engine.zip", str(level), str(threads)]
@@ -209,8 +226,7 @@ def main():
         os.remove(ours)
     finally:
         shutil.rmtree(out, ignore_errors=True)
-    print("all targets met" if not failed else "missed: " + ", ".join(failed))
-    return 1 if failed else 0
+    return targets.summary()
 
 
 if __name__ == "__main__":

@@ -10,14 +10,14 @@ that names every image, packed by mapzip at level 9 and by bsdtar at level 9; th
 mapzip also holds the generated readme. Targets: heavy at most 0.5x bsdtar's time, a typical
 map at most 0.7x, archives at most 1.00x bsdtar's size, mapzip's peak memory under 40 MiB.
 """
-import argparse
 import os
 import struct
 import subprocess
 import sys
 import tempfile
 
-from engine_bench import SOURCE, data_set, ensure_bsdtar, make_heavy, make_map, peak_kib, timed
+from engine_bench import (Targets, data_set, ensure_bsdtar, make_heavy, make_map, parse_arguments,
+                          peak_kib, timed)
 
 
 def write_map(path, sceneries, texture):
@@ -52,24 +52,15 @@ def make_game(images, game):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(SOURCE, "build"))
-    parser.add_argument("--data", default=os.path.join(tempfile.gettempdir(), "engine-bench-data"))
-    parser.add_argument("--runs", type=int, default=5)
-    args = parser.parse_args()
+    args = parse_arguments(__doc__.splitlines()[0])
     ensure_bsdtar()
     mapzip = os.path.join(args.build, "bin", "mapzip")
     if not os.access(mapzip, os.X_OK):
         sys.exit("%s is missing: cmake --build %s --target mapzip zip32" % (mapzip, args.build))
     os.makedirs(args.data, exist_ok=True)
     work = tempfile.mkdtemp(prefix="pack-bench-")
-    failed = []
-
-    def check(label, value, limit):
-        ok = value <= limit
-        if not ok:
-            failed.append(label)
-        print("  %-44s %6.2f  (target <= %.2f) %s" % (label, value, limit, "ok" if ok else "MISSED"))
+    targets = Targets()
+    check = targets.check
 
     for name, maker, limit in (("heavy", make_heavy, 0.5), ("map", make_map, 0.7)):
         images, _, _ = data_set(args.data, name, maker)
@@ -94,8 +85,7 @@ def main():
         check("size mapzip pack / bsdtar (level 9)", s_ours / s_tar, 1.00)
         check("peak RSS of mapzip pack, MiB", peak_kib(pack) / 1024, 40)
         os.remove(ours)
-    print("all targets met" if not failed else "missed: " + ", ".join(failed))
-    return 1 if failed else 0
+    return targets.summary()
 
 
 if __name__ == "__main__":
