@@ -456,6 +456,7 @@ int runPack(const QStringList &args) {
         return ExitStatus::Ok;
     }
 
+    platform::prepareForLargeBuffers();
     QString password;
     QString error;
     if (!readPassword(options, password, error)) {

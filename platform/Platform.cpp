@@ -9,10 +9,17 @@
 #else
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #endif
 
 namespace platform {
@@ -116,6 +123,33 @@ void catchInterrupts() {
 
 int caughtInterrupt() {
     return g_interrupt;
+}
+
+void prepareForLargeBuffers() {
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Blocks up to 64 MiB come from one pool shared by all threads instead of mappings of
+        // their own, and the pool is only given back when 256 MiB lie free at its top: what
+        // one thread frees, the next one reuses without faulting it in again.
+        mallopt(M_MMAP_THRESHOLD, 64 << 20);
+        mallopt(M_TRIM_THRESHOLD, 256 << 20);
+        mallopt(M_ARENA_MAX, 1);
+#if defined(MADV_HUGEPAGE)
+        // The next 16 MiB of the pool, where a build's buffers go, are backed by 2 MiB pages
+        // where the system allows it: one fault for each instead of 512. Growing the pool and
+        // handing the block back at once leaves the advice on that address range.
+        constexpr std::uintptr_t LargePage = 2u << 20;
+        constexpr std::size_t Advised = 16u << 20;
+        if (void *block = std::malloc(Advised + LargePage)) {
+            const std::uintptr_t start =
+                (reinterpret_cast<std::uintptr_t>(block) + LargePage - 1) & ~(LargePage - 1);
+            ::madvise(reinterpret_cast<void *>(start), Advised, MADV_HUGEPAGE);
+            std::free(block);
+        }
+#endif
+    });
+#endif
 }
 
 } // namespace platform

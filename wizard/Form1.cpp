@@ -7,6 +7,7 @@
 #include "package/ProgramInfo.h"
 #include "package/Readme.h"
 #include "package/Staging.h"
+#include "platform/Platform.h"
 #include "wizard/WizardLook.h"
 
 #include <QApplication>
@@ -765,6 +766,7 @@ void Form1::cmdGO_Click() {
     }
     m_buildRunning = true;
     m_stopRequested = false;
+    platform::prepareForLargeBuffers();
     BuildContext context{staging, m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     m_buildRunning = false;
