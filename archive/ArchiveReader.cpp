@@ -86,11 +86,11 @@ bool ArchiveReader::read(const ArchiveItem &item, const std::function<bool(QByte
         m_buffer.resize(128 * 1024);
     QByteArray &buffer = m_buffer;
     const zip_uint64_t index = zip_uint64_t(item.index);
-    // Small deflated entries are unpacked by libdeflate, several times faster than zlib's
-    // inflate and CRC, which would dominate reading back an archive of many small images.
-    if (item.deflated && !item.encrypted && item.size <= SmallEntry &&
-        item.compressedSize <= SmallEntry)
-        return readSmallDeflated(item, piece, error);
+    // Deflated entries are unpacked by libdeflate where they fit in memory: several times
+    // faster than zlib's inflate and CRC, which would dominate reading back an archive.
+    if (item.deflated && !item.encrypted && item.size <= WholeEntry &&
+        item.compressedSize <= WholeEntry)
+        return readWholeDeflated(item, piece, error);
     if (!item.stored || item.encrypted || item.size < 2) {
         std::unique_ptr<zip_file_t, EntryCloser> file(
             item.encrypted ? zip_fopen_index_encrypted(archive, index, 0, m_password.constData())
@@ -157,7 +157,7 @@ bool ArchiveReader::read(const ArchiveItem &item, const std::function<bool(QByte
     return true;
 }
 
-bool ArchiveReader::readSmallDeflated(const ArchiveItem &item,
+bool ArchiveReader::readWholeDeflated(const ArchiveItem &item,
                                       const std::function<bool(QByteArrayView)> &piece,
                                       QString &error) const {
     zip_t *archive = m_archive->handle.get();

@@ -47,9 +47,10 @@ public:
     bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const;
 
 private:
-    // Entries up to this size are unpacked whole, in memory.
-    static constexpr qint64 SmallEntry = 1 << 20;
-    bool readSmallDeflated(const ArchiveItem &item,
+    // Deflated entries up to this size are unpacked whole, in memory, by libdeflate; bigger ones
+    // are streamed through libzip. Our own archives hold nothing bigger deflated whole either.
+    static constexpr qint64 WholeEntry = 4 << 20;
+    bool readWholeDeflated(const ArchiveItem &item,
                            const std::function<bool(QByteArrayView)> &piece, QString &error) const;
 
     struct Archive;

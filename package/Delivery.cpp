@@ -1,9 +1,9 @@
 #include "package/Delivery.h"
 
 #include "archive/ArchiveReader.h"
+#include "package/Sha1.h"
 #include "platform/Platform.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -31,6 +31,7 @@ QString systemText(const std::error_code &error) {
 }
 
 constexpr qint64 ChunkSize = 1024 * 1024;
+constexpr qsizetype CompareSlice = 256 * 1024;
 
 // Compares an entry's data with the staged file, piece by piece, reading the file into
 // `buffer` (kept from entry to entry: a fresh one for each costs more than the reading).
@@ -54,9 +55,14 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     const bool read = reader.read(
         item,
         [&](QByteArrayView piece) {
-            buffer.resize(piece.size());
-            same = staged.read(buffer.data(), piece.size()) == piece.size() &&
-                   QByteArrayView(buffer) == piece;
+            // A piece may be a whole entry: compared a slice at a time, the buffer stays small.
+            for (qsizetype at = 0; same && at < piece.size(); at += CompareSlice) {
+                const QByteArrayView slice =
+                    piece.sliced(at, qMin(CompareSlice, piece.size() - at));
+                buffer.resize(slice.size());
+                same = staged.read(buffer.data(), slice.size()) == slice.size() &&
+                       QByteArrayView(buffer) == slice;
+            }
             return same;
         },
         readError);
@@ -72,9 +78,8 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     return true;
 }
 
-// Feeds what is left of `in` to `hash` in large pieces (QCryptographicHash reads 1 KiB at a
-// time, which costs more than the hashing on a big archive).
-bool hashAll(QIODevice &in, QCryptographicHash &hash) {
+// Feeds what is left of `in` to `hash` in large pieces.
+bool hashAll(QIODevice &in, Sha1 &hash) {
     QByteArray buffer(ChunkSize, Qt::Uninitialized);
     for (;;) {
         const qint64 got = in.read(buffer.data(), buffer.size());
@@ -135,7 +140,8 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
     notInArchive.sort();
 
     // A big archive is read on two threads, each with a reader of its own, the largest entries
-    // first, each to the less loaded thread; a small one on one thread.
+    // first, each to the less loaded thread. A small one is read on one: a second thread, with
+    // its reader and buffers, costs more than it saves there.
     std::sort(checks.begin(), checks.end(),
               [](const Check &a, const Check &b) { return a.item.size > b.item.size; });
     qint64 total = 0;
@@ -198,7 +204,7 @@ QByteArray sha1OfFile(const QString &path, QString &error) {
         error = file.errorString();
         return {};
     }
-    QCryptographicHash hash(QCryptographicHash::Sha1);
+    Sha1 hash;
     if (!hashAll(file, hash)) {
         error = file.errorString();
         return {};
@@ -219,12 +225,30 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
     }
     m_target = target;
     m_temporary = temporaryNameBeside(target);
-    // Same file system: a second name for the staged archive, no data written twice.
+    // Same file system: a second name for the staged archive, no data written twice. Its data
+    // goes to the disk while it is hashed.
     std::error_code linkError;
     fs::create_hard_link(nativePath(stagedArchive), nativePath(m_temporary), linkError);
     const bool linked = !linkError;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
+    QString syncError;
+    auto syncTemporary = [this, &syncError] {
+        QFile written(m_temporary);
+        if (!written.open(QIODevice::ReadOnly)) {
+            syncError = written.errorString();
+            return false;
+        }
+        return platform::syncToDisk(written, syncError);
+    };
+    // A replaced file keeps its permissions.
+    auto keepTargetPermissions = [this] {
+        if (QFileInfo::exists(m_target))
+            QFile::setPermissions(m_temporary, QFile::permissions(m_target));
+    };
+    std::future<bool> synced; // an early return waits for the sync here
+    Sha1 hash;
     if (linked) {
+        keepTargetPermissions();
+        synced = std::async(std::launch::async, syncTemporary);
         if (!hashAll(staged, hash)) {
             error = staged.errorString();
             return false;
@@ -232,20 +256,19 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
     } else if (!copyToNewFile(staged, m_temporary, error, &hash)) {
         m_temporary.clear(); // removed already
         return false;
+    } else {
+        keepTargetPermissions();
     }
     m_sha1 = hash.result();
-    // A replaced file keeps its permissions.
-    if (QFileInfo::exists(target))
-        QFile::setPermissions(m_temporary, QFile::permissions(target));
-
-    QFile written(m_temporary);
-    if (!written.open(QIODevice::ReadOnly)) {
-        error = written.errorString();
+    if (m_sha1.isEmpty()) {
+        error = QStringLiteral("the archive's SHA-1 could not be computed");
         return false;
     }
-    if (!platform::syncToDisk(written, error))
+    const bool syncedToDisk = linked ? synced.get() : syncTemporary();
+    if (!syncedToDisk) {
+        error = syncError;
         return false;
-    written.close();
+    }
     QString why;
     if (!linked && sha1OfFile(m_temporary, why) != m_sha1) {
         error = why.isEmpty() ? QStringLiteral("the copy differs from the staged archive") : why;

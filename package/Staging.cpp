@@ -2,9 +2,9 @@
 
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
+#include "package/Sha1.h"
 #include "platform/Platform.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -93,7 +93,7 @@ QString withoutMarker(const QString &entry) {
 
 } // namespace
 
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error, QCryptographicHash *hash) {
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error, Sha1 *hash) {
     // Unbuffered, so that a failing write reports the system's own reason at once.
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {

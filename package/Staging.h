@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-class QCryptographicHash;
+class Sha1;
 class QIODevice;
 class QLockFile;
 class QTemporaryDir;
@@ -93,8 +93,7 @@ private:
 // Copies what is left to read of `in` into the new file `target` (which must not exist yet),
 // feeding each piece to `hash` when given. On failure the partial file is removed and `error`
 // names the cause as the system gives it ("No space left on device").
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
-                   QCryptographicHash *hash = nullptr);
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error, Sha1 *hash = nullptr);
 
 struct FillInputs {
     QStringList addList;   // entries of the add list, in order, "(!) " markers included
