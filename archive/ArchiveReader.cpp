@@ -1,18 +1,48 @@
+// The archive reader of the read-back library: libzip finds the entries and streams what is
+// big or encrypted, libdeflate unpacks the rest and takes the CRCs.
+
 #include "archive/ArchiveReader.h"
+#include "archive/ReadBack.h"
 
 #include <QFile>
 
 #include <libdeflate.h>
 #include <zip.h>
 
-struct ArchiveReader::Archive {
-    struct Closer {
+namespace {
+
+class LibzipArchiveReader final : public ArchiveReader {
+public:
+    bool open(const QString &path, QString &error) override;
+    const QList<ArchiveItem> &items() const override { return m_items; }
+    void setPassword(const QByteArray &password) override { m_password = password; }
+    bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
+              QString &error) const override;
+
+private:
+    // Deflated entries up to this size are unpacked whole, in memory, by libdeflate; bigger ones
+    // are streamed through libzip. Our own archives hold nothing bigger deflated whole either.
+    static constexpr qint64 WholeEntry = 4 << 20;
+    bool readWholeDeflated(const ArchiveItem &item,
+                           const std::function<bool(QByteArrayView)> &piece, QString &error) const;
+
+    struct ArchiveCloser {
         void operator()(zip_t *archive) const { zip_discard(archive); }
     };
-    std::unique_ptr<zip_t, Closer> handle;
+    struct DecompressorFree {
+        void operator()(libdeflate_decompressor *decompressor) const {
+            libdeflate_free_decompressor(decompressor);
+        }
+    };
+    std::unique_ptr<zip_t, ArchiveCloser> m_archive;
+    QList<ArchiveItem> m_items;
+    QByteArray m_password;
+    mutable QByteArray m_buffer;
+    mutable QByteArray m_packed;
+    mutable QByteArray m_unpacked;
+    mutable std::unique_ptr<libdeflate_decompressor, DecompressorFree> m_decompressor;
 };
 
-namespace {
 struct EntryCloser {
     void operator()(zip_file_t *file) const { zip_fclose(file); }
 };
@@ -27,16 +57,8 @@ QString libzipError(int code) {
     zip_error_fini(&error);
     return text;
 }
-} // namespace
 
-void ArchiveReader::DecompressorFree::operator()(libdeflate_decompressor *decompressor) const {
-    libdeflate_free_decompressor(decompressor);
-}
-
-ArchiveReader::ArchiveReader() = default;
-ArchiveReader::~ArchiveReader() = default;
-
-bool ArchiveReader::open(const QString &path, QString &error) {
+bool LibzipArchiveReader::open(const QString &path, QString &error) {
     m_items.clear();
     m_archive.reset();
     int code = 0;
@@ -45,8 +67,7 @@ bool ArchiveReader::open(const QString &path, QString &error) {
         error = QStringLiteral("not a readable ZIP archive (%1)").arg(libzipError(code));
         return false;
     }
-    m_archive = std::make_unique<Archive>();
-    m_archive->handle.reset(handle);
+    m_archive.reset(handle);
     const zip_int64_t count = zip_get_num_entries(handle, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
@@ -70,17 +91,14 @@ bool ArchiveReader::open(const QString &path, QString &error) {
     return true;
 }
 
-void ArchiveReader::setPassword(const QByteArray &password) {
-    m_password = password;
-}
-
-bool ArchiveReader::read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
-                         QString &error) const {
+bool LibzipArchiveReader::read(const ArchiveItem &item,
+                               const std::function<bool(QByteArrayView)> &piece,
+                               QString &error) const {
     if (!m_archive) {
         error = QStringLiteral("no archive is open");
         return false;
     }
-    zip_t *archive = m_archive->handle.get();
+    zip_t *archive = m_archive.get();
     // One buffer for all entries: allocating it anew for each small one costs more than reading.
     if (m_buffer.isEmpty())
         m_buffer.resize(128 * 1024);
@@ -157,10 +175,10 @@ bool ArchiveReader::read(const ArchiveItem &item, const std::function<bool(QByte
     return true;
 }
 
-bool ArchiveReader::readWholeDeflated(const ArchiveItem &item,
-                                      const std::function<bool(QByteArrayView)> &piece,
-                                      QString &error) const {
-    zip_t *archive = m_archive->handle.get();
+bool LibzipArchiveReader::readWholeDeflated(const ArchiveItem &item,
+                                            const std::function<bool(QByteArrayView)> &piece,
+                                            QString &error) const {
+    zip_t *archive = m_archive.get();
     std::unique_ptr<zip_source_t, SourceReleaser> source(
         zip_source_zip(archive, archive, zip_uint64_t(item.index), ZIP_FL_COMPRESSED, 0, -1));
     if (!source || zip_source_open(source.get()) != 0) {
@@ -205,22 +223,8 @@ bool ArchiveReader::readWholeDeflated(const ArchiveItem &item,
     return true;
 }
 
-bool ArchiveReader::readAll(const ArchiveItem &item, QByteArray &data, qint64 limit,
-                            QString &error) const {
-    data.clear();
-    bool tooLarge = false;
-    const bool read = this->read(
-        item,
-        [&](QByteArrayView piece) {
-            if (data.size() + piece.size() > limit) {
-                tooLarge = true;
-                return false;
-            }
-            data.append(piece);
-            return true;
-        },
-        error);
-    if (tooLarge)
-        error = QStringLiteral("larger than %1 bytes").arg(limit);
-    return read;
+} // namespace
+
+extern "C" Q_DECL_EXPORT ArchiveReader *mapzipCreateArchiveReader() {
+    return new LibzipArchiveReader;
 }

@@ -1,5 +1,9 @@
 #pragma once
 // Reads ZIP archives, ours or anyone's, to check what they hold.
+//
+// The reader lives in the read-back library (ReadBack.h), loaded on first use: libzip,
+// libdeflate and OpenSSL come with it, and a program that never reads an archive back, such as
+// the window until its first build, starts without them.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -7,8 +11,6 @@
 #include <QString>
 
 #include <functional>
-
-struct libdeflate_decompressor;
 #include <memory>
 
 struct ArchiveItem {
@@ -25,43 +27,23 @@ struct ArchiveItem {
 // One reader serves one thread at a time.
 class ArchiveReader {
 public:
-    ArchiveReader();
-    ~ArchiveReader();
-    ArchiveReader(const ArchiveReader &) = delete;
-    ArchiveReader &operator=(const ArchiveReader &) = delete;
+    // A new reader, or null with `error` set when the read-back library cannot be loaded.
+    static std::unique_ptr<ArchiveReader> create(QString &error);
+    virtual ~ArchiveReader() = default;
 
     // Opens `path` read-only and lists its entries; false with `error` set when it is not a
     // readable ZIP archive.
-    bool open(const QString &path, QString &error);
-    const QList<ArchiveItem> &items() const { return m_items; }
+    virtual bool open(const QString &path, QString &error) = 0;
+    virtual const QList<ArchiveItem> &items() const = 0;
 
     // The password for encrypted entries, as the bytes the archive was made with.
-    void setPassword(const QByteArray &password);
+    virtual void setPassword(const QByteArray &password) = 0;
 
     // Reads the entry whole, in pieces handed to `piece` (which may stop the reading by
     // returning false). Decryption and CRC are checked: false with `error` naming the cause
     // when the data is damaged, the password is wrong or `piece` stopped it.
-    bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
-              QString &error) const;
+    virtual bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
+                      QString &error) const = 0;
     // The entry's data, at most `limit` bytes (more is an error).
     bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const;
-
-private:
-    // Deflated entries up to this size are unpacked whole, in memory, by libdeflate; bigger ones
-    // are streamed through libzip. Our own archives hold nothing bigger deflated whole either.
-    static constexpr qint64 WholeEntry = 4 << 20;
-    bool readWholeDeflated(const ArchiveItem &item,
-                           const std::function<bool(QByteArrayView)> &piece, QString &error) const;
-
-    struct Archive;
-    std::unique_ptr<Archive> m_archive;
-    QList<ArchiveItem> m_items;
-    QByteArray m_password;
-    mutable QByteArray m_buffer;
-    mutable QByteArray m_packed;
-    mutable QByteArray m_unpacked;
-    struct DecompressorFree {
-        void operator()(libdeflate_decompressor *decompressor) const;
-    };
-    mutable std::unique_ptr<libdeflate_decompressor, DecompressorFree> m_decompressor;
 };

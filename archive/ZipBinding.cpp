@@ -90,23 +90,6 @@ struct EnginePath {
     QByteArray bytes;
 };
 
-// The file QLibrary would load for `candidate`, when it names one in a folder; empty for a
-// bare name that the system's search path resolves.
-QString libraryFileFor(const QString &candidate) {
-    const QFileInfo info(candidate);
-    if (info.isFile())
-        return info.absoluteFilePath();
-    if (!candidate.contains(QLatin1Char('/')))
-        return {};
-#ifdef Q_OS_WIN
-    return candidate + QStringLiteral(".dll");
-#elif defined(Q_OS_MACOS)
-    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".dylib");
-#else
-    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".so");
-#endif
-}
-
 // The ELF machine number of the processor this program runs on; 0 where it is not known here.
 #if defined(Q_PROCESSOR_X86_64)
 constexpr quint16 OwnMachine = 62;
@@ -135,6 +118,21 @@ const QString EngineMissingText =
     QStringLiteral("Zip32.dll did not initialize.  Is it in the current directory ") +
     QStringLiteral("or on the command path?");
 const QString EngineMissingTitle = QStringLiteral("VB Zip");
+
+QString libraryFileFor(const QString &candidate) {
+    const QFileInfo info(candidate);
+    if (info.isFile())
+        return info.absoluteFilePath();
+    if (!candidate.contains(QLatin1Char('/')))
+        return {};
+#ifdef Q_OS_WIN
+    return candidate + QStringLiteral(".dll");
+#elif defined(Q_OS_MACOS)
+    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".dylib");
+#else
+    return info.path() + QStringLiteral("/lib") + info.fileName() + QStringLiteral(".so");
+#endif
+}
 
 bool isLoadableLibraryFile(const QString &file, QString &why) {
     QFile library(file);

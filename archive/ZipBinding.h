@@ -49,6 +49,11 @@ private:
 extern const QString EngineMissingText;
 extern const QString EngineMissingTitle;
 
+// The file QLibrary would load for `candidate` ("folder/zip32" is folder/libzip32.so here,
+// folder/zip32.dll on Windows), or the file `candidate` names; empty for a bare name, which
+// the system's search path resolves.
+QString libraryFileFor(const QString &candidate);
+
 // True when `file` looks like a complete shared library for this platform and processor: its
 // header, and every part the loader maps, lie inside the file. `why` says what is wrong.
 bool isLoadableLibraryFile(const QString &file, QString &why);

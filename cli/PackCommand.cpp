@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Pack.h"
 
+#include "archive/ReadBack.h"
 #include "archive/ZipBinding.h"
 #include "intake/DefaultSceneries.h"
 #include "intake/MapReader.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <future>
 #include <optional>
 
 namespace {
@@ -457,6 +459,12 @@ int runPack(const QStringList &args) {
     }
 
     platform::prepareForLargeBuffers();
+    // The read-back library, and with it libzip and OpenSSL, which the engine needs too, loads
+    // while the password is read and the map read and staged; the build waits for it.
+    const std::future<void> preloaded = std::async(std::launch::async, [] {
+        QString unused; // a build that cannot use it says so itself
+        loadReadBackLibrary(unused);
+    });
     QString password;
     QString error;
     if (!readPassword(options, password, error)) {

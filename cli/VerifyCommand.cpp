@@ -83,8 +83,8 @@ public:
                                            : QStringLiteral("no such file");
             return findings;
         }
-        ArchiveReader reader;
-        if (!reader.open(path, findings.error))
+        const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(findings.error);
+        if (!reader || !reader->open(path, findings.error))
             return findings;
         const bool server = formatForPath(path) == ArchiveFormat::Smap;
         // The game matches a server archive's folder names exactly.
@@ -95,7 +95,7 @@ public:
         QList<std::pair<QString, QByteArray>> mapData;
         QHash<QString, QString> topFiles; // "folder/name" folded -> entry, for readmes
         QStringList files;
-        for (const ArchiveItem &item : reader.items()) {
+        for (const ArchiveItem &item : reader->items()) {
             if (item.name.endsWith(QLatin1Char('/')))
                 continue;
             files << item.name;
@@ -113,8 +113,8 @@ public:
             // Every entry is read whole, so damaged data shows.
             QByteArray data;
             QString error;
-            const bool read = isMap ? reader.readAll(item, data, MapSizeLimit, error)
-                                    : reader.read(
+            const bool read = isMap ? reader->readAll(item, data, MapSizeLimit, error)
+                                    : reader->read(
                                           item, [](QByteArrayView) { return true; }, error);
             if (!read) {
                 findings.badEntries.append({item.name, QStringLiteral("unreadable: ") + error});

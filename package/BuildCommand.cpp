@@ -1,5 +1,6 @@
 #include "package/BuildCommand.h"
 
+#include "archive/ReadBack.h"
 #include "intake/CodePage.h"
 #include "intake/MapReader.h"
 #include "package/Delivery.h"
@@ -160,6 +161,13 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
         state.retcode = ZipEngineNotLoaded;
         result.outcome = BuildOutcome::Failed;
         showErrorCode(host, state.retcode);
+        return result;
+    }
+    // Nor for an archive that could not be checked after writing.
+    if (QString why; !loadReadBackLibrary(why)) {
+        host.showMessage(QStringLiteral("Nothing was built: %1.").arg(why),
+                         QStringLiteral("Archive Check Unavailable"), MessageIcon::Error);
+        result.outcome = BuildOutcome::Failed;
         return result;
     }
 

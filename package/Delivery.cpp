@@ -1,7 +1,7 @@
 #include "package/Delivery.h"
 
 #include "archive/ArchiveReader.h"
-#include "package/Sha1.h"
+#include "archive/Sha1.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -103,8 +103,10 @@ QString temporaryNameBeside(const QString &target) {
 
 bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
                          const std::function<bool()> &keepGoing) {
-    ArchiveReader reader;
-    if (!reader.open(request.archive, error)) {
+    const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(error);
+    if (!reader)
+        return false;
+    if (!reader->open(request.archive, error)) {
         error = QStringLiteral("the archive just written cannot be read back: %1").arg(error);
         return false;
     }
@@ -122,7 +124,7 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
     };
     QList<Check> checks;
     QSet<QString> seen;
-    for (const ArchiveItem &item : reader.items()) {
+    for (const ArchiveItem &item : reader->items()) {
         const StagedFile *file = byEntry.value(item.name);
         checks.append({item, request.compareContent ? file : nullptr});
         if (file)
@@ -157,17 +159,17 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
     }
     std::atomic<bool> stop = false;
     auto work = [&](const QList<Check> &share, QString &why) {
-        ArchiveReader own;
-        if (!own.open(request.archive, why))
+        const std::unique_ptr<ArchiveReader> own = ArchiveReader::create(why);
+        if (!own || !own->open(request.archive, why))
             return false;
         QByteArray buffer;
-        own.setPassword(request.password);
+        own->setPassword(request.password);
         for (const Check &check : share) {
             if (stop)
                 return false;
             QString readError;
-            if (check.file ? !entryMatchesFile(own, check.item, *check.file, buffer, why)
-                           : !own.read(
+            if (check.file ? !entryMatchesFile(*own, check.item, *check.file, buffer, why)
+                           : !own->read(
                                  check.item, [&](QByteArrayView) { return !stop; }, readError)) {
                 if (!check.file)
                     why = QStringLiteral("%1: %2").arg(check.item.name, readError);
@@ -204,12 +206,14 @@ QByteArray sha1OfFile(const QString &path, QString &error) {
         error = file.errorString();
         return {};
     }
-    Sha1 hash;
-    if (!hashAll(file, hash)) {
+    const std::unique_ptr<Sha1> hash = Sha1::create(error);
+    if (!hash)
+        return {};
+    if (!hashAll(file, *hash)) {
         error = file.errorString();
         return {};
     }
-    return hash.result();
+    return hash->result();
 }
 
 PendingDelivery::~PendingDelivery() {
@@ -223,6 +227,9 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
         error = QStringLiteral("the staged archive cannot be read (%1)").arg(staged.errorString());
         return false;
     }
+    const std::unique_ptr<Sha1> hash = Sha1::create(error);
+    if (!hash)
+        return false;
     m_target = target;
     m_temporary = temporaryNameBeside(target);
     // Same file system: a second name for the staged archive, no data written twice. Its data
@@ -245,21 +252,20 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
             QFile::setPermissions(m_temporary, QFile::permissions(m_target));
     };
     std::future<bool> synced; // an early return waits for the sync here
-    Sha1 hash;
     if (linked) {
         keepTargetPermissions();
         synced = std::async(std::launch::async, syncTemporary);
-        if (!hashAll(staged, hash)) {
+        if (!hashAll(staged, *hash)) {
             error = staged.errorString();
             return false;
         }
-    } else if (!copyToNewFile(staged, m_temporary, error, &hash)) {
+    } else if (!copyToNewFile(staged, m_temporary, error, hash.get())) {
         m_temporary.clear(); // removed already
         return false;
     } else {
         keepTargetPermissions();
     }
-    m_sha1 = hash.result();
+    m_sha1 = hash->result();
     if (m_sha1.isEmpty()) {
         error = QStringLiteral("the archive's SHA-1 could not be computed");
         return false;

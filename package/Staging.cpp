@@ -1,8 +1,8 @@
 #include "package/Staging.h"
 
+#include "archive/Sha1.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
-#include "package/Sha1.h"
 #include "platform/Platform.h"
 
 #include <QDateTime>

@@ -3,6 +3,7 @@
 // and catch a damaged byte in any of them. The archives are written by Python's zipfile.
 
 #include "archive/ArchiveReader.h"
+#include "archive/ReadBack.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -99,15 +100,15 @@ TEST(ArchiveReaderTest, GivesBackEveryEntryAndCatchesADamagedByteInEach) {
             if (damage != Damage::None)
                 bytes[at] = char(bytes[at] ^ 0x10);
             writeBytes(archive, bytes);
-            ArchiveReader reader;
             QString error;
-            ASSERT_TRUE(reader.open(archive, error)) << error.toStdString();
-            ASSERT_EQ(reader.items().size(), cases.size());
-            const ArchiveItem &item = reader.items()[i];
+            const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(error);
+            ASSERT_TRUE(reader && reader->open(archive, error)) << error.toStdString();
+            ASSERT_EQ(reader->items().size(), cases.size());
+            const ArchiveItem &item = reader->items()[i];
             ASSERT_EQ(item.name, c.name);
             EXPECT_EQ(item.stored, c.stored);
             QByteArray data;
-            const bool read = reader.readAll(item, data, c.size, error);
+            const bool read = reader->readAll(item, data, c.size, error);
             if (damage != Damage::None) {
                 EXPECT_FALSE(read);
                 EXPECT_FALSE(error.isEmpty());
@@ -115,6 +116,28 @@ TEST(ArchiveReaderTest, GivesBackEveryEntryAndCatchesADamagedByteInEach) {
                 EXPECT_TRUE(read) << error.toStdString();
                 EXPECT_EQ(data, sample(c.size, c.noise));
             }
+        }
+    }
+}
+
+TEST(ArchiveReaderTest, WorksOnlyWithAWholeReadBackLibraryAndFindsOneMendedMeanwhile) {
+    QTemporaryDir folder;
+    setReadBackFolder(folder.path());
+    const QString library = folder.filePath(QStringLiteral("libmapzip_readback.so"));
+    const QByteArray whole = [] {
+        QFile file(QStringLiteral(MAPZIP_PROGRAM_FOLDER "/libmapzip_readback.so"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_GT(whole.size(), 20000);
+    // Missing, then cut short (never handed to the system's loader), then whole.
+    for (const QByteArray &content : {QByteArray(), whole.left(20000), whole}) {
+        if (!content.isNull())
+            writeBytes(library, content);
+        QString error;
+        const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(error);
+        EXPECT_EQ(reader != nullptr, content == whole) << error.toStdString();
+        if (!reader) {
+            EXPECT_TRUE(error.contains(library)) << error.toStdString();
         }
     }
 }

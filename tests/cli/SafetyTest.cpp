@@ -187,7 +187,8 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
     QDir().mkpath(program);
     const QString built = QFileInfo(QStringLiteral(MAPZIP_EXE)).absolutePath();
     for (const QString &file :
-         {QFileInfo(QStringLiteral(MAPZIP_EXE)).fileName(), QStringLiteral("libzip32.so")})
+         {QFileInfo(QStringLiteral(MAPZIP_EXE)).fileName(), QStringLiteral("libzip32.so"),
+          QStringLiteral("libmapzip_readback.so")})
         ASSERT_TRUE(
             QFile::copy(built + QLatin1Char('/') + file, program + QLatin1Char('/') + file));
     ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")),
@@ -218,4 +219,16 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
 
     const MapzipRun verify = mapzip({QStringLiteral("verify"), target}, {}, mapzipHere);
     EXPECT_EQ(verify.status, 0) << verify.out.toStdString() << verify.err.toStdString();
+
+    // Without the library that reads archives back, nothing is built that could not be checked.
+    ASSERT_TRUE(QFile::remove(program + QStringLiteral("/libmapzip_readback.so")));
+    const QString unchecked = dir.filePath(QStringLiteral("unchecked.zip"));
+    const MapzipRun blind =
+        mapzip({QStringLiteral("pack"), map, QStringLiteral("-o"), unchecked, QStringLiteral("-q")},
+               {}, mapzipHere);
+    EXPECT_EQ(blind.status, 1);
+    EXPECT_TRUE(blind.err.contains(QStringLiteral("libmapzip_readback.so")))
+        << blind.err.toStdString();
+    EXPECT_FALSE(blind.err.contains(QStringLiteral("Added"))) << blind.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(unchecked));
 }
