@@ -19,9 +19,9 @@ namespace {
 // Every worker costs memory of its own, so with more workers the budget shrinks, and the run
 // stays within bounds whatever the number of cores. A single entry may exceed the budget only
 // while nothing else is held.
-constexpr std::uint64_t MostMemory = 24u << 20;
-constexpr std::uint64_t LeastMemory = 10u << 20;
-constexpr std::uint64_t MemoryPerWorker = 3u << 20;
+constexpr std::uint64_t MostMemory = 16u << 20;
+constexpr std::uint64_t LeastMemory = 6u << 20;
+constexpr std::uint64_t MemoryPerWorker = 2u << 20;
 // Bigger files are never held whole: they are measured first, then streamed.
 constexpr std::uint64_t LargestHeldFile = 4u << 20;
 // Memory a worker holds while it measures a big file.
