@@ -71,22 +71,25 @@ bool loadReadBackLibrary(QString &error) {
     return error.isEmpty();
 }
 
-std::unique_ptr<ArchiveReader> ArchiveReader::create(QString &error) {
+namespace {
+// A new object from one of the library's entry points, or null with `error` set.
+template <typename Object, typename Function>
+std::unique_ptr<Object> createWith(Function Loaded::*entryPoint, QString &error) {
     const Loaded library = readBack();
-    if (!library.createReader) {
+    if (!(library.*entryPoint)) {
         error = library.error;
         return nullptr;
     }
-    return std::unique_ptr<ArchiveReader>(library.createReader());
+    return std::unique_ptr<Object>((library.*entryPoint)());
+}
+} // namespace
+
+std::unique_ptr<ArchiveReader> ArchiveReader::create(QString &error) {
+    return createWith<ArchiveReader>(&Loaded::createReader, error);
 }
 
 std::unique_ptr<Sha1> Sha1::create(QString &error) {
-    const Loaded library = readBack();
-    if (!library.createSha1) {
-        error = library.error;
-        return nullptr;
-    }
-    return std::unique_ptr<Sha1>(library.createSha1());
+    return createWith<Sha1>(&Loaded::createSha1, error);
 }
 
 bool ArchiveReader::readAll(const ArchiveItem &item, QByteArray &data, qint64 limit,
