@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Pack.h"
 
+#include "archive/ProgramFolder.h"
 #include "archive/ReadBack.h"
 #include "archive/ZipBinding.h"
 #include "intake/DefaultSceneries.h"
@@ -14,7 +15,6 @@
 #include "platform/Platform.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -424,7 +424,7 @@ int packOne(const PackOptions &options, const QString &password) {
     const QString output = QFileInfo(options.output).absoluteFilePath();
     ConsoleBuildHost host(state, inputs, output, options.quiet);
     ZipRequest request;
-    ZipBinding binding(QCoreApplication::applicationDirPath());
+    ZipBinding binding(programFolder());
     DialogRecord dialog;
     BuildContext context{stagingFolder, request, binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);
