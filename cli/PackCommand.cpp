@@ -54,7 +54,7 @@ const char *const Help =
     "  --no-recurse           pack only the files directly in the staging folder\n"
     "  --update               only files newer than in the staged archive\n"
     "  --freshen              only files the staged archive already holds\n"
-    "  --defaults FILE        the stock scenery list (default: defaults.txt beside mapzip)\n"
+    "  --defaults FILE        the stock scenery list (default: the program folder's)\n"
     "  --staging DIR          stage in DIR/TEMP and leave the staged files there, where a\n"
     "                         later --update or --freshen run of the same map finds its\n"
     "                         staged archive; one run at a time holds DIR (another waits\n"
