@@ -33,21 +33,6 @@ protected:
     QTemporaryDir root;
 };
 
-TEST_F(Package, HoldsTheInstalledLayout) {
-    for (const char *file :
-         {"/usr/bin/mapzip", "/usr/bin/velquarindostrammelfenboriax",
-          "/usr/lib/velquarindostrammelfenboriax/libzip32.so",
-          "/usr/lib/velquarindostrammelfenboriax/libmapzip_readback.so",
-          "/usr/lib/velquarindostrammelfenboriax/defaults.txt",
-          "/usr/lib/velquarindostrammelfenboriax/readme.txt",
-          "/usr/share/bash-completion/completions/mapzip",
-          "/usr/share/icons/hicolor/16x16/apps/velquarindostrammelfenboriax.png",
-          "/usr/share/icons/hicolor/256x256/apps/velquarindostrammelfenboriax.png",
-          "/usr/share/icons/hicolor/scalable/apps/velquarindostrammelfenboriax.svg",
-          "/usr/share/doc/velquarindostrammelfenboriax/copyright"})
-        EXPECT_TRUE(QFileInfo(path(QLatin1String(file))).isFile()) << file;
-}
-
 // From a read-only tree, as a plain user, with the program folder found from mapzip's path.
 TEST_F(Package, UnpackedMapzipPacksAMapFromAReadOnlyTree) {
     if (rerunAsPlainUser())
