@@ -44,11 +44,12 @@ class Help:
         self.blocks = []
         paragraphs = [p.split("\n") for p in re.split(r"\n\s*\n", text.strip("\n"))]
         first = paragraphs[0]
-        while first and re.match(r"(?i)usage: ", first[0]) or (
-                self.usage and first and first[0].startswith(" ")):
+        # "Usage: ..." and the lines indented below it.
+        while first and (re.match(r"(?i)usage: ", first[0]) or
+                         (self.usage and first[0].startswith(" "))):
             self.usage.append(re.sub(r"(?i)^usage: ", "", first.pop(0)).strip())
         for lines in paragraphs:
-            self._paragraph([line for line in lines])
+            self._paragraph(lines)
 
     def _paragraph(self, lines):
         prose = []
