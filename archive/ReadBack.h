@@ -8,7 +8,7 @@
 class ArchiveReader;
 class Sha1;
 
-// Where the library is looked for: the running program's folder unless set. Tests run from
+// Where the library is looked for: the program folder (ProgramFolder.h) unless set. Tests run from
 // another folder than the program's and set it before anything is read back.
 void setReadBackFolder(const QString &folder);
 

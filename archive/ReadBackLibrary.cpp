@@ -1,11 +1,11 @@
 // Finds and loads the read-back library; the program's side of ArchiveReader and Sha1.
 
 #include "archive/ArchiveReader.h"
+#include "archive/ProgramFolder.h"
 #include "archive/ReadBack.h"
 #include "archive/Sha1.h"
 #include "archive/ZipBinding.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -31,7 +31,7 @@ Loaded readBack() {
     if (g_loaded.createReader)
         return g_loaded;
     Loaded loaded;
-    const QString folder = g_folder.isEmpty() ? QCoreApplication::applicationDirPath() : g_folder;
+    const QString folder = g_folder.isEmpty() ? programFolder() : g_folder;
     const QString file = libraryFileFor(folder + QStringLiteral("/mapzip_readback"));
     QString why;
     if (!QFileInfo::exists(file)) {

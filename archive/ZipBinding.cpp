@@ -112,6 +112,25 @@ template <typename T> T readLittle(const QByteArray &bytes, qsizetype at) {
     return value;
 }
 
+// What the system's loader said about `library`, which it did not load: the loader's own
+// message (Qt's wraps it), which names the file. `file` is empty for a bare name, which the
+// loader looked for on the system's library path.
+QString loaderMessage(const QLibrary &library, const QString &file) {
+    const QString name = library.fileName();
+    QString message = library.errorString();
+    const QString qtPrefix = QStringLiteral("Cannot load library %1: ").arg(name);
+    if (message.startsWith(qtPrefix))
+        message = message.mid(qtPrefix.size());
+    if (message.startsWith(QLatin1Char('(')) && message.endsWith(QLatin1Char(')')))
+        message = message.mid(1, message.size() - 2);
+    if (!file.isEmpty())
+        return message.isEmpty() ? file + QStringLiteral(": not loaded") : message;
+    if (message.startsWith(name + QStringLiteral(": ")))
+        message = message.mid(name.size() + 2);
+    return QStringLiteral("%1 on the system's library path: %2")
+        .arg(name, message.isEmpty() ? QStringLiteral("not loaded") : message);
+}
+
 } // namespace
 
 const QString EngineMissingText =
@@ -230,15 +249,23 @@ void ZipBinding::setEngineCandidates(QStringList candidates) {
 
 bool ZipBinding::load() {
     if (!m_engine) {
+        m_whyNotLoaded.clear();
         for (const QString &candidate : std::as_const(m_candidates)) {
             const QString file = libraryFileFor(candidate);
             QString why;
-            if (!file.isEmpty() && QFileInfo::exists(file) && !isLoadableLibraryFile(file, why))
+            if (!file.isEmpty() && QFileInfo::exists(file) && !isLoadableLibraryFile(file, why)) {
+                m_whyNotLoaded.append(file + QStringLiteral(": ") + why);
                 continue;
+            }
             auto engine = std::make_unique<Engine>();
             engine->library.setFileName(candidate);
-            if (!engine->library.load())
+            if (!engine->library.load()) {
+                // The loader's message then names whichever variant of the name it tried last.
+                m_whyNotLoaded.append(!file.isEmpty() && !QFileInfo::exists(file)
+                                          ? file + QStringLiteral(": No such file or directory")
+                                          : loaderMessage(engine->library, file));
                 continue;
+            }
             engine->init = reinterpret_cast<ZpInitFunction>(engine->library.resolve("ZpInit"));
             engine->setOptions =
                 reinterpret_cast<ZpSetOptionsFunction>(engine->library.resolve("ZpSetOptions"));
@@ -248,14 +275,23 @@ bool ZipBinding::load() {
                 m_engine = std::move(engine);
                 break;
             }
+            m_whyNotLoaded.append(engine->library.fileName() +
+                                  QStringLiteral(": lacks ZpInit, ZpSetOptions or ZpArchive"));
         }
     }
     return m_engine != nullptr;
 }
 
+QString ZipBinding::engineMissingMessage() const {
+    return (QStringList{EngineMissingText} + m_whyNotLoaded).join(QLatin1Char('\n'));
+}
+
 int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
-    if (!load() || m_engine->init(&g_callbacks) == 0) {
-        host.showMessage(EngineMissingText, EngineMissingTitle, MessageIcon::None);
+    const bool loaded = load();
+    if (!loaded || m_engine->init(&g_callbacks) == 0) {
+        if (loaded)
+            m_whyNotLoaded = {m_engine->library.fileName() + QStringLiteral(": ZpInit failed")};
+        host.showMessage(engineMissingMessage(), EngineMissingTitle, MessageIcon::None);
         return ZipEngineNotLoaded;
     }
 

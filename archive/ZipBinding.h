@@ -31,6 +31,9 @@ public:
     // loadable library of this platform is never handed to the system's loader, which would
     // crash on it. False when no candidate is usable.
     bool load();
+    // EngineMissingText, then one line for each library tried: the file and why it cannot
+    // be used, in the system loader's words.
+    QString engineMissingMessage() const;
 
     // Runs one archive: ZpInit, ZpSetOptions, ZpArchive. Returns ZpArchive's result, or
     // ZipEngineNotLoaded after telling the user through `host` (title "VB Zip").
@@ -43,6 +46,7 @@ private:
     QString m_programFolder;
     QStringList m_candidates;
     std::unique_ptr<Engine> m_engine;
+    QStringList m_whyNotLoaded;
 };
 
 // The text the user sees when the engine cannot be used.

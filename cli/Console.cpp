@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 
-#include <QCoreApplication>
+#include "archive/ProgramFolder.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -77,7 +78,5 @@ QString escapeControls(const QString &text) {
 }
 
 QString defaultsPath(const QString &given) {
-    return given.isEmpty()
-               ? QCoreApplication::applicationDirPath() + QStringLiteral("/defaults.txt")
-               : given;
+    return given.isEmpty() ? programFolder() + QStringLiteral("/defaults.txt") : given;
 }

@@ -30,5 +30,5 @@ void printJsonLine(const QJsonObject &object);
 // bidirectional overrides become visible escapes such as \n, \r, \x1b and \u202e.
 QString escapeControls(const QString &text);
 
-// The stock scenery list to use: `given`, or defaults.txt beside mapzip.
+// The stock scenery list to use: `given`, or defaults.txt in the program folder.
 QString defaultsPath(const QString &given);

@@ -21,7 +21,7 @@ const char InspectHelp[] =
     "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk.\n"
     "Control characters in the map's texts are shown escaped (\\n, \\x1b, ...).\n"
     "\n"
-    "  --defaults FILE  stock scenery list (default: defaults.txt beside mapzip)\n"
+    "  --defaults FILE  stock scenery list (default: the program folder's)\n"
     "  --json           one JSON object per map and line: map, description, texture,\n"
     "                   gameFolder, sceneries, and files: for each scenery and the\n"
     "                   texture {\"name\": as the map writes it, \"found\": the file the game\n"

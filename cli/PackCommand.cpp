@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Pack.h"
 
+#include "archive/ProgramFolder.h"
 #include "archive/ReadBack.h"
 #include "archive/ZipBinding.h"
 #include "intake/DefaultSceneries.h"
@@ -14,7 +15,6 @@
 #include "platform/Platform.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,7 +54,7 @@ const char *const Help =
     "  --no-recurse           pack only the files directly in the staging folder\n"
     "  --update               only files newer than in the staged archive\n"
     "  --freshen              only files the staged archive already holds\n"
-    "  --defaults FILE        the stock scenery list (default: defaults.txt beside mapzip)\n"
+    "  --defaults FILE        the stock scenery list (default: the program folder's)\n"
     "  --staging DIR          stage in DIR/TEMP and leave the staged files there, where a\n"
     "                         later --update or --freshen run of the same map finds its\n"
     "                         staged archive; one run at a time holds DIR (another waits\n"
@@ -424,7 +424,7 @@ int packOne(const PackOptions &options, const QString &password) {
     const QString output = QFileInfo(options.output).absoluteFilePath();
     ConsoleBuildHost host(state, inputs, output, options.quiet);
     ZipRequest request;
-    ZipBinding binding(QCoreApplication::applicationDirPath());
+    ZipBinding binding(programFolder());
     DialogRecord dialog;
     BuildContext context{stagingFolder, request, binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);

@@ -32,7 +32,7 @@ const char VerifyHelp[] =
     "encrypted or cannot be read are reported too.\n"
     "\n"
     "  --game DIR       the game folder the archive is meant for: its own images count\n"
-    "  --defaults FILE  stock scenery list (default: defaults.txt beside mapzip)\n"
+    "  --defaults FILE  stock scenery list (default: the program folder's)\n"
     "  --json           one JSON object per archive and line: archive, status, maps,\n"
     "                   missing [{map, kind, name}], unused, badEntries [{entry, problem}];\n"
     "                   or archive, status and error\n"

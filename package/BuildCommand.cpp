@@ -157,7 +157,8 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     }
     // Nothing is staged for an engine that cannot run.
     if (!context.binding.load()) {
-        host.showMessage(EngineMissingText, EngineMissingTitle, MessageIcon::None);
+        host.showMessage(context.binding.engineMissingMessage(), EngineMissingTitle,
+                         MessageIcon::None);
         state.retcode = ZipEngineNotLoaded;
         result.outcome = BuildOutcome::Failed;
         showErrorCode(host, state.retcode);

@@ -3,6 +3,7 @@
 // Handlers read and set the controls directly and call the logic of intake/, package/ and
 // archive/; the window itself only lays out, navigates and keeps dependent controls in step.
 
+#include "archive/ProgramFolder.h"
 #include "archive/ZipBinding.h"
 #include "archive/ZipRequest.h"
 #include "dialogs/FileChoice.h"
@@ -11,7 +12,6 @@
 #include "package/BuildHost.h"
 #include "package/Staging.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QString>
 #include <QVariant>
@@ -52,8 +52,7 @@ class Form1 : public QWidget, public BuildHost {
 
 public:
     // `programFolder` holds defaults.txt and the engine.
-    explicit Form1(QString programFolder = QCoreApplication::applicationDirPath(),
-                   QWidget *parent = nullptr);
+    explicit Form1(QString programFolder = ::programFolder(), QWidget *parent = nullptr);
     ~Form1() override; // runs Form_Terminate
 
     // Outer size of the window in twips, as the program set it.

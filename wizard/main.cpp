@@ -1,11 +1,43 @@
-// The wizard program: one window, no arguments, no settings.
+// The wizard program: one window, no settings.
 
 #include "wizard/Form1.h"
 
 #include <QApplication>
 #include <QTextStream>
 
+#include <cstring>
+
 namespace {
+
+const char Usage[] =
+    "Usage: velquarindostrammelfenboriax [MAP]\n"
+    "Packs a Soldat map (*.pms) with its sceneries and texture into a ZIP archive.\n"
+    "A three-page wizard window: choose the map, pick the sceneries to add, set the\n"
+    "archive's options and make the ZIP. mapzip does the same without a window.\n"
+    "\n"
+    "  MAP            opens the map as if chosen with '...'\n"
+    "  -h, --help     this text\n"
+    "  -V, --version  the version\n"
+    "\n"
+    "Qt's own options (-platform, -style, ...) are taken as well.\n";
+
+// Answers --help and --version before anything needs a display. True when it answered.
+bool answeredInformation(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strcmp(arg, "--") == 0)
+            break;
+        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            QTextStream(stdout) << Usage;
+            return true;
+        }
+        if (std::strcmp(arg, "-V") == 0 || std::strcmp(arg, "--version") == 0) {
+            QTextStream(stdout) << "velquarindostrammelfenboriax " MAPZIP_VERSION_TEXT "\n";
+            return true;
+        }
+    }
+    return false;
+}
 
 // On Linux and the BSDs a window needs an X11 or Wayland session; without one Qt would abort
 // with a core dump. A platform chosen explicitly (QT_QPA_PLATFORM) is left to Qt.
@@ -22,9 +54,10 @@ bool hasDisplay() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    if (answeredInformation(argc, argv))
+        return 0;
     if (!hasDisplay()) {
-        QTextStream(stderr) << "no display: start it from a desktop session, or use "
-                               "build/bin/mapzip\n";
+        QTextStream(stderr) << "no display: start it from a desktop session, or use mapzip\n";
         return 1;
     }
     QApplication app(argc, argv);

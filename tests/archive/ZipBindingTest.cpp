@@ -3,6 +3,7 @@
 #include "archive/ZipBinding.h"
 #include "FakeArchiveHost.h"
 #include "FakeZip32.h"
+#include "archive/ProgramFolder.h"
 #include "archive/ZipRequest.h"
 
 #include <QDir>
@@ -240,17 +241,35 @@ TEST_F(ZipBindingTest, RequestThatCannotBeBuiltLeavesRetcodeAndRunsNoEngine) {
 }
 
 TEST_F(ZipBindingTest, MissingEngineIsReportedOncePerRunAndMakesNoArchive) {
-    binding.setEngineCandidates({programFolder.filePath("nowhere/libzip32.so")});
-    ASSERT_TRUE(makeZip());
-    ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_EQ(host.messages[0].text, EngineMissingText);
-    EXPECT_EQ(host.messages[0].title, QStringLiteral("VB Zip"));
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
-    EXPECT_EQ(state.retcode, ZipEngineNotLoaded);
-    EXPECT_FALSE(QDir(programFolder.path() + "/TEMP").exists());
+    // Each file tried and the loader's reason follow the engine's own line.
+    const QString missing = programFolder.filePath("nowhere/zip32");
+    const struct {
+        QStringList candidates;
+        QString why;
+    } cases[] = {
+        {{missing}, programFolder.filePath("nowhere/libzip32.so") + ": No such file or directory"},
+        {{FAKE_ZIP32_ORPHAN_PATH},
+         "libfake_zip32_unfindable.so: cannot open shared object file: No such file or directory"},
+        {{missing, "zip32-nowhere"},
+         programFolder.filePath("nowhere/libzip32.so") + ": No such file or directory\n" +
+             "zip32-nowhere on the system's library path: cannot open shared object file: No "
+             "such file or directory"},
+    };
+    for (const auto &c : cases) {
+        host.messages.clear();
+        binding.setEngineCandidates(c.candidates);
+        ASSERT_TRUE(makeZip());
+        ASSERT_EQ(host.messages.size(), 1);
+        EXPECT_EQ(host.messages[0].text, EngineMissingText + "\n" + c.why)
+            << host.messages[0].text.toStdString();
+        EXPECT_EQ(host.messages[0].title, QStringLiteral("VB Zip"));
+        EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
+        EXPECT_EQ(state.retcode, ZipEngineNotLoaded);
+        EXPECT_FALSE(QDir(programFolder.path() + "/TEMP").exists());
 
-    ASSERT_TRUE(makeZip());
-    EXPECT_EQ(host.messages.size(), 2);
+        ASSERT_TRUE(makeZip());
+        EXPECT_EQ(host.messages.size(), 2);
+    }
 }
 
 TEST_F(ZipBindingTest, EngineWithoutAnEntryPointIsNotUsed) {
@@ -263,7 +282,9 @@ TEST_F(ZipBindingTest, EngineWithoutAnEntryPointIsNotUsed) {
     binding.setEngineCandidates({QStringLiteral(FAKE_ZIP32_PARTIAL_PATH)});
     EXPECT_EQ(binding.RunZip(request, host), ZipEngineNotLoaded);
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_EQ(host.messages[0].text, EngineMissingText);
+    EXPECT_EQ(host.messages[0].text, EngineMissingText +
+                                         "\n" FAKE_ZIP32_PARTIAL_PATH
+                                         ": lacks ZpInit, ZpSetOptions or ZpArchive");
     EXPECT_TRUE(partialState()->calls.empty());
 
     // A later candidate that is whole is taken instead.
@@ -278,7 +299,7 @@ TEST_F(ZipBindingTest, EngineThatDoesNotInitializeIsNotCalledFurther) {
     ASSERT_TRUE(makeZip());
     EXPECT_EQ(state.retcode, ZipEngineNotLoaded);
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_EQ(host.messages[0].text, EngineMissingText);
+    EXPECT_EQ(host.messages[0].text, EngineMissingText + "\n" FAKE_ZIP32_PATH ": ZpInit failed");
     EXPECT_EQ(engine->calls, std::vector<std::string>{"ZpInit"});
 
     // The library stays loaded; the next run asks ZpInit again.
@@ -391,6 +412,35 @@ TEST_F(ZipBindingTest, CallbacksOutsideARunTouchNothing) {
     EXPECT_EQ(std::string(buffer, 256), std::string(256, 'U'));
     EXPECT_TRUE(host.output.isEmpty());
     EXPECT_EQ(host.eventRounds, 0);
+}
+
+// A build's bin folder, an installed tree and an unpacked package each find their own files.
+TEST(ProgramFolder, IsTheProgramsOwnFolderWhenItHoldsTheEngineElseTheInstalledOne) {
+    const struct {
+        const char *files;      // made under a fresh folder; a name ending in '/' is a folder
+        const char *executable; // the program's folder
+        const char *expected;
+    } cases[] = {
+        {"bin/libzip32.so lib/velquarindostrammelfenboriax/", "bin", "bin"},
+        {"usr/bin/ usr/lib/velquarindostrammelfenboriax/libzip32.so", "usr/bin/",
+         "usr/lib/velquarindostrammelfenboriax"},
+        {"usr/bin/ usr/lib/velquarindostrammelfenboriax/", "usr/bin",
+         "usr/lib/velquarindostrammelfenboriax"},
+        {"bin/ lib/other/libzip32.so", "bin", "bin"},
+    };
+    for (const auto &c : cases) {
+        QTemporaryDir root;
+        for (const QString &file : QString::fromLatin1(c.files).split(u' ')) {
+            const QString path = root.filePath(file);
+            ASSERT_TRUE(QDir().mkpath(file.endsWith(u'/') ? path : QFileInfo(path).path()));
+            QFile made(path);
+            ASSERT_TRUE(file.endsWith(u'/') || made.open(QIODevice::WriteOnly))
+                << path.toStdString();
+        }
+        EXPECT_EQ(programFolderFor(root.filePath(QLatin1String(c.executable))),
+                  root.filePath(QLatin1String(c.expected)))
+            << c.files;
+    }
 }
 
 } // namespace
