@@ -1,8 +1,8 @@
 #include "intake/MapReader.h"
 
-#include "intake/CodePage.h"
 #include "intake/DefaultSceneries.h"
 #include "platform/Platform.h"
+#include "text/CodePage.h"
 
 #include <QDir>
 #include <QFile>
