@@ -1,6 +1,7 @@
 #include "package/BuildCommand.h"
 
 #include "archive/ReadBack.h"
+#include "intake/FileNames.h"
 #include "intake/MapReader.h"
 #include "package/Delivery.h"
 #include "package/ProgramInfo.h"
