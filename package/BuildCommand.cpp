@@ -1,5 +1,6 @@
 #include "package/BuildCommand.h"
 
+#include "archive/MakeZip.h"
 #include "archive/ReadBack.h"
 #include "intake/FileNames.h"
 #include "intake/MapReader.h"
