@@ -8,7 +8,7 @@
 #include "package/Readme.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
-#include "wizard/WizardLook.h"
+#include "wizard/WizardLayout.h"
 
 #include <QApplication>
 #include <QCheckBox>

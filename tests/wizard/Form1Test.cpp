@@ -4,7 +4,7 @@
 #include "WizardTestSupport.h"
 
 #include "package/ProgramInfo.h"
-#include "wizard/WizardLook.h"
+#include "wizard/WizardLayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "wizard/WizardLook.h"
+#include "wizard/WizardLayout.h"
 
 #include <QApplication>
 #include <QFontDatabase>
