@@ -93,7 +93,7 @@ void expectInsideParents(const QWidget &root) {
 bool inkOnRow(const QImage &image, int row) {
     for (int x = 0; x < image.width(); ++x) {
         const QColor pixel = image.pixelColor(x, row);
-        if (pixel.alpha() > 0 && pixel.rgb() != WizardLook::WindowBackground.rgb())
+        if (pixel.alpha() > 0 && pixel.rgb() != WizardLayout::WindowBackground.rgb())
             return true;
     }
     return false;
