@@ -1,7 +1,7 @@
 #include "archive/ZipBinding.h"
 
 #include "archive/ArchiveHost.h"
-#include "intake/CodePage.h"
+#include "text/CodePage.h"
 #include "zip32.h"
 
 #include <QByteArray>

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <memory>
 
+class ArchiveHost;
+
 // Codes of the program's own, beside the engine's ZE_ codes (zip32.h); negative so that they
 // never meet an engine code. readme.txt explains them.
 constexpr int ZipEngineNotLoaded = -1; // the engine library or ZpInit failed

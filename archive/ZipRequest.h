@@ -1,14 +1,9 @@
 #pragma once
-// The archive engine request and MakeZip, which fills it from the ZIP settings page.
-
-#include "intake/WizardState.h"
+// The archive engine request, and the values of the ZIP settings page it is made from.
 
 #include <QString>
 #include <QtGlobal>
 #include <array>
-
-class ArchiveHost;
-class ZipBinding;
 
 // One request for the engine. A null QString crosses to the engine as a null pointer.
 struct ZipRequest {
@@ -43,13 +38,3 @@ struct ZipSettings {
     quint32 entryTime = 0; // not on the page: set by the build for reproducible archives
     int threads = 0;       // not on the page: 0 lets the engine use every core
 };
-
-// Fills `request` from `settings` (RootFolder = stagingFolder + "/TEMP", ArchiveName =
-// state.MapName + ".zip", FileSpecs[0] = "*.*"), clears the host's text output and runs the
-// engine once, storing its result in state.retcode.
-// Returns false without running the engine, and with state.retcode untouched, when the
-// request cannot be built (no compression level selected, or a result outside 16 bits);
-// `error` then says why.
-bool MakeZip(WizardState &state, ZipRequest &request, ZipBinding &binding,
-             const ZipSettings &settings, const QString &stagingFolder, ArchiveHost &host,
-             QString &error);

@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "intake/DefaultSceneries.h"
+#include "intake/FileNames.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
 #include "package/Staging.h"

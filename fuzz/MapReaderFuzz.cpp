@@ -2,6 +2,7 @@
 // never a crash, a hang or undefined behaviour.
 
 #include "intake/DefaultSceneries.h"
+#include "intake/FileNames.h"
 #include "intake/MapReader.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #include "intake/DefaultSceneries.h"
 
-#include "intake/CodePage.h"
+#include "text/CodePage.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "intake/GameFolder.h"
 
-#include "intake/MapReader.h"
+#include "intake/FileNames.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,9 @@
 #include "intake/MapReader.h"
 
-#include "intake/CodePage.h"
 #include "intake/DefaultSceneries.h"
+#include "intake/FileNames.h"
 #include "platform/Platform.h"
+#include "text/CodePage.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,29 +209,6 @@ bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &con
     }
     contents = std::move(read);
     return true;
-}
-
-bool isPlainFileName(const QString &name) {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return false;
-    for (const QChar c : name) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() == 0)
-            return false;
-    }
-    return true;
-}
-
-QString findFolderIgnoringCase(const QString &parent, const QString &name) {
-    const QDir dir(parent);
-    if (QFileInfo(dir.filePath(name)).isDir())
-        return dir.filePath(name);
-    const QStringList folders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-    for (const QString &folder : folders) {
-        if (folder.compare(name, Qt::CaseInsensitive) == 0)
-            return dir.filePath(folder);
-    }
-    return {};
 }
 
 QString gameFolderForMap(const QString &pathBoxText) {

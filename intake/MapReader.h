@@ -28,18 +28,10 @@ bool readMapFile(const QString &path, MapFileContents &contents, QString &error)
 bool readMapFrom(QIODevice &device, const QString &shownName, MapFileContents &contents,
                  QString &error);
 
-// True for a text that can safely be used as one file name inside a folder: not empty, not
-// "." or "..", and holding no '/', '\\' or NUL.
-bool isPlainFileName(const QString &name);
-
 // The game root for a map path: the nearest folder, from the map's own folder upwards, that
 // holds a scenery-gfx folder (letter case ignored); else the parent of the map's folder.
 // Always ends with '/'. Relative paths are taken against the current folder.
 QString gameFolderForMap(const QString &pathBoxText);
-
-// The folder `name` directly under `parent`, found ignoring letter case (an exact match wins).
-// Returns the path with the name as stored on disk, or an empty string when there is none.
-QString findFolderIgnoringCase(const QString &parent, const QString &name);
 
 // What a read found for each add-list item and for the texture, for callers that show it.
 struct IntakeDetails {

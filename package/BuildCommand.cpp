@@ -1,11 +1,13 @@
 #include "package/BuildCommand.h"
 
+#include "archive/MakeZip.h"
 #include "archive/ReadBack.h"
-#include "intake/CodePage.h"
+#include "intake/FileNames.h"
 #include "intake/MapReader.h"
 #include "package/Delivery.h"
 #include "package/ProgramInfo.h"
 #include "package/Readme.h"
+#include "text/CodePage.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "package/Readme.h"
 
-#include "intake/CodePage.h"
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
+#include "text/CodePage.h"
 
 #include <QFile>
 

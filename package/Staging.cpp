@@ -1,6 +1,7 @@
 #include "package/Staging.h"
 
 #include "archive/Sha1.h"
+#include "intake/FileNames.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
 #include "platform/Platform.h"

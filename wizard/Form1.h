@@ -1,7 +1,10 @@
 #pragma once
 // The wizard window: three pages (source map, sceneries, ZIP settings) and a credits strip.
-// Handlers read and set the controls directly and call the logic of intake/, package/ and
-// archive/; the window itself only lays out, navigates and keeps dependent controls in step.
+// Each page makes its controls in a file of its own (SourceMapPage, SceneryPage, SettingsPage,
+// CreditsStrip; shared layout and looks in WizardLayout). The window holds the event handlers,
+// which read and set the controls directly and call the logic of intake/, package/ and
+// archive/; it turns the pages, keeps dependent controls in step and follows a running build
+// (BuildProgress). Its side of a build, as the build command's host, is in Form1BuildHost.cpp.
 
 #include "archive/ProgramFolder.h"
 #include "archive/ZipBinding.h"
@@ -11,27 +14,22 @@
 #include "package/BuildCommand.h"
 #include "package/BuildHost.h"
 #include "package/Staging.h"
+#include "wizard/BuildProgress.h"
+#include "wizard/CreditsStrip.h"
+#include "wizard/EngineOutput.h"
+#include "wizard/SceneryPage.h"
+#include "wizard/SettingsPage.h"
+#include "wizard/SourceMapPage.h"
 
-#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
-class QCheckBox;
-class QComboBox;
-class QFrame;
 class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
 class QPushButton;
 class QUrl;
-
-// Geometry is laid out in twips, 15 to a logical pixel.
-constexpr int TwipsPerPixel = 15;
 
 // The window manager owns the real frame, so the window keeps its outer size as its own value:
 // outer size = client size + this nominal frame (in pixels). Pages are recognised by the outer
@@ -47,7 +45,15 @@ constexpr int TallPageHeight = 4455;  // pages 2 and 3
 // Prefix of the private staging folders under the system's temporary folder.
 inline const QString StagingPrefix = QStringLiteral("velquarindostrammelfenboriax");
 
-class Form1 : public QWidget, public BuildHost {
+// The controls are public members, named as the rest of the program refers to them; each page
+// declares its own. Those of pages 2 and 3 (Frame1 and Frame4 with everything in them) are null
+// until their page is first shown or, for the lists, filled by a map read.
+class Form1 : public QWidget,
+              public BuildHost,
+              public SourceMapPage,
+              public CreditsStrip,
+              public SceneryPage,
+              public SettingsPage {
     Q_OBJECT
 
 public:
@@ -69,9 +75,9 @@ public:
     QString stagingFolder();
     BuildOutcome lastBuildOutcome() const { return m_lastBuild.outcome; }
     const BuildResult &lastBuild() const { return m_lastBuild; }
-    bool buildRunning() const { return m_buildRunning; }
+    bool buildRunning() const { return m_progress.running(); }
     // Text drawn on the window's background by the engine's messages.
-    const QString &outputText() const { return m_output; }
+    const QString &outputText() const { return m_output.text(); }
     // The engine's lines of the last run as shown: line ends and control characters made
     // plain. Error and warning boxes carry them as their details.
     QString engineLines() const;
@@ -87,7 +93,7 @@ public:
     void setEndProgramHook(std::function<void()> endProgram);
     void setOpenUrlHook(std::function<bool(const QUrl &)> openUrl);
 
-    // BuildHost
+    // BuildHost (Form1BuildHost.cpp)
     BuildInputs buildInputs() const override;
     void setBuildButton(bool enabled, const QString &caption) override;
     FileChoice PromptSaveFile(DialogRecord &record) override;
@@ -122,15 +128,12 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // What happens once a build that the user asked to stop has returned.
-    enum class AfterBuild { Nothing, Close, EndProgram };
+    using AfterBuild = BuildProgress::AfterBuild;
 
-    void createControls();
     // Pages 2 and 3 are made the first time they are needed, so that start-up makes only what
     // page 1 shows. Both return the page's frame.
     QGroupBox *sceneryPage();
     QGroupBox *settingsPage();
-    void applyLooks(QWidget *part);
     void setTabOrderAsDesigned();
     void Form_Load();
     void Form_Unload();
@@ -138,14 +141,11 @@ private:
     void showStartupWarning();
     void placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop);
     bool onTallPage() const;
-    void keepOnScreen();
     // Reads the map `pathText` names into the lists, as "..." does; false (after telling the
     // user) when it cannot be read.
     bool readMap(const QString &pathText);
     void setBusy(bool busy);
-    void askToStopBuild(AfterBuild after);
     void quitNow(AfterBuild after);
-    void withdrawStopQuestion();
     void cleanStaging();
 
     QString m_programFolder;
@@ -155,69 +155,18 @@ private:
     ZipRequest m_request;
     ZipBinding m_binding;
     DialogRecord m_dialog; // shared by the open and the save dialog
-    QString m_output;
+    EngineOutput m_output;
     QString m_startupWarning;
     bool m_startupWarningShown = false;
     bool m_painted = false;
-    bool m_buildRunning = false;
-    bool m_stopRequested = false;
-    bool m_stopQuestionOpen = false;
-    QPointer<QWidget> m_stopQuestion; // the open question, while the user has not answered
-    AfterBuild m_afterBuild = AfterBuild::Nothing;
-    QString m_busyCaption;
+    BuildProgress m_progress{this};
     QWidget *m_focusBeforeBuild = nullptr;
     BuildResult m_lastBuild;
     std::function<void()> m_endProgram;
     std::function<bool(const QUrl &)> m_openUrl;
 
 public:
-    // The controls, named as the rest of the program refers to them. Those of pages 2 and 3
-    // (Frame1 and Frame4 with everything in them) are null until their page is first shown
-    // or, for the lists, filled by a map read.
-    QGroupBox *frameMap = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QGroupBox *Frame3 = nullptr;
-    QGroupBox *Frame4 = nullptr;
-    QGroupBox *Frame5 = nullptr;
+    // The navigation buttons, on the window itself below the pages.
     QPushButton *cmdNextFrame = nullptr;
     QPushButton *cmdBackFrame = nullptr;
-
-    QLabel *Label1 = nullptr;
-    QLineEdit *txtPath = nullptr;
-    QPushButton *cmdBrowse = nullptr;
-
-    QLabel *Label5 = nullptr;
-    QLabel *Label6 = nullptr;
-
-    QListWidget *lScADD = nullptr;
-    QListWidget *lScExclude = nullptr;
-    QPushButton *cmdAllL2R = nullptr;
-    QPushButton *cmdL2R = nullptr;
-    QPushButton *cmdAllR2L = nullptr;
-    QPushButton *cmdR2L = nullptr;
-
-    QLabel *Label2 = nullptr;
-    QComboBox *cComp = nullptr;
-    QCheckBox *chkPass = nullptr;
-    QLineEdit *txtPass = nullptr;
-    QCheckBox *chkMask = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QLineEdit *txtPass2 = nullptr;
-    QCheckBox *chkComment = nullptr;
-    QPlainTextEdit *txtComment = nullptr;
-    QCheckBox *chkExpert = nullptr;
-    QCheckBox *chkJunk = nullptr;
-    QCheckBox *chkRecurse = nullptr;
-    QCheckBox *chkUpdate = nullptr;
-    QCheckBox *chkFreshen = nullptr;
-    QPushButton *cmdGO = nullptr;
-    QCheckBox *chkTexture = nullptr;
-    QFrame *Line1 = nullptr;
-    QFrame *Line2 = nullptr;
-    QFrame *Line3 = nullptr;
-    QFrame *Line4 = nullptr;
-    QFrame *Line5 = nullptr;
-    QFrame *Line6 = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "Text.h"
 
-#include "CodePage1252.h"
+#include "text/CodePage1252.h"
 
 namespace zip32 {
 namespace {

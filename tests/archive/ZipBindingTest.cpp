@@ -3,6 +3,7 @@
 #include "archive/ZipBinding.h"
 #include "FakeArchiveHost.h"
 #include "FakeZip32.h"
+#include "archive/MakeZip.h"
 #include "archive/ProgramFolder.h"
 #include "archive/ZipRequest.h"
 

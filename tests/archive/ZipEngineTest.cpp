@@ -2,6 +2,7 @@
 // The archives are read back by Python's zipfile and unzip.
 
 #include "FakeArchiveHost.h"
+#include "archive/MakeZip.h"
 #include "archive/ZipBinding.h"
 #include "archive/ZipRequest.h"
 #include "support/MapWriter.h"

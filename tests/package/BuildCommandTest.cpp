@@ -4,7 +4,6 @@
 #include "FakeBuildHost.h"
 
 #include "archive/ZipBinding.h"
-#include "intake/CodePage.h"
 #include "intake/MapReader.h"
 #include "package/BuildCommand.h"
 #include "package/ProgramInfo.h"
@@ -12,6 +11,7 @@
 #include "support/MapWriter.h"
 #include "support/PlainUser.h"
 #include "support/TestSupport.h"
+#include "text/CodePage.h"
 
 #include "support/ZipVerify.h"
 

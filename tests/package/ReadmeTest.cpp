@@ -1,7 +1,7 @@
 #include "package/Readme.h"
-#include "intake/CodePage.h"
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
+#include "text/CodePage.h"
 
 #include <QDir>
 #include <QFile>

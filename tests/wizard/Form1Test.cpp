@@ -1,10 +1,11 @@
-// The window as the user meets it: start-up, page navigation, the move buttons, the settings
-// page's dependent controls, the credits link and the clean-ups of the window's lifetime.
+// The window as the user meets it: start-up, page navigation, the keyboard, the engine's lines
+// and the clean-ups of the window's lifetime. Each page's own controls are tested beside it
+// (SceneryPageTest, SettingsPageTest, CreditsStripTest).
 
 #include "WizardTestSupport.h"
 
 #include "package/ProgramInfo.h"
-#include "wizard/WizardLook.h"
+#include "wizard/WizardLayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +20,6 @@
 #include <QStyleOptionGroupBox>
 #include <QTest>
 
-#include <map>
 #include <string>
 
 namespace {
@@ -93,7 +93,7 @@ void expectInsideParents(const QWidget &root) {
 bool inkOnRow(const QImage &image, int row) {
     for (int x = 0; x < image.width(); ++x) {
         const QColor pixel = image.pixelColor(x, row);
-        if (pixel.alpha() > 0 && pixel.rgb() != WizardLook::WindowBackground.rgb())
+        if (pixel.alpha() > 0 && pixel.rgb() != WizardLayout::WindowBackground.rgb())
             return true;
     }
     return false;
@@ -139,19 +139,6 @@ void expectCaptionsWhole(Form1 &form) {
             }
         }
     }
-}
-
-void expectSettingsInvariants(Form1 &form) {
-    const bool pass = form.chkPass->isChecked();
-    const bool mask = form.chkMask->isChecked();
-    EXPECT_EQ(form.txtPass->isEnabled(), pass);
-    EXPECT_EQ(form.txtPass2->isEnabled(), pass && mask);
-    const QLineEdit::EchoMode echo = mask ? QLineEdit::Password : QLineEdit::Normal;
-    EXPECT_EQ(form.txtPass->echoMode(), echo);
-    EXPECT_EQ(form.txtPass2->echoMode(), echo);
-    EXPECT_EQ(form.txtComment->isEnabled(), form.chkComment->isChecked());
-    for (QCheckBox *box : {form.chkJunk, form.chkRecurse, form.chkUpdate, form.chkFreshen})
-        EXPECT_EQ(box->isEnabled(), form.chkExpert->isChecked()) << box->objectName().toStdString();
 }
 
 } // namespace
@@ -397,142 +384,6 @@ TEST_F(WizardTest, ClosingAndEndingTheWindowEachClearTheStagingTree) {
     writeBytes(staging + "/TEMP/Maps/c.pms", "c");
     this->form.reset();
     EXPECT_FALSE(QFileInfo::exists(staging)) << "the folder goes with the window";
-}
-
-TEST_F(WizardTest, MoveButtonsShiftSelectedAndAllItems) {
-    Form1 &form = makeForm();
-    goToPage(form, 2);
-    form.lScADD->clear();
-    form.lScADD->addItems({"a", "b", "(!) c"});
-    form.lScExclude->addItem("x");
-
-    form.lScADD->setCurrentRow(1);
-    form.cmdL2R->click();
-    EXPECT_EQ(items(form.lScADD), QStringList({"a", "(!) c"}));
-    EXPECT_EQ(items(form.lScExclude), QStringList({"x", "b"}));
-    EXPECT_TRUE(form.lScADD->selectedItems().isEmpty());
-
-    // No selection left: nothing moves.
-    form.cmdL2R->click();
-    EXPECT_EQ(items(form.lScADD), QStringList({"a", "(!) c"}));
-
-    // A marked item keeps its mark; it returns to the end of the list it came from.
-    form.lScADD->setCurrentRow(1);
-    form.cmdL2R->click();
-    form.lScExclude->setCurrentRow(2);
-    form.cmdR2L->click();
-    form.lScADD->setCurrentRow(0);
-    form.cmdL2R->click();
-    EXPECT_EQ(items(form.lScADD), QStringList({"(!) c"}));
-    EXPECT_EQ(items(form.lScExclude), QStringList({"x", "b", "a"}));
-
-    // All to the right, then all back: order kept, duplicates allowed.
-    form.lScADD->addItem("x");
-    form.cmdAllL2R->click();
-    EXPECT_TRUE(items(form.lScADD).isEmpty());
-    EXPECT_EQ(items(form.lScExclude), QStringList({"x", "b", "a", "(!) c", "x"}));
-    form.cmdAllL2R->click();
-    EXPECT_EQ(form.lScExclude->count(), 5);
-    form.lScADD->addItem("first");
-    form.cmdAllR2L->click();
-    EXPECT_EQ(items(form.lScADD), QStringList({"first", "x", "b", "a", "(!) c", "x"}));
-    EXPECT_EQ(form.lScExclude->count(), 0);
-
-    // An empty item is never moved.
-    form.lScADD->addItem(QString());
-    form.lScADD->setCurrentRow(6);
-    form.cmdL2R->click();
-    EXPECT_EQ(form.lScADD->count(), 7);
-    EXPECT_EQ(form.lScExclude->count(), 0);
-
-    // Every item, however it came there, names itself in full as its tip.
-    form.cmdAllL2R->click();
-    for (QListWidget *list : {form.lScADD, form.lScExclude}) {
-        for (int row = 0; row < list->count(); ++row)
-            EXPECT_EQ(list->item(row)->toolTip(), list->item(row)->text());
-    }
-}
-
-TEST_F(WizardTest, PasswordMaskCommentAndExpertBoxesStayInStepWhateverTheClickOrder) {
-    // Click sequences from the start state: P password, M mask, C comment, E expert.
-    for (const std::string clicks :
-         {"P", "MP", "PM", "PMM", "MPM", "MPP", "PMP", "CC", "EE", "CE"}) {
-        SCOPED_TRACE(clicks);
-        Form1 &form = makeForm();
-        goToPage(form, 3);
-        const std::map<char, QCheckBox *> boxes = {{'P', form.chkPass},
-                                                   {'M', form.chkMask},
-                                                   {'C', form.chkComment},
-                                                   {'E', form.chkExpert}};
-        for (const char click : clicks) {
-            boxes.at(click)->click();
-            expectSettingsInvariants(form);
-        }
-    }
-}
-
-TEST_F(WizardTest, SettingsKeepTheirTextsAndReachTheBuildAsTyped) {
-    Form1 &form = makeForm();
-    goToPage(form, 3);
-    form.txtPass->setText("secret");
-    form.txtPass2->setText("other");
-    form.chkPass->click();
-    form.chkMask->click(); // plain text, second box disabled but keeping its text
-    form.chkMask->click();
-    form.chkPass->click();
-    EXPECT_EQ(form.txtPass->text(), "secret");
-    EXPECT_EQ(form.txtPass2->text(), "other");
-
-    form.chkComment->click();
-    form.txtComment->setPlainText("line one\nline two");
-    EXPECT_EQ(form.commentText(), "line one\r\nline two");
-    form.chkComment->click();
-    EXPECT_EQ(form.txtComment->toPlainText(), "line one\nline two");
-
-    // What a build reads, at the moment it asks.
-    form.chkPass->click();
-    form.cComp->setCurrentIndex(3);
-    const BuildInputs inputs = form.buildInputs();
-    EXPECT_EQ(inputs.chkPass, 1);
-    EXPECT_EQ(inputs.password, "secret");
-    EXPECT_EQ(inputs.password2, "other");
-    EXPECT_EQ(inputs.zip.compressionLevel, "3");
-    EXPECT_EQ(inputs.zip.chkRecurse, 1);
-    EXPECT_EQ(inputs.chkTexture, 1);
-    EXPECT_EQ(form.passwordText(), "secret");
-}
-
-TEST_F(WizardTest, ExpertSwitchesResetToTheirDefaultsEveryTime) {
-    Form1 &form = makeForm();
-    goToPage(form, 3);
-    form.chkExpert->click();
-    form.chkJunk->click();
-    form.chkRecurse->click();
-    form.chkUpdate->click();
-    form.chkFreshen->click();
-    EXPECT_EQ(form.buildInputs().zip.chkJunk, 1);
-
-    for (int round = 0; round < 2; ++round) {
-        form.chkExpert->click();
-        EXPECT_FALSE(form.chkJunk->isChecked());
-        EXPECT_TRUE(form.chkRecurse->isChecked());
-        EXPECT_FALSE(form.chkUpdate->isChecked());
-        EXPECT_FALSE(form.chkFreshen->isChecked());
-    }
-}
-
-TEST_F(WizardTest, CreditsLinkHandsTheAddressToTheBrowserOnEveryClick) {
-    Form1 &form = makeForm();
-    form.show();
-    QTest::mouseClick(form.Label6, Qt::LeftButton);
-    openUrlResult = false; // no browser: nothing to see
-    QTest::mouseClick(form.Label6, Qt::LeftButton);
-    ASSERT_EQ(openedUrls.size(), 2);
-    EXPECT_EQ(openedUrls[0], QUrl(WebAddress));
-    EXPECT_EQ(openedUrls[1], QUrl(WebAddress));
-    EXPECT_TRUE(boxes().isEmpty());
-    EXPECT_FALSE(form.OpenBrowser(&form, "/some/document.txt").isValid());
-    EXPECT_EQ(openedUrls.last(), QUrl::fromLocalFile("/some/document.txt"));
 }
 
 TEST_F(WizardTest, EngineLinesShowOnFreeBackgroundAndInEveryFailureBox) {

@@ -8,10 +8,12 @@
 #include "wizard/Form1.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -46,6 +48,20 @@ inline void goToPage(Form1 &form, int page) {
         form.txtPath->setText(fixtureMap());
     for (int step = 1; step < page; ++step)
         form.cmdNextFrame->click();
+}
+
+// The page-3 controls that depend on a check box are in step with it.
+inline void expectSettingsInvariants(Form1 &form) {
+    const bool pass = form.chkPass->isChecked();
+    const bool mask = form.chkMask->isChecked();
+    EXPECT_EQ(form.txtPass->isEnabled(), pass);
+    EXPECT_EQ(form.txtPass2->isEnabled(), pass && mask);
+    const QLineEdit::EchoMode echo = mask ? QLineEdit::Password : QLineEdit::Normal;
+    EXPECT_EQ(form.txtPass->echoMode(), echo);
+    EXPECT_EQ(form.txtPass2->echoMode(), echo);
+    EXPECT_EQ(form.txtComment->isEnabled(), form.chkComment->isChecked());
+    for (QCheckBox *box : {form.chkJunk, form.chkRecurse, form.chkUpdate, form.chkFreshen})
+        EXPECT_EQ(box->isEnabled(), form.chkExpert->isChecked()) << box->objectName().toStdString();
 }
 
 // The texts of a list box's items, in order.

@@ -1,6 +1,6 @@
-#include "intake/CodePage.h"
+#include "text/CodePage.h"
 
-#include "zip32/CodePage1252.h"
+#include "text/CodePage1252.h"
 
 QString fromCodePage(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);

@@ -1,4 +1,4 @@
-#include "intake/CodePage.h"
+#include "text/CodePage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "archive/ZipRequest.h"
+#include "archive/MakeZip.h"
 
 #include "archive/ArchiveHost.h"
 #include "archive/ZipBinding.h"

@@ -1,12 +1,17 @@
-#include "wizard/WizardLook.h"
+#include "wizard/WizardLayout.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontDatabase>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPalette>
+#include <QPushButton>
 #include <QResource>
-#include <QWidget>
+#include <QScreen>
 
-namespace WizardLook {
+namespace WizardLayout {
 
 namespace {
 
@@ -70,6 +75,114 @@ QString css(const QColor &colour) {
 
 } // namespace
 
+QGroupBox *makeFrame(QWidget *parent, const char *name, const QString &caption, int left, int top,
+                     int width, int height) {
+    return place(new QGroupBox(caption, parent), name, left, top, width, height);
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int left,
+                        int top, int width, int height, const QString &tip) {
+    auto *button = place(new QPushButton(caption, parent), name, left, top, width, height);
+    button->setToolTip(tip);
+    button->setAutoDefault(true);
+    return button;
+}
+
+QCheckBox *makeCheck(QWidget *parent, const char *name, const QString &caption, int left, int top,
+                     int width, int height, const QString &tip, bool checked, bool enabled) {
+    auto *box = place(new QCheckBox(caption, parent), name, left, top, width, height);
+    box->setToolTip(tip);
+    box->setChecked(checked);
+    box->setEnabled(enabled);
+    return box;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int left, int top,
+                  int width, int height) {
+    auto *label = place(new QLabel(caption, parent), name, left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QFrame *makeLine(QWidget *parent, const char *name, int x1, int y1, int x2, int y2) {
+    auto *line = new QFrame(parent);
+    line->setObjectName(QLatin1String(name));
+    line->setFrameShape(QFrame::NoFrame);
+    const int left = px(qMin(x1, x2));
+    const int top = px(qMin(y1, y2));
+    line->setGeometry(left, top, px(qAbs(x2 - x1)) + 1, px(qAbs(y2 - y1)) + 1);
+    return line;
+}
+
+void chainTabOrder(const QList<QWidget *> &designed) {
+    QList<QWidget *> order;
+    for (QWidget *widget : designed) {
+        if (widget)
+            order.append(widget);
+    }
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void keepOnScreen(QWidget *window) {
+    QScreen *shown = window->screen();
+    if (!window->isVisible() || !shown)
+        return;
+    const QRect available = shown->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const int overflow = frame.bottom() - available.bottom();
+    if (overflow > 0)
+        window->move(frame.left(), qMax(available.top(), frame.top() - overflow));
+}
+
+void fitLabelText(QLabel *label) {
+    auto textWidth = [label] {
+        return QFontMetrics(label->font()).horizontalAdvance(label->text());
+    };
+    if (textWidth() <= label->width())
+        return;
+    const QRect room = label->parentWidget()->rect().adjusted(4, 0, -4, 0);
+    const int width = qMin(textWidth(), room.width());
+    const int left =
+        qBound(room.left(), label->geometry().center().x() - width / 2, room.right() + 1 - width);
+    label->setGeometry(left, label->y(), width, label->height());
+    QFont font = label->font();
+    while (textWidth() > label->width() && font.pointSizeF() > 6.0) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+        label->setFont(font);
+    }
+}
+
+void fitTextHeight(QWidget *widget) {
+    const bool centred = qobject_cast<QCheckBox *>(widget) != nullptr;
+    const QFontMetrics metrics(widget->font());
+    // Glyphs of the window's font reach past the font's descent; a centred caption needs that
+    // room on both sides.
+    const int needed = metrics.height() + (centred ? 4 : 2);
+    if (widget->height() >= needed)
+        return;
+    QRect area = widget->geometry();
+    if (centred)
+        area.moveTop(area.top() - (needed - area.height()) / 2);
+    area.setHeight(needed);
+    const QRect room = widget->parentWidget()->rect();
+    if (area.bottom() > room.bottom())
+        area.moveBottom(room.bottom());
+    if (area.top() < room.top())
+        area.moveTop(room.top());
+    widget->setGeometry(area);
+}
+
+QString shortened(const QFontMetrics &metrics, QString line, int width) {
+    if (metrics.horizontalAdvance(line) <= width)
+        return line;
+    const QString dots = QStringLiteral("...");
+    while (!line.isEmpty() && metrics.horizontalAdvance(line + dots) > width)
+        line.chop(1);
+    return line + dots;
+}
+
 QString titleFamily() {
     static const QString family = registerBundledFonts();
     return family;
@@ -103,7 +216,7 @@ QColor systemButtonHighlight() {
     return readable(QApplication::palette().color(QPalette::Active, QPalette::Light));
 }
 
-QString styleSheet(const QColor &frameCaption, const QList<QPair<QWidget *, QColor>> &textColours) {
+QString styleSheet(const QColor &frameCaption, const TextColours &textColours) {
     const QString window = css(WindowBackground);
     const QString input = css(InputBackground);
     QString sheet =
@@ -153,6 +266,36 @@ QString styleSheet(const QColor &frameCaption, const QList<QPair<QWidget *, QCol
     return sheet;
 }
 
+void dressWindow(QWidget *window) {
+    window->setFont(titleFont(8.25, false));
+    window->setAutoFillBackground(true);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, WindowBackground);
+    palette.setColor(QPalette::WindowText, OutputText);
+    window->setPalette(palette);
+}
+
+void setFonts(QWidget *part, const QFont &contents) {
+    QList<QWidget *> widgets = part->findChildren<QWidget *>();
+    widgets.prepend(part);
+    for (QWidget *widget : std::as_const(widgets)) {
+        if (qobject_cast<QGroupBox *>(widget))
+            widget->setFont(titleFont(8.25, true));
+        else if (widget != part)
+            widget->setFont(contents);
+    }
+}
+
+void finishLooks(QWidget *part, const TextColours &textColours) {
+    part->setStyleSheet(styleSheet(systemHighlightText(), textColours));
+    QList<QWidget *> widgets = part->findChildren<QWidget *>();
+    widgets.prepend(part);
+    for (QWidget *widget : std::as_const(widgets)) {
+        if (qobject_cast<QLabel *>(widget) || qobject_cast<QCheckBox *>(widget))
+            fitTextHeight(widget);
+    }
+}
+
 QIcon programIcon() {
     QIcon icon;
     icon.addFile(QStringLiteral(":/wizard/icons/velquar-16.png"), QSize(16, 16));
@@ -160,4 +303,4 @@ QIcon programIcon() {
     return icon;
 }
 
-} // namespace WizardLook
+} // namespace WizardLayout

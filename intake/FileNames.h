@@ -1,0 +1,13 @@
+#pragma once
+// File names as the map and the game folder give them: which ones are safe to use, and the
+// folder lookup that ignores letter case, as the game's own platform does.
+
+#include <QString>
+
+// True for a text that can safely be used as one file name inside a folder: not empty, not
+// "." or "..", and holding no '/', '\\' or NUL.
+bool isPlainFileName(const QString &name);
+
+// The folder `name` directly under `parent`, found ignoring letter case (an exact match wins).
+// Returns the path with the name as stored on disk, or an empty string when there is none.
+QString findFolderIgnoringCase(const QString &parent, const QString &name);

@@ -1,0 +1,7 @@
+#include "a/A.h"
+
+#include "b/B.h"
+
+int a() {
+    return b();
+}

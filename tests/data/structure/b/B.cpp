@@ -1,0 +1,7 @@
+#include "b/B.h"
+
+#include "a/A.h"
+
+int b() {
+    return a();
+}

@@ -1,0 +1,101 @@
+// The window as the build command's host: what a build reads from the pages, what the window
+// shows while it runs ("Make ZIP" busy with its percentage, the engine's lines, messages), and
+// the answers to the engine's questions. The build itself starts in Form1::cmdGO_Click.
+
+#include "wizard/Form1.h"
+
+#include "dialogs/FileDialogs.h"
+#include "dialogs/MessageBox.h"
+#include "package/Readme.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+// Only a build asks, from page 3: both pages exist by then.
+BuildInputs Form1::buildInputs() const {
+    BuildInputs inputs;
+    inputs.pathText = txtPath->text();
+    inputs.addList = itemTexts(lScADD);
+    inputs.excludeList = itemTexts(lScExclude);
+    readSettings(inputs);
+    return inputs;
+}
+
+void Form1::setBuildButton(bool enabled, const QString &caption) {
+    cmdGO->setEnabled(enabled);
+    cmdGO->setText(caption);
+    if (!enabled)
+        m_progress.setBusyCaption(caption);
+    setBusy(!enabled);
+}
+
+// While a build runs the page and "<< Back" take no input, so that a click is dropped, not
+// kept for later; the window's close box and "!! Quit !!" still ask to stop it.
+void Form1::setBusy(bool busy) {
+    QWidget *page = Frame4 && Frame4->isVisibleTo(this) ? Frame4 : nullptr;
+    if (busy && !m_focusBeforeBuild)
+        m_focusBeforeBuild = focusWidget();
+    if (page)
+        page->setEnabled(!busy);
+    cmdBackFrame->setEnabled(!busy && onTallPage());
+    if (!busy && m_focusBeforeBuild) {
+        m_focusBeforeBuild->setFocus();
+        m_focusBeforeBuild = nullptr;
+    }
+}
+
+void Form1::showProgress(int percent) {
+    cmdGO->setText(m_progress.progressCaption(percent));
+}
+
+bool Form1::stopRequested() const {
+    return m_progress.stopRequested();
+}
+
+FileChoice Form1::PromptSaveFile(DialogRecord &record) {
+    return ::PromptSaveFile(record, this, true);
+}
+
+void Form1::showMessage(const QString &text, const QString &title, MessageIcon icon) {
+    m_progress.withdrawQuestion();
+    const bool failure = icon == MessageIcon::Error || icon == MessageIcon::Warning;
+    showMessageBox(this, text, title, MessageButtons::Ok, icon,
+                   failure ? engineLines() : QString());
+}
+
+void Form1::clearOutput() {
+    m_output.clear();
+    update(outputArea());
+}
+
+void Form1::appendOutput(const QString &text) {
+    m_output.append(text);
+    update(outputArea());
+}
+
+void Form1::processPendingEvents() {
+    QCoreApplication::processEvents();
+}
+
+QString Form1::passwordText() const {
+    return txtPass->text();
+}
+QString Form1::commentText() const {
+    return commentWithCrLf();
+}
+QString Form1::readmeText() const {
+    return GetNFO(m_state);
+}
+
+QString Form1::engineLines() const {
+    return m_output.lines();
+}
+
+QRect Form1::outputArea() const {
+    const QRect back = cmdBackFrame->geometry();
+    const QRect next = cmdNextFrame->geometry();
+    return QRect(QPoint(back.right() + 7, back.top()), QPoint(next.left() - 7, back.bottom()));
+}
