@@ -218,10 +218,12 @@ void Packer::start(zip_t *archive) {
         std::lock_guard lock(m_mutex);
         m_writing = true;
         for (Entry *entry : order) {
-            if (!entry->ready)
-                m_queue.push_back(entry);
+            if (entry->ready)
+                continue;
+            m_queue.push_back(entry);
+            // A big file is work for as many workers as it has blocks.
+            work += entry->split ? entry->file.size / SplitBlock + 1 : 1;
         }
-        work = m_queue.size();
     }
     int count = m_threads > 0 ? m_threads : static_cast<int>(std::thread::hardware_concurrency());
     count = std::clamp(count, 1, MostWorkers);
