@@ -576,8 +576,13 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
         stat->mtime = entry.time;
         stat->size = entry.decided ? entry.size : entry.file.size;
         if (entry.decided) {
-            stat->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-            stat->comp_size = entry.packedSize;
+            stat->valid |= ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+            // Unknown for blocks still to come: libzip then plans the entry's header for the
+            // most deflate may make of it, rather than for a size it could grow past.
+            if (!(entry.split && entry.deflate) || entry.complete) {
+                stat->valid |= ZIP_STAT_COMP_SIZE;
+                stat->comp_size = entry.packedSize;
+            }
             stat->comp_method = entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
             stat->encryption_method = ZIP_EM_NONE;
             if (entry.crcKnown) {
