@@ -13,8 +13,9 @@
 // is known only once the data (or that sample) is, the source sets the entry's method when
 // libzip first asks it for its stat in zip_close, which libzip reads right after. Stored big
 // files and every file at level 0 are streamed by the writer as they are. The host's callbacks
-// are only called from the source callbacks, that is on the thread in zip_close; workers check
-// for a stop between steps of at most 64 KiB, so a cancelled run ends promptly.
+// are only called from the source callbacks, that is on the thread in zip_close. A worker looks
+// for a stop after each small file and every 64 KiB of a big one, so a cancelled run ends
+// within a fraction of a second.
 
 #include "FileSelection.h"
 #include "Reporter.h"
