@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <utility>
 
 namespace zip32 {
@@ -22,13 +23,25 @@ namespace {
 constexpr std::uint64_t MostMemory = 16u << 20;
 constexpr std::uint64_t LeastMemory = 6u << 20;
 constexpr std::uint64_t MemoryPerWorker = 2u << 20;
-// Bigger files are never held whole: they are measured first, then streamed.
+// Bigger files are never held whole: the workers deflate them in blocks of this many bytes.
 constexpr std::uint64_t LargestHeldFile = 4u << 20;
-// Memory a worker holds while it measures a big file.
-constexpr std::uint64_t MeasureCost = 1u << 20;
-constexpr std::size_t StreamChunk = 256u << 10;
+constexpr std::size_t SplitBlock = 512u << 10;
+// Deflate looks back this far: each block gets the bytes before it as its dictionary.
+constexpr std::size_t Window = 32u << 10;
+// Whether a big file is deflated at all is judged from its first blocks.
+constexpr std::uint64_t SampleBlocks = 4;
+// Input handed to zlib between two looks at the stop request.
+constexpr std::size_t StopStep = 64u << 10;
 // Buffers are sized in steps, so that they fit more files when used again.
 constexpr std::size_t BufferStep = 64u << 10;
+// Room for a deflated block: above zlib's bound for data that does not shrink.
+constexpr std::size_t PackedBlockRoom = SplitBlock + SplitBlock / 64 + 64;
+// Memory a worker holds while it deflates a block: the block with its dictionary, its output.
+constexpr std::uint64_t BlockCost = Window + SplitBlock + PackedBlockRoom + 2 * BufferStep;
+// The sample must fit the smallest budget, or the writer would wait for it forever.
+static_assert(SampleBlocks * BlockCost <= LeastMemory);
+// zip32.h tells callers these sizes.
+static_assert(LargestHeldFile == 4u << 20 && SampleBlocks * SplitBlock == 2u << 20);
 // Past this many workers the single writer is the limit, and each worker costs memory.
 constexpr int MostWorkers = 6;
 
@@ -42,6 +55,10 @@ struct CompressorFree {
         libdeflate_free_compressor(compressor);
     }
 };
+
+int errorOf(std::FILE *file) {
+    return std::ferror(file) ? (errno ? errno : EIO) : 0;
+}
 
 FilePtr openForReading(const std::filesystem::path &path) {
     errno = 0;
@@ -65,13 +82,32 @@ const char *verbOf(Action action) {
 
 } // namespace
 
+struct BlockDeflater {
+    z_stream zs{};
+    bool ready = false;
+    ~BlockDeflater() {
+        if (ready)
+            deflateEnd(&zs);
+    }
+};
+
+// One block of a big file, deflated by a worker.
+struct Block {
+    Bytes packed;
+    std::uint64_t number = 0, size = 0; // its place in the file; raw bytes
+    std::uint32_t crc = 0;
+    std::uint64_t heldBytes = 0; // memory of the budget it holds
+    bool last = false, done = false, failed = false;
+};
+
 struct Packer::Entry {
     Packer *packer = nullptr;
     FoundFile file;
     Action action = Action::Add;
     std::time_t time = 0;
     zip_uint64_t index = 0;
-    bool held = false; // read and deflated by a worker; otherwise streamed by the writer
+    bool held = false;  // read and deflated whole by a worker
+    bool split = false; // deflated in blocks by the workers, or else streamed by the writer
     zip_source_t *carried = nullptr; // kept entries: their data in the earlier archive
     zip_error_t error;
 
@@ -86,20 +122,28 @@ struct Packer::Entry {
     std::uint64_t size = 0, packedSize = 0;
     std::uint64_t heldBytes = 0; // memory of the budget this entry holds
 
+    // Split entries. Workers read the blocks in turn under readMutex, so that each block's
+    // dictionary is exactly the data before it, whatever happens to the file meanwhile.
+    std::mutex readMutex;
+    FilePtr source;           // under readMutex
+    Bytes window;             // under readMutex: the last bytes read
+    bool over = false;        // under m_mutex: every block is claimed, or none is wanted any more
+    std::deque<Block> blocks; // under m_mutex: read and not yet written, in file order
+    std::uint64_t blocksRead = 0;                                // under m_mutex
+    std::uint64_t sampled = 0, sampleSize = 0, samplePacked = 0; // under m_mutex
+
     // The writer's side.
     bool announced = false, decided = false, complete = false;
     std::uint64_t offset = 0, consumed = 0;
     FilePtr stream;
-    std::unique_ptr<z_stream> zlib;
-    Bytes input; // streamed entries deflated on the way
     std::uint32_t streamCrc = 0;
+    std::size_t blockOffset = 0; // of the first block, handed over
+    bool blocksOpened = false, lastHandedOver = false;
 
     Entry() { zip_error_init(&error); }
     ~Entry() {
         if (carried)
             zip_source_free(carried);
-        if (zlib)
-            deflateEnd(zlib.get());
         zip_error_fini(&error);
     }
 };
@@ -127,7 +171,8 @@ zip_source_t *Packer::add(const FoundFile &file, Action action, std::time_t entr
     entry->size = file.size;
     entry->packedSize = file.size;
     entry->held = m_level > 0 && file.size <= LargestHeldFile;
-    // At level 0 there is nothing to measure: the writer streams the file as it is.
+    entry->split = m_level > 0 && !entry->held;
+    // At level 0 there is nothing to deflate: the writer streams the file as it is.
     entry->ready = m_level == 0;
     zip_source_t *source = zip_source_function_create(&Packer::sourceCallback, entry.get(), error);
     if (source)
@@ -173,10 +218,12 @@ void Packer::start(zip_t *archive) {
         std::lock_guard lock(m_mutex);
         m_writing = true;
         for (Entry *entry : order) {
-            if (!entry->ready)
-                m_queue.push_back(entry);
+            if (entry->ready)
+                continue;
+            m_queue.push_back(entry);
+            // A big file is work for as many workers as it has blocks.
+            work += entry->split ? entry->file.size / SplitBlock + 1 : 1;
         }
-        work = m_queue.size();
     }
     int count = m_threads > 0 ? m_threads : static_cast<int>(std::thread::hardware_concurrency());
     count = std::clamp(count, 1, MostWorkers);
@@ -189,7 +236,7 @@ void Packer::start(zip_t *archive) {
 
 std::uint64_t Packer::cost(const Entry &entry) const {
     // The file and a deflate buffer of about the same size.
-    return entry.held ? 2 * entry.file.size + 2 * BufferStep : MeasureCost;
+    return entry.held ? 2 * entry.file.size + 2 * BufferStep : BlockCost;
 }
 
 Bytes Packer::takeBuffer(std::size_t size) {
@@ -221,6 +268,12 @@ void Packer::giveBack(Bytes &bytes) {
     if (!bytes.data)
         return;
     std::lock_guard lock(m_mutex);
+    giveBackLocked(bytes);
+}
+
+void Packer::giveBackLocked(Bytes &bytes) {
+    if (!bytes.data)
+        return;
     m_spareBytes += bytes.capacity;
     m_spare.push_back(std::move(bytes));
     bytes = Bytes{};
@@ -236,31 +289,41 @@ void Packer::dropLargestSpare() {
     m_spare.erase(largest);
 }
 
+bool Packer::claimable() const {
+    if (m_next >= m_queue.size())
+        return false;
+    return m_heldBytes == 0 || m_heldBytes + cost(*m_queue[m_next]) <= m_budget;
+}
+
 void Packer::work() {
     std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    BlockDeflater deflater;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_workWanted.wait(lock, [this] {
-            return m_stop ||
-                   (m_next < m_queue.size() &&
-                    (m_heldBytes == 0 || m_heldBytes + cost(*m_queue[m_next]) <= m_budget));
-        });
+        m_workWanted.wait(lock, [this] { return m_stop || claimable(); });
         if (m_stop)
             return;
-        Entry &entry = *m_queue[m_next++];
-        entry.heldBytes = cost(entry);
-        m_heldBytes += entry.heldBytes;
+        Entry &entry = *m_queue[m_next];
+        const std::uint64_t claimed = cost(entry);
+        m_heldBytes += claimed;
+        if (entry.split) {
+            // Every worker may take a block of it; the last block read moves the queue on.
+            lock.unlock();
+            deflateBlock(entry, claimed, deflater);
+            lock.lock();
+            continue;
+        }
+        ++m_next;
+        entry.heldBytes = claimed;
         lock.unlock();
 
         int error = 0;
         if (FilePtr file = openForReading(entry.file.path); !file) {
             error = errno ? errno : EIO;
-        } else if (entry.held) {
+        } else {
             if (!compressor)
                 compressor.reset(libdeflate_alloc_compressor(m_level));
             error = compressor ? hold(entry, file.get(), compressor.get()) : ENOMEM;
-        } else {
-            error = measure(entry, file.get());
         }
 
         lock.lock();
@@ -312,42 +375,176 @@ int Packer::hold(Entry &entry, std::FILE *file, libdeflate_compressor *compresso
     return 0;
 }
 
-int Packer::measure(Entry &entry, std::FILE *file) {
-    // Too big to hold: deflate it once to learn whether deflating pays, and keep nothing.
-    z_stream zs{};
-    if (deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return ENOMEM;
-    Bytes in = takeBuffer(StreamChunk), out = takeBuffer(StreamChunk);
-    std::uint64_t size = 0, packed = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    int error = 0, flush = Z_NO_FLUSH;
-    while (flush != Z_FINISH) {
-        const std::size_t got = std::fread(in.data.get(), 1, StreamChunk, file);
-        if (std::ferror(file)) {
-            error = errno ? errno : EIO;
-            break;
+void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &deflater) {
+    Bytes input = takeBuffer(Window + SplitBlock);
+    Block *block = nullptr;
+    std::size_t dictionary = 0;
+    int error = 0;
+    {
+        std::lock_guard readLock(entry.readMutex);
+        std::unique_lock lock(m_mutex);
+        if (entry.over) {
+            // Another worker read the last block, or the file is stored: nothing left to do.
+            m_heldBytes -= claimed;
+            giveBackLocked(input);
+            m_workWanted.notify_all();
+            lock.unlock();
+            entry.source.reset();
+            return;
         }
-        size += got;
-        crc = crc32(crc, in.data.get(), static_cast<uInt>(got));
-        flush = std::feof(file) ? Z_FINISH : Z_NO_FLUSH;
-        zs.next_in = in.data.get();
-        zs.avail_in = static_cast<uInt>(got);
-        do {
-            zs.next_out = out.data.get();
-            zs.avail_out = static_cast<uInt>(StreamChunk);
-            deflate(&zs, flush);
-            packed += StreamChunk - zs.avail_out;
-        } while (zs.avail_out == 0);
+        lock.unlock();
+        if (!entry.source && !(entry.source = openForReading(entry.file.path)))
+            error = errno ? errno : EIO;
+        if (!entry.window.data)
+            entry.window = takeBuffer(Window);
+        dictionary = entry.window.size;
+        std::size_t got = 0;
+        if (!error) {
+            std::memcpy(input.data.get(), entry.window.data.get(), dictionary);
+            got = std::fread(input.data.get() + dictionary, 1, SplitBlock, entry.source.get());
+            error = errorOf(entry.source.get());
+        }
+        input.size = dictionary + got;
+        const bool last = error || got < SplitBlock;
+        // The next block's dictionary: the end of this one, or of the data before it too.
+        const std::size_t keep = std::min(Window, input.size);
+        std::memcpy(entry.window.data.get(), input.data.get() + input.size - keep, keep);
+        entry.window.size = keep;
+        if (last) {
+            entry.source.reset();
+            giveBack(entry.window);
+        }
+
+        lock.lock();
+        block = &entry.blocks.emplace_back();
+        block->number = entry.blocksRead++;
+        block->size = got;
+        block->last = last;
+        block->heldBytes = claimed;
+        if (last)
+            skipPast(entry);
     }
-    deflateEnd(&zs);
-    giveBack(in);
-    giveBack(out);
-    entry.size = size;
-    entry.crc = static_cast<std::uint32_t>(crc);
-    entry.crcKnown = true;
-    entry.deflate = packed < size;
-    entry.packedSize = entry.deflate ? packed : size;
-    return error;
+
+    Bytes packed;
+    if (!error) {
+        block->crc = static_cast<std::uint32_t>(
+            libdeflate_crc32(0, input.data.get() + dictionary, block->size));
+        error = compressBlock(deflater, input, dictionary, block->last, packed);
+    }
+    giveBack(input);
+    if (packed.size + BufferStep < packed.capacity) {
+        // Held until the writer takes it: no bigger than it needs to be.
+        Bytes fitting = takeBuffer(packed.size);
+        std::memcpy(fitting.data.get(), packed.data.get(), packed.size);
+        fitting.size = packed.size;
+        giveBack(packed);
+        packed = std::move(fitting);
+    }
+
+    std::lock_guard lock(m_mutex);
+    m_heldBytes -= block->heldBytes;
+    block->heldBytes = 0;
+    block->done = true;
+    if (entry.ready && !entry.deflate) {
+        giveBackLocked(packed); // stored after all: the writer reads the file itself
+    } else if (error) {
+        block->failed = true;
+        giveBackLocked(packed);
+        if (error != ECANCELED && entry.failure.empty()) {
+            entry.failureErrno = error;
+            entry.failure = causeText(error);
+            entry.ready = true;
+        }
+    } else {
+        block->packed = std::move(packed);
+        block->heldBytes = block->packed.capacity;
+        m_heldBytes += block->heldBytes;
+        if (block->number < SampleBlocks) {
+            ++entry.sampled;
+            entry.sampleSize += block->size;
+            entry.samplePacked += block->packed.size;
+        }
+        judge(entry);
+    }
+    m_entryDone.notify_all();
+    m_workWanted.notify_all();
+}
+
+int Packer::compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
+                          bool last, Bytes &packed) {
+    z_stream &zs = deflater.zs;
+    if (!deflater.ready) {
+        if (deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return ENOMEM;
+        deflater.ready = true;
+    } else if (deflateReset(&zs) != Z_OK) {
+        return EINVAL;
+    }
+    if (dictionary > 0 &&
+        deflateSetDictionary(&zs, input.data.get(), static_cast<uInt>(dictionary)) != Z_OK)
+        return EINVAL;
+    packed = takeBuffer(PackedBlockRoom);
+    std::size_t left = input.size - dictionary;
+    zs.next_in = input.data.get() + dictionary;
+    zs.next_out = packed.data.get();
+    zs.avail_out = static_cast<uInt>(packed.capacity);
+    for (;;) {
+        if (m_stop)
+            return ECANCELED;
+        const std::size_t step = std::min(left, StopStep);
+        zs.avail_in = static_cast<uInt>(step);
+        left -= step;
+        // Blocks before the last end on a byte boundary, with no final bit: the next block's
+        // data follows on as the same deflate stream.
+        const int flush = left > 0 ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
+        int result = Z_OK;
+        for (;;) {
+            result = deflate(&zs, flush);
+            if (result == Z_STREAM_ERROR)
+                return EINVAL;
+            if (zs.avail_out > 0 && (flush != Z_FINISH || result == Z_STREAM_END))
+                break;
+            if (zs.avail_out == 0) { // rare: the data grew
+                const std::size_t used = packed.capacity;
+                Bytes bigger = takeBuffer(2 * used);
+                std::memcpy(bigger.data.get(), packed.data.get(), used);
+                giveBack(packed);
+                packed = std::move(bigger);
+                zs.next_out = packed.data.get() + used;
+                zs.avail_out = static_cast<uInt>(packed.capacity - used);
+            }
+        }
+        if (left == 0)
+            break;
+    }
+    packed.size = packed.capacity - zs.avail_out;
+    return 0;
+}
+
+void Packer::judge(Entry &entry) {
+    // With m_mutex held, after a block of the sample was deflated.
+    if (entry.ready ||
+        entry.sampled < std::min(SampleBlocks, entry.over ? entry.blocksRead : SampleBlocks))
+        return;
+    entry.deflate = entry.samplePacked < entry.sampleSize;
+    entry.ready = true;
+    if (entry.deflate)
+        return;
+    // Stored: the workers go on with the next files, and what they deflated goes.
+    skipPast(entry);
+    for (Block &block : entry.blocks) {
+        m_heldBytes -= block.heldBytes;
+        block.heldBytes = 0;
+        giveBackLocked(block.packed);
+    }
+}
+
+void Packer::skipPast(Entry &entry) {
+    // With m_mutex held.
+    entry.over = true;
+    if (m_next < m_queue.size() && m_queue[m_next] == &entry)
+        ++m_next;
+    m_workWanted.notify_all();
 }
 
 zip_int64_t Packer::sourceCallback(void *userdata, void *data, zip_uint64_t length,
@@ -379,8 +576,13 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
         stat->mtime = entry.time;
         stat->size = entry.decided ? entry.size : entry.file.size;
         if (entry.decided) {
-            stat->valid |= ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-            stat->comp_size = entry.packedSize;
+            stat->valid |= ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+            // Unknown for blocks still to come: libzip then plans the entry's header for the
+            // most deflate may make of it, rather than for a size it could grow past.
+            if (!(entry.split && entry.deflate) || entry.complete) {
+                stat->valid |= ZIP_STAT_COMP_SIZE;
+                stat->comp_size = entry.packedSize;
+            }
             stat->comp_method = entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
             stat->encryption_method = ZIP_EM_NONE;
             if (entry.crcKnown) {
@@ -394,7 +596,18 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
         if (!entry.decided && !decide(entry))
             return -1;
         entry.offset = entry.consumed = 0;
+        entry.streamCrc = 0;
         entry.complete = false;
+        if (entry.split && entry.deflate) {
+            // Its blocks go as they are handed over: there is no second pass.
+            if (entry.blocksOpened)
+                return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
+                            "Could not deflate " + entry.file.relative + " a second time.")
+                           ? 0
+                           : -1;
+            entry.blocksOpened = true;
+            return 0;
+        }
         return (entry.held || openStream(entry)) ? 0 : -1;
     case ZIP_SOURCE_READ:
         return read(entry, static_cast<unsigned char *>(data), length);
@@ -510,17 +723,6 @@ bool Packer::openStream(Entry &entry) {
         return fail(entry, ZIP_ER_OPEN, ZE_READ,
                     "Could not read " + entry.file.relative + ": " +
                         causeText(errno ? errno : EIO) + ".");
-    entry.streamCrc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-    if (entry.deflate) {
-        entry.zlib = std::make_unique<z_stream>();
-        if (deflateInit2(entry.zlib.get(), m_level, Z_DEFLATED, -MAX_WBITS, 8,
-                         Z_DEFAULT_STRATEGY) != Z_OK) {
-            entry.zlib.reset();
-            return fail(entry, ZIP_ER_MEMORY, ZE_MEM,
-                        "Ran out of memory while packing " + entry.file.relative + ".");
-        }
-        entry.input = takeBuffer(StreamChunk);
-    }
     return true;
 }
 
@@ -530,57 +732,32 @@ zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length)
         return -1;
     }
     std::size_t produced = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<zip_uint64_t>(length, SIZE_MAX));
     if (entry.held) {
         produced = static_cast<std::size_t>(
-            std::min<std::uint64_t>(length, entry.bytes.size - entry.offset));
+            std::min<std::uint64_t>(wanted, entry.bytes.size - entry.offset));
         std::memcpy(data, entry.bytes.data.get() + entry.offset, produced);
         entry.consumed += produced;
-    } else if (!entry.zlib) {
-        // Stored as it is: libzip computes the checksum of stored data itself.
-        produced = std::fread(data, 1, static_cast<std::size_t>(length), entry.stream.get());
-        entry.consumed += produced;
+    } else if (entry.split && entry.deflate) {
+        const zip_int64_t got = readBlocks(entry, data, wanted);
+        if (got < 0)
+            return -1;
+        produced = static_cast<std::size_t>(got);
     } else {
-        z_stream &zs = *entry.zlib;
-        zs.next_out = data;
-        zs.avail_out = static_cast<uInt>(std::min<zip_uint64_t>(length, 1u << 30));
-        int result = Z_OK;
-        while (zs.avail_out > 0 && result != Z_STREAM_END) {
-            int flush = Z_NO_FLUSH;
-            if (zs.avail_in == 0 && !std::feof(entry.stream.get())) {
-                const std::size_t got =
-                    std::fread(entry.input.data.get(), 1, StreamChunk, entry.stream.get());
-                if (std::ferror(entry.stream.get()))
-                    break;
-                entry.streamCrc = static_cast<std::uint32_t>(
-                    crc32(entry.streamCrc, entry.input.data.get(), static_cast<uInt>(got)));
-                entry.consumed += got;
-                zs.next_in = entry.input.data.get();
-                zs.avail_in = static_cast<uInt>(got);
-            }
-            if (zs.avail_in == 0 && std::feof(entry.stream.get()))
-                flush = Z_FINISH;
-            result = deflate(&zs, flush);
-            if (result == Z_STREAM_ERROR) {
-                fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
-                     "Could not deflate " + entry.file.relative + ".");
-                return -1;
-            }
+        // Stored as it is: libzip computes the checksum of stored data itself.
+        produced = std::fread(data, 1, wanted, entry.stream.get());
+        entry.consumed += produced;
+        if (const int error = errorOf(entry.stream.get())) {
+            fail(entry, ZIP_ER_READ, ZE_READ,
+                 "Could not read " + entry.file.relative + ": " + causeText(error) + ".");
+            return -1;
         }
-        produced = static_cast<std::size_t>(length - zs.avail_out);
-        if (result == Z_STREAM_END && produced == 0)
-            entry.complete = true;
-    }
-    if (!entry.held && std::ferror(entry.stream.get())) {
-        fail(entry, ZIP_ER_READ, ZE_READ,
-             "Could not read " + entry.file.relative + ": " + causeText(errno ? errno : EIO) + ".");
-        return -1;
     }
     entry.offset += produced;
     if (produced == 0) {
         entry.complete = true;
         if (!entry.held) {
-            // What was streamed is what counts, should the file have changed since it was
-            // measured.
+            // What was read is what counts, should the file have changed since it was listed.
             entry.size = entry.consumed;
             entry.packedSize = entry.offset;
             entry.crc = entry.streamCrc;
@@ -592,6 +769,53 @@ zip_int64_t Packer::read(Entry &entry, unsigned char *data, zip_uint64_t length)
                                           : std::pair(entry.consumed, entry.file.size);
     m_reporter.reachEntry(entry.index, static_cast<double>(done) /
                                            static_cast<double>(std::max<std::uint64_t>(total, 1)));
+    return static_cast<zip_int64_t>(produced);
+}
+
+zip_int64_t Packer::readBlocks(Entry &entry, unsigned char *data, std::size_t length) {
+    std::size_t produced = 0;
+    std::unique_lock lock(m_mutex);
+    while (produced < length && !entry.lastHandedOver) {
+        if (entry.blocks.empty() || !entry.blocks.front().done) {
+            if (produced > 0)
+                break; // hand over what there is, and wait on the next call
+            if (!m_entryDone.wait_for(lock, std::chrono::milliseconds(20), [&entry] {
+                    return !entry.blocks.empty() && entry.blocks.front().done;
+                })) {
+                lock.unlock();
+                if (!m_reporter.tick()) {
+                    fail(entry, ZIP_ER_CANCELLED, ZE_ABORT, {});
+                    return -1;
+                }
+                lock.lock();
+            }
+            continue;
+        }
+        Block &block = entry.blocks.front();
+        if (block.failed) {
+            lock.unlock();
+            fail(entry, ZIP_ER_READ, entry.failureErrno == ENOMEM ? ZE_MEM : ZE_READ,
+                 "Could not read " + entry.file.relative + ": " + entry.failure + ".");
+            return -1;
+        }
+        const std::size_t count =
+            std::min(length - produced, block.packed.size - entry.blockOffset);
+        std::memcpy(data + produced, block.packed.data.get() + entry.blockOffset, count);
+        produced += count;
+        entry.blockOffset += count;
+        if (entry.blockOffset < block.packed.size)
+            continue;
+        // The whole block is handed over: its checksum joins the file's.
+        entry.streamCrc = static_cast<std::uint32_t>(
+            crc32_combine(entry.streamCrc, block.crc, static_cast<z_off_t>(block.size)));
+        entry.consumed += block.size;
+        entry.lastHandedOver = block.last;
+        m_heldBytes -= block.heldBytes;
+        giveBackLocked(block.packed);
+        entry.blocks.pop_front();
+        entry.blockOffset = 0;
+        m_workWanted.notify_all();
+    }
     return static_cast<zip_int64_t>(produced);
 }
 
@@ -611,17 +835,17 @@ void Packer::close(Entry &entry) {
 
 void Packer::release(Entry &entry) {
     entry.stream.reset();
-    if (entry.zlib) {
-        deflateEnd(entry.zlib.get());
-        entry.zlib.reset();
-    }
-    giveBack(entry.input);
     if (!entry.complete)
         return; // libzip may open it again
-    giveBack(entry.bytes);
     std::lock_guard lock(m_mutex);
+    giveBackLocked(entry.bytes);
     m_heldBytes -= entry.heldBytes;
     entry.heldBytes = 0;
+    for (Block &block : entry.blocks) { // a stored big file's, deflated before it was judged
+        m_heldBytes -= block.heldBytes;
+        block.heldBytes = 0;
+        giveBackLocked(block.packed);
+    }
     m_workWanted.notify_all();
 }
 

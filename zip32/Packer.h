@@ -2,22 +2,27 @@
 // Compresses the files of a run on worker threads and hands each finished entry to libzip
 // while it writes the archive.
 //
-// Every file becomes a libzip source of our own. Workers read and deflate the files (libdeflate)
-// in archive order, never more than a fixed amount of memory ahead of the writer. When libzip
-// reaches an entry, its source waits for that entry's data and reports it as already
-// compressed, so libzip only copies it (and encrypts it where asked). An entry is stored when
-// deflating does not make it smaller; as that is known only once the data is, the source sets
-// the entry's method when libzip first asks it for its stat in zip_close, which libzip reads
-// right after. Files too big to hold in memory are measured by a worker (zlib, output dropped)
-// and then streamed through zlib by the writer; at level 0 the writer streams every file as it
-// is. The host's callbacks are only called from the source callbacks, that is on the thread in
-// zip_close.
+// Every file becomes a libzip source of our own. Workers read and deflate the files in archive
+// order, never more than a fixed amount of memory ahead of the writer. When libzip reaches an
+// entry, its source waits for that entry's data and reports it as already compressed, so libzip
+// only copies it (and encrypts it where asked). Small files are held whole and deflated in one
+// go (libdeflate); an entry is stored when that does not make it smaller. Bigger files are split
+// into blocks that all workers deflate at once (zlib), each block primed with the 32 KiB before
+// it as its dictionary and ended on a byte boundary, so that the blocks join into one deflate
+// stream; whether such a file is deflated at all is judged from its first blocks. As the method
+// is known only once the data (or that sample) is, the source sets the entry's method when
+// libzip first asks it for its stat in zip_close, which libzip reads right after. Stored big
+// files and every file at level 0 are streamed by the writer as they are. The host's callbacks
+// are only called from the source callbacks, that is on the thread in zip_close. A worker looks
+// for a stop after each small file and every 64 KiB of a big one, so a cancelled run ends
+// within a fraction of a second.
 
 #include "FileSelection.h"
 #include "Reporter.h"
 
 #include <zip.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +36,8 @@
 struct libdeflate_compressor;
 
 namespace zip32 {
+
+struct BlockDeflater; // a worker's zlib stream for the blocks of big files
 
 // A buffer of `capacity` bytes, the first `size` of them in use; not zero-filled.
 struct Bytes {
@@ -84,19 +91,26 @@ private:
                              zip_source_cmd_t command);
     bool decide(Entry &entry);
     zip_int64_t read(Entry &entry, unsigned char *data, zip_uint64_t length);
+    zip_int64_t readBlocks(Entry &entry, unsigned char *data, std::size_t length);
     bool openStream(Entry &entry);
     void close(Entry &entry);
     void release(Entry &entry);
     bool fail(Entry &entry, int libzipError, int code, std::string message);
     void work();
+    bool claimable() const;
     int hold(Entry &entry, std::FILE *file, libdeflate_compressor *compressor);
-    int measure(Entry &entry, std::FILE *file);
+    void deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &deflater);
+    int compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
+                      bool last, Bytes &packed);
+    void judge(Entry &entry);
+    void skipPast(Entry &entry);
     std::uint64_t cost(const Entry &entry) const;
     // Buffers go back to a small pool and are used again, rather than freed and allocated for
     // every file: the memory of a run then stays within its budget whatever the number of
     // workers, instead of spreading over the allocator's per-thread pools.
     Bytes takeBuffer(std::size_t size);
     void giveBack(Bytes &bytes);
+    void giveBackLocked(Bytes &bytes); // with m_mutex held
     void dropLargestSpare();
 
     zip_t *m_archive = nullptr;
@@ -117,7 +131,7 @@ private:
     std::uint64_t m_budget = 0;           // the most m_heldBytes may grow to
     std::vector<Bytes> m_spare;           // buffers to use again
     std::uint64_t m_spareBytes = 0;
-    bool m_stop = false;
+    std::atomic<bool> m_stop = false; // also read by workers amid a block, without the lock
     std::vector<std::thread> m_workers;
 };
 

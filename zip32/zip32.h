@@ -113,11 +113,14 @@ ZIP32_API int ZIP32_CALL ZpInit(const ZipCallbacks *callbacks);
 ZIP32_API int ZIP32_CALL ZpSetOptions(const ZipOptions *options);
 /* Packs the files matching specs->Spec[0 .. fileCount-1] into archiveName inside RootFolder.
  * Entries are written in the byte order of their names. An entry is stored rather than
- * deflated when deflating would not make it smaller. With EncryptFlag every entry of the
- * result is encrypted with this run's password, entries carried over by update or freshen
- * included (one that this password cannot read fails the run); without it, carried-over
- * entries are kept byte for byte. With EntryTime set, every entry carries that time, so the
- * same files give the same archive byte for byte (encryption aside). */
+ * deflated when deflating would not make it smaller. A file over 4 MiB is deflated in blocks
+ * on every worker and judged by its first 2 MiB alone: when those do not shrink it is stored,
+ * though its later data might have; when they do, it is deflated, and its later data grows by
+ * at most 0.1% where it does not shrink. With EncryptFlag every entry of the result is
+ * encrypted with this run's password, entries carried over by update or freshen included (one
+ * that this password cannot read fails the run); without it, carried-over entries are kept
+ * byte for byte. With EntryTime set, every entry carries that time, so the same files give
+ * the same archive byte for byte (encryption aside), whatever the number of workers. */
 ZIP32_API int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName,
                                    const ZipFileSpecs *specs);
 

@@ -300,6 +300,46 @@ TEST_F(EngineTest, BigFilesAreStreamedAndStoredWhenDeflatingDoesNotHelp) {
     }
 }
 
+TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers) {
+    // Over the held size, and judged by their first blocks: text, text that turns to noise
+    // (deflated), noise that turns to text (stored).
+    struct Shape {
+        const char *name;
+        QByteArray data;
+        int method;
+    };
+    const Shape shapes[] = {
+        {"Maps/big.pms", compressible(150000), 8},
+        {"Scenery-gfx/text-first.bmp", compressible(60000) + incompressible(3 << 20), 8},
+        {"Scenery-gfx/noise-first.bmp", incompressible(3 << 20) + compressible(60000), 0},
+    };
+    for (const Shape &shape : shapes)
+        write(shape.name, shape.data);
+    m_options.EntryTime =
+        static_cast<uint32_t>(QDateTime(QDate(2022, 3, 4), QTime(5, 6, 8)).toSecsSinceEpoch());
+    QByteArray first;
+    for (const int threads : {1, 2, 6}) {
+        SCOPED_TRACE(threads);
+        m_options.Threads = threads;
+        ASSERT_EQ(run(), ZE_OK) << m_host.printed;
+        const ArchiveListing listing = readArchive(path("Arena.zip"));
+        ASSERT_TRUE(listing.ok) << listing.error.toStdString();
+        for (const Shape &shape : shapes) {
+            expectEntryMatchesFile(listing, shape.name, shape.name);
+            const ArchiveEntry *entry = listing.find(shape.name);
+            EXPECT_EQ(entry->compressType, shape.method) << shape.name;
+            EXPECT_LE(entry->compressedSize, entry->size + entry->size / 1000) << shape.name;
+        }
+        EXPECT_EQ(readEntry(path("Arena.zip"), "Maps/big.pms"), shapes[0].data);
+        QString output;
+        EXPECT_TRUE(unzipTest(path("Arena.zip"), {}, &output)) << output.toStdString();
+        // The blocks do not depend on who deflated them.
+        if (first.isEmpty())
+            first = read("Arena.zip");
+        EXPECT_EQ(read("Arena.zip"), first);
+    }
+}
+
 TEST_F(EngineTest, RecurseAndFileSpecsChooseTheFiles) {
     stageMap();
     m_options.RecurseFlag = 0;
@@ -632,22 +672,53 @@ TEST_F(EngineTest, CancelThroughTheServiceCallbackWritesNothing) {
     }
 }
 
+TEST_F(EngineTest, StopInsideABigFileEndsTheRunAtOnce) {
+    // 64 GiB of nothing (a sparse file): a run that read on to its end would time out.
+    write("Maps/small.pms", compressible(100));
+    QFile huge(path("Scenery-gfx/huge.bmp"));
+    QDir().mkpath(QFileInfo(huge).absolutePath());
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(64) << 30));
+    huge.close();
+    const QStringList files = filesUnder(m_root);
+    struct Case {
+        char level;
+        bool encrypt;
+    };
+    for (const Case c : {Case{'9', false}, Case{'1', true}, Case{'0', true}}) {
+        SCOPED_TRACE(std::string("level ") + c.level + (c.encrypt ? ", encrypted" : ""));
+        m_options.LevelChar = c.level;
+        m_options.EncryptFlag = c.encrypt;
+        m_host.password = "s3cret";
+        // Stopped once the data of the big file (the second) flows.
+        m_host.onProgress = [this](int32_t) { return m_host.serviced.size() < 2 ? 0 : 1; };
+        EXPECT_EQ(run(), ZE_ABORT) << m_host.printed;
+        expectNothingWritten(files, QByteArray());
+        EXPECT_EQ(m_host.serviced.back().first, "Scenery-gfx/huge.bmp");
+    }
+}
+
 TEST_F(EngineTest, FileThatCannotBeReadFailsTheRun) {
     stageMap();
+    write("Maps/big.pms", compressible(150000)); // deflated in blocks
     ASSERT_EQ(run(), ZE_OK);
     const QByteArray before = read("Arena.zip");
-    QStringList files = filesUnder(m_root);
-    files.removeAll("Maps/ctf_Run_ReadMe.txt");
+    for (const QString gone : {"Maps/ctf_Run_ReadMe.txt", "Maps/big.pms"}) {
+        SCOPED_TRACE(gone.toStdString());
+        const QByteArray data = read(gone);
+        QStringList files = filesUnder(m_root);
+        files.removeAll(gone);
 
-    // The file goes away after it was listed, before it is read.
-    m_options.CommentFlag = 1;
-    m_host.onCommentAsked = [this] { QFile::remove(path("Maps/ctf_Run_ReadMe.txt")); };
-    EXPECT_EQ(run(), ZE_READ);
-    expectNothingWritten(files, before);
-    EXPECT_NE(
-        m_host.printed.find("Could not read Maps/ctf_Run_ReadMe.txt: no such file or directory.\n"),
-        std::string::npos)
-        << m_host.printed;
+        // The file goes away after it was listed, before it is read.
+        m_options.CommentFlag = 1;
+        m_host.onCommentAsked = [this, gone] { QFile::remove(path(gone)); };
+        EXPECT_EQ(run(), ZE_READ);
+        expectNothingWritten(files, before);
+        EXPECT_NE(m_host.printed.find("Could not read " + gone.toStdString() +
+                                      ": no such file or directory.\n"),
+                  std::string::npos)
+            << m_host.printed;
+        write(gone, data);
+    }
 }
 
 TEST_F(EngineTest, FileWithoutReadPermissionFailsTheRun) {
