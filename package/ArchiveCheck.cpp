@@ -79,9 +79,10 @@ public:
                 m_topFiles.insert(item.name.toCaseFolded(), item.name);
             if (isMap)
                 maps << &item;
-            else if (place.placed && inFolder(place, QStringLiteral("scenery-gfx"), true))
+            // In a flat archive every image serves either folder.
+            if (!isMap && place.placed && inFolder(place, QStringLiteral("scenery-gfx"), true))
                 add(m_scenery, place, item.name);
-            else if (place.placed && inFolder(place, QStringLiteral("textures"), true))
+            if (!isMap && place.placed && inFolder(place, QStringLiteral("textures"), true))
                 add(m_textures, place, item.name);
         }
 
