@@ -6,7 +6,10 @@ Usage: hostile_zips.py KIND PATH [SCALE]
 
 KIND:
   negative-size  a deflated zip64 map entry whose size is 2^63 + 5 (negative as a signed size)
-  lying-sizes    entries whose sizes disagree with their data or reach past the file
+  stored-lie     a stored entry that claims 1 GiB for its 100 bytes
+  deflate-lie    a deflated entry that claims more than its data can unpack to
+  past-end       an entry whose data would reach past the end of the file
+  short-lie      a deflated map that unpacks to more than the 10 bytes it claims
   overlap        SCALE records (default 2000) that all point at one deflated stream of 16 MiB
                  (or of SCALE2 MiB given as a second number: "2000:1024")
   many           SCALE entries (default 200000) whose data fails its CRC
@@ -107,10 +110,14 @@ def write(kind, path, scale):
     elif kind == "negative-size":
         z.entry(MAP_NAME, the_map, usize=(1 << 63) + 5, zip64=True)
         z.entry(b"maps/hostile_ReadMe.txt", b"readme")
-    elif kind == "lying-sizes":
-        z.entry(MAP_NAME, the_map, usize=10)                    # unpacks to more than it says
+    elif kind == "stored-lie":
         z.entry(b"scenery-gfx/a.png", b"a" * 100, deflate=False, usize=1 << 30)
-        z.entry(b"textures/t.png", b"t" * 100, csize=1 << 40, zip64=True)  # past the file
+    elif kind == "deflate-lie":
+        z.entry(b"scenery-gfx/a.png", b"a" * 100, usize=1 << 29)
+    elif kind == "past-end":
+        z.entry(b"textures/t.png", b"t" * 100, csize=1 << 40, zip64=True)
+    elif kind == "short-lie":
+        z.entry(MAP_NAME, the_map, usize=10)
     elif kind == "overlap":
         records, megabytes = (scale.split(":") + ["16"])[:2] if scale else ("2000", "16")
         stream, _ = zeros_deflated(int(megabytes))

@@ -3,6 +3,7 @@
 // Python's zipfile.
 
 #include "WizardTestSupport.h"
+#include "support/MapWriter.h"
 #include "support/PlainUser.h"
 #include "support/ZipVerify.h"
 
@@ -236,6 +237,31 @@ TEST_F(BuildTest, MissingImagesEndInAWarningThatCarriesTheEngineLines) {
     EXPECT_FALSE(boxes()[0].details.isEmpty());
     EXPECT_EQ(boxes()[0].details, form.engineLines());
     EXPECT_TRUE(readArchive(saveTo()).ok);
+}
+
+// A map saved again after it was read is never built from the old lists: the window reads it
+// again and shows the new lists, the user's exclusion kept; the next click builds it.
+TEST_F(BuildTest, AMapChangedOnDiskIsReadAgainBeforeAnythingIsBuilt) {
+    Form1 &form = preparedForm();
+    MapSpec spec;
+    spec.texture = "xt_forrestdirtrock.png";
+    spec.sceneries = {{"mnp-jungle5.bmp", {}}, {"inka_2.bmp", {}}, {"new.png", {}}};
+    writeMap(viet(), spec);
+    QDir().mkpath(QFileInfo(saveTo()).absolutePath());
+    FileDialogTestHook::setNextPaths({saveTo()});
+    form.cmdGO->click();
+
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::MapChanged);
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_EQ(boxes()[0].title, "Map Changed");
+    EXPECT_EQ(items(form.lScADD), (QStringList{"inka_2.bmp", "(!) new.png"}));
+    EXPECT_EQ(items(form.lScExclude), QStringList{"mnp-jungle5.bmp"});
+    EXPECT_FALSE(QFile::exists(saveTo()));
+
+    FileDialogTestHook::setNextPaths({saveTo()});
+    form.cmdGO->click();
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
+    EXPECT_TRUE(boxes().last().text.endsWith("new.png: not in the game folder"));
 }
 
 TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
