@@ -1,22 +1,52 @@
-// Runs a fuzz target once on every file of its seed corpus, so the corpus is replayed by an
-// ordinary test without libFuzzer, and compares what each file reads as (the target's
-// describeInput) with what is known of it (a KNOWN file beside the corpus).
+// Runs the fuzz target once on every file of the seed corpus, so the corpus is replayed by an
+// ordinary test without libFuzzer, and compares each file's reading with what is known of it
+// (known.txt beside the corpus): for the real maps their description, texture and add list
+// against the fixture game folder, for the rest whether they read at all.
 //
-// Usage: replay CORPUS KNOWN [TARGET ARGUMENTS...] [--record]
+// Usage: map_reader_replay CORPUS KNOWN GAME_FOLDER DEFAULTS [--record]
 // --record prints the known lines for the corpus as it reads now, for a new seed.
 
+#include "intake/DefaultSceneries.h"
+#include "intake/GameFolder.h"
+#include "intake/MapReader.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QStringList>
 #include <cstdint>
 #include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-// One line for one input, starting with its name and '|'; `arguments` are the TARGET ARGUMENTS.
-QString describeInput(const QString &name, const QByteArray &bytes, const QStringList &arguments);
 
 namespace {
+
+// One line per corpus file: "name|error" or "name|description|texture|item;item;...".
+QString describe(const QString &name, const QByteArray &bytes, const DefaultSceneryTable &stock,
+                 const GameFolder &game) {
+    QByteArray copy = bytes;
+    QBuffer device(&copy);
+    device.open(QIODevice::ReadOnly);
+    MapFileContents contents;
+    QString error;
+    if (!readMapFrom(device, name, contents, error))
+        return name + QStringLiteral("|error");
+    auto clean = [](QString text) {
+        for (QChar &c : text) {
+            if (c.unicode() < 0x20 || c == QLatin1Char('|') || c == QLatin1Char(';'))
+                c = QLatin1Char('?');
+        }
+        return text;
+    };
+    QStringList items;
+    for (QString scenery : std::as_const(contents.sceneryNames)) {
+        if (scenery.isEmpty() || CheckSc(scenery, stock))
+            continue;
+        items << clean(game.scenery(scenery).found() ? scenery : MissingMarker + scenery);
+    }
+    return name + QLatin1Char('|') + clean(contents.description) + QLatin1Char('|') +
+           clean(contents.texture) + QLatin1Char('|') + items.join(QLatin1Char(';'));
+}
 
 QByteArray readAll(const QString &path) {
     QFile file(path);
@@ -26,16 +56,17 @@ QByteArray readAll(const QString &path) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    const bool record = args.removeAll(QStringLiteral("--record")) > 0;
-    if (args.size() < 2) {
-        std::fprintf(stderr, "usage: replay CORPUS KNOWN [TARGET ARGUMENTS...] [--record]\n");
+    if (argc < 5) {
+        std::fprintf(stderr,
+                     "usage: map_reader_replay CORPUS KNOWN GAME_FOLDER DEFAULTS [--record]\n");
         return 2;
     }
-    const QString corpus = args.takeFirst();
-    const QString knownFile = args.takeFirst();
+    const QString corpus = QString::fromLocal8Bit(argv[1]);
+    const QString knownFile = QString::fromLocal8Bit(argv[2]);
+    const GameFolder game(QString::fromLocal8Bit(argv[3]));
+    DefaultSceneryTable stock;
+    loadDefaultSceneries(QString::fromLocal8Bit(argv[4]), stock);
+    const bool record = argc > 5 && QByteArray(argv[5]) == "--record";
 
     QMap<QString, QString> known;
     for (const QString &line : QString::fromUtf8(readAll(knownFile)).split(QLatin1Char('\n'))) {
@@ -49,7 +80,7 @@ int main(int argc, char *argv[]) {
         const QByteArray bytes = readAll(corpus + QLatin1Char('/') + name);
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()),
                                static_cast<size_t>(bytes.size()));
-        const QString seen = describeInput(name, bytes, args);
+        const QString seen = describe(name, bytes, stock, game);
         if (record) {
             std::printf("%s\n", seen.toUtf8().constData());
         } else if (known.value(name) != seen) {
