@@ -63,8 +63,8 @@ bool makeFolder(const QString &path, QString &error) {
     return true;
 }
 
-// Stages `source` at `target`: a hard link where the file system allows one, a copy
-// otherwise. The source is opened first, so a file that cannot be read is never staged and
+// Stages `source` at `target`: a hard link where `mayLink` and the file system allow one, a
+// copy otherwise. The source is opened first, so a file that cannot be read is never staged and
 // nothing waits on a FIFO.
 bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
                qint64 &modified, QString &error) {
