@@ -45,5 +45,22 @@ public:
     virtual bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
                       QString &error) const = 0;
     // The entry's data, at most `limit` bytes (more is an error).
-    bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const;
+    bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const {
+        data.clear();
+        bool tooLarge = false;
+        const bool read = this->read(
+            item,
+            [&](QByteArrayView piece) {
+                if (data.size() + piece.size() > limit) {
+                    tooLarge = true;
+                    return false;
+                }
+                data.append(piece);
+                return true;
+            },
+            error);
+        if (tooLarge)
+            error = QStringLiteral("larger than %1 bytes").arg(limit);
+        return read;
+    }
 };

@@ -91,23 +91,3 @@ std::unique_ptr<ArchiveReader> ArchiveReader::create(QString &error) {
 std::unique_ptr<Sha1> Sha1::create(QString &error) {
     return createWith<Sha1>(&Loaded::createSha1, error);
 }
-
-bool ArchiveReader::readAll(const ArchiveItem &item, QByteArray &data, qint64 limit,
-                            QString &error) const {
-    data.clear();
-    bool tooLarge = false;
-    const bool read = this->read(
-        item,
-        [&](QByteArrayView piece) {
-            if (data.size() + piece.size() > limit) {
-                tooLarge = true;
-                return false;
-            }
-            data.append(piece);
-            return true;
-        },
-        error);
-    if (tooLarge)
-        error = QStringLiteral("larger than %1 bytes").arg(limit);
-    return read;
-}

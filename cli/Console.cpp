@@ -4,7 +4,9 @@
 
 #include <QJsonDocument>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -37,13 +39,32 @@ QString escaped(const QString &text, bool keepLineBreaks) {
     return result;
 }
 
+// The first failed write to standard output and to standard error, as the system said it.
+QString g_outFailure;
+QString g_errFailure;
+
 void print(std::FILE *stream, const QString &text) {
     const QByteArray bytes = escaped(text, true).toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    QString &failure = stream == stdout ? g_outFailure : g_errFailure;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) ||
+        std::fflush(stream) != 0) {
+        if (failure.isEmpty())
+            failure = QString::fromLocal8Bit(std::strerror(errno));
+        std::clearerr(stream);
+    }
 }
 
 } // namespace
+
+int ExitStatus::afterOutput(int status) {
+    if (g_outFailure.isEmpty() && g_errFailure.isEmpty())
+        return status;
+    if (!g_outFailure.isEmpty())
+        print(
+            stderr,
+            QStringLiteral("mapzip: standard output could not be written: %1\n").arg(g_outFailure));
+    return Failed;
+}
 
 int ExitStatus::worse(int a, int b) {
     auto rank = [](int status) { return status == Ok ? 0 : status == Incomplete ? 1 : 2; };

@@ -18,6 +18,9 @@ constexpr int interrupted(int signal) {
 }
 // The worse of two statuses: Failed over Incomplete over Ok.
 int worse(int a, int b);
+// `status`, or Failed when something printed could not be written (a full disk, a closed
+// pipe): what was lost may be what the caller runs mapzip for, such as the sha1 line.
+int afterOutput(int status);
 } // namespace ExitStatus
 
 // Prints `text`; control characters other than line feed and tab are shown escaped.

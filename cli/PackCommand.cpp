@@ -10,6 +10,7 @@
 #include "intake/DefaultSceneries.h"
 #include "intake/MapReader.h"
 #include "package/BuildCommand.h"
+#include "package/Delivery.h"
 #include "package/Readme.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
@@ -36,8 +37,10 @@ const char *const Help =
     "and Textures, to unpack into a game folder; a server map archive (.smap) holds maps,\n"
     "scenery-gfx and textures, as the game's server hands it out.\n"
     "\n"
-    "  -o, --output OUT       the archive to write (replaced when it exists); a name ending\n"
-    "                         in .smap makes a server map archive\n"
+    "  -o, --output OUT       the archive to write; a name ending in .smap makes a server\n"
+    "                         map archive. A file there is replaced; a folder, symbolic\n"
+    "                         link, device, FIFO or socket there is refused, and so is a\n"
+    "                         file the archive is made from\n"
     "  -d, --output-dir DIR   pack every MAP given into DIR/<map name>.zip (or .smap),\n"
     "                         several at a time; one summary line per map\n"
     "  --format zip|smap      the kind of archive; with -o it must match the name\n"
@@ -47,8 +50,10 @@ const char *const Help =
     "  --no-texture           leave the map's texture out\n"
     "  --level N              compression level 0 (fastest) to 9 (smallest, the default)\n"
     "  --comment TEXT         the author's notes, for the readme and the archive comment\n"
-    "  --password-file FILE   encrypt with the password on the first line of FILE\n"
+    "  --password-file FILE   encrypt with the password on the first line of FILE (a file\n"
+    "                         of at most 4096 bytes)\n"
     "  --password-stdin       encrypt with the password on the first line of standard input\n"
+    "                         (at most 4096 bytes)\n"
     "                         (server map archives cannot have a password)\n"
     "  --junk-paths           store the files without their folder names\n"
     "  --no-recurse           pack only the files directly in the staging folder\n"
@@ -81,15 +86,18 @@ int usageError(const QString &problem) {
     return ExitStatus::Usage;
 }
 
+// A password is a line, not a file: reading stops here.
+constexpr qint64 MaxPasswordBytes = 4096;
+
 // The first line of `bytes`, without its line end.
-QString firstLine(const QByteArray &bytes) {
+QByteArray firstLine(const QByteArray &bytes) {
     QByteArray line = bytes;
     const qsizetype end = line.indexOf('\n');
     if (end >= 0)
         line.truncate(end);
     if (line.endsWith('\r'))
         line.chop(1);
-    return QString::fromLocal8Bit(line);
+    return line;
 }
 
 // A count option's value: a whole number from 1 up.
@@ -200,7 +208,7 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
             .arg(options.maps.at(1));
     if (options.output.isEmpty())
         return QStringLiteral("no archive given (-o OUT.zip)");
-    if (QFileInfo(options.output).fileName().isEmpty() || QFileInfo(options.output).isDir())
+    if (QFileInfo(options.output).fileName().isEmpty())
         return QStringLiteral("the archive path %1 names no file").arg(options.output);
     const bool smapName = formatForPath(options.output) == ArchiveFormat::Smap;
     if (parser.isSet(format) && options.smap != smapName)
@@ -242,6 +250,8 @@ public:
 
     BuildInputs buildInputs() const override { return m_inputs; }
     void setBuildButton(bool, const QString &) override {}
+    // There is nobody to show new lists to: the map is packed as it is.
+    bool packChangedMap() const override { return true; }
     FileChoice PromptSaveFile(DialogRecord &) override {
         const QFileInfo target(m_savePath);
         FileChoice choice;
@@ -294,32 +304,6 @@ private:
     QString m_output;
 };
 
-QString withoutMarker(const QString &item) {
-    return item.startsWith(MissingMarker) ? item.mid(MissingMarker.size()) : item;
-}
-
-// Moves the excluded names from the add list to the exclude list. A name matches an item with
-// or without the "(!) " marker on either: whether an image is missing may have changed since
-// the list was inspected.
-void applyExcludes(const QStringList &excludes, QStringList &addList, QStringList &excludeList) {
-    for (const QString &name : excludes) {
-        bool found = false;
-        for (qsizetype i = 0; i < addList.size();) {
-            const QString &item = addList.at(i);
-            if (withoutMarker(item) == withoutMarker(name)) {
-                excludeList << item;
-                addList.removeAt(i);
-                found = true;
-            } else {
-                ++i;
-            }
-        }
-        if (!found)
-            printErr(Prefix + QStringLiteral("warning: no scenery %1 on the add list\n")
-                                  .arg(escapeControls(name)));
-    }
-}
-
 // The author's notes as the window's comment box gives them: CR LF line ends.
 QString windowsLineEnds(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -343,17 +327,30 @@ bool readPassword(const PackOptions &options, QString &password, QString &error)
     if (options.passwordStdin) {
         QFile in;
         if (in.open(stdin, QIODevice::ReadOnly))
-            bytes = in.readLine();
+            bytes = in.readLine(MaxPasswordBytes + 3); // the password, CR and LF
     } else {
-        QFile file(options.passwordFile);
-        if (!file.open(QIODevice::ReadOnly)) {
+        // A FIFO or device could be read without end.
+        QFile file;
+        QString why;
+        if (!platform::openRegularFile(options.passwordFile, file, why)) {
             error = QStringLiteral("cannot read the password file %1: %2")
-                        .arg(options.passwordFile, file.errorString());
+                        .arg(options.passwordFile, why);
             return false;
         }
-        bytes = file.readLine();
+        bytes = file.read(MaxPasswordBytes + 1);
+        if (bytes.size() > MaxPasswordBytes) {
+            error = QStringLiteral("the password file %1 is larger than %2 bytes")
+                        .arg(options.passwordFile)
+                        .arg(MaxPasswordBytes);
+            return false;
+        }
     }
-    password = firstLine(bytes);
+    const QByteArray line = firstLine(bytes);
+    if (line.size() > MaxPasswordBytes) {
+        error = QStringLiteral("the password is longer than %1 bytes").arg(MaxPasswordBytes);
+        return false;
+    }
+    password = QString::fromLocal8Bit(line);
     if (password.isEmpty()) {
         error = QStringLiteral("the password is empty");
         return false;
@@ -383,7 +380,10 @@ int packOne(const PackOptions &options, const QString &password) {
         printErr(Prefix + escapeControls(error) + QLatin1Char('\n'));
         return ExitStatus::Failed;
     }
-    applyExcludes(options.excludes, inputs.addList, inputs.excludeList);
+    for (const QString &name : applyExcludes(options.excludes, inputs.addList, inputs.excludeList))
+        printErr(
+            Prefix +
+            QStringLiteral("warning: no scenery %1 on the add list\n").arg(escapeControls(name)));
 
     inputs.chkTexture = options.noTexture ? 0 : 1;
     if (options.comment) {
@@ -422,6 +422,16 @@ int packOne(const PackOptions &options, const QString &password) {
         return status;
 
     const QString output = QFileInfo(options.output).absoluteFilePath();
+    // The build checks the target against the map and its images; the option files count too.
+    QStringList optionFiles{defaultsPath(options.defaults)};
+    if (!options.passwordFile.isEmpty())
+        optionFiles << options.passwordFile;
+    if (!checkDeliveryTarget(output, optionFiles, error)) {
+        printErr(Prefix + QStringLiteral("nothing was built: the archive cannot be saved to %1, "
+                                         "as it %2\n")
+                              .arg(escapeControls(options.output), error));
+        return ExitStatus::Failed;
+    }
     ConsoleBuildHost host(state, inputs, output, options.quiet);
     ZipRequest request;
     ZipBinding binding(programFolder());

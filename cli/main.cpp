@@ -25,7 +25,8 @@ const char Usage[] =
     "files its map needs; 128 + N stopped by signal N.\n";
 }
 
-int main(int argc, char *argv[]) {
+// The command's status; main() adds what became of its output.
+static int runMapzip(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mapzip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MAPZIP_VERSION_TEXT));
@@ -54,4 +55,8 @@ int main(int argc, char *argv[]) {
     printErr(QStringLiteral("mapzip: unknown command '%1'\n\n").arg(command) +
              QLatin1String(Usage));
     return ExitStatus::Usage;
+}
+
+int main(int argc, char *argv[]) {
+    return ExitStatus::afterOutput(runMapzip(argc, argv));
 }

@@ -342,8 +342,11 @@ FileChoice PromptSaveFile(DialogRecord &record, QWidget *owner, bool CentreOnOwn
         QString extension = filterExtension(record.filter, answer->filterIndex);
         if (extension.isEmpty())
             extension = record.defaultExt;
-        const QString path =
-            withExtension(QDir::fromNativeSeparators(answer->paths.first()), extension);
+        // A line break typed into the name box is no part of the name.
+        QString typed = QDir::fromNativeSeparators(answer->paths.first());
+        typed.remove(QLatin1Char('\n'));
+        typed.remove(QLatin1Char('\r'));
+        const QString path = withExtension(typed, extension);
         record.file = path;
         if ((record.flags & DialogFlags::OverwritePrompt) && QFileInfo::exists(path) &&
             showMessageBox(owner,

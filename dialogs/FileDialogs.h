@@ -20,7 +20,8 @@ constexpr quint32 SaveDialogDefaultFlags = 0x280006;
 // value are the operation's own. Updates `record` as the next dialog will find it.
 FileChoice PromptOpenFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner);
 // Save dialog: one name. Starts in record.initialDir with record.file (a bare name, or a full
-// path) in the name box. A name typed without extension gets the chosen filter's extension,
+// path) in the name box. Line feeds and carriage returns in the answer are removed. A name
+// typed without extension gets the chosen filter's extension,
 // else record.defaultExt. When record.flags asks for it (0 means the operation's default,
 // which does) and the file exists, asks before replacing it; No shows the dialog again.
 FileChoice PromptSaveFile(DialogRecord &record, QWidget *owner, bool CentreOnOwner);

@@ -1,5 +1,6 @@
 #include "intake/DefaultSceneries.h"
 
+#include "platform/Platform.h"
 #include "text/CodePage.h"
 
 #include <QFile>
@@ -21,20 +22,22 @@ void DefaultSceneryTable::clear() {
 DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable &table) {
     table.clear();
     DefaultsLoadResult result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto unreadable = [&](const QString &why) {
         result.warning = QStringLiteral("The stock scenery list %1 could not be read (%2). "
                                         "Stock sceneries will not be left out of archives.")
-                             .arg(path, file.errorString());
+                             .arg(path, why);
         return result;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        result.warning = QStringLiteral("The stock scenery list %1 could not be read (%2). "
-                                        "Stock sceneries will not be left out of archives.")
-                             .arg(path, file.errorString());
-        return result;
-    }
+    };
+    // A FIFO or device could be read without end; 255 names fit in far less than the limit.
+    QFile file;
+    QString why;
+    if (!platform::openRegularFile(path, file, why))
+        return unreadable(why);
+    const QByteArray bytes = file.read(MaxDefaultsFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return unreadable(file.errorString());
+    if (bytes.size() > MaxDefaultsFileSize)
+        return unreadable(QStringLiteral("larger than %1 bytes").arg(MaxDefaultsFileSize));
     result.fileRead = true;
 
     // A line ends at CR LF or at a lone CR; a lone LF belongs to the line.

@@ -33,8 +33,13 @@ struct DefaultsLoadResult {
     QString warning;       // for the user when fileRead is false or ignored > 0; else empty
 };
 
-// Loads the non-empty lines of `path` into `table` (cleared first). Lines end at CR LF or a
-// lone CR; a lone LF stays in the entry. Nothing is trimmed or case-folded.
+// The largest stock scenery list read: 1 MiB.
+constexpr qint64 MaxDefaultsFileSize = 1 << 20;
+
+// Loads the non-empty lines of `path` into `table` (cleared first). `path` must be a regular
+// file of at most MaxDefaultsFileSize bytes, else nothing is loaded and the warning says why.
+// Lines end at CR LF or a lone CR; a lone LF stays in the entry. Nothing is trimmed or
+// case-folded.
 DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable &table);
 
 // Lower-cases `Name` in place (whatever the result) and tells whether the lower-cased name

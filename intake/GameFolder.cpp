@@ -53,16 +53,22 @@ QString ImageNameIndex::find(const QString &candidate) const {
 GameFolder::GameFolder(const QString &root)
     : m_root(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')),
       m_canonicalRoot(QFileInfo(root).canonicalFilePath()),
-      m_scenery(list(m_root, QStringLiteral("scenery-gfx"))),
-      m_textures(list(m_root, QStringLiteral("Textures"))) {}
+      m_scenery(list(m_root, m_canonicalRoot, QStringLiteral("scenery-gfx"))),
+      m_textures(list(m_root, m_canonicalRoot, QStringLiteral("Textures"))) {}
 
-GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &folderName) {
+GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &canonicalRoot,
+                                         const QString &folderName) {
     ImageFolder folder;
     folder.path = findFolderIgnoringCase(root, folderName);
     if (folder.path.isEmpty())
         return folder;
     folder.storedName = QFileInfo(folder.path).fileName();
-    folder.canonical = QFileInfo(folder.path).canonicalFilePath();
+    // Judged like an image file: a link that leads out of the game folder is not followed.
+    if (!isInside(QFileInfo(folder.path).canonicalFilePath(), canonicalRoot)) {
+        folder.path.clear();
+        folder.leavesGame = true;
+        return folder;
+    }
     // The directory's own entry types are enough here: no file is opened or looked at more
     // closely until a map asks for it.
     std::error_code error;
@@ -88,7 +94,8 @@ ImageFile GameFolder::lookup(const ImageFolder &folder, const QString &name) con
         image.reason = ImageMissing::NotPlainName;
         return image;
     }
-    image.reason = ImageMissing::NotInGameFolder;
+    image.reason =
+        folder.leavesGame ? ImageMissing::LinkOutOfGameFolder : ImageMissing::NotInGameFolder;
     if (folder.path.isEmpty())
         return image;
     for (const QString &candidate : gameImageCandidates(name)) {
@@ -102,7 +109,7 @@ ImageFile GameFolder::lookup(const ImageFolder &folder, const QString &name) con
             target = QFileInfo(path).canonicalFilePath();
             if (target.isEmpty() || !QFileInfo(target).isFile())
                 continue; // a broken link: the game goes on with the next name, and so do we
-            if (!isInside(target, m_canonicalRoot) && !isInside(target, folder.canonical)) {
+            if (!isInside(target, m_canonicalRoot)) {
                 image.reason = ImageMissing::LinkOutOfGameFolder;
                 return image;
             }

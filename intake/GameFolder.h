@@ -49,9 +49,9 @@ struct ImageFile {
 };
 
 // One game folder's scenery-gfx and Textures, each listed once when the object is made: plain,
-// visible files, and links whose final target is a file inside the game folder (or inside the
-// image folder itself, which may be a link to elsewhere). A link that leads out of the game
-// folder is never used: the image counts as not found.
+// visible files, and links whose final target is a file inside the game folder. A link that
+// leads out of the game folder is never used, be it an image or an image folder: the image
+// counts as not found.
 class GameFolder {
 public:
     explicit GameFolder(const QString &root);
@@ -64,11 +64,12 @@ private:
     struct ImageFolder {
         QString path;       // empty when the game has no such folder
         QString storedName; // the folder's name on disk
-        QString canonical;  // its canonical path, for links inside it
         ImageNameIndex names;
-        QSet<QString> links; // stored names that are symbolic links; the rest are plain files
+        QSet<QString> links;     // stored names that are symbolic links; the rest are plain files
+        bool leavesGame = false; // the folder is a link out of the game folder: not used
     };
-    static ImageFolder list(const QString &root, const QString &folderName);
+    static ImageFolder list(const QString &root, const QString &canonicalRoot,
+                            const QString &folderName);
     ImageFile lookup(const ImageFolder &folder, const QString &name) const;
 
     QString m_root;

@@ -233,9 +233,6 @@ bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText
         *details = IntakeDetails();
     if (filepath.isEmpty())
         return true;
-    filepath.remove(QLatin1Char('\n'));
-    filepath.remove(QLatin1Char('\r'));
-    filepath.remove(QChar(0));
 
     MapFileContents map;
     if (!readMapFile(filepath, map, error)) {

@@ -10,6 +10,10 @@
 
 // Marker in front of an add-list item whose image is not in the game's scenery-gfx folder.
 inline const QString MissingMarker = QStringLiteral("(!) ");
+// An add-list item's scenery name, without the marker.
+inline QString withoutMarker(const QString &item) {
+    return item.startsWith(MissingMarker) ? item.mid(MissingMarker.size()) : item;
+}
 
 // What a map file holds, as far as this program reads it. Texts are converted from the
 // game's code page and not trimmed; scenery names are as stored (not lower-cased).
@@ -44,12 +48,12 @@ struct IntakeDetails {
     ImageFile texture;        // what the game loads for TextureName
 };
 
-// Builds the add list for a map: clears `ListBox1`, strips LF, CR and NUL from `filepath`
-// (written back), reads the map and, for every non-empty, non-stock scenery, appends its
+// Builds the add list for a map: clears `ListBox1`, reads the map at `filepath` (used as it
+// is: a path may hold any character) and, for every non-empty, non-stock scenery, appends its
 // lower-cased name, or MissingMarker + name when the game would not find its image (see
 // GameFolder) or the name is not a plain file name. On success sets MapDescription,
 // TextureName, SoldatPath (from `pathBoxText`, whether or not the map has sceneries) and
-// MapPath (the cleaned path). An empty path only clears the list.
+// MapPath (`filepath`). An empty path only clears the list.
 // `cache`, when given, supplies the game folder's listing (kept across calls); otherwise the
 // game folder is listed afresh. `details`, when given, receives what was looked up.
 // When the map cannot be read: returns false, `error` says why, the list stays empty,

@@ -1,16 +1,21 @@
 #include "package/BuildCommand.h"
 
+#include "archive/ArchiveReader.h"
 #include "archive/MakeZip.h"
 #include "archive/ReadBack.h"
 #include "intake/FileNames.h"
 #include "intake/MapReader.h"
+#include "package/ArchiveCheck.h"
 #include "package/Delivery.h"
 #include "package/ProgramInfo.h"
 #include "package/Readme.h"
 #include "text/CodePage.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include <chrono>
 #include <functional>
@@ -100,19 +105,91 @@ QString savePathFrom(const FileChoice &choice) {
     QString path = choice.Folder;
     for (int i = 0; i < choice.NameCount && i < choice.FileNames.size(); ++i)
         path += choice.FileNames.at(i);
-    path.remove(QLatin1Char('\n'));
-    path.remove(QLatin1Char('\r'));
     return path;
 }
 
-QString cleanedPath(QString path) {
-    path.remove(QLatin1Char('\n'));
-    path.remove(QLatin1Char('\r'));
-    path.remove(QChar(0));
-    return path;
+// The add list a map gives: its scenery names that are not stock ones, lower-cased, in order
+// (as listStuff lists them, without markers).
+QStringList addListNames(const MapFileContents &map, const DefaultSceneryTable &stock) {
+    QStringList names;
+    for (QString name : map.sceneryNames) {
+        if (!name.isEmpty() && !CheckSc(name, stock))
+            names << name;
+    }
+    return names;
+}
+
+// The same names, whatever their order, their markers and the list they stand in.
+bool sameNames(QStringList a, QStringList b) {
+    for (QStringList *list : {&a, &b}) {
+        for (QString &item : *list)
+            item = withoutMarker(item);
+        list->sort();
+    }
+    return a == b;
+}
+
+bool readStagedMap(const QString &staged, const QString &mapPath, MapFileContents &map,
+                   QString &error) {
+    QFile file(staged);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1: %2").arg(shown(staged), file.errorString());
+        return false;
+    }
+    return readMapFrom(file, shown(mapPath), map, error);
+}
+
+// The files the archive lacks, named as the lists name them, each with why: it could not be
+// staged, the user excluded it, freshen adds nothing new, or else it is simply not there.
+QList<LeftOutFile> gapsOf(const QList<ArchiveFindings::Missing> &missing,
+                          const QList<LeftOutFile> &notStaged, const QStringList &excluded,
+                          bool freshen, const StagingPaths &paths) {
+    QHash<QString, QString> reasons;
+    for (const LeftOutFile &file : notStaged)
+        reasons.insert(file.entry.toCaseFolded(), file.reason);
+    QSet<QString> excludedNames;
+    for (const QString &item : excluded)
+        excludedNames.insert(withoutMarker(item));
+    QList<LeftOutFile> gaps;
+    for (const ArchiveFindings::Missing &gap : missing) {
+        const bool scenery = gap.kind == QLatin1String("scenery");
+        const QString entry = scenery ? paths.sceneryFolder + QLatin1Char('/') + gap.name.toLower()
+                              : gap.kind == QLatin1String("texture")
+                                  ? paths.texturesFolder + QLatin1Char('/') + gap.name
+                                  : gap.name;
+        QString reason = reasons.value(entry.toCaseFolded());
+        if (reason.isEmpty() && scenery && excludedNames.contains(gap.name.toLower()))
+            reason = QStringLiteral("excluded");
+        else if (reason.isEmpty() && freshen)
+            reason = QStringLiteral("not in the earlier archive, and \"Overwrite Only\" adds no "
+                                    "files");
+        else if (reason.isEmpty())
+            reason = QStringLiteral("not in the archive");
+        gaps.append({entry, reason});
+    }
+    return gaps;
 }
 
 } // namespace
+
+QStringList applyExcludes(const QStringList &excludes, QStringList &addList,
+                          QStringList &excludeList) {
+    QStringList unmatched;
+    for (const QString &name : excludes) {
+        bool found = false;
+        for (qsizetype i = 0; i < addList.size();) {
+            if (withoutMarker(addList.at(i)) == withoutMarker(name)) {
+                excludeList << addList.takeAt(i);
+                found = true;
+            } else {
+                ++i;
+            }
+        }
+        if (!found)
+            unmatched << name;
+    }
+    return unmatched;
+}
 
 QString mapNameFromPath(const QString &pathText) {
     const qsizetype separator = lastSeparator(pathText);
@@ -131,7 +208,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     if (lastSeparator(inputs.pathText) < 0)
         return result;
     // Only the map that was read is packed: its lists are the ones on the pages.
-    if (state.MapPath.isEmpty() || cleanedPath(inputs.pathText) != state.MapPath) {
+    if (state.MapPath.isEmpty() || inputs.pathText != state.MapPath) {
         host.showMessage(QStringLiteral("The map %1 has not been read. Choose the map with '...' "
                                         "first.")
                              .arg(shown(inputs.pathText)),
@@ -231,22 +308,57 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     FillInputs fill;
     fill.addList = inputs.addList;
     fill.soldatPath = state.SoldatPath;
-    fill.textureName = state.TextureName;
     fill.mapPath = state.MapPath;
     fill.stagedMapName = state.MapName;
     fill.withTexture = inputs.chkTexture == 1;
     fill.format = result.format;
     fill.stopRequested = [&host] { return host.stopRequested(); };
-    const FillReport staged = fillStaging(context.stagingFolder, fill);
-    if (staged.stopped)
-        return finish(BuildOutcome::Stopped);
-    if (!staged.mapError.isEmpty())
+    FillReport staged;
+    if (!stageMap(context.stagingFolder, fill, staged))
         return fail(QStringLiteral("The map file could not be packed, so nothing was built: %1.")
                         .arg(staged.mapError),
                     QStringLiteral("Map Not Packed"));
-    result.leftOut = staged.leftOut;
+    // What is built is the staged copy: its lists must be the ones the pages show.
+    MapFileContents map;
+    if (!readStagedMap(staged.staged.constFirst().path, state.MapPath, map, error))
+        return fail(QStringLiteral("The map file could not be packed, so nothing was built: %1.")
+                        .arg(error),
+                    QStringLiteral("Map Not Packed"));
+    QStringList sceneries = addListNames(map, state.DefaultSceneries);
+    QStringList excluded = inputs.excludeList;
+    if (map.texture != state.TextureName ||
+        !sameNames(sceneries, inputs.addList + inputs.excludeList)) {
+        if (!host.packChangedMap()) {
+            finish(BuildOutcome::MapChanged);
+            host.showMessage(QStringLiteral("The map %1 has changed on disk since it was read, so "
+                                            "nothing was built. Its lists are read again now: "
+                                            "check them, then press \"Make ZIP\" again.")
+                                 .arg(shown(state.MapPath)),
+                             QStringLiteral("Map Changed"), MessageIcon::Warning);
+            return result;
+        }
+        result.notes << QStringLiteral("The map changed on disk after it was read; it was "
+                                       "packed as it is now.");
+        excluded.clear();
+        applyExcludes(inputs.excludeList, sceneries, excluded);
+        fill.addList = sceneries;
+    }
+    state.TextureName = map.texture;
+    state.MapDescription = map.description;
+    fill.textureName = map.texture;
+    stageImages(context.stagingFolder, fill, staged);
+    if (staged.stopped)
+        return finish(BuildOutcome::Stopped);
+    QStringList sources;
+    for (const StagedFile &file : std::as_const(staged.staged))
+        sources << file.source;
+    if (!checkDeliveryTarget(state.rSaveTo, sources, error))
+        return fail(QStringLiteral("Nothing was built: the archive cannot be saved to %1, as it "
+                                   "%2.")
+                        .arg(shown(state.rSaveTo), error),
+                    QStringLiteral("Archive Not Saved"));
 
-    GenerateNFO(state, inputs.comment, staged.sceneriesStaged, int(inputs.excludeList.size()));
+    GenerateNFO(state, inputs.comment, staged.sceneriesStaged, int(excluded.size()));
     const StagingPaths paths = StagingPaths::under(context.stagingFolder, result.format);
     const QString readme = readmePath(paths, state);
     if (!writeReadmeFile(readme, state, error))
@@ -255,7 +367,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                     QStringLiteral("Readme Not Written"));
     QList<StagedFile> files = staged.staged;
     files.append({paths.mapsFolder + QLatin1Char('/') + QFileInfo(readme).fileName(), readme,
-                  QFileInfo(readme).size()});
+                  readme, QFileInfo(readme).size()});
 
     const bool reproducible = zip.chkUpdate != 1 && zip.chkFreshen != 1;
     if (reproducible && staged.newestModified > 0 &&
@@ -313,10 +425,31 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                                    "not saved: %1. Any file that was at %2 before is unchanged.")
                         .arg(error, shown(state.rSaveTo)),
                     QStringLiteral("Archive Check Failed"));
-    // Freshen replaces only what the archive already holds.
-    for (const QString &entry : std::as_const(notInArchive))
-        result.leftOut.append({entry, QStringLiteral("not in the earlier archive, and "
-                                                     "\"Overwrite Only\" adds no files")});
+    // The verdict is the archive's own, by the rule mapzip verify applies to any archive.
+    ArchiveCheckOptions needs;
+    needs.stock = &state.DefaultSceneries;
+    needs.format = result.format;
+    needs.serverMapName = state.MapName;
+    needs.flat = zip.chkJunk == 1;
+    needs.withTexture = inputs.chkTexture == 1;
+    needs.readEveryEntry = false; // read whole and compared just now
+    needs.password = check.password;
+    ArchiveFindings found;
+    if (const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(found.error))
+        found = checkArchive(*reader, stagedArchive, needs);
+    if (found.refused() || !found.badEntries.isEmpty()) {
+        const QString why = !found.error.isEmpty() ? found.error
+                            : !found.unsafe.isEmpty()
+                                ? found.unsafe.first() + QStringLiteral(": unsafe name")
+                                : found.badEntries.first().first + QStringLiteral(": ") +
+                                      found.badEntries.first().second;
+        return fail(QStringLiteral("The archive did not pass its check after writing, so it was "
+                                   "not saved: %1. Any file that was at %2 before is unchanged.")
+                        .arg(why, shown(state.rSaveTo)),
+                    QStringLiteral("Archive Check Failed"));
+    }
+    result.leftOut =
+        gapsOf(found.missing, staged.leftOut, excluded, !notInArchive.isEmpty(), paths);
 
     if (!ready || !delivery.commit(deliveryError))
         return fail(QStringLiteral("The archive could not be saved to %1: %2. Any file that was "

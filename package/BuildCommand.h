@@ -15,6 +15,7 @@ enum class BuildOutcome {
     PasswordMismatch,  // M1 shown
     Cancelled,         // the save dialog was cancelled
     Stopped,           // the user asked to stop (host.stopRequested()); nothing delivered
+    MapChanged,        // the map on disk is not the one the lists came from (see BuildHost)
     Failed,            // an error message shown; nothing delivered, the earlier file kept
     PackedWithMissing, // delivered, but files the map needs were left out (warning shown)
     Succeeded,         // delivered with everything the map needs; M2 shown
@@ -51,9 +52,18 @@ struct BuildContext {
 //   dialog, before anything is staged (the game cannot open an encrypted archive).
 // - The engine is loaded before anything is staged ("VB Zip" and code -1 when it cannot be).
 // - The save dialog suggests <MapName>.zip in the folder of the last save.
-// - The map must be staged byte for byte, else the build stops with an error naming it.
-//   Images that cannot be staged are collected with their reasons; the archive is still
-//   made, but a warning box "Map Packed With Missing Files" takes the place of M2.
+// - The map must be staged byte for byte, else the build stops with an error naming it. The
+//   staged copy is read, and it is what gets built: when its scenery list or texture differ
+//   from the pages' lists, the map changed on disk since it was read, and the host decides
+//   (BuildHost::packChangedMap): the window stops with MapChanged and a message, mapzip packs
+//   the map as it is, with the same names excluded.
+// - The target must be missing or a regular file that is none of the build's inputs
+//   (checkDeliveryTarget), else nothing is built.
+// - Images that cannot be staged are collected with their reasons; the archive is still
+//   made. The written archive is then checked by the rule mapzip verify applies
+//   (checkArchive): each file the map needs and the archive lacks (excluded ones too) is
+//   left out, with its reason, and a warning box "Map Packed With Missing Files" takes the
+//   place of M2.
 // - The readme counts the sceneries actually staged. Without update and freshen every entry
 //   gets the newest modification time of what was staged, so the same inputs give the same
 //   archive byte for byte.
@@ -61,6 +71,12 @@ struct BuildContext {
 //   through a temporary file beside the target, renamed into place only when its SHA-1 is the
 //   staged archive's. Any failure: an error message, nothing delivered, the earlier file kept.
 BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context);
+
+// Moves every add-list item named in `excludes` to `excludeList`. A name matches an item with
+// or without the "(!) " marker on either side: whether an image is missing may have changed
+// since the list was shown. Returns the names that matched no item.
+QStringList applyExcludes(const QStringList &excludes, QStringList &addList,
+                          QStringList &excludeList);
 
 // MapName for a path box text: file name without its last extension; a name without "."
 // is kept whole. Empty when the path names no file (ends in a separator, or no separator).

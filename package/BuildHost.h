@@ -29,4 +29,8 @@ public:
     virtual void setBuildButton(bool enabled, const QString &caption) = 0;
     // Shows the save dialog described by `record`, centred over the window.
     virtual FileChoice PromptSaveFile(DialogRecord &record) = 0;
+    // The map on disk is no longer the one whose lists buildInputs() gave. true: pack it as it
+    // is now, its lists made anew with the same names excluded (mapzip). false: build nothing,
+    // so that the user sees the new lists first (the window).
+    virtual bool packChangedMap() const { return false; }
 };

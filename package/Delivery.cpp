@@ -200,6 +200,45 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
     return passed;
 }
 
+bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error) {
+    std::error_code code;
+    const fs::path path = nativePath(target);
+    const fs::file_type type = fs::symlink_status(path, code).type();
+    switch (type) {
+    case fs::file_type::not_found:
+        return true;
+    case fs::file_type::regular:
+        break;
+    case fs::file_type::directory:
+        error = QStringLiteral("is a folder");
+        return false;
+    case fs::file_type::symlink:
+        error = QStringLiteral("is a symbolic link; give the path of the file itself");
+        return false;
+    case fs::file_type::block:
+    case fs::file_type::character:
+        error = QStringLiteral("is a device, not a file");
+        return false;
+    case fs::file_type::fifo:
+        error = QStringLiteral("is a FIFO, not a file");
+        return false;
+    case fs::file_type::socket:
+        error = QStringLiteral("is a socket, not a file");
+        return false;
+    default:
+        error = code ? systemText(code) : QStringLiteral("is not a regular file");
+        return false;
+    }
+    for (const QString &input : inputs) {
+        if (fs::equivalent(path, nativePath(input), code)) {
+            error = QStringLiteral("is %1, which the archive is made from")
+                        .arg(QDir::toNativeSeparators(input));
+            return false;
+        }
+    }
+    return true;
+}
+
 QByteArray sha1OfFile(const QString &path, QString &error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -284,6 +323,11 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
 }
 
 bool PendingDelivery::commit(QString &error) {
+    // Whatever was put at the target meanwhile is never replaced unless it is a plain file.
+    if (!checkDeliveryTarget(m_target, {}, error)) {
+        error = QStringLiteral("%1 %2").arg(QDir::toNativeSeparators(m_target), error);
+        return false;
+    }
     std::error_code renameError;
     fs::rename(nativePath(m_temporary), nativePath(m_target), renameError);
     if (renameError) {

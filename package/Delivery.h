@@ -30,14 +30,22 @@ struct VerifyRequest {
 bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
                          const std::function<bool()> &keepGoing = {});
 
+// Whether the archive may be put at `target`: nothing is there yet, or a regular file that is
+// none of `inputs` (the same file under any name or link counts). A folder, device, FIFO or
+// socket is refused, and so is a symbolic link wherever it leads: in a folder that others can
+// write, a link could send the archive over any file the user may write. False, with `error`
+// saying what the target is ("is a FIFO, not a file"), otherwise.
+bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error);
+
 // SHA-1 of a file's content, or an empty array with `error` set.
 QByteArray sha1OfFile(const QString &path, QString &error);
 
 // Puts the staged archive where the user wants it, in two steps, so that the slow part can run
 // while the archive is still being checked: prepare() links (same file system) or copies the
 // staged archive to a temporary file beside the target, writes it through to the disk and makes
-// sure it holds exactly the staged archive's bytes (SHA-1); commit() renames it into place. Until
-// commit() the target is as it was; a delivery never committed removes its temporary file.
+// sure it holds exactly the staged archive's bytes (SHA-1); commit() checks the target again
+// (checkDeliveryTarget) and renames it into place. Until commit() the target is as it was; a
+// delivery never committed removes its temporary file.
 class PendingDelivery {
 public:
     PendingDelivery() = default;

@@ -64,11 +64,11 @@ bool makeFolder(const QString &path, QString &error) {
     return true;
 }
 
-// Stages `source` at `target`: a hard link where the file system allows one, a copy
-// otherwise. The source is opened first, so a file that cannot be read is never staged and
+// Stages `source` at `target`: a hard link where `mayLink` and the file system allow one, a
+// copy otherwise. The source is opened first, so a file that cannot be read is never staged and
 // nothing waits on a FIFO.
-bool stageFile(const QString &source, const QString &target, qint64 &size, qint64 &modified,
-               QString &error) {
+bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
+               qint64 &modified, QString &error) {
     QFile in;
     if (!platform::openRegularFile(source, in, error))
         return false;
@@ -76,8 +76,9 @@ bool stageFile(const QString &source, const QString &target, qint64 &size, qint6
     modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
 
     std::error_code linkError;
-    fs::create_hard_link(nativePath(source), nativePath(target), linkError);
-    if (!linkError) {
+    if (mayLink)
+        fs::create_hard_link(nativePath(source), nativePath(target), linkError);
+    if (mayLink && !linkError) {
         // A link names the source's data; make sure it did not land on something else.
         const QFileInfo staged(target);
         if (!staged.isSymLink() && staged.isFile() && staged.size() == size)
@@ -86,10 +87,6 @@ bool stageFile(const QString &source, const QString &target, qint64 &size, qint6
     }
 
     return copyToNewFile(in, target, error);
-}
-
-QString withoutMarker(const QString &entry) {
-    return entry.startsWith(MissingMarker) ? entry.mid(MissingMarker.size()) : entry;
 }
 
 } // namespace
@@ -291,41 +288,51 @@ void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
     }
 }
 
-FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs) {
-    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
-    FillReport report;
-    auto stopped = [&] {
-        if (inputs.stopRequested && inputs.stopRequested())
-            report.stopped = true;
-        return report.stopped;
-    };
-    auto stage = [&](const QString &source, const QString &folder, const QString &folderPath,
-                     const QString &name, QString &error) {
-        StagedFile file;
-        file.entry = folder + QLatin1Char('/') + name;
-        file.path = folderPath + QLatin1Char('/') + name;
-        qint64 modified = 0;
-        if (!stageFile(source, file.path, file.size, modified, error))
-            return false;
-        report.newestModified = std::max(report.newestModified, modified);
-        report.staged.append(file);
-        return true;
-    };
+namespace {
 
-    // The map, byte for byte. Without it there is nothing to pack.
+// Stages `source` as `name` in one of the tree's folders and records it in `report`.
+bool stageInto(FillReport &report, const QString &source, const QString &folder,
+               const QString &folderPath, const QString &name, bool mayLink, QString &error) {
+    StagedFile file;
+    file.entry = folder + QLatin1Char('/') + name;
+    file.path = folderPath + QLatin1Char('/') + name;
+    file.source = source;
+    qint64 modified = 0;
+    if (!stageFile(source, file.path, mayLink, file.size, modified, error))
+        return false;
+    report.newestModified = std::max(report.newestModified, modified);
+    report.staged.append(file);
+    return true;
+}
+
+} // namespace
+
+bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
+    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
     const QString mapName =
         inputs.stagedMapName +
         (inputs.format == ArchiveFormat::Smap ? QStringLiteral(".pms") : QStringLiteral(".PMS"));
     QString error;
     if (!isPlainFileName(mapName)) {
         report.mapError = QStringLiteral("%1 is not a plain file name").arg(mapName);
-        return report;
+        return false;
     }
-    if (!stage(inputs.mapPath, paths.mapsFolder, paths.maps, mapName, error)) {
+    // A copy, never a link: the map may be saved again while the build runs.
+    if (!stageInto(report, inputs.mapPath, paths.mapsFolder, paths.maps, mapName, false, error)) {
         report.mapError = QStringLiteral("%1: %2").arg(shown(inputs.mapPath), error);
-        return report;
+        return false;
     }
+    return true;
+}
 
+void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
+    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
+    auto stopped = [&] {
+        if (inputs.stopRequested && inputs.stopRequested())
+            report.stopped = true;
+        return report.stopped;
+    };
+    QString error;
     const bool haveGame = !inputs.soldatPath.isEmpty();
     const std::unique_ptr<GameFolder> game =
         haveGame ? std::make_unique<GameFolder>(inputs.soldatPath) : nullptr;
@@ -342,7 +349,7 @@ FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs) {
     QSet<QString> stagedSceneries;
     for (const QString &entry : inputs.addList) {
         if (stopped())
-            return report;
+            return;
         const QString name = withoutMarker(entry);
         const ImageFile image = lookUp(name, true);
         if (!image.found()) {
@@ -351,7 +358,8 @@ FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs) {
         }
         if (stagedSceneries.contains(image.storedName))
             continue; // named twice, or two names the game resolves to one file
-        if (!stage(image.target, paths.sceneryFolder, paths.scenery, image.storedName, error)) {
+        if (!stageInto(report, image.target, paths.sceneryFolder, paths.scenery, image.storedName,
+                       true, error)) {
             report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, error});
             continue;
         }
@@ -364,9 +372,8 @@ FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs) {
         const QString shownEntry = paths.texturesFolder + QLatin1Char('/') + inputs.textureName;
         if (!image.found())
             report.leftOut.append({shownEntry, image.reason});
-        else if (!stage(image.target, paths.texturesFolder, paths.textures, image.storedName,
-                        error))
+        else if (!stageInto(report, image.target, paths.texturesFolder, paths.textures,
+                            image.storedName, true, error))
             report.leftOut.append({shownEntry, error});
     }
-    return report;
 }

@@ -107,8 +107,9 @@ struct FillInputs {
 };
 
 struct StagedFile {
-    QString entry; // relative to TEMP: "Scenery-gfx/WATER.PNG"
-    QString path;  // the staged file
+    QString entry;  // relative to TEMP: "Scenery-gfx/WATER.PNG"
+    QString path;   // the staged file
+    QString source; // the file it was staged from
     qint64 size = 0;
 };
 
@@ -126,9 +127,13 @@ struct FillReport {
     bool stopped = false;       // stopRequested() said so; the fill ended early
 };
 
-// Stages the map, then every scenery of the add list and (when asked) the texture, each as
-// the file the game loads for it (see GameFolder), under its name on disk; an entry marked
-// "(!) " is looked up again. Each file is linked into the tree where the file system allows
-// (staged files are only ever read) and copied otherwise. Images that cannot be staged are
-// collected with their reasons; the same file is staged once.
-FillReport fillStaging(const QString &stagingFolder, const FillInputs &inputs);
+// The two steps of filling the tree, in this order. stageMap copies the map (never links it:
+// the map may be saved again meanwhile, and what is read from the copy must be what gets
+// packed); false, with report.mapError set, when it cannot. stageImages then stages every
+// scenery of the add list and (when asked) the texture, each as the file the game loads for it
+// (see GameFolder), under its name on disk; an entry marked "(!) " is looked up again. Images
+// are linked into the tree where the file system allows (staged files are only ever read) and
+// copied otherwise. Images that cannot be staged are collected with their reasons; the same
+// file is staged once.
+bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);
+void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);

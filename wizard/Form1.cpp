@@ -372,6 +372,17 @@ void Form1::cmdGO_Click() {
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     const AfterBuild after = m_progress.finish();
     setBusy(false);
+    // Saved again since it was read: the pages show its new lists, the exclusions kept.
+    if (m_lastBuild.outcome == BuildOutcome::MapChanged) {
+        const QStringList excluded = itemTexts(lScExclude);
+        if (readMap(txtPath->text())) {
+            QStringList add = itemTexts(lScADD);
+            QStringList exclude;
+            applyExcludes(excluded, add, exclude);
+            setItemTexts(lScADD, add);
+            setItemTexts(lScExclude, exclude);
+        }
+    }
     if (after != AfterBuild::Nothing)
         quitNow(after);
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -132,12 +133,14 @@ TEST_F(PackTest, EverySwitchReachesTheEngine) {
              EXPECT_FALSE(zip.ok);
              EXPECT_TRUE(run.err.contains(QStringLiteral("code (12)"))) << run.err.toStdString();
          }},
+        // The map needs what is excluded: the archive lacks it.
         {QStringLiteral("exclude, staged for update and freshen"),
          {QStringLiteral("--staging"), staging, QStringLiteral("--exclude"),
           QStringLiteral("inka_2.bmp")},
-         0,
-         [](const ArchiveListing &zip, const MapzipRun &) {
+         3,
+         [](const ArchiveListing &zip, const MapzipRun &run) {
              EXPECT_FALSE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(run.err.contains(QStringLiteral("Scenery-gfx/inka_2.bmp: excluded")));
          }},
         // Freshen adds nothing the earlier archive lacks.
         {QStringLiteral("freshen"),
@@ -192,7 +195,7 @@ TEST_F(PackTest, ExcludeMatchesAnItemWithOrWithoutItsMarker) {
     const QString map = fixtureMap(QStringLiteral("ctf_Aftermath"));
     const struct {
         const char *exclude;
-        const char *absent; // from the archive, or from the left-out lines
+        const char *absent; // from the archive; left out as excluded
     } cases[] = {
         {"veg_grass_1.png", "Scenery-gfx/veg_grass_1.png"},
         {"(!) veg_grass_5.png", "Scenery-gfx/veg_grass_5.png"},
@@ -209,7 +212,8 @@ TEST_F(PackTest, ExcludeMatchesAnItemWithOrWithoutItsMarker) {
         EXPECT_EQ(run.status, 3);
         EXPECT_FALSE(run.err.contains(QStringLiteral("warning"))) << run.err.toStdString();
         const QString absent = QString::fromUtf8(c.absent);
-        EXPECT_FALSE(run.err.contains(absent)) << run.err.toStdString();
+        EXPECT_EQ(run.err.count(absent), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(absent + QStringLiteral(": excluded")));
         EXPECT_FALSE(fileNames(readArchive(target)).contains(absent));
     }
     const MapzipRun unknown =
@@ -318,6 +322,14 @@ TEST_F(PackTest, FailuresExitWithOneAndLeaveTheTargetAlone) {
           outPath(QStringLiteral("no-such"))},
          {},
          "no-such"},
+        // Option files are read only when they are regular files of sane size.
+        {{map, QStringLiteral("-o"), target, QStringLiteral("--password-file"),
+          QStringLiteral("/dev/zero")},
+         {},
+         "not a regular file"},
+        {{map, QStringLiteral("-o"), target, QStringLiteral("--password-stdin")},
+         QByteArray(5000, 'a'),
+         "longer than 4096 bytes"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -329,6 +341,83 @@ TEST_F(PackTest, FailuresExitWithOneAndLeaveTheTargetAlone) {
     }
     EXPECT_EQ(readFile(target), QByteArray("earlier"));
     EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("none"))));
+
+    // The sha1 line lost on a full disk: no success.
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    startMapzip(full, QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"), target} +
+                          defaultsArgs());
+    const MapzipRun lost = finishMapzip(full);
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_TRUE(lost.err.contains(QStringLiteral("standard output could not be written")));
+}
+
+// Only a missing path or a regular file that is none of the inputs is replaced; whatever else
+// is at the target stays as it was.
+TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
+    namespace fs = std::filesystem;
+    copyFixtureGame(outPath(QStringLiteral("game")));
+    const QString map = outPath(QStringLiteral("game/maps/ctf_Viet.pms"));
+    const QString regular = outPath(QStringLiteral("regular.zip"));
+    writeBytes(regular, "kept");
+    const QString defaults = outPath(QStringLiteral("defaults.txt"));
+    ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")), defaults));
+    QString device = outPath(QStringLiteral("device.zip"));
+    if (QProcess::execute(QStringLiteral("mknod"), {device, QStringLiteral("c"), "1", "3"}) != 0) {
+        // Only the superuser makes devices; a plain user cannot replace /dev/null either.
+        ASSERT_FALSE(QFileInfo(QStringLiteral("/dev")).isWritable());
+        device = QStringLiteral("/dev/null");
+    }
+    const QString fifo = outPath(QStringLiteral("fifo.zip"));
+    runTool(QStringLiteral("mkfifo"), {fifo});
+    const QString socket = outPath(QStringLiteral("socket.zip"));
+    runTool(QStringLiteral(MAPZIP_PYTHON),
+            {"-c", "import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])", socket});
+    const QString link = outPath(QStringLiteral("link.zip"));
+    ASSERT_TRUE(QFile::link(regular, link));
+    const QString sameAsMap = outPath(QStringLiteral("same-as-map.zip"));
+    runTool(QStringLiteral("ln"), {map, sameAsMap});
+    QDir().mkpath(outPath(QStringLiteral("folder.zip")));
+    const struct {
+        QString target;
+        const char *said;
+    } cases[] = {
+        {device, "is a device"},
+        {fifo, "is a FIFO"},
+        {socket, "is a socket"},
+        {outPath(QStringLiteral("folder.zip")), "is a folder"},
+        {link, "is a symbolic link"},
+        {map, "which the archive is made from"},
+        {sameAsMap, "which the archive is made from"},
+        {defaults, "which the archive is made from"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.target.toStdString());
+        const fs::path target(QFile::encodeName(c.target).toStdString());
+        const fs::file_type type = fs::symlink_status(target).type();
+        const QByteArray content = type == fs::file_type::regular ? readFile(c.target) : "";
+        const MapzipRun run = mapzip({QStringLiteral("pack"), map, QStringLiteral("-o"), c.target,
+                                      QStringLiteral("--defaults"), defaults});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.said))) << run.err.toStdString();
+        EXPECT_EQ(fs::symlink_status(target).type(), type);
+        if (type == fs::file_type::regular) {
+            EXPECT_EQ(readFile(c.target), content);
+        }
+    }
+    EXPECT_EQ(readFile(regular), QByteArray("kept"));
+}
+
+// Map and archive paths may hold any character, line breaks too: none is dropped.
+TEST_F(PackTest, PathsAreUsedAsGivenLineBreaksIncluded) {
+    copyFixtureGame(outPath(QStringLiteral("game\nA")));
+    const QString target = outPath(QStringLiteral("out\r\n.zip"));
+    const MapzipRun run = mapzip(QStringList{QStringLiteral("pack"),
+                                             outPath(QStringLiteral("game\nA/maps/ctf_Viet.pms")),
+                                             QStringLiteral("-o"), target} +
+                                 defaultsArgs());
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(fileNames(readArchive(target)).contains(QStringLiteral("Maps/ctf_Viet.PMS")));
 }
 
 TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
@@ -344,7 +433,6 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
         {map, QStringLiteral("-o"), target, QStringLiteral("--frobnicate")},
         {map, map, QStringLiteral("-o"), target},
         {map, QStringLiteral("-o"), out.path() + QLatin1Char('/')},
-        {map, QStringLiteral("-o"), out.path()},
         {map, QStringLiteral("-o"), target, QStringLiteral("--password-stdin"),
          QStringLiteral("--password-file"), target},
         {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("smap")},

@@ -9,9 +9,13 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -231,4 +235,44 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
         << blind.err.toStdString();
     EXPECT_FALSE(blind.err.contains(QStringLiteral("Added"))) << blind.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(unchecked));
+}
+
+// A map saved again and again while it is packed: whichever version a run packs, it never calls
+// an archive complete that verify finds incomplete.
+TEST(MapzipSafety, RacingMapEditsNeverGiveAFalseSuccess) {
+    QTemporaryDir dir;
+    const QString game = dir.filePath(QStringLiteral("game"));
+    copyFixtureGame(game);
+    const QString map = game + QStringLiteral("/maps/race.pms");
+    const QByteArray complete = readFile(fixtureMap(QStringLiteral("ctf_Viet")));
+    MapSpec spec; // five sceneries the game folder lacks
+    spec.texture = "xt_forrestdirtrock.png";
+    for (const char *name : {"n1.png", "n2.png", "n3.png", "n4.png", "n5.png"})
+        spec.sceneries.push_back({name, {}});
+    const QByteArray lacking = buildMap(spec);
+    writeBytes(map, complete);
+    std::atomic<bool> done = false;
+    // Saved the way editors save: a new file renamed over the old one.
+    std::thread editor([&] {
+        for (int i = 0; !done; ++i) {
+            QSaveFile file(map);
+            if (file.open(QIODevice::WriteOnly) && file.write(i % 2 ? lacking : complete) > 0)
+                file.commit();
+            QThread::usleep(300);
+        }
+    });
+    for (int run = 0; run < 12; ++run) {
+        const QString target = dir.filePath(QStringLiteral("race%1.zip").arg(run));
+        const MapzipRun pack = mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"),
+                                                  target, QStringLiteral("-q")} +
+                                      defaultsArgs());
+        ASSERT_NE(pack.status, -1) << pack.err.toStdString();
+        if (pack.status == 0) {
+            EXPECT_EQ(mapzip(QStringList{QStringLiteral("verify"), target} + defaultsArgs()).status,
+                      0)
+                << run;
+        }
+    }
+    done = true;
+    editor.join();
 }

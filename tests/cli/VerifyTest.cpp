@@ -218,3 +218,45 @@ TEST_F(VerifyTest, DamagedArchivesAndEntries) {
     // Alone, a damaged entry is "something missing", not an unreadable archive.
     EXPECT_EQ(mapzip(QStringList{QStringLiteral("verify"), damaged} + defaultsArgs()).status, 3);
 }
+
+// Archives made to hurt, each written field by field: a clear verdict, no crash. (Time and
+// memory for each: bench/hostile_bench.py.)
+TEST_F(VerifyTest, HostileArchivesGetAClearVerdict) {
+    const struct {
+        const char *kind;
+        const char *scale;
+        int status;
+        const char *said;
+    } cases[] = {
+        {"negative-size", "", 1, "maps/hostile.pms: its size is impossible"},
+        {"stored-lie", "", 1, "stored as 100 bytes but claims 1073741824"},
+        {"deflate-lie", "", 1, "cannot unpack to the 536870912 it claims"},
+        {"past-end", "", 1, "textures/t.png: its data lies outside the archive"},
+        {"short-lie", "", 3, "maps/hostile.pms: unreadable"},
+        {"overlap", "2000:16", 1, " share data"},
+        {"many", "200000", 1, "it holds 200000 entries"},
+        {"many", "65535", 3, "incomplete, 65535 problem(s)"},
+        {"traversal", "", 1, "unsafe entry ../../home/user/.bashrc"},
+        {"valid", "", 0, "ok, 1 map(s)"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + " " + c.scale);
+        const QString archive = path(QStringLiteral("%1%2.zip").arg(c.kind, c.scale));
+        runTool(QStringLiteral(MAPZIP_PYTHON),
+                {QStringLiteral(MAPZIP_SOURCE_DIR "/tests/support/hostile_zips.py"),
+                 QLatin1String(c.kind), archive, QLatin1String(c.scale)});
+        const MapzipRun run =
+            mapzip(QStringList{QStringLiteral("verify"), archive} + defaultsArgs());
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE((run.out + run.err).contains(QLatin1String(c.said)))
+            << run.out.left(300).toStdString() << run.err.toStdString();
+    }
+    // Every unsafe name is named.
+    const MapzipRun unsafe = mapzip({QStringLiteral("verify"), QStringLiteral("--json"),
+                                     path(QStringLiteral("traversal.zip"))});
+    const auto objects = jsonLines(unsafe.out);
+    ASSERT_EQ(objects.size(), 1);
+    EXPECT_EQ(strings(objects[0][QStringLiteral("unsafe")]),
+              (QStringList{"../../home/user/.bashrc", "/etc/cron.d/x", "maps\\..\\y", "C:/x",
+                           "maps/../../z"}));
+}

@@ -69,6 +69,12 @@ TEST_F(DefaultSceneries, EmptyOrMissingFileGivesAnEmptyList) {
     EXPECT_TRUE(result.warning.contains(QStringLiteral("absent.txt")));
     QString name = QStringLiteral("stale.bmp");
     EXPECT_FALSE(CheckSc(name, table));
+
+    // Read only from a regular file of sane size: never without end.
+    result = load(QByteArray(MaxDefaultsFileSize + 1, 'a'));
+    EXPECT_TRUE(!result.fileRead && result.warning.contains(QStringLiteral("larger than")));
+    result = loadDefaultSceneries(QStringLiteral("/dev/zero"), table);
+    EXPECT_TRUE(!result.fileRead && result.warning.contains(QStringLiteral("not a regular")));
 }
 
 TEST_F(DefaultSceneries, KeepsAtMost255NamesAndSaysHowManyWereIgnored) {

@@ -57,13 +57,20 @@ TEST(GameFolder, FindsWhatTheGameLoadsAndSaysWhyNot) {
               QStringLiteral("textures/Ground.PNG"));
 }
 
-TEST(GameFolder, AnImageFolderThatIsALinkStaysUsable) {
+// Image folders are judged like image files: a link is followed only within the game folder.
+TEST(GameFolder, AnImageFolderThatIsALinkIsUsedOnlyWithinTheGame) {
     QTemporaryDir dir;
-    const QString shared = dir.filePath(QStringLiteral("shared-images"));
-    writeBytes(shared + QStringLiteral("/tree.png"), "x");
     const QString root = dir.filePath(QStringLiteral("game"));
     QDir().mkpath(root);
-    ASSERT_TRUE(QFile::link(shared, root + QStringLiteral("/scenery-gfx")));
-    EXPECT_EQ(GameFolder(root).scenery(QStringLiteral("tree.bmp")).relative,
-              QStringLiteral("scenery-gfx/tree.png"));
+    for (const QString &images : {dir.filePath(QStringLiteral("elsewhere")),
+                                  root + QStringLiteral("/images")}) {
+        SCOPED_TRACE(images.toStdString());
+        writeBytes(images + QStringLiteral("/tree.png"), "x");
+        QFile::remove(root + QStringLiteral("/scenery-gfx"));
+        ASSERT_TRUE(QFile::link(images, root + QStringLiteral("/scenery-gfx")));
+        const bool inside = images.startsWith(root);
+        const ImageFile image = GameFolder(root).scenery(QStringLiteral("tree.bmp"));
+        EXPECT_EQ(image.relative, inside ? QStringLiteral("scenery-gfx/tree.png") : QString());
+        EXPECT_EQ(image.reason, inside ? QString() : ImageMissing::LinkOutOfGameFolder);
+    }
 }

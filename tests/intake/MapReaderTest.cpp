@@ -162,14 +162,14 @@ TEST_F(MapReader, EmptyPathOnlyEmptiesTheList) {
     EXPECT_EQ(state.MapDescription, QStringLiteral("kept"));
 }
 
-TEST_F(MapReader, LineBreaksAndNulAreStrippedFromThePathAndWrittenBack) {
+TEST_F(MapReader, APathIsUsedAsGivenLineBreaksIncluded) {
     const QString path = mapPath();
     writeMap(path, withSceneries({}));
     QString typed = path;
-    typed.insert(3, QStringLiteral("\r\n"));
-    typed.append(QChar(0));
-    ASSERT_TRUE(listStuff(state, typed, path, list, error)) << qPrintable(error);
-    EXPECT_EQ(typed, path);
+    typed.insert(typed.lastIndexOf(QLatin1Char('/')) + 1, QStringLiteral("\r\n"));
+    EXPECT_FALSE(listStuff(state, typed, path, list, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("\r\n"))) << qPrintable(error);
+    EXPECT_TRUE(state.MapPath.isEmpty());
 }
 
 TEST_F(MapReader, GeometryBlocksAreSkippedByTheirCounts) {

@@ -15,6 +15,14 @@
 
 namespace {
 
+// The build's two staging steps.
+FillReport fill(const QString &stagingFolder, const FillInputs &inputs) {
+    FillReport report;
+    if (stageMap(stagingFolder, inputs, report))
+        stageImages(stagingFolder, inputs, report);
+    return report;
+}
+
 QStringList filesIn(const QString &folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
@@ -137,7 +145,7 @@ TEST_F(StagingTest, FillStagesWhatTheGameLoadsUnderItsNameOnDisk) {
     inputs.textureName = QStringLiteral("sky.bmp");
     inputs.stagedMapName = QStringLiteral("ctf_Run");
     inputs.mapPath = map;
-    const FillReport report = fillStaging(program.path(), inputs);
+    const FillReport report = fill(program.path(), inputs);
 
     EXPECT_TRUE(report.mapError.isEmpty());
     QStringList entries;
@@ -173,7 +181,7 @@ TEST_F(StagingTest, WhatCannotBeStagedIsReportedWithItsReason) {
     inputs.stagedMapName = QStringLiteral("Arena");
     inputs.mapPath = gameFile(QStringLiteral("maps/Arena.pms"));
     inputs.withTexture = false;
-    FillReport report = fillStaging(program.path(), inputs);
+    FillReport report = fill(program.path(), inputs);
     ASSERT_EQ(report.leftOut.size(), 1);
     EXPECT_EQ(report.leftOut[0].entry, QStringLiteral("Scenery-gfx/locked.png"));
     EXPECT_TRUE(report.leftOut[0].reason.contains(QStringLiteral("ermission")))
@@ -182,7 +190,7 @@ TEST_F(StagingTest, WhatCannotBeStagedIsReportedWithItsReason) {
 
     // Without the map there is nothing to build: the error names it.
     QFile::setPermissions(inputs.mapPath, QFileDevice::WriteOwner);
-    report = fillStaging(program.path(), inputs);
+    report = fill(program.path(), inputs);
     EXPECT_TRUE(report.mapError.contains(QStringLiteral("Arena.pms")))
         << report.mapError.toStdString();
     EXPECT_TRUE(report.staged.isEmpty());
@@ -264,7 +272,7 @@ TEST_F(StagingTest, AFullDiskIsNamedAsTheCauseAndLeavesNothingBehind) {
     inputs.soldatPath = game.path() + QLatin1Char('/');
     inputs.stagedMapName = QStringLiteral("Arena");
     inputs.mapPath = map;
-    const FillReport report = fillStaging(disk.path(), inputs);
+    const FillReport report = fill(disk.path(), inputs);
     ASSERT_EQ(report.leftOut.size(), 1);
     EXPECT_EQ(report.leftOut[0].reason, QStringLiteral("No space left on device"));
     EXPECT_TRUE(filesIn(StagingPaths::under(disk.path()).scenery).isEmpty());

@@ -3,6 +3,7 @@
 // Python's zipfile.
 
 #include "WizardTestSupport.h"
+#include "support/MapWriter.h"
 #include "support/PlainUser.h"
 #include "support/ZipVerify.h"
 
@@ -192,16 +193,17 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace the older file
     form.cmdGO->click();
 
-    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::Succeeded);
+    // The map needs the excluded scenery: packed, and said so.
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
     ASSERT_EQ(FileDialogTestHook::asked().size(), 2);
     const DialogRecord &save = FileDialogTestHook::asked()[1];
     EXPECT_EQ(save.title, "Save ZIP Map Archive...");
     EXPECT_EQ(save.file, "ctf_Viet.zip");
     ASSERT_EQ(boxes().size(), 2);
     EXPECT_EQ(boxes()[0].text, "Viet archive.zip already exists. Do you want to replace it?");
-    EXPECT_EQ(boxes()[1].title, "100% Complete");
+    EXPECT_EQ(boxes()[1].title, "Map Packed With Missing Files");
     EXPECT_TRUE(boxes()[1].text.contains("\r\n\r\nPath: " + saveTo() + "\r\n\r\n"));
-    EXPECT_TRUE(boxes()[1].details.isEmpty());
+    EXPECT_TRUE(boxes()[1].text.endsWith("mnp-jungle5.bmp: excluded"));
 
     const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%$");
     EXPECT_TRUE(captions.indexOf(progress) >= 0) << captions.join(" | ").toStdString();
@@ -237,6 +239,31 @@ TEST_F(BuildTest, MissingImagesEndInAWarningThatCarriesTheEngineLines) {
     EXPECT_TRUE(readArchive(saveTo()).ok);
 }
 
+// A map saved again after it was read is never built from the old lists: the window reads it
+// again and shows the new lists, the user's exclusion kept; the next click builds it.
+TEST_F(BuildTest, AMapChangedOnDiskIsReadAgainBeforeAnythingIsBuilt) {
+    Form1 &form = preparedForm();
+    MapSpec spec;
+    spec.texture = "xt_forrestdirtrock.png";
+    spec.sceneries = {{"mnp-jungle5.bmp", {}}, {"inka_2.bmp", {}}, {"new.png", {}}};
+    writeMap(viet(), spec);
+    QDir().mkpath(QFileInfo(saveTo()).absolutePath());
+    FileDialogTestHook::setNextPaths({saveTo()});
+    form.cmdGO->click();
+
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::MapChanged);
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_EQ(boxes()[0].title, "Map Changed");
+    EXPECT_EQ(items(form.lScADD), (QStringList{"inka_2.bmp", "(!) new.png"}));
+    EXPECT_EQ(items(form.lScExclude), QStringList{"mnp-jungle5.bmp"});
+    EXPECT_FALSE(QFile::exists(saveTo()));
+
+    FileDialogTestHook::setNextPaths({saveTo()});
+    form.cmdGO->click();
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
+    EXPECT_TRUE(boxes().last().text.endsWith("new.png: not in the game folder"));
+}
+
 TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
     Form1 &form = preparedForm();
     form.chkPass->click();
@@ -269,7 +296,7 @@ TEST_F(BuildTest, QuittingDuringABuildAsksAndStopsItOnlyWhenTold) {
     };
     for (const Case &c : {Case{"close", MessageAnswer::Yes, BuildOutcome::Stopped},
                           Case{"quit", MessageAnswer::Yes, BuildOutcome::Stopped},
-                          Case{"close", MessageAnswer::No, BuildOutcome::Succeeded}}) {
+                          Case{"close", MessageAnswer::No, BuildOutcome::PackedWithMissing}}) {
         SCOPED_TRACE(std::string(c.how) + (c.answer == MessageAnswer::Yes ? " yes" : " no"));
         MessageBoxTestHook::reset();
         programEnds = 0;
@@ -328,7 +355,8 @@ TEST_F(BuildTest, BuildsFromAReadOnlyProgramFolderWithCyrillicAndPolishNames) {
     form.cmdGO->click();
     QFile::setPermissions(program, readOnly | QFile::WriteOwner);
 
-    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::Succeeded)
+    // The map needs the scenery excluded on page 2.
+    EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing)
         << (boxes().isEmpty() ? "" : boxes().last().text.toStdString());
     const ArchiveListing listing = readArchive(archive);
     ASSERT_TRUE(listing.ok) << listing.error.toStdString();
