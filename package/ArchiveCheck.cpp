@@ -1,6 +1,7 @@
 #include "package/ArchiveCheck.h"
 
 #include "archive/ArchiveReader.h"
+#include "intake/FileNames.h"
 #include "intake/GameFolder.h"
 
 #include <QBuffer>
