@@ -53,12 +53,14 @@ protected:
 } // namespace
 
 TEST_F(MapReader, SmallestMapWithOneSceneryHasTheDocumentedOffsets) {
-    const QByteArray bytes = buildMap(withSceneries({"a.bmp"}));
+    MapSpec spec = withSceneries({"a.bmp"});
+    spec.props.emplace();
+    const QByteArray bytes = buildMap(spec);
     ASSERT_EQ(bytes.size(), 5365);
     EXPECT_EQ(bytes.mid(5306, 4), QByteArray("\x01\x00\x00\x00", 4)); // N
     EXPECT_EQ(bytes.at(5310), 5);                                     // k of the record
     addImage(QStringLiteral("a.bmp"));
-    ASSERT_TRUE(read(withSceneries({"a.bmp"}))) << qPrintable(error);
+    ASSERT_TRUE(read(spec)) << qPrintable(error);
     EXPECT_EQ(list, QStringList{QStringLiteral("a.bmp")});
     EXPECT_EQ(state.MapDescription, QStringLiteral("Test map"));
     EXPECT_EQ(state.TextureName, QStringLiteral("tex.png"));
@@ -172,13 +174,13 @@ TEST_F(MapReader, APathIsUsedAsGivenLineBreaksIncluded) {
     EXPECT_TRUE(state.MapPath.isEmpty());
 }
 
-TEST_F(MapReader, GeometryBlocksAreSkippedByTheirCounts) {
+TEST_F(MapReader, GeometryBlocksAreReadByTheirCounts) {
     MapSpec spec = withSceneries({"deep.bmp"});
     spec.polygonCount = 7;
     spec.sectorCounts[0] = 3;
     spec.sectorCounts[1300] = 16383;
     spec.sectorCounts[2600] = 1;
-    spec.propCount = 5;
+    spec.props = std::vector<MapSpec::Prop>(5);
     spec.trailing = "whatever follows is not read";
     addImage(QStringLiteral("deep.bmp"));
     ASSERT_TRUE(read(spec)) << qPrintable(error);
@@ -187,6 +189,8 @@ TEST_F(MapReader, GeometryBlocksAreSkippedByTheirCounts) {
     MapFileContents contents;
     ASSERT_TRUE(readMapFile(mapPath(), contents, error));
     EXPECT_EQ(contents.sceneryNames, QStringList{QStringLiteral("deep.bmp")});
+    EXPECT_EQ(contents.polygons.size(), 7);
+    EXPECT_EQ(contents.props.size(), 5);
 }
 
 TEST_F(MapReader, CountsOutsideTheirLimitsAreRefusedAndChangeNothing) {
@@ -225,7 +229,6 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
     const QByteArray full = buildMap([] {
         MapSpec spec = withSceneries({"a.bmp", "b.bmp"});
         spec.polygonCount = 2;
-        spec.propCount = 2;
         return spec;
     }());
     const qint64 sectors = 100 + 2 * 121;
@@ -233,8 +236,7 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
     const struct {
         qint64 size;
         const char *block;
-    } cuts[] = {{0, "header"},
-                {50, "header"},
+    } cuts[] = {{50, "header"},
                 {91, "header"},
                 {200, "polygon records"},
                 {sectors + 1000, "sector lists"},
@@ -250,6 +252,51 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
                              .arg(cut.size)
                              .arg(QLatin1String(cut.block)));
     }
+}
+
+TEST_F(MapReader, AFileThatIsNotAMapIsRefusedSayingWhatItIs) {
+    MapSpec otherVersion = withSceneries({});
+    otherVersion.version = 10;
+    const struct {
+        QByteArray bytes;
+        const char *what;
+    } files[] = {{"", "is empty"},
+                 {"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", "is a PNG image"},
+                 {"BM\x36\0\0\0", "is a BMP image"},
+                 {"ctf_Run by me\r\n\tA fine map\r\n", "is text"},
+                 {QByteArray("\x0b\0", 2), "is only 2 byte(s) long"},
+                 {buildMap(otherVersion), "does not begin with the version of a map (11)"}};
+    for (const auto &file : files) {
+        writeBytes(mapPath(), file.bytes);
+        QString path = mapPath();
+        EXPECT_FALSE(listStuff(state, path, path, list, error));
+        EXPECT_EQ(error, QStringLiteral("This is not a Soldat map: %1 %2")
+                             .arg(mapPath(), QLatin1String(file.what)));
+    }
+}
+
+TEST_F(MapReader, DetailsTellWhichSceneriesTheGameLoadsAndWhetherAGameIsAround) {
+    MapSpec spec = withSceneries({"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "A.BMP", "f.bmp"});
+    spec.props = std::vector<MapSpec::Prop>{{1, 2, 1},  // drawn at the front level
+                                            {2, 3, 1},  // level 3 is not drawn
+                                            {3, 0, 0},  // inactive
+                                            {0, 0, 1},  // style 0 shows no scenery
+                                            {8, 0, 1},  // past the list
+                                            {7, 1, 1}}; // A.BMP (6) is a.bmp, used by prop 1
+    writeMap(mapPath(), spec);
+    QString path = mapPath();
+    IntakeDetails details;
+    ASSERT_TRUE(listStuff(state, path, path, list, error, nullptr, &details));
+    QList<bool> used;
+    for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries))
+        used << scenery.used;
+    EXPECT_EQ(used, (QList<bool>{true, false, false, false, false, true, true}));
+    EXPECT_TRUE(details.inGameFolder);
+
+    path = dir.filePath(QStringLiteral("loose/x.pms"));
+    writeMap(path, spec);
+    ASSERT_TRUE(listStuff(state, path, path, list, error, nullptr, &details));
+    EXPECT_FALSE(details.inGameFolder);
 }
 
 TEST_F(MapReader, MissingFileFolderOrFifoIsAnErrorNamingIt) {
@@ -299,4 +346,57 @@ TEST(MapReaderFixtures, RealMapsGiveTheirAddLists) {
     EXPECT_EQ(list.size(), 27);
     EXPECT_EQ(list.first(), QStringLiteral("rir-wall2d.bmp"));
     EXPECT_EQ(list.filter(MissingMarker).size(), 0);
+}
+
+TEST(MapReaderFixtures, TheModelHoldsEveryFieldWhereTheMapStoresIt) {
+    QString error;
+    MapFileContents viet;
+    ASSERT_TRUE(readMapFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms")), viet, error))
+        << qPrintable(error);
+    // Values read from the file by an independent reader.
+    const auto bgra = [](MapColour c) { return QList<int>{c.blue, c.green, c.red, c.alpha}; };
+    EXPECT_EQ(viet.version, 11);
+    EXPECT_EQ(bgra(viet.backgroundTop), (QList<int>{66, 117, 170, 255}));
+    EXPECT_EQ(bgra(viet.backgroundBottom), (QList<int>{28, 30, 5, 255}));
+    EXPECT_EQ((QList<int>{viet.jetAmount, viet.grenades, viet.medikits, viet.weather, viet.steps,
+                          viet.randomId, viet.sectorDivision, viet.sectorCount}),
+              (QList<int>{190, 4, 4, 1, 0, 343913, 76, 25}));
+    ASSERT_EQ(viet.polygons.size(), 412);
+    const MapPolygon &polygon = viet.polygons.at(5);
+    const MapVertex &vertex = polygon.vertices[1];
+    EXPECT_FLOAT_EQ(vertex.x, 169.7955322265625f);
+    EXPECT_FLOAT_EQ(vertex.y, 377.93994140625f);
+    EXPECT_FLOAT_EQ(vertex.rhw, 1.0f);
+    EXPECT_EQ(bgra(vertex.colour), (QList<int>{75, 135, 111, 255}));
+    EXPECT_FLOAT_EQ(vertex.u, 1.2774893045425415f);
+    EXPECT_FLOAT_EQ(vertex.v, 1.0664135217666626f);
+    EXPECT_FLOAT_EQ(polygon.normals[2][1], -0.8800989985466003f);
+    EXPECT_EQ(polygon.type, 3);
+    ASSERT_EQ(viet.props.size(), 185);
+    const MapProp &prop = viet.props.at(7);
+    EXPECT_TRUE(prop.drawn());
+    EXPECT_EQ((QList<int>{prop.style, prop.width, prop.height, prop.alpha, prop.level}),
+              (QList<int>{20, 20, 240, 255, 1}));
+    EXPECT_FLOAT_EQ(prop.x, -688.0250854492188f);
+    EXPECT_FLOAT_EQ(prop.rotation, 5.55941104888916f);
+    EXPECT_FLOAT_EQ(prop.scaleY, 0.21250934898853302f);
+    EXPECT_EQ(bgra(prop.colour), (QList<int>{21, 39, 53, 255}));
+
+    MapFileContents aftermath;
+    ASSERT_TRUE(readMapFile(testDataPath(QStringLiteral("soldat/maps/ctf_Aftermath.pms")),
+                            aftermath, error));
+    EXPECT_EQ(aftermath.polygons.size(), 370);
+    EXPECT_EQ(std::count_if(aftermath.polygons.begin(), aftermath.polygons.end(),
+                            [](const MapPolygon &p) { return p.type == MapPolygon::Background; }),
+              46);
+    EXPECT_EQ(aftermath.props.size(), 120);
+    EXPECT_TRUE(std::all_of(aftermath.props.begin(), aftermath.props.end(),
+                            [](const MapProp &p) { return p.drawn(); }));
+    ASSERT_EQ(aftermath.sceneryNames.size(), 96);
+    const QSet<QString> used = sceneriesInUse(aftermath);
+    QStringList unused = aftermath.sceneryNames;
+    unused.removeIf([&](const QString &name) { return used.contains(name.toLower()); });
+    EXPECT_EQ(unused.size(), 32);
+    for (const char *name : {"veg_grass_5.png", "tree_bg_3.png", "fx_vtt_smoke_15.png"})
+        EXPECT_TRUE(unused.contains(QLatin1String(name), Qt::CaseInsensitive)) << name;
 }
