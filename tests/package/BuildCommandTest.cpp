@@ -507,6 +507,15 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
     EXPECT_EQ(readFile(target), delivered);
 }
 
+// Every scenery of ctf_Aftermath missing from the game folder is one no prop shows.
+TEST_F(BuildTest, SceneriesTheGameNeverLoadsAreNoGap) {
+    chooseFixtureMap(QStringLiteral("ctf_Aftermath"));
+    host.inputs.chkTexture = 0; // its texture is not in the fixture either
+    ASSERT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Succeeded);
+    EXPECT_TRUE(anySuccessShown());
+    EXPECT_EQ(result.notUsed.size(), 22);
+}
+
 TEST_F(BuildTest, AMapWithoutSceneriesStillGetsItsTexture) {
     QTemporaryDir game;
     MapSpec spec;
