@@ -68,7 +68,7 @@ bool packWithLibzip(const QString &root, const QString &archivePath, QString &er
 // The staged tree of the map (TEMP without the staged archive), made once by mapzip itself.
 struct StagedTree {
     QTemporaryDir folder;
-    QString tree; // holds Maps, Scenery-gfx, Textures
+    QString tree; // holds the map's folders
     QString error;
 };
 

@@ -18,14 +18,17 @@ namespace {
 const char InspectHelp[] =
     "Usage: mapzip inspect [--defaults FILE] [--json] MAP...\n"
     "Reads each map as the wizard's browse button does and prints what its add list would\n"
-    "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk.\n"
+    "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk; then\n"
+    "those of them that no prop shows, which the game never loads. A map with no game\n"
+    "folder around it (no scenery-gfx folder beside or above it) gets a warning.\n"
     "Control characters in the map's texts are shown escaped (\\n, \\x1b, ...).\n"
     "\n"
     "  --defaults FILE  stock scenery list (default: the program folder's)\n"
     "  --json           one JSON object per map and line: map, description, texture,\n"
-    "                   gameFolder, sceneries, and files: for each scenery and the\n"
-    "                   texture {\"name\": as the map writes it, \"found\": the file the game\n"
-    "                   loads, relative to the game folder, or null}; or map and error\n"
+    "                   gameFolder, sceneries, unused (the items of sceneries no prop\n"
+    "                   shows), and files: for each scenery and the texture {\"name\": as\n"
+    "                   the map writes it, \"found\": the file the game loads, relative to\n"
+    "                   the game folder, or null}; or map and error\n"
     "  -h, --help       this text\n"
     "\n"
     "Exit status: 0 every map read, 1 some map could not be read, 2 bad usage.\n";
@@ -82,6 +85,16 @@ int runInspect(const QStringList &args) {
         const bool ok = listStuff(mapState, path, pathBoxText, addList, error, &games, &details);
         if (!ok)
             status = ExitStatus::Failed;
+        QStringList unused;
+        for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries)) {
+            if (!scenery.used)
+                unused << scenery.item;
+        }
+        if (ok && !details.inGameFolder)
+            printErr(QStringLiteral("mapzip inspect: warning: %1: no game folder around the map "
+                                    "(no scenery-gfx folder beside or above it), so every image "
+                                    "counts as missing\n")
+                         .arg(escapeControls(map)));
 
         if (json) {
             QJsonObject object{{QStringLiteral("map"), map}};
@@ -95,6 +108,7 @@ int runInspect(const QStringList &args) {
                 object.insert(QStringLiteral("texture"), mapState.TextureName);
                 object.insert(QStringLiteral("gameFolder"), mapState.SoldatPath);
                 object.insert(QStringLiteral("sceneries"), QJsonArray::fromStringList(addList));
+                object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(unused));
                 object.insert(QStringLiteral("files"), files);
             } else {
                 object.insert(QStringLiteral("error"), error);
@@ -116,6 +130,9 @@ int runInspect(const QStringList &args) {
                 escapeControls(QDir::toNativeSeparators(mapState.SoldatPath)) + QLatin1Char('\n');
         text += QStringLiteral("  Sceneries to add (%1):\n").arg(addList.size());
         for (const QString &item : std::as_const(addList))
+            text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
+        text += QStringLiteral("  Not used by any prop (%1):\n").arg(unused.size());
+        for (const QString &item : std::as_const(unused))
             text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
         printOut(text);
     }

@@ -28,9 +28,9 @@ struct PackOptions {
     int engineThreads = 0; // the engine's workers for one build; 0: one per core
 };
 
-// The password from --password-file or --password-stdin: empty when none is asked for.
-// False, with `error` set, when it cannot be read or is empty.
-bool readPassword(const PackOptions &options, QString &password, QString &error);
+// The password from the first line of `passwordFile` or, with `fromStdin`, of standard input:
+// empty when neither is asked for. False, with `error` set, when it cannot be read or is empty.
+bool readPassword(const QString &passwordFile, bool fromStdin, QString &password, QString &error);
 
 // One map into one archive; `password` as read by readPassword. Returns the exit status.
 int packOne(const PackOptions &options, const QString &password);

@@ -32,10 +32,11 @@ const char *const Usage =
 
 const char *const Help =
     "\n"
-    "Packs the map MAP with the sceneries it uses, its texture and a generated readme into\n"
-    "an archive, as the wizard's \"Make ZIP\" does. A ZIP holds the folders Maps, Scenery-gfx\n"
-    "and Textures, to unpack into a game folder; a server map archive (.smap) holds maps,\n"
-    "scenery-gfx and textures, as the game's server hands it out.\n"
+    "Packs the map MAP with the sceneries it lists, its texture with the texture's edge\n"
+    "texture and a generated readme into an archive, as the wizard's \"Make ZIP\" does. A ZIP\n"
+    "holds the folders maps, scenery-gfx and textures named as the game folder names them\n"
+    "(Maps, Scenery-gfx and Textures where it has none), to unpack into it; a server map\n"
+    "archive (.smap) holds maps, scenery-gfx and textures, as the game's server hands it out.\n"
     "\n"
     "  -o, --output OUT       the archive to write; a name ending in .smap makes a server\n"
     "                         map archive. A file there is replaced; a folder, symbolic\n"
@@ -68,15 +69,18 @@ const char *const Help =
     "  -q, --quiet            print only the sha1 line, notes, warnings and errors\n"
     "\n"
     "Standard output ends with the line 'sha1 HEX  OUT' for the archive written (for a\n"
-    ".smap the checksum the game's server announces). Files the map needs that could not\n"
-    "be packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON'\n"
-    "line each. With -d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT\n"
-    "sha1 HEX]' on standard output, and the messages of its build on standard error.\n"
+    ".smap the checksum the game's server announces). Files the game loads for the map\n"
+    "(its texture and edge texture, and the sceneries its props show) that could not be\n"
+    "packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
+    "each. A listed scenery that no prop shows is never loaded: when it could not be packed\n"
+    "it gets a line 'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
+    "-d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
+    "standard output, and the messages of its build on standard error.\n"
     "\n"
-    "Exit status: 0 the archive holds everything the map needs; 3 the archive was written,\n"
-    "but files the map needs were left out; 1 nothing was written; 2 bad usage; 130, 143 or\n"
-    "129 stopped by an interrupt, termination or hang-up (nothing is left behind). With -d\n"
-    "the worst status of all maps (1 over 3 over 0).\n";
+    "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
+    "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
+    "143 or 129 stopped by an interrupt, termination or hang-up (nothing is left behind).\n"
+    "With -d the worst status of all maps (1 over 3 over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -270,9 +274,15 @@ public:
         for (const Message &message : std::as_const(m_warnings))
             print(message);
         // Only an archive that was written lacks anything.
-        for (const LeftOutFile &file : result.delivered() ? result.leftOut : QList<LeftOutFile>())
-            printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
-                     QStringLiteral(": ") + file.reason + QLatin1Char('\n'));
+        if (result.delivered()) {
+            for (const LeftOutFile &file : result.leftOut)
+                printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
+                         QStringLiteral(": ") + file.reason + QLatin1Char('\n'));
+            for (const LeftOutFile &file : result.notUsed)
+                printErr(Prefix + QStringLiteral("skipped, not used by the map: ") +
+                         escapeControls(file.entry) + QStringLiteral(": ") + file.reason +
+                         QLatin1Char('\n'));
+        }
         // The build writes its notes to the text output too: then they are printed already.
         for (const QString &note : result.notes) {
             if (m_quiet)
@@ -319,12 +329,12 @@ int interruptedStatus() {
 
 } // namespace
 
-bool readPassword(const PackOptions &options, QString &password, QString &error) {
+bool readPassword(const QString &passwordFile, bool fromStdin, QString &password, QString &error) {
     password.clear();
-    if (options.passwordFile.isEmpty() && !options.passwordStdin)
+    if (passwordFile.isEmpty() && !fromStdin)
         return true;
     QByteArray bytes;
-    if (options.passwordStdin) {
+    if (fromStdin) {
         QFile in;
         if (in.open(stdin, QIODevice::ReadOnly))
             bytes = in.readLine(MaxPasswordBytes + 3); // the password, CR and LF
@@ -332,15 +342,14 @@ bool readPassword(const PackOptions &options, QString &password, QString &error)
         // A FIFO or device could be read without end.
         QFile file;
         QString why;
-        if (!platform::openRegularFile(options.passwordFile, file, why)) {
-            error = QStringLiteral("cannot read the password file %1: %2")
-                        .arg(options.passwordFile, why);
+        if (!platform::openRegularFile(passwordFile, file, why)) {
+            error = QStringLiteral("cannot read the password file %1: %2").arg(passwordFile, why);
             return false;
         }
         bytes = file.read(MaxPasswordBytes + 1);
         if (bytes.size() > MaxPasswordBytes) {
             error = QStringLiteral("the password file %1 is larger than %2 bytes")
-                        .arg(options.passwordFile)
+                        .arg(passwordFile)
                         .arg(MaxPasswordBytes);
             return false;
         }
@@ -477,7 +486,7 @@ int runPack(const QStringList &args) {
     });
     QString password;
     QString error;
-    if (!readPassword(options, password, error)) {
+    if (!readPassword(options.passwordFile, options.passwordStdin, password, error)) {
         printErr(Prefix + error + QLatin1Char('\n'));
         return ExitStatus::Failed;
     }

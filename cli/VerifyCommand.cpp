@@ -2,12 +2,14 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Pack.h"
 
 #include "archive/ArchiveReader.h"
 #include "intake/DefaultSceneries.h"
 #include "intake/FileNames.h"
 #include "intake/GameFolder.h"
 #include "package/ArchiveCheck.h"
+#include "text/CodePage.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -20,28 +22,35 @@
 namespace {
 
 const char VerifyHelp[] =
-    "Usage: mapzip verify ARCHIVE... [--game DIR] [--defaults FILE] [--json]\n"
+    "Usage: mapzip verify ARCHIVE... [--game DIR] [--defaults FILE] [--password-stdin] [--json]\n"
     "Checks each ZIP or server map archive (.smap), made by mapzip or not: every map in its\n"
-    "maps folder must find in the archive each scenery that is not a stock one, and its\n"
-    "texture, the way the game looks them up (name lower-cased, first as .png, then as\n"
-    "written; letter case ignored) in scenery-gfx and textures. In a .smap those folder\n"
-    "names must be lower case, as the game matches them exactly; in a ZIP any case will do.\n"
-    "A missing readme (maps/<map>_ReadMe.txt), entries no map uses, and entries that are\n"
-    "encrypted or cannot be read are reported too. An archive whose sizes are impossible,\n"
-    "whose entries share data or unpack to more than 1 GiB is refused; one with entry names\n"
-    "that would unpack outside the game folder (\"..\", an absolute path, a backslash or a\n"
-    "drive letter) is unsafe.\n"
+    "maps folder must find in the archive what the game loads for it: each scenery that one\n"
+    "of its props shows and that is not a stock one, and its texture, the way the game looks\n"
+    "them up (name lower-cased, first as .png, then as written; letter case ignored) in\n"
+    "scenery-gfx and textures. Its edge texture (textures/edges/<texture>) counts as used\n"
+    "when it is there; without one the game takes a default. In a .smap those folder names\n"
+    "must be lower case, as the game matches them exactly; in a ZIP any case will do.\n"
+    "A missing readme (maps/<map>_ReadMe.txt), entries no map uses (sceneries no prop shows\n"
+    "among them), and entries that cannot be read are reported too. An encrypted archive is\n"
+    "checked by its entry names without a password (maps, readmes, unsafe names), and says\n"
+    "that its content was not checked. An archive whose sizes are impossible, whose entries\n"
+    "share data or unpack to more than 1 GiB is refused; one with entry names that would\n"
+    "unpack outside the game folder (\"..\", an absolute path, a backslash or a drive letter)\n"
+    "is unsafe.\n"
     "\n"
-    "  --game DIR       the game folder the archive is meant for: its own images count\n"
-    "  --defaults FILE  stock scenery list (default: the program folder's)\n"
-    "  --json           one JSON object per archive and line: archive, status, maps,\n"
-    "                   missing [{map, kind, name}], unused, badEntries [{entry, problem}];\n"
-    "                   or archive, status, error and (when unsafe) unsafe [entry]\n"
-    "  -h, --help       this text\n"
+    "  --game DIR        the game folder the archive is meant for: its own images count\n"
+    "  --defaults FILE   stock scenery list (default: the program folder's)\n"
+    "  --password-stdin  decrypt with the password on the first line of standard input\n"
+    "                    (at most 4096 bytes) and check the content too\n"
+    "  --json            one JSON object per archive and line: archive, status, maps,\n"
+    "                    missing [{map, kind, name}], unused, badEntries [{entry, problem}],\n"
+    "                    unchecked [entry] (encrypted, no password given); or archive,\n"
+    "                    status, error and (when unsafe) unsafe [entry]\n"
+    "  -h, --help        this text\n"
     "\n"
-    "Exit status: 0 every archive holds what its maps need; 3 something is missing or\n"
-    "unreadable; 1 some archive could not be read at all, was refused or is unsafe; 2 bad\n"
-    "usage.\n";
+    "Exit status: 0 every archive holds what its maps need (as far as it could be checked); 3\n"
+    "something is missing or unreadable; 1 some archive could not be read at all, was refused,\n"
+    "is unsafe or does not open with the password given; 2 bad usage.\n";
 
 const QString Prefix = QStringLiteral("mapzip verify: ");
 
@@ -96,9 +105,19 @@ void printPlain(const QString &archive, const ArchiveFindings &findings) {
     for (const QString &entry : findings.unused)
         text +=
             shown + QStringLiteral(": unused entry ") + escapeControls(entry) + QLatin1Char('\n');
+    const QString unchecked =
+        findings.unchecked.isEmpty()
+            ? QString()
+            : QStringLiteral("; content NOT checked: %1 encrypted entr%2 judged by name only "
+                             "(give the password with --password-stdin)")
+                  .arg(findings.unchecked.size())
+                  .arg(findings.unchecked.size() == 1 ? QStringLiteral("y")
+                                                      : QStringLiteral("ies"));
     const int problems = int(findings.missing.size() + findings.badEntries.size());
-    text += shown + (problems == 0 ? QStringLiteral(": ok, %1 map(s)\n").arg(findings.maps.size())
-                                   : QStringLiteral(": incomplete, %1 problem(s)\n").arg(problems));
+    text += shown +
+            (problems == 0 ? QStringLiteral(": ok, %1 map(s)").arg(findings.maps.size())
+                           : QStringLiteral(": incomplete, %1 problem(s)").arg(problems)) +
+            unchecked + QLatin1Char('\n');
     printOut(text);
 }
 
@@ -127,6 +146,7 @@ void printJson(const QString &archive, const ArchiveFindings &findings) {
     object.insert(QStringLiteral("missing"), missing);
     object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(findings.unused));
     object.insert(QStringLiteral("badEntries"), bad);
+    object.insert(QStringLiteral("unchecked"), QJsonArray::fromStringList(findings.unchecked));
     printJsonLine(object);
 }
 
@@ -140,7 +160,8 @@ int runVerify(const QStringList &args) {
     const QCommandLineOption gameOption(QStringLiteral("game"), QString(), QStringLiteral("DIR"));
     const QCommandLineOption defaultsOption(QStringLiteral("defaults"), QString(),
                                             QStringLiteral("FILE"));
-    parser.addOptions({helpOption, jsonOption, gameOption, defaultsOption});
+    const QCommandLineOption passwordStdinOption(QStringLiteral("password-stdin"));
+    parser.addOptions({helpOption, jsonOption, gameOption, defaultsOption, passwordStdinOption});
     auto usage = [](const QString &problem) {
         printErr(Prefix + problem + QStringLiteral("\n\n") + QLatin1String(VerifyHelp));
         return ExitStatus::Usage;
@@ -170,6 +191,14 @@ int runVerify(const QStringList &args) {
     ArchiveCheckOptions options;
     options.stock = &defaults;
     options.game = game ? &*game : nullptr;
+    QString password;
+    QString error;
+    if (!readPassword(QString(), parser.isSet(passwordStdinOption), password, error)) {
+        printErr(Prefix + error + QLatin1Char('\n'));
+        return ExitStatus::Failed;
+    }
+    // The bytes the archive was encrypted with: the game's code page, as mapzip pack uses.
+    options.password = toCodePage(password);
     int status = ExitStatus::Ok;
     for (const QString &archive : archives) {
         const ArchiveFindings findings = check(archive, options);

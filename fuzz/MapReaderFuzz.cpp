@@ -21,8 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             std::abort(); // a failure must always say why
         return 0;
     }
+    // Nothing is made for records that are not there.
+    const auto records = [](qsizetype count, qsizetype size) { return qint64(count) * size; };
     if (contents.sceneryNames.size() > 32767 || contents.description.size() > 38 ||
-        contents.texture.size() > 24)
+        contents.texture.size() > 24 || contents.version != MapFormatVersion ||
+        records(contents.polygons.size(), 121) + records(contents.props.size(), 44) +
+                records(contents.sceneryNames.size(), 55) >
+            qint64(size))
+        std::abort();
+    const QSet<QString> used = sceneriesInUse(contents);
+    if (used.size() > contents.sceneryNames.size())
         std::abort();
 
     DefaultSceneryTable table;

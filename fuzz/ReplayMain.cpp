@@ -1,7 +1,8 @@
 // Runs the fuzz target once on every file of the seed corpus, so the corpus is replayed by an
 // ordinary test without libFuzzer, and compares each file's reading with what is known of it
-// (known.txt beside the corpus): for the real maps their description, texture and add list
-// against the fixture game folder, for the rest whether they read at all.
+// (known.txt beside the corpus): for the real maps their description, texture, add list against
+// the fixture game folder, counts of polygons and props and the sceneries no prop shows, for
+// the rest whether they read at all.
 //
 // Usage: map_reader_replay CORPUS KNOWN GAME_FOLDER DEFAULTS [--record]
 // --record prints the known lines for the corpus as it reads now, for a new seed.
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
-// One line per corpus file: "name|error" or "name|description|texture|item;item;...".
+// One line per corpus file: "name|error" or
+// "name|description|texture|item;item;...|polygons props|unused;unused;...".
 QString describe(const QString &name, const QByteArray &bytes, const DefaultSceneryTable &stock,
                  const GameFolder &game) {
     QByteArray copy = bytes;
@@ -39,13 +41,19 @@ QString describe(const QString &name, const QByteArray &bytes, const DefaultScen
         return text;
     };
     QStringList items;
+    QStringList unused;
+    const QSet<QString> used = sceneriesInUse(contents);
     for (QString scenery : std::as_const(contents.sceneryNames)) {
         if (scenery.isEmpty() || CheckSc(scenery, stock))
             continue;
         items << clean(game.scenery(scenery).found() ? scenery : MissingMarker + scenery);
+        if (!used.contains(scenery))
+            unused << items.constLast();
     }
     return name + QLatin1Char('|') + clean(contents.description) + QLatin1Char('|') +
-           clean(contents.texture) + QLatin1Char('|') + items.join(QLatin1Char(';'));
+           clean(contents.texture) + QLatin1Char('|') + items.join(QLatin1Char(';')) +
+           QStringLiteral("|%1 %2|").arg(contents.polygons.size()).arg(contents.props.size()) +
+           unused.join(QLatin1Char(';'));
 }
 
 QByteArray readAll(const QString &path) {

@@ -54,7 +54,20 @@ GameFolder::GameFolder(const QString &root)
     : m_root(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')),
       m_canonicalRoot(QFileInfo(root).canonicalFilePath()),
       m_scenery(list(m_root, m_canonicalRoot, QStringLiteral("scenery-gfx"))),
-      m_textures(list(m_root, m_canonicalRoot, QStringLiteral("Textures"))) {}
+      m_textures(list(m_root, m_canonicalRoot, QStringLiteral("Textures"))) {
+    if (!m_textures.path.isEmpty()) {
+        m_edges = list(m_textures.path, m_canonicalRoot, QStringLiteral("edges"));
+        // Named from the game folder, as the other images are.
+        m_edges.storedName = m_textures.storedName + QLatin1Char('/') + m_edges.storedName;
+    }
+}
+
+GameFolderNames gameFolderNames(const QString &root) {
+    auto stored = [&](const char *name) {
+        return QFileInfo(findFolderIgnoringCase(root, QLatin1String(name))).fileName();
+    };
+    return {stored("maps"), stored("scenery-gfx"), stored("textures")};
+}
 
 GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &canonicalRoot,
                                          const QString &folderName) {
@@ -130,6 +143,10 @@ ImageFile GameFolder::scenery(const QString &name) const {
 
 ImageFile GameFolder::texture(const QString &name) const {
     return lookup(m_textures, name);
+}
+
+ImageFile GameFolder::edgeTexture(const QString &textureName) const {
+    return lookup(m_edges, textureName);
 }
 
 std::shared_ptr<const GameFolder> GameFolderCache::get(const QString &root) {

@@ -3,7 +3,8 @@
 //
 // The game lower-cases an image's name, tries it first with its extension changed to ".png"
 // (whatever extension the map wrote), then as written; both lookups ignore letter case.
-// Sceneries are looked up in scenery-gfx, the texture in Textures (folder names in any case).
+// Sceneries are looked up in scenery-gfx, the texture in Textures, its edge texture in
+// Textures/edges (folder names in any case).
 
 #include <QHash>
 #include <QSet>
@@ -48,10 +49,19 @@ struct ImageFile {
     bool found() const { return !path.isEmpty(); }
 };
 
-// One game folder's scenery-gfx and Textures, each listed once when the object is made: plain,
-// visible files, and links whose final target is a file inside the game folder. A link that
-// leads out of the game folder is never used, be it an image or an image folder: the image
-// counts as not found.
+// The names a game folder's own maps, scenery-gfx and Textures folders have on disk ("Maps",
+// "maps", ...); empty for a folder it lacks.
+struct GameFolderNames {
+    QString maps;
+    QString scenery;
+    QString textures;
+};
+GameFolderNames gameFolderNames(const QString &root);
+
+// One game folder's scenery-gfx, Textures and Textures/edges, each listed once when the object
+// is made: plain, visible files, and links whose final target is a file inside the game folder.
+// A link that leads out of the game folder is never used, be it an image or an image folder:
+// the image counts as not found.
 class GameFolder {
 public:
     explicit GameFolder(const QString &root);
@@ -59,6 +69,11 @@ public:
     const QString &root() const { return m_root; } // ends with '/'
     ImageFile scenery(const QString &name) const;
     ImageFile texture(const QString &name) const;
+    // The edge texture the game draws along polygon edges of a map with texture `textureName`
+    // ("Textures/edges/..."). Without one the game uses a default, so none is no gap.
+    ImageFile edgeTexture(const QString &textureName) const;
+    // True when it has a scenery-gfx folder, which is what makes it a game folder.
+    bool hasSceneryFolder() const { return !m_scenery.path.isEmpty() || m_scenery.leavesGame; }
 
 private:
     struct ImageFolder {
@@ -76,6 +91,7 @@ private:
     QString m_canonicalRoot;
     ImageFolder m_scenery;
     ImageFolder m_textures;
+    ImageFolder m_edges;
 };
 
 // Game folders by their root, each listed once for as long as the cache lives: mapzip reads

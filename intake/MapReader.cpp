@@ -8,19 +8,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
+#include <algorithm>
+#include <bit>
 #include <limits>
 
 namespace {
 
-// Layout of the map file, as far as it is read.
-constexpr qint64 DescriptionLengthAt = 4;
+// Layout of the map file.
+constexpr qint64 HeaderSize = 92; // up to and including the polygon count
 constexpr qint64 DescriptionSize = 38;
-constexpr qint64 TextureLengthAt = 43;
 constexpr qint64 TextureSize = 24;
-constexpr qint64 PolygonCountAt = 88;
 constexpr qint64 PolygonRecordSize = 121;
-constexpr qint64 AfterPolygonsSkip = 8;
+constexpr qint64 SectorHeaderSize = 8;
 constexpr int SectorCount = 2601;
 constexpr qint64 PropRecordSize = 44;
 constexpr qint64 SceneryNameSize = 50;
@@ -29,16 +30,49 @@ constexpr qint32 MaxSectorCount = 16383;  // 2 * count must fit 16 bits
 constexpr qint32 MaxSceneryCount = 32767; // the count must fit 16 bits
 constexpr qint64 MaxPosition = std::numeric_limits<qint32>::max();
 
+// The fields of one record, read one after another. The record must hold them all.
+class Fields {
+public:
+    explicit Fields(QByteArrayView bytes) : m_bytes(bytes) {}
+
+    quint8 u8() { return static_cast<quint8>(m_bytes[m_at++]); }
+    quint16 u16() { return qFromLittleEndian<quint16>(take(2)); }
+    qint32 i32() { return qFromLittleEndian<qint32>(take(4)); }
+    float f32() { return std::bit_cast<float>(qFromLittleEndian<quint32>(take(4))); }
+    MapColour colour() {
+        MapColour colour;
+        colour.blue = u8();
+        colour.green = u8();
+        colour.red = u8();
+        colour.alpha = u8();
+        return colour;
+    }
+    // A length byte followed by a fixed field: the first `length` characters (all when longer).
+    QString text(qsizetype fieldSize) {
+        const qsizetype length = std::min<qsizetype>(u8(), fieldSize);
+        return fromCodePage(QByteArrayView(take(fieldSize), length));
+    }
+    void skip(qsizetype count) { m_at += count; }
+
+private:
+    const char *take(qsizetype count) {
+        const char *at = m_bytes.data() + m_at;
+        m_at += count;
+        return at;
+    }
+    QByteArrayView m_bytes;
+    qsizetype m_at = 0;
+};
+
 // Reads a file front to back through a window buffer, so that thousands of small reads cost
-// one system call per window and skipped blocks are never read. Every read and skip is
-// checked against the file's size; the first failure is kept as a sentence.
+// one system call per window. Every read is checked against the file's size; the first
+// failure is kept as a sentence.
 class MapCursor {
 public:
     explicit MapCursor(QIODevice &file) : m_file(file), m_size(file.size()) {}
 
     bool failed() const { return !m_error.isEmpty(); }
     const QString &error() const { return m_error; }
-    qint64 position() const { return m_position; }
 
     // Moves forward by `count` bytes inside the block named `where`.
     bool skip(qint64 count, const char *where) {
@@ -48,6 +82,7 @@ public:
         return true;
     }
 
+    // The next `count` bytes, valid until the next read; empty on failure.
     QByteArrayView read(qint64 count, const char *where) {
         if (!require(count, where))
             return {};
@@ -75,27 +110,12 @@ public:
 
     qint32 readInt32(const char *where) {
         const QByteArrayView bytes = read(4, where);
-        if (bytes.isEmpty())
-            return 0;
-        const auto u = [&](int i) { return static_cast<quint32>(static_cast<quint8>(bytes[i])); };
-        return static_cast<qint32>(u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24);
+        return bytes.isEmpty() ? 0 : Fields(bytes).i32();
     }
 
     qint16 readInt16(const char *where) {
         const QByteArrayView bytes = read(2, where);
-        if (bytes.isEmpty())
-            return 0;
-        return static_cast<qint16>(static_cast<quint8>(bytes[0]) | static_cast<quint8>(bytes[1])
-                                                                       << 8);
-    }
-
-    // A length byte followed by a fixed field: the first `length` characters (all when longer).
-    QString readText(qint64 fieldSize, const char *where) {
-        const QByteArrayView bytes = read(1 + fieldSize, where);
-        if (bytes.isEmpty())
-            return {};
-        const qint64 length = std::min<qint64>(static_cast<quint8>(bytes[0]), fieldSize);
-        return fromCodePage(bytes.sliced(1, length));
+        return bytes.isEmpty() ? 0 : static_cast<qint16>(Fields(bytes).u16());
     }
 
     void fail(const QString &what) {
@@ -148,6 +168,93 @@ bool checkCount(MapCursor &cursor, qint64 count, qint64 limit, Describe what) {
     return false;
 }
 
+// Reads `count` records of `size` bytes, each made into an item by `make`. The whole block
+// must be there before anything is made for it: a damaged count fails at once.
+template <typename Item, typename Make>
+void readRecords(MapCursor &cursor, qint32 count, qint64 size, const char *where,
+                 QList<Item> &items, Make make) {
+    if (!cursor.require(size * count, where))
+        return;
+    items.reserve(count);
+    for (qint32 i = 0; i < count; ++i) {
+        const QByteArrayView record = cursor.read(size, where);
+        if (record.isEmpty())
+            return;
+        items.append(make(Fields(record)));
+    }
+}
+
+// Why the file is no map at all, judged by its size and first bytes; empty when it may be one.
+QString whyNotAMap(QIODevice &file) {
+    const qint64 size = file.size();
+    if (size == 0)
+        return QStringLiteral("is empty");
+    QByteArray head;
+    if (file.seek(0))
+        head = file.read(64);
+    if (head.size() >= 4 && Fields(head).i32() == MapFormatVersion)
+        return {};
+    static const struct {
+        QByteArrayView signature;
+        const char *kind;
+    } known[] = {{"\x89PNG", "a PNG image"},
+                 {"BM", "a BMP image"},
+                 {"\xFF\xD8\xFF", "a JPEG image"},
+                 {"GIF8", "a GIF image"},
+                 {"PK\x03\x04", "a ZIP archive"}};
+    for (const auto &[signature, kind] : known) {
+        if (head.startsWith(signature))
+            return QStringLiteral("is %1").arg(QLatin1String(kind));
+    }
+    const bool text = std::all_of(head.begin(), head.end(), [](char c) {
+        const auto byte = static_cast<quint8>(c);
+        return byte >= 0x20 || c == '\t' || c == '\n' || c == '\r';
+    });
+    if (text)
+        return QStringLiteral("is text");
+    if (size < 4)
+        return QStringLiteral("is only %1 byte(s) long").arg(size);
+    return QStringLiteral("does not begin with the version of a map (%1)").arg(MapFormatVersion);
+}
+
+MapPolygon polygonFrom(Fields fields) {
+    MapPolygon polygon;
+    for (MapVertex &vertex : polygon.vertices) {
+        vertex.x = fields.f32();
+        vertex.y = fields.f32();
+        vertex.z = fields.f32();
+        vertex.rhw = fields.f32();
+        vertex.colour = fields.colour();
+        vertex.u = fields.f32();
+        vertex.v = fields.f32();
+    }
+    for (auto &normal : polygon.normals) {
+        for (float &value : normal)
+            value = fields.f32();
+    }
+    polygon.type = fields.u8();
+    return polygon;
+}
+
+MapProp propFrom(Fields fields) {
+    MapProp prop;
+    prop.active = fields.u8() != 0;
+    fields.skip(1);
+    prop.style = fields.u16();
+    prop.width = fields.i32();
+    prop.height = fields.i32();
+    prop.x = fields.f32();
+    prop.y = fields.f32();
+    prop.rotation = fields.f32();
+    prop.scaleX = fields.f32();
+    prop.scaleY = fields.f32();
+    prop.alpha = fields.u8();
+    fields.skip(3);
+    prop.colour = fields.colour();
+    prop.level = fields.u8();
+    return prop;
+}
+
 QString withClosingSlash(const QString &folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
@@ -167,19 +274,38 @@ bool readMapFile(const QString &path, MapFileContents &contents, QString &error)
 
 bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &contents,
                  QString &error) {
+    if (const QString why = whyNotAMap(file); !why.isEmpty()) {
+        error = QStringLiteral("This is not a Soldat map: %1 %2").arg(shownPath, why);
+        return false;
+    }
     MapCursor cursor(file);
     MapFileContents read;
-    cursor.skip(DescriptionLengthAt, "header");
-    read.description = cursor.readText(DescriptionSize, "header");
-    cursor.skip(TextureLengthAt - cursor.position(), "header");
-    read.texture = cursor.readText(TextureSize, "header");
-    cursor.skip(PolygonCountAt - cursor.position(), "header");
+    qint32 polygons = -1;
+    if (const QByteArrayView header = cursor.read(HeaderSize, "header"); !header.isEmpty()) {
+        Fields fields(header);
+        read.version = fields.i32();
+        read.description = fields.text(DescriptionSize);
+        read.texture = fields.text(TextureSize);
+        read.backgroundTop = fields.colour();
+        read.backgroundBottom = fields.colour();
+        read.jetAmount = fields.i32();
+        read.grenades = fields.u8();
+        read.medikits = fields.u8();
+        read.weather = fields.u8();
+        read.steps = fields.u8();
+        read.randomId = fields.i32();
+        polygons = fields.i32();
+    }
 
-    const qint32 polygons = cursor.readInt32("header");
-    if (checkCount(cursor, polygons, (MaxPosition - PolygonCountAt) / PolygonRecordSize,
-                   [] { return QStringLiteral("the polygon count"); })) {
-        cursor.skip(PolygonRecordSize * polygons, "polygon records");
-        cursor.skip(AfterPolygonsSkip, "polygon records");
+    if (checkCount(cursor, polygons, (MaxPosition - HeaderSize) / PolygonRecordSize,
+                   [] { return QStringLiteral("the polygon count"); }))
+        readRecords(cursor, polygons, PolygonRecordSize, "polygon records", read.polygons,
+                    polygonFrom);
+    if (const QByteArrayView sectors = cursor.read(SectorHeaderSize, "sector lists");
+        !sectors.isEmpty()) {
+        Fields fields(sectors);
+        read.sectorDivision = fields.i32();
+        read.sectorCount = fields.i32();
     }
     for (int sector = 0; sector < SectorCount && !cursor.failed(); ++sector) {
         const qint16 count = cursor.readInt16("sector lists");
@@ -188,20 +314,17 @@ bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &con
             }))
             cursor.skip(2 * qint64(count), "sector lists");
     }
+
     const qint32 props = cursor.readInt32("prop records");
     if (checkCount(cursor, props, MaxPosition / PropRecordSize,
                    [] { return QStringLiteral("the prop count"); }))
-        cursor.skip(PropRecordSize * props, "prop records");
+        readRecords(cursor, props, PropRecordSize, "prop records", read.props, propFrom);
+
     const qint32 sceneries = cursor.readInt32("scenery count");
     if (checkCount(cursor, sceneries, MaxSceneryCount,
-                   [] { return QStringLiteral("the scenery count"); })) {
-        // The whole table must be there: a damaged count fails before any record is read.
-        cursor.require(SceneryRecordSize * sceneries, "scenery records");
-        for (qint32 i = 0; i < sceneries && !cursor.failed(); ++i) {
-            read.sceneryNames.append(cursor.readText(SceneryNameSize, "scenery records"));
-            cursor.skip(SceneryRecordSize - 1 - SceneryNameSize, "scenery records");
-        }
-    }
+                   [] { return QStringLiteral("the scenery count"); }))
+        readRecords(cursor, sceneries, SceneryRecordSize, "scenery records", read.sceneryNames,
+                    [](Fields fields) { return fields.text(SceneryNameSize); });
 
     if (cursor.failed()) {
         error = QStringLiteral("%1: %2").arg(shownPath, cursor.error());
@@ -252,6 +375,7 @@ bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText
     const std::shared_ptr<const GameFolder> game =
         cache ? cache->get(state.SoldatPath) : std::make_shared<const GameFolder>(state.SoldatPath);
 
+    const QSet<QString> used = details ? sceneriesInUse(map) : QSet<QString>();
     for (const QString &written : std::as_const(map.sceneryNames)) {
         if (written.isEmpty())
             continue;
@@ -261,9 +385,11 @@ bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText
         const ImageFile file = game->scenery(name);
         ListBox1.append(file.found() ? name : MissingMarker + name);
         if (details)
-            details->sceneries.append({written, ListBox1.constLast(), file});
+            details->sceneries.append({written, ListBox1.constLast(), file, used.contains(name)});
     }
-    if (details)
+    if (details) {
         details->texture = game->texture(state.TextureName);
+        details->inGameFolder = game->hasSceneryFolder();
+    }
     return true;
 }

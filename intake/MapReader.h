@@ -1,7 +1,8 @@
 #pragma once
-// The map file reader: description, texture and scenery table of a game map (*.pms).
+// The map file reader: a game map (*.pms) into its model, and the add list made of it.
 
 #include "intake/GameFolder.h"
+#include "intake/MapModel.h"
 #include "intake/WizardState.h"
 
 #include <QIODevice>
@@ -15,17 +16,11 @@ inline QString withoutMarker(const QString &item) {
     return item.startsWith(MissingMarker) ? item.mid(MissingMarker.size()) : item;
 }
 
-// What a map file holds, as far as this program reads it. Texts are converted from the
-// game's code page and not trimmed; scenery names are as stored (not lower-cased).
-struct MapFileContents {
-    QString description;
-    QString texture;
-    QStringList sceneryNames; // one per record, in file order; empty names included
-};
-
-// Reads the fields of `path`. On failure returns false and sets `error` to a sentence naming
-// the file and what is wrong with it (not a regular file, cannot be opened, ends inside a
-// block, bad count). Never reads the geometry it skips, never waits on a FIFO or device.
+// Reads the map at `path` up to the end of its scenery list. On failure returns false and sets
+// `error` to a sentence naming the file and what is wrong with it: not a regular file, cannot
+// be opened, "This is not a Soldat map" and why (empty, an image, text, another version), ends
+// inside a block, or a count out of its limits. Every count is checked against the bytes
+// that are there before anything is made for it. Never waits on a FIFO or device.
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
 
 // The same from an open, seekable device; `shownName` names it in the error.
@@ -40,12 +35,16 @@ QString gameFolderForMap(const QString &pathBoxText);
 // What a read found for each add-list item and for the texture, for callers that show it.
 struct IntakeDetails {
     struct Scenery {
-        QString written; // the name as the map writes it
-        QString item;    // the add-list item made of it
-        ImageFile file;  // what the game loads for it
+        QString written;  // the name as the map writes it
+        QString item;     // the add-list item made of it
+        ImageFile file;   // what the game loads for it
+        bool used = true; // a drawn prop shows it; otherwise the game never loads it
     };
     QList<Scenery> sceneries; // in add-list order
     ImageFile texture;        // what the game loads for TextureName
+    // False when no folder beside or above the map holds a scenery-gfx folder: the map lies
+    // outside any game folder, and every image counts as missing.
+    bool inGameFolder = false;
 };
 
 // Builds the add list for a map: clears `ListBox1`, reads the map at `filepath` (used as it

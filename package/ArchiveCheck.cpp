@@ -19,8 +19,9 @@ struct EntryFolder {
     QHash<QString, QString> entries; // stored name -> entry
 };
 
-// An entry's folder and name where it stands where the game looks (directly in a folder, or
-// anywhere at the top of a flat archive); `placed` is false otherwise.
+// An entry's folder and name where it stands where the game may look: directly in a folder or
+// in a folder's folder (textures/edges), or anywhere at the top of a flat archive; `placed` is
+// false otherwise.
 struct EntryPlace {
     bool placed = false;
     QString folder;
@@ -28,10 +29,10 @@ struct EntryPlace {
 };
 
 EntryPlace placeOf(const QString &entry, bool flat) {
-    const qsizetype slash = entry.indexOf(QLatin1Char('/'));
+    const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
     if (flat)
         return {slash < 0, QString(), entry};
-    if (slash <= 0 || entry.indexOf(QLatin1Char('/'), slash + 1) >= 0)
+    if (slash <= 0 || entry.left(slash).count(QLatin1Char('/')) > 1)
         return {};
     return {true, entry.left(slash), entry.mid(slash + 1)};
 }
@@ -56,7 +57,8 @@ public:
         // Every image is indexed before any map is checked; maps are read one at a time.
         QList<const ArchiveItem *> maps;
         QStringList files;
-        QSet<QString> bad;
+        QSet<QString> notJudged; // neither used nor unused: unreadable, or not checked
+        bool needsUnknown = false;
         for (const ArchiveItem &item : items) {
             if (item.name.endsWith(QLatin1Char('/')))
                 continue;
@@ -65,39 +67,56 @@ public:
             const bool isMap = place.placed && inFolder(place, QStringLiteral("maps"), false) &&
                                place.name.endsWith(QLatin1String(".pms"), Qt::CaseInsensitive);
             QString problem;
-            if (item.encrypted && m_options.password.isEmpty())
-                problem = QStringLiteral("encrypted");
-            else if (!isMap && m_options.readEveryEntry &&
-                     !reader.read(
-                         item, [](QByteArrayView) { return true; }, problem))
+            if (unchecked(item)) {
+                m_findings.unchecked << item.name;
+                notJudged.insert(item.name); // whether it is used stays unknown
+            } else if (!isMap && m_options.readEveryEntry &&
+                       !counted(item, reader.read(
+                                          item, [](QByteArrayView) { return true; }, problem)))
                 problem = QStringLiteral("unreadable: ") + problem;
             if (!problem.isEmpty()) {
                 m_findings.badEntries.append({item.name, problem});
-                bad.insert(item.name);
+                notJudged.insert(item.name);
                 continue;
             }
             if (place.placed)
                 m_topFiles.insert(item.name.toCaseFolded(), item.name);
             if (isMap)
                 maps << &item;
-            // In a flat archive every image serves either folder.
-            if (!isMap && place.placed && inFolder(place, QStringLiteral("scenery-gfx"), true))
+            if (isMap || !place.placed)
+                continue;
+            // In a flat archive every image serves either folder; an edge texture has none.
+            if (inFolder(place, QStringLiteral("scenery-gfx"), true))
                 add(m_scenery, place, item.name);
-            if (!isMap && place.placed && inFolder(place, QStringLiteral("textures"), true))
+            if (inFolder(place, QStringLiteral("textures"), true))
                 add(m_textures, place, item.name);
+            if (!m_options.flat && inFolder(place, QStringLiteral("textures/edges"), true))
+                add(m_edges, place, item.name);
         }
 
         for (const ArchiveItem *item : std::as_const(maps)) {
+            m_used.insert(item->name);
+            if (unchecked(*item)) {
+                // Which images it needs is unknown; its readme is known by name.
+                m_findings.maps << item->name;
+                checkReadme(item->name);
+                needsUnknown = true;
+                continue;
+            }
             QByteArray data;
             QString error;
-            if (!reader.readAll(*item, data, MapSizeLimit, error)) {
+            if (!counted(*item, reader.readAll(*item, data, MapSizeLimit, error))) {
                 m_findings.badEntries.append({item->name, QStringLiteral("unreadable: ") + error});
-                bad.insert(item->name);
                 continue;
             }
             m_findings.maps << item->name;
-            m_used.insert(item->name);
             checkMap(item->name, data);
+        }
+        if (!m_options.password.isEmpty() && m_decryptFailures > 0 && m_decrypted == 0) {
+            m_findings.error = QStringLiteral("the password is wrong: it opens none of the %1 "
+                                              "encrypted entries")
+                                   .arg(m_decryptFailures);
+            return;
         }
         if (maps.isEmpty() && m_findings.badEntries.isEmpty())
             missing(QString(), QStringLiteral("map"), QStringLiteral("maps/*.pms"));
@@ -108,13 +127,26 @@ public:
             if (!files.contains(expected))
                 missing(QString(), QStringLiteral("map"), expected);
         }
-        for (const QString &file : std::as_const(files)) {
-            if (!m_used.contains(file) && !bad.contains(file))
+        // While what a map needs is unknown, no entry can be called unused.
+        for (const QString &file : needsUnknown ? QStringList() : files) {
+            if (!m_used.contains(file) && !notJudged.contains(file))
                 m_findings.unused << file;
         }
     }
 
 private:
+    bool unchecked(const ArchiveItem &item) const {
+        return item.encrypted && m_options.password.isEmpty();
+    }
+
+    // Passes `read` on, counting what decryption did: a password that opens no encrypted
+    // entry is wrong.
+    bool counted(const ArchiveItem &item, bool read) {
+        if (item.encrypted)
+            ++(read ? m_decrypted : m_decryptFailures);
+        return read;
+    }
+
     // The game matches a server archive's image folders exactly, anything else ignoring case.
     bool inFolder(const EntryPlace &place, const QString &lower, bool image) const {
         if (m_options.flat)
@@ -133,6 +165,17 @@ private:
         m_findings.missing.append({map, kind, name});
     }
 
+    void checkReadme(const QString &entry) {
+        const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
+        const QString readme =
+            entry.left(slash + 1) + entry.mid(slash + 1).chopped(4) + QStringLiteral("_ReadMe.txt");
+        const auto readmeEntry = m_topFiles.constFind(readme.toCaseFolded());
+        if (readmeEntry == m_topFiles.constEnd())
+            missing(entry, QStringLiteral("readme"), readme);
+        else
+            m_used.insert(*readmeEntry);
+    }
+
     void checkMap(const QString &entry, const QByteArray &data) {
         QBuffer buffer;
         buffer.setData(data);
@@ -143,23 +186,26 @@ private:
             m_findings.badEntries.append({entry, QStringLiteral("unreadable: ") + error});
             return;
         }
-        const qsizetype slash = entry.lastIndexOf(QLatin1Char('/'));
-        const QString readme =
-            entry.left(slash + 1) + entry.mid(slash + 1).chopped(4) + QStringLiteral("_ReadMe.txt");
-        const auto readmeEntry = m_topFiles.constFind(readme.toCaseFolded());
-        if (readmeEntry == m_topFiles.constEnd())
-            missing(entry, QStringLiteral("readme"), readme);
-        else
-            m_used.insert(*readmeEntry);
+        checkReadme(entry);
 
         static const DefaultSceneryTable none;
         const DefaultSceneryTable &stock = m_options.stock ? *m_options.stock : none;
         for (const NeededImage &image : imagesTheMapNeeds(map, stock, m_options.withTexture)) {
-            const bool scenery = image.kind == NeededImage::Kind::Scenery;
-            if (!find(scenery ? m_scenery : m_textures, image.name,
-                      scenery ? &GameFolder::scenery : &GameFolder::texture))
-                missing(entry, scenery ? QStringLiteral("scenery") : QStringLiteral("texture"),
-                        image.name);
+            switch (image.kind) {
+            case NeededImage::Kind::Scenery:
+                if (!find(m_scenery, image.name, &GameFolder::scenery))
+                    missing(entry, QStringLiteral("scenery"), image.name);
+                break;
+            case NeededImage::Kind::Texture:
+                if (!find(m_textures, image.name, &GameFolder::texture))
+                    missing(entry, QStringLiteral("texture"), image.name);
+                break;
+            case NeededImage::Kind::EdgeTexture:
+                if (!find(m_edges, image.name, &GameFolder::edgeTexture) &&
+                    m_options.edgeTextureRequired)
+                    missing(entry, QStringLiteral("edge texture"), image.name);
+                break;
+            }
         }
     }
 
@@ -185,8 +231,11 @@ private:
     ArchiveFindings &m_findings;
     EntryFolder m_scenery;
     EntryFolder m_textures;
+    EntryFolder m_edges;
     QHash<QString, QString> m_topFiles; // entry folded -> entry, for readmes
     QSet<QString> m_used;
+    int m_decrypted = 0;
+    int m_decryptFailures = 0;
 };
 
 } // namespace
@@ -194,16 +243,20 @@ private:
 QList<NeededImage> imagesTheMapNeeds(const MapFileContents &map, const DefaultSceneryTable &stock,
                                      bool withTexture) {
     QList<NeededImage> needed;
+    const QSet<QString> used = sceneriesInUse(map);
     QSet<QString> seen;
     for (const QString &written : map.sceneryNames) {
         QString name = written;
-        if (written.isEmpty() || CheckSc(name, stock) || seen.contains(name))
+        if (written.isEmpty() || CheckSc(name, stock) || !used.contains(name) ||
+            seen.contains(name))
             continue;
         seen.insert(name);
         needed.append({NeededImage::Kind::Scenery, written});
     }
-    if (withTexture && !map.texture.isEmpty())
+    if (withTexture && !map.texture.isEmpty()) {
         needed.append({NeededImage::Kind::Texture, map.texture});
+        needed.append({NeededImage::Kind::EdgeTexture, map.texture});
+    }
     return needed;
 }
 

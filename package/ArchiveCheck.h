@@ -19,16 +19,18 @@
 class ArchiveReader;
 class GameFolder;
 
-// One image a map needs: a scenery or its texture, named as the map writes it.
+// One image the game loads for a map: a scenery, its texture or the texture's edge texture
+// (textures/edges/<texture name>), named as the map writes it.
 struct NeededImage {
-    enum class Kind { Scenery, Texture };
+    enum class Kind { Scenery, Texture, EdgeTexture };
     Kind kind;
     QString name;
 };
 
-// The images the game loads for `map`: each scenery it lists that is not a stock one (a name
-// once, letter case ignored), in the map's order, then its texture unless `withTexture` is
-// false (the user chose to leave it out).
+// The images the game loads for `map`: each scenery that a drawn prop shows and that is not a
+// stock one (a name once, letter case ignored), in the map's order; then, unless `withTexture`
+// is false (the user chose to leave it out), its texture and edge texture. Listed sceneries
+// that no drawn prop shows are never loaded, so never needed.
 QList<NeededImage> imagesTheMapNeeds(const MapFileContents &map, const DefaultSceneryTable &stock,
                                      bool withTexture = true);
 
@@ -43,8 +45,13 @@ struct ArchiveCheckOptions {
     QString serverMapName; // Smap: the map the server opens, maps/<serverMapName>.pms
     bool flat = false;     // the entries were stored without their folders
     bool withTexture = true;
+    // The game falls back to a default edge texture, so a missing one is no gap, unless the
+    // game folder the archive is made from has one (the build knows).
+    bool edgeTextureRequired = false;
     bool readEveryEntry = true; // false: only maps are read (their CRCs were checked already)
-    QByteArray password;        // for encrypted entries; empty: they count as unreadable
+    // For encrypted entries. Without one they count as there by their names, unchecked; with
+    // a password that opens none of them, the archive is refused.
+    QByteArray password;
 };
 
 struct ArchiveFindings {
@@ -59,6 +66,7 @@ struct ArchiveFindings {
     QList<Missing> missing;
     QStringList unused;
     QList<std::pair<QString, QString>> badEntries; // entry, problem
+    QStringList unchecked; // encrypted, no password given: judged by their names only
     bool refused() const { return !error.isEmpty() || !unsafe.isEmpty(); }
     bool complete() const { return !refused() && missing.isEmpty() && badEntries.isEmpty(); }
 };
@@ -66,6 +74,7 @@ struct ArchiveFindings {
 // Opens `path` with `reader` and checks every map in its maps folder: the images it needs
 // (imagesTheMapNeeds, looked up as the game does: lower-cased, .png first, letter case
 // ignored), its readme, and for a server archive the map the server opens. Unsafe names end
-// the check at once.
+// the check at once. An encrypted map read without a password is checked by its readme's name
+// only: which images it needs stays unknown.
 ArchiveFindings checkArchive(ArchiveReader &reader, const QString &path,
                              const ArchiveCheckOptions &options);

@@ -156,6 +156,8 @@ QList<LeftOutFile> gapsOf(const QList<ArchiveFindings::Missing> &missing,
         const QString entry = scenery ? paths.sceneryFolder + QLatin1Char('/') + gap.name.toLower()
                               : gap.kind == QLatin1String("texture")
                                   ? paths.texturesFolder + QLatin1Char('/') + gap.name
+                              : gap.kind == QLatin1String("edge texture")
+                                  ? paths.edgesFolder + QLatin1Char('/') + gap.name
                                   : gap.name;
         QString reason = reasons.value(entry.toCaseFolded());
         if (reason.isEmpty() && scenery && excludedNames.contains(gap.name.toLower()))
@@ -168,6 +170,20 @@ QList<LeftOutFile> gapsOf(const QList<ArchiveFindings::Missing> &missing,
         gaps.append({entry, reason});
     }
     return gaps;
+}
+
+// The sceneries that could not be staged and that no drawn prop of `map` shows: the game never
+// loads them, so they are no gap.
+QList<LeftOutFile> notUsedOf(const QList<LeftOutFile> &notStaged, const MapFileContents &map,
+                             const StagingPaths &paths) {
+    const QSet<QString> used = sceneriesInUse(map);
+    const QString folder = paths.sceneryFolder + QLatin1Char('/');
+    QList<LeftOutFile> notUsed;
+    for (const LeftOutFile &file : notStaged) {
+        if (file.entry.startsWith(folder) && !used.contains(file.entry.mid(folder.size())))
+            notUsed.append(file);
+    }
+    return notUsed;
 }
 
 } // namespace
@@ -265,10 +281,13 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
 
     state.MapName = mapName;
     QString error;
+    // The archive's folders are named as the game's own, so that it unpacks into them.
+    const GameFolderNames gameFolders =
+        state.SoldatPath.isEmpty() ? GameFolderNames() : gameFolderNames(state.SoldatPath);
     // This map's earlier staged archive stays for the update and freshen switches; the engine
     // replaces it only with a complete new one, and only a checked one is ever delivered.
     if (!buildCleanup(context.stagingFolder, ArchiveFormat::Zip, mapName + QStringLiteral(".zip"),
-                      error))
+                      error, gameFolders))
         return fail(error, QStringLiteral("Staging Folder Error"));
 
     describeSaveDialog(context.dialog, state);
@@ -301,7 +320,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
         zip.chkJunk = 0;
         zip.chkRecurse = 1;
         if (!buildCleanup(context.stagingFolder, result.format,
-                          state.MapName + QStringLiteral(".zip"), error))
+                          state.MapName + QStringLiteral(".zip"), error, gameFolders))
             return fail(error, QStringLiteral("Staging Folder Error"));
     }
 
@@ -311,7 +330,10 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     fill.mapPath = state.MapPath;
     fill.stagedMapName = state.MapName;
     fill.withTexture = inputs.chkTexture == 1;
+    // Without folders it would take the texture's own name, and unpack over the texture.
+    fill.withEdgeTexture = zip.chkJunk != 1;
     fill.format = result.format;
+    fill.gameFolders = gameFolders;
     fill.stopRequested = [&host] { return host.stopRequested(); };
     FillReport staged;
     if (!stageMap(context.stagingFolder, fill, staged))
@@ -359,7 +381,8 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                     QStringLiteral("Archive Not Saved"));
 
     GenerateNFO(state, inputs.comment, staged.sceneriesStaged, int(excluded.size()));
-    const StagingPaths paths = StagingPaths::under(context.stagingFolder, result.format);
+    const StagingPaths paths =
+        StagingPaths::under(context.stagingFolder, result.format, gameFolders);
     const QString readme = readmePath(paths, state);
     if (!writeReadmeFile(readme, state, error))
         return fail(QStringLiteral("The readme %1 could not be written: %2. Nothing was built.")
@@ -432,6 +455,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     needs.serverMapName = state.MapName;
     needs.flat = zip.chkJunk == 1;
     needs.withTexture = inputs.chkTexture == 1;
+    needs.edgeTextureRequired = staged.edgeTextureExpected;
     needs.readEveryEntry = false; // read whole and compared just now
     needs.password = check.password;
     ArchiveFindings found;
@@ -450,6 +474,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     }
     result.leftOut =
         gapsOf(found.missing, staged.leftOut, excluded, !notInArchive.isEmpty(), paths);
+    result.notUsed = notUsedOf(staged.leftOut, map, paths);
 
     if (!ready || !delivery.commit(deliveryError))
         return fail(QStringLiteral("The archive could not be saved to %1: %2. Any file that was "

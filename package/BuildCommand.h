@@ -24,6 +24,7 @@ enum class BuildOutcome {
 struct BuildResult {
     BuildOutcome outcome = BuildOutcome::NotStarted;
     QList<LeftOutFile> leftOut; // images the map needs that the archive lacks, with reasons
+    QList<LeftOutFile> notUsed; // sceneries left out that the game never loads: no gap
     QStringList notes;          // what the build decided on its own (also in the text output)
     QByteArray sha1;            // of the delivered archive
     ArchiveFormat format = ArchiveFormat::Zip;
@@ -59,11 +60,14 @@ struct BuildContext {
 //   the map as it is, with the same names excluded.
 // - The target must be missing or a regular file that is none of the build's inputs
 //   (checkDeliveryTarget), else nothing is built.
+// - The archive's folders are named as the game folder's own (StagingPaths::under). With the
+//   texture goes its edge texture, where the game has one (not with "Junk Directories").
 // - Images that cannot be staged are collected with their reasons; the archive is still
 //   made. The written archive is then checked by the rule mapzip verify applies
-//   (checkArchive): each file the map needs and the archive lacks (excluded ones too) is
-//   left out, with its reason, and a warning box "Map Packed With Missing Files" takes the
-//   place of M2.
+//   (checkArchive): each file the game loads for the map and the archive lacks (excluded ones
+//   too) is left out, with its reason, and a warning box "Map Packed With Missing Files" takes
+//   the place of M2. A listed scenery that no drawn prop shows is never loaded: when it could
+//   not be staged it goes to BuildResult::notUsed, and the build still succeeds.
 // - The readme counts the sceneries actually staged. Without update and freshen every entry
 //   gets the newest modification time of what was staged, so the same inputs give the same
 //   archive byte for byte.

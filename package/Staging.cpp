@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -132,16 +133,30 @@ ArchiveFormat formatForPath(const QString &archivePath) {
                                                                               : ArchiveFormat::Zip;
 }
 
-StagingPaths StagingPaths::under(const QString &stagingFolder, ArchiveFormat format) {
+StagingPaths StagingPaths::under(const QString &stagingFolder, ArchiveFormat format,
+                                 const GameFolderNames &game) {
     StagingPaths paths;
-    const bool server = format == ArchiveFormat::Smap;
-    paths.mapsFolder = server ? QStringLiteral("maps") : QStringLiteral("Maps");
-    paths.sceneryFolder = server ? QStringLiteral("scenery-gfx") : QStringLiteral("Scenery-gfx");
-    paths.texturesFolder = server ? QStringLiteral("textures") : QStringLiteral("Textures");
+    const QStringList own = {game.maps, game.scenery, game.textures};
+    const bool lowerCase = format == ArchiveFormat::Smap ||
+                           std::any_of(own.begin(), own.end(), [](const QString &name) {
+                               return !name.isEmpty() && name == name.toLower();
+                           });
+    auto named = [&](const QString &gameName, const QString &name) {
+        if (format == ArchiveFormat::Smap)
+            return name.toLower();
+        if (!gameName.isEmpty())
+            return gameName;
+        return lowerCase ? name.toLower() : name;
+    };
+    paths.mapsFolder = named(game.maps, QStringLiteral("Maps"));
+    paths.sceneryFolder = named(game.scenery, QStringLiteral("Scenery-gfx"));
+    paths.texturesFolder = named(game.textures, QStringLiteral("Textures"));
+    paths.edgesFolder = paths.texturesFolder + QStringLiteral("/edges");
     paths.root = stagingFolder + QStringLiteral("/TEMP");
     paths.maps = paths.root + QLatin1Char('/') + paths.mapsFolder;
     paths.scenery = paths.root + QLatin1Char('/') + paths.sceneryFolder;
     paths.textures = paths.root + QLatin1Char('/') + paths.texturesFolder;
+    paths.edges = paths.root + QLatin1Char('/') + paths.edgesFolder;
     return paths;
 }
 
@@ -153,8 +168,8 @@ void fullCleanup(const QString &stagingFolder) {
 }
 
 bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QString &keepFileName,
-                  QString &error) {
-    const StagingPaths paths = StagingPaths::under(stagingFolder, format);
+                  QString &error, const GameFolderNames &game) {
+    const StagingPaths paths = StagingPaths::under(stagingFolder, format, game);
     if (!makeFolder(paths.root, error))
         return false;
     const QStringList layout = {paths.mapsFolder, paths.sceneryFolder, paths.texturesFolder};
@@ -308,7 +323,8 @@ bool stageInto(FillReport &report, const QString &source, const QString &folder,
 } // namespace
 
 bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
-    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
+    const StagingPaths paths =
+        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
     const QString mapName =
         inputs.stagedMapName +
         (inputs.format == ArchiveFormat::Smap ? QStringLiteral(".pms") : QStringLiteral(".PMS"));
@@ -326,7 +342,8 @@ bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport
 }
 
 void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
-    const StagingPaths paths = StagingPaths::under(stagingFolder, inputs.format);
+    const StagingPaths paths =
+        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
     auto stopped = [&] {
         if (inputs.stopRequested && inputs.stopRequested())
             report.stopped = true;
@@ -367,13 +384,27 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
     }
     report.sceneriesStaged = int(stagedSceneries.size());
 
-    if (inputs.withTexture && !inputs.textureName.isEmpty() && !stopped()) {
-        const ImageFile image = lookUp(inputs.textureName, false);
-        const QString shownEntry = paths.texturesFolder + QLatin1Char('/') + inputs.textureName;
-        if (!image.found())
-            report.leftOut.append({shownEntry, image.reason});
-        else if (!stageInto(report, image.target, paths.texturesFolder, paths.textures,
-                            image.storedName, true, error))
-            report.leftOut.append({shownEntry, error});
-    }
+    if (!inputs.withTexture || inputs.textureName.isEmpty() || stopped())
+        return;
+    const ImageFile image = lookUp(inputs.textureName, false);
+    const QString shownEntry = paths.texturesFolder + QLatin1Char('/') + inputs.textureName;
+    if (!image.found())
+        report.leftOut.append({shownEntry, image.reason});
+    else if (!stageInto(report, image.target, paths.texturesFolder, paths.textures,
+                        image.storedName, true, error))
+        report.leftOut.append({shownEntry, error});
+
+    const ImageFile edge =
+        game && inputs.withEdgeTexture ? game->edgeTexture(inputs.textureName) : ImageFile();
+    // A link out of the game folder is an image the game has and we do not take.
+    report.edgeTextureExpected = edge.found() || edge.reason == ImageMissing::LinkOutOfGameFolder;
+    if (!report.edgeTextureExpected || stopped())
+        return;
+    const QString edgeEntry = paths.edgesFolder + QLatin1Char('/') + inputs.textureName;
+    if (!edge.found())
+        report.leftOut.append({edgeEntry, edge.reason});
+    else if (!makeFolder(paths.edges, error) ||
+             !stageInto(report, edge.target, paths.edgesFolder, paths.edges, edge.storedName, true,
+                        error))
+        report.leftOut.append({edgeEntry, error});
 }

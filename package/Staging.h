@@ -4,6 +4,8 @@
 // staging folder of its own: a private one under the system's temporary folder (the wizard,
 // mapzip by default) or one the user names (mapzip --staging).
 
+#include "intake/GameFolder.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,9 +19,8 @@ class QIODevice;
 class QLockFile;
 class QTemporaryDir;
 
-// A ZIP to unpack into the game folder (folders "Maps", "Scenery-gfx", "Textures"), or a map
-// archive that the game's server hands out as it is (folders "maps", "scenery-gfx",
-// "textures", matched exactly by the game).
+// A ZIP to unpack into the game folder, or a map archive that the game's server hands out as
+// it is (folders "maps", "scenery-gfx", "textures", matched exactly by the game).
 enum class ArchiveFormat { Zip, Smap };
 
 // ".smap" in any letter case is a server map archive; anything else a ZIP.
@@ -30,24 +31,32 @@ struct StagingPaths {
     QString maps;     // <root>/<mapsFolder>
     QString scenery;  // <root>/<sceneryFolder>
     QString textures; // <root>/<texturesFolder>
+    QString edges;    // <root>/<edgesFolder>, made only for an edge texture
     // The folders' names, which are also their names inside the archive.
     QString mapsFolder;
     QString sceneryFolder;
     QString texturesFolder;
+    QString edgesFolder; // <texturesFolder>/edges
 
+    // In a ZIP the folders are named as the game folder's own (`game`), so that the archive
+    // unpacks into them on a file system that minds letter case; a folder the game lacks is
+    // "Maps", "Scenery-gfx" or "Textures", lower-cased when the game's folders are. A server
+    // map archive's are always lower case.
     static StagingPaths under(const QString &stagingFolder,
-                              ArchiveFormat format = ArchiveFormat::Zip);
+                              ArchiveFormat format = ArchiveFormat::Zip,
+                              const GameFolderNames &game = {});
 };
 
 // Deletes every file in TEMP and below it; folders stay. Errors are ignored.
 void fullCleanup(const QString &stagingFolder);
 
 // Prepares TEMP for one build: removes everything in it (links are removed, never followed)
-// except the three folders of `format`, which are emptied, and the file `keepFileName` (this
-// map's staged archive, for update and freshen), then creates what is missing. False, with
-// `error` naming the folder and the cause, when the tree cannot be made.
+// except the three folders of StagingPaths::under(stagingFolder, format, game), which are
+// emptied, and the file `keepFileName` (this map's staged archive, for update and freshen),
+// then creates what is missing. False, with `error` naming the folder and the cause, when the
+// tree cannot be made.
 bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QString &keepFileName,
-                  QString &error);
+                  QString &error, const GameFolderNames &game = {});
 
 // For a staging folder that the user names: TEMP and every folder in it, where they exist,
 // must be real folders (not links) that belong to the user and that not everybody may write
@@ -102,7 +111,9 @@ struct FillInputs {
     QString mapPath;       // the map file to stage
     QString stagedMapName; // name of the staged map and readme, without extension
     bool withTexture = true;
+    bool withEdgeTexture = true; // with the texture: its edge texture, where the game has one
     ArchiveFormat format = ArchiveFormat::Zip;
+    GameFolderNames gameFolders;         // see StagingPaths::under
     std::function<bool()> stopRequested; // checked between files; may be empty
 };
 
@@ -119,19 +130,21 @@ struct LeftOutFile {
 };
 
 struct FillReport {
-    QString mapError;           // set when the map could not be staged: the build must stop
-    QList<StagedFile> staged;   // the map first, then sceneries in list order, the texture
-    QList<LeftOutFile> leftOut; // images the map needs that could not be staged
-    int sceneriesStaged = 0;    // distinct scenery files staged
-    qint64 newestModified = 0;  // newest modification time (seconds since 1970) staged
-    bool stopped = false;       // stopRequested() said so; the fill ended early
+    QString mapError;                 // set when the map could not be staged: the build must stop
+    QList<StagedFile> staged;         // the map first, then sceneries in list order, the texture
+    QList<LeftOutFile> leftOut;       // images the map needs that could not be staged
+    int sceneriesStaged = 0;          // distinct scenery files staged
+    bool edgeTextureExpected = false; // the game has an edge texture for the staged texture
+    qint64 newestModified = 0;        // newest modification time (seconds since 1970) staged
+    bool stopped = false;             // stopRequested() said so; the fill ended early
 };
 
 // The two steps of filling the tree, in this order. stageMap copies the map (never links it:
 // the map may be saved again meanwhile, and what is read from the copy must be what gets
 // packed); false, with report.mapError set, when it cannot. stageImages then stages every
-// scenery of the add list and (when asked) the texture, each as the file the game loads for it
-// (see GameFolder), under its name on disk; an entry marked "(!) " is looked up again. Images
+// scenery of the add list and (when asked) the texture and its edge texture, each as the file
+// the game loads for it (see GameFolder), under its name on disk; an entry marked "(!) " is
+// looked up again. A game without an edge texture leaves none out: the game has a default. Images
 // are linked into the tree where the file system allows (staged files are only ever read) and
 // copied otherwise. Images that cannot be staged are collected with their reasons; the same
 // file is staged once.

@@ -22,13 +22,15 @@ TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
                                              fixtureMap(QStringLiteral("ctf_Aftermath"))} +
                                  defaultsArgs());
     ASSERT_EQ(run.status, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
     const auto objects = jsonLines(run.out);
     ASSERT_EQ(objects.size(), 3);
 
     const QJsonObject first = objects[0];
     EXPECT_EQ(keys(first), (QStringList{QStringLiteral("description"), QStringLiteral("files"),
                                         QStringLiteral("gameFolder"), QStringLiteral("map"),
-                                        QStringLiteral("sceneries"), QStringLiteral("texture")}));
+                                        QStringLiteral("sceneries"), QStringLiteral("texture"),
+                                        QStringLiteral("unused")}));
     EXPECT_EQ(first[QStringLiteral("map")].toString(), viet);
     EXPECT_EQ(first[QStringLiteral("description")].toString(), QStringLiteral("Viet"));
     EXPECT_EQ(first[QStringLiteral("texture")].toString(),
@@ -52,6 +54,7 @@ TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
                          QStringLiteral("xt_forrestdirtrock.png -> "
                                         "textures/xt_forrestdirtrock.png")}));
     EXPECT_EQ(objects[1][QStringLiteral("sceneries")].toArray().size(), 27);
+    EXPECT_TRUE(first[QStringLiteral("unused")].toArray().isEmpty());
 
     // Missing images: "(!) " on the list, null in files, the texture last.
     const QJsonObject aftermath = objects[2];
@@ -66,12 +69,21 @@ TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
     EXPECT_EQ(aftermathFiles.last()[QStringLiteral("name")].toString(),
               aftermath[QStringLiteral("texture")].toString());
     EXPECT_TRUE(aftermathFiles.last()[QStringLiteral("found")].isNull());
+    // Sceneries no prop shows, named as on the list: the game never loads them.
+    const QVariantList unused = aftermath[QStringLiteral("unused")].toArray().toVariantList();
+    EXPECT_EQ(unused.size(), 22);
+    for (const char *name : {"(!) veg_grass_5.png", "(!) tree_bg_3.png", "(!) fx_vtt_smoke_15.png"})
+        EXPECT_TRUE(unused.contains(QLatin1String(name))) << name;
+    for (const QVariant &item : unused)
+        EXPECT_TRUE(aftermath[QStringLiteral("sceneries")].toArray().contains(item.toString()));
 }
 
 TEST(MapzipInspect, WhatIsNotAReadableMapIsAnErrorAtOnce) {
     QTemporaryDir dir;
     const QString broken = dir.filePath(QStringLiteral("maps/broken.pms"));
-    writeBytes(broken, QByteArray(300, '\0'));
+    writeBytes(broken, QByteArray("\x0b\0\0\0", 4) + QByteArray(296, '\0'));
+    const QString notes = dir.filePath(QStringLiteral("maps/notes.pms"));
+    writeBytes(notes, "my map's notes\n");
     const QString fifo = dir.filePath(QStringLiteral("maps/fifo.pms"));
     runTool(QStringLiteral("mkfifo"), {fifo});
     const struct {
@@ -79,6 +91,7 @@ TEST(MapzipInspect, WhatIsNotAReadableMapIsAnErrorAtOnce) {
         QString error;
     } cases[] = {
         {broken, broken + QStringLiteral(": file ends at byte 300, inside the sector lists")},
+        {notes, QStringLiteral("This is not a Soldat map: ") + notes + QStringLiteral(" is text")},
         {fifo, QStringLiteral("not a regular file")},
         {dir.filePath(QStringLiteral("maps")), QStringLiteral("folder")},
         {dir.filePath(QStringLiteral("none.pms")), QStringLiteral("none.pms")},
@@ -122,6 +135,10 @@ TEST(MapzipInspect, MapTextsNeverDriveTheTerminal) {
         << plain.out.toStdString();
     EXPECT_TRUE(plain.out.contains(QStringLiteral("Texture:     tex\\x07.png")));
     EXPECT_TRUE(plain.out.contains(QStringLiteral("(!) a\\x1b]0;title\\x07.png")));
+    // No game folder around the map: said on standard error, not only by the markers.
+    EXPECT_TRUE(plain.err.contains(QStringLiteral("warning: ") + map +
+                                   QStringLiteral(": no game folder around the map")))
+        << plain.err.toStdString();
 
     // JSON keeps the texts exactly, escaped the JSON way.
     const MapzipRun json = mapzip({QStringLiteral("inspect"), QStringLiteral("--json"), map});

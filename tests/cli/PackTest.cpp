@@ -43,10 +43,11 @@ TEST_F(PackTest, PacksEveryFixtureMapAndNamesWhatIsLeftOut) {
         int status;
         const char *texture; // empty: the map's texture is not in the fixture
         int sceneries;       // found on disk, so packed
-        int leftOut;
-    } cases[] = {{"ctf_Viet", 0, "Textures/xt_forrestdirtrock.png", 4, 0},
-                 {"htf_Dorothy", 0, "Textures/dorothy.png", 27, 0},
-                 {"ctf_Aftermath", 3, "", 33, 23}};
+        const char *leftOut; // the one file the game loads that is missing, or none
+        int notUsed;         // missing too, but never loaded by the game
+    } cases[] = {{"ctf_Viet", 0, "textures/xt_forrestdirtrock.png", 4, nullptr, 0},
+                 {"htf_Dorothy", 0, "textures/dorothy.png", 27, nullptr, 0},
+                 {"ctf_Aftermath", 3, "", 33, "textures/grunge9.png", 22}};
     for (const auto &c : cases) {
         const QString map = QString::fromLatin1(c.map);
         SCOPED_TRACE(c.map);
@@ -57,28 +58,59 @@ TEST_F(PackTest, PacksEveryFixtureMapAndNamesWhatIsLeftOut) {
         ASSERT_EQ(run.status, c.status) << run.err.toStdString();
         EXPECT_TRUE(run.out.endsWith(sha1Line(target, target))) << run.out.toStdString();
         // Each left-out file once, on standard error, and not again as a message box.
-        const QStringList leftOut = leftOutLines(run.err);
-        EXPECT_EQ(leftOut.size(), c.leftOut) << run.err.toStdString();
-        EXPECT_EQ(run.err.size(), c.leftOut == 0 ? 0 : leftOut.join(u'\n').size() + 1)
-            << run.err.toStdString();
+        EXPECT_EQ(leftOutLines(run.err).join(u'\n'),
+                  c.leftOut ? QStringLiteral("mapzip pack: left out: %1: not in the game folder")
+                                  .arg(QLatin1String(c.leftOut))
+                            : QString());
+        EXPECT_EQ(run.err.count(QStringLiteral("mapzip pack: skipped, not used by the map: ")),
+                  c.notUsed);
+        EXPECT_EQ(run.err.count(u'\n'), (c.leftOut ? 1 : 0) + c.notUsed) << run.err.toStdString();
         EXPECT_FALSE(run.out.contains(QStringLiteral("Left out")));
 
+        // The game folder's folders are lower case, and so are the archive's.
         const QStringList names = fileNames(readArchive(target));
-        EXPECT_TRUE(names.contains(QStringLiteral("Maps/") + map + QStringLiteral(".PMS")));
-        EXPECT_TRUE(names.contains(QStringLiteral("Maps/") + map + QStringLiteral("_ReadMe.txt")));
-        EXPECT_EQ(names.filter(QStringLiteral("Scenery-gfx/")).size(), c.sceneries);
-        EXPECT_EQ(names.filter(QStringLiteral("Textures/")),
+        EXPECT_TRUE(names.contains(QStringLiteral("maps/") + map + QStringLiteral(".PMS")));
+        EXPECT_TRUE(names.contains(QStringLiteral("maps/") + map + QStringLiteral("_ReadMe.txt")));
+        EXPECT_EQ(names.filter(QStringLiteral("scenery-gfx/")).size(), c.sceneries);
+        EXPECT_EQ(names.filter(QStringLiteral("textures/")),
                   *c.texture ? QStringList{QString::fromLatin1(c.texture)} : QStringList());
         EXPECT_TRUE(unzipTest(target));
     }
-    EXPECT_TRUE(leftOutLines(mapzip(QStringList{QStringLiteral("pack"),
-                                                fixtureMap(QStringLiteral("ctf_Aftermath")),
-                                                QStringLiteral("-o"), outPath("x.zip")} +
-                                    defaultsArgs())
-                                 .err)
-                    .contains(QStringLiteral(
-                        "mapzip pack: left out: Scenery-gfx/veg_grass_5.png: not in the game "
-                        "folder")));
+}
+
+// Folder names follow the game folder's own, and the texture brings its edge texture.
+TEST_F(PackTest, FoldersAreNamedAsTheGamesAndTheEdgeTextureComesAlong) {
+    for (const bool windows : {false, true}) {
+        SCOPED_TRACE(windows ? "Maps, Scenery-gfx, Textures" : "maps, scenery-gfx, textures");
+        const QString game = outPath(windows ? QStringLiteral("windows") : QStringLiteral("lower"));
+        copyFixtureGame(game);
+        const QStringList folders = windows ? QStringList{"Maps", "Scenery-gfx", "Textures"}
+                                            : QStringList{"maps", "scenery-gfx", "textures"};
+        for (const QString &folder : windows ? folders : QStringList())
+            ASSERT_TRUE(QDir(game).rename(folder.toLower(), folder));
+        writeBytes(game + "/" + folders[2] + "/edges/Xt_ForrestDirtRock.PNG", "edge texture");
+        const QString target = outPath(QStringLiteral("viet.zip"));
+        const MapzipRun run = mapzip(
+            QStringList{QStringLiteral("pack"),
+                        game + QLatin1Char('/') + folders[0] + QStringLiteral("/ctf_Viet.pms"),
+                        QStringLiteral("-o"), target, QStringLiteral("-q")} +
+            defaultsArgs());
+        ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        QStringList names = fileNames(readArchive(target));
+        names.sort();
+        EXPECT_EQ(
+            names,
+            (QStringList{folders[0] + "/ctf_Viet.PMS", folders[0] + "/ctf_Viet_ReadMe.txt",
+                         folders[1] + "/inka_2.bmp", folders[1] + "/mnp-jungle5.bmp",
+                         folders[1] + "/mnp-underground1.png", folders[1] + "/mnp-underground2.png",
+                         folders[2] + "/edges/Xt_ForrestDirtRock.PNG",
+                         folders[2] + "/xt_forrestdirtrock.png"}));
+        EXPECT_EQ(readEntry(target, folders[2] + "/edges/Xt_ForrestDirtRock.PNG"),
+                  QByteArray("edge texture"));
+        // verify finds the edge texture used, and everything else the map needs.
+        const MapzipRun verify = mapzip(QStringList{"verify", target} + defaultsArgs());
+        EXPECT_EQ(verify.out, target + QStringLiteral(": ok, 1 map(s)\n"));
+    }
 }
 
 // Every switch must reach the engine: each case fails when its switch is dropped on the way.
@@ -139,23 +171,23 @@ TEST_F(PackTest, EverySwitchReachesTheEngine) {
           QStringLiteral("inka_2.bmp")},
          3,
          [](const ArchiveListing &zip, const MapzipRun &run) {
-             EXPECT_FALSE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
-             EXPECT_TRUE(run.err.contains(QStringLiteral("Scenery-gfx/inka_2.bmp: excluded")));
+             EXPECT_FALSE(zip.names().contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(run.err.contains(QStringLiteral("scenery-gfx/inka_2.bmp: excluded")));
          }},
         // Freshen adds nothing the earlier archive lacks.
         {QStringLiteral("freshen"),
          {QStringLiteral("--staging"), staging, QStringLiteral("--freshen")},
          3,
          [](const ArchiveListing &zip, const MapzipRun &run) {
-             EXPECT_FALSE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
-             EXPECT_TRUE(run.err.contains(QStringLiteral("left out: Scenery-gfx/inka_2.bmp")));
+             EXPECT_FALSE(zip.names().contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(run.err.contains(QStringLiteral("left out: scenery-gfx/inka_2.bmp")));
          }},
         // Update adds it, and keeps each file's own time: the readme's is today's.
         {QStringLiteral("update"),
          {QStringLiteral("--staging"), staging, QStringLiteral("--update")},
          0,
          [&](const ArchiveListing &zip, const MapzipRun &) {
-             EXPECT_TRUE(zip.names().contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+             EXPECT_TRUE(zip.names().contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
              EXPECT_TRUE(years(zip).contains(QDate::currentDate().year())) << years(zip).size();
          }},
         {QStringLiteral("comment"),
@@ -195,12 +227,13 @@ TEST_F(PackTest, ExcludeMatchesAnItemWithOrWithoutItsMarker) {
     const QString map = fixtureMap(QStringLiteral("ctf_Aftermath"));
     const struct {
         const char *exclude;
-        const char *absent; // from the archive; left out as excluded
+        const char *absent; // from the archive
+        int named;          // times on standard error: as excluded when the game loads it
     } cases[] = {
-        {"veg_grass_1.png", "Scenery-gfx/veg_grass_1.png"},
-        {"(!) veg_grass_5.png", "Scenery-gfx/veg_grass_5.png"},
-        {"veg_grass_5.png", "Scenery-gfx/veg_grass_5.png"},
-        {"(!) veg_grass_1.png", "Scenery-gfx/veg_grass_1.png"},
+        {"veg_grass_1.png", "scenery-gfx/veg_grass_1.png", 1},
+        {"(!) veg_grass_5.png", "scenery-gfx/veg_grass_5.png", 0},
+        {"veg_grass_5.png", "scenery-gfx/veg_grass_5.png", 0},
+        {"(!) veg_grass_1.png", "scenery-gfx/veg_grass_1.png", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.exclude);
@@ -212,8 +245,8 @@ TEST_F(PackTest, ExcludeMatchesAnItemWithOrWithoutItsMarker) {
         EXPECT_EQ(run.status, 3);
         EXPECT_FALSE(run.err.contains(QStringLiteral("warning"))) << run.err.toStdString();
         const QString absent = QString::fromUtf8(c.absent);
-        EXPECT_EQ(run.err.count(absent), 1) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(absent + QStringLiteral(": excluded")));
+        EXPECT_EQ(run.err.count(absent), c.named) << run.err.toStdString();
+        EXPECT_EQ(run.err.count(absent + QStringLiteral(": excluded")), c.named);
         EXPECT_FALSE(fileNames(readArchive(target)).contains(absent));
     }
     const MapzipRun unknown =
@@ -237,7 +270,7 @@ TEST_F(PackTest, PasswordFromStandardInputEncryptsEveryEntry) {
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const ArchiveListing zip = readArchive(target, "pa55 word");
     ASSERT_TRUE(zip.ok && zip.dataChecked) << zip.error.toStdString();
-    EXPECT_EQ(fileNames(zip).filter(QStringLiteral("Textures/")), QStringList());
+    EXPECT_EQ(fileNames(zip).filter(QStringLiteral("textures/")), QStringList());
     for (const ArchiveEntry &entry : zip.entries)
         EXPECT_TRUE(entry.encrypted || entry.name.endsWith(u'/')) << entry.name.toStdString();
     EXPECT_TRUE(unzipTest(target, "pa55 word"));
@@ -417,7 +450,7 @@ TEST_F(PackTest, PathsAreUsedAsGivenLineBreaksIncluded) {
                                              QStringLiteral("-o"), target} +
                                  defaultsArgs());
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    EXPECT_TRUE(fileNames(readArchive(target)).contains(QStringLiteral("Maps/ctf_Viet.PMS")));
+    EXPECT_TRUE(fileNames(readArchive(target)).contains(QStringLiteral("maps/ctf_Viet.PMS")));
 }
 
 TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {

@@ -137,8 +137,8 @@ TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
     QStringList names = fileNames(readArchive(first));
     names.sort();
     EXPECT_EQ(names,
-              (QStringList{QStringLiteral("Maps/slow.PMS"), QStringLiteral("Maps/slow_ReadMe.txt"),
-                           QStringLiteral("Scenery-gfx/big.png")}));
+              (QStringList{QStringLiteral("maps/slow.PMS"), QStringLiteral("maps/slow_ReadMe.txt"),
+                           QStringLiteral("scenery-gfx/big.png")}));
 }
 
 TEST(MapzipSafety, AStagingTreeThatIsNotTheUsersOwnIsRefused) {
@@ -216,9 +216,9 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
     ASSERT_EQ(pack.status, 0) << pack.err.toStdString();
     EXPECT_TRUE(pack.out.endsWith(QStringLiteral("  ") + target + QLatin1Char('\n')));
     const QStringList names = fileNames(readArchive(target));
-    EXPECT_TRUE(names.contains(QStringLiteral("Maps/mapa_żółć-ё.PMS")))
+    EXPECT_TRUE(names.contains(QStringLiteral("maps/mapa_żółć-ё.PMS")))
         << names.join(u' ').toStdString();
-    EXPECT_TRUE(names.contains(QStringLiteral("Maps/mapa_żółć-ё_ReadMe.txt")));
+    EXPECT_TRUE(names.contains(QStringLiteral("maps/mapa_żółć-ё_ReadMe.txt")));
     EXPECT_TRUE(unzipTest(target));
 
     const MapzipRun verify = mapzip({QStringLiteral("verify"), target}, {}, mapzipHere);

@@ -62,6 +62,7 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
         QStringList args;
         int status;
         std::function<void(const QJsonObject &)> check;
+        QByteArray input = {}; // standard input: a password
     };
     auto noFindings = [](const QJsonObject &o) {
         EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")), QStringList());
@@ -78,6 +79,8 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
     const QString exact = path(QStringLiteral("exact.smap"));
     writeForeignZip(exact, vietEntries(QStringLiteral("maps"), QStringLiteral("scenery-gfx"),
                                        QStringLiteral("textures")));
+    const QString encrypted = pack(QStringLiteral("ctf_Viet"), QStringLiteral("e.zip"),
+                                   {QStringLiteral("--password-stdin")}, "pw\n");
     const QString bare = path(QStringLiteral("bare.zip"));
     writeForeignZip(bare, {{QStringLiteral("Maps/ctf_Viet.pms"),
                             fixture(QStringLiteral("maps/ctf_Viet.pms"))}});
@@ -90,7 +93,7 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
          [&](const QJsonObject &o) {
              noFindings(o);
              EXPECT_EQ(strings(o[QStringLiteral("maps")]),
-                       QStringList{QStringLiteral("Maps/ctf_Viet.PMS")});
+                       QStringList{QStringLiteral("maps/ctf_Viet.PMS")});
          }},
         {QStringLiteral("ours, renamed server archive"),
          pack(QStringLiteral("ctf_Viet"), QStringLiteral("ctf_Viet_v2.smap")),
@@ -101,13 +104,12 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
          pack(QStringLiteral("ctf_Aftermath"), QStringLiteral("a.zip")),
          {},
          3,
+         // Only the texture: every scenery missing from the game folder is one no prop shows.
          [](const QJsonObject &o) {
-             const QStringList kinds =
-                 strings(o[QStringLiteral("missing")], QStringLiteral("kind"));
-             EXPECT_EQ(kinds.count(QStringLiteral("scenery")), 22);
-             EXPECT_EQ(kinds.count(QStringLiteral("texture")), 1);
-             EXPECT_TRUE(strings(o[QStringLiteral("missing")], QStringLiteral("name"))
-                             .contains(QStringLiteral("Guard tower.bmp")));
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("kind")),
+                       QStringList{QStringLiteral("texture")});
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
+                       QStringList{QStringLiteral("grunge9.png")});
          }},
         {QStringLiteral("foreign, any letter case"),
          foreign,
@@ -160,21 +162,41 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
              EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("kind")),
                        QStringList{QStringLiteral("readme")});
          }},
+        // Without the password: map and readme are there by name, nothing else is known.
         {QStringLiteral("encrypted"),
-         pack(QStringLiteral("ctf_Viet"), QStringLiteral("e.zip"),
-              {QStringLiteral("--password-stdin")}, "pw\n"),
+         encrypted,
          {},
-         3,
+         0,
          [](const QJsonObject &o) {
-             EXPECT_EQ(strings(o[QStringLiteral("badEntries")], QStringLiteral("problem")),
-                       QStringList(7, QStringLiteral("encrypted")));
+             EXPECT_EQ(strings(o[QStringLiteral("unchecked")]).size(), 7);
+             EXPECT_EQ(strings(o[QStringLiteral("maps")]),
+                       QStringList{QStringLiteral("maps/ctf_Viet.PMS")});
          }},
+        {QStringLiteral("encrypted, with its password"),
+         encrypted,
+         {QStringLiteral("--password-stdin")},
+         0,
+         [&](const QJsonObject &o) {
+             noFindings(o);
+             EXPECT_EQ(strings(o[QStringLiteral("unchecked")]), QStringList());
+         },
+         "pw\n"},
+        {QStringLiteral("encrypted, wrong password"),
+         encrypted,
+         {QStringLiteral("--password-stdin")},
+         1,
+         [](const QJsonObject &o) {
+             EXPECT_TRUE(o[QStringLiteral("error")].toString().startsWith(
+                 QStringLiteral("the password is wrong")));
+         },
+         "guess\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         const MapzipRun run =
             mapzip(QStringList{QStringLiteral("verify"), QStringLiteral("--json"), c.archive} +
-                   defaultsArgs() + c.args);
+                       defaultsArgs() + c.args,
+                   c.input);
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
         const auto objects = jsonLines(run.out);
         ASSERT_EQ(objects.size(), 1) << run.out.toStdString();
@@ -182,6 +204,11 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
         EXPECT_EQ(objects[0][QStringLiteral("archive")].toString(), c.archive);
         c.check(objects[0]);
     }
+    const MapzipRun plain =
+        mapzip(QStringList{QStringLiteral("verify"), encrypted} + defaultsArgs());
+    EXPECT_EQ(plain.out, encrypted + QStringLiteral(": ok, 1 map(s); content NOT checked: 7 "
+                                                    "encrypted entries judged by name only (give "
+                                                    "the password with --password-stdin)\n"));
 }
 
 TEST_F(VerifyTest, DamagedArchivesAndEntries) {
@@ -194,7 +221,7 @@ TEST_F(VerifyTest, DamagedArchivesAndEntries) {
     // One byte changed inside the deflated data of the largest image.
     const QString damaged = path(QStringLiteral("damaged.zip"));
     QByteArray changed = bytes;
-    const qsizetype at = changed.indexOf("Scenery-gfx/mnp-underground1.png") + 200;
+    const qsizetype at = changed.indexOf("scenery-gfx/mnp-underground1.png") + 200;
     changed[at] = char(changed[at] ^ 0x55);
     writeBytes(damaged, changed);
 
@@ -205,7 +232,7 @@ TEST_F(VerifyTest, DamagedArchivesAndEntries) {
     const QString shownGood = good + QStringLiteral(": ok, 1 map(s)\n");
     EXPECT_TRUE(run.out.startsWith(shownGood)) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains(damaged +
-                                 QStringLiteral(": Scenery-gfx/mnp-underground1.png: unreadable")))
+                                 QStringLiteral(": scenery-gfx/mnp-underground1.png: unreadable")))
         << run.out.toStdString();
     EXPECT_TRUE(run.out.endsWith(damaged + QStringLiteral(": incomplete, 2 problem(s)\n")))
         << run.out.toStdString();

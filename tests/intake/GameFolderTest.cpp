@@ -18,6 +18,7 @@ TEST(GameFolder, FindsWhatTheGameLoadsAndSaysWhyNot) {
                              ".hidden.png", "broken.bmp", "dup.png", "DUP.png", "noext.png"})
         writeBytes(images + QLatin1String(name), name);
     writeBytes(root + QStringLiteral("/textures/Ground.PNG"), "t");
+    writeBytes(root + QStringLiteral("/textures/Edges/GROUND.png"), "e");
     writeBytes(outside, "not the game's");
     QDir().mkpath(images + QStringLiteral("dir.png"));
     ASSERT_TRUE(QFile::link(QStringLiteral("../textures/Ground.PNG"), images + "inside.png"));
@@ -55,6 +56,12 @@ TEST(GameFolder, FindsWhatTheGameLoadsAndSaysWhyNot) {
               QFileInfo(root + QStringLiteral("/textures/Ground.PNG")).canonicalFilePath());
     EXPECT_EQ(game.texture(QStringLiteral("ground.bmp")).relative,
               QStringLiteral("textures/Ground.PNG"));
+    EXPECT_EQ(game.edgeTexture(QStringLiteral("ground.bmp")).relative,
+              QStringLiteral("textures/Edges/GROUND.png"));
+    EXPECT_FALSE(game.edgeTexture(QStringLiteral("stone.bmp")).found());
+    const GameFolderNames names = gameFolderNames(root);
+    EXPECT_EQ((QStringList{names.maps, names.scenery, names.textures}),
+              (QStringList{QString(), QStringLiteral("Scenery-GFX"), QStringLiteral("textures")}));
 }
 
 // Image folders are judged like image files: a link is followed only within the game folder.
@@ -62,8 +69,8 @@ TEST(GameFolder, AnImageFolderThatIsALinkIsUsedOnlyWithinTheGame) {
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("game"));
     QDir().mkpath(root);
-    for (const QString &images : {dir.filePath(QStringLiteral("elsewhere")),
-                                  root + QStringLiteral("/images")}) {
+    for (const QString &images :
+         {dir.filePath(QStringLiteral("elsewhere")), root + QStringLiteral("/images")}) {
         SCOPED_TRACE(images.toStdString());
         writeBytes(images + QStringLiteral("/tree.png"), "x");
         QFile::remove(root + QStringLiteral("/scenery-gfx"));

@@ -53,12 +53,14 @@ protected:
 } // namespace
 
 TEST_F(MapReader, SmallestMapWithOneSceneryHasTheDocumentedOffsets) {
-    const QByteArray bytes = buildMap(withSceneries({"a.bmp"}));
+    MapSpec spec = withSceneries({"a.bmp"});
+    spec.props.emplace();
+    const QByteArray bytes = buildMap(spec);
     ASSERT_EQ(bytes.size(), 5365);
     EXPECT_EQ(bytes.mid(5306, 4), QByteArray("\x01\x00\x00\x00", 4)); // N
     EXPECT_EQ(bytes.at(5310), 5);                                     // k of the record
     addImage(QStringLiteral("a.bmp"));
-    ASSERT_TRUE(read(withSceneries({"a.bmp"}))) << qPrintable(error);
+    ASSERT_TRUE(read(spec)) << qPrintable(error);
     EXPECT_EQ(list, QStringList{QStringLiteral("a.bmp")});
     EXPECT_EQ(state.MapDescription, QStringLiteral("Test map"));
     EXPECT_EQ(state.TextureName, QStringLiteral("tex.png"));
@@ -172,13 +174,13 @@ TEST_F(MapReader, APathIsUsedAsGivenLineBreaksIncluded) {
     EXPECT_TRUE(state.MapPath.isEmpty());
 }
 
-TEST_F(MapReader, GeometryBlocksAreSkippedByTheirCounts) {
+TEST_F(MapReader, GeometryBlocksAreReadByTheirCounts) {
     MapSpec spec = withSceneries({"deep.bmp"});
     spec.polygonCount = 7;
     spec.sectorCounts[0] = 3;
     spec.sectorCounts[1300] = 16383;
     spec.sectorCounts[2600] = 1;
-    spec.propCount = 5;
+    spec.props = std::vector<MapSpec::Prop>(5);
     spec.trailing = "whatever follows is not read";
     addImage(QStringLiteral("deep.bmp"));
     ASSERT_TRUE(read(spec)) << qPrintable(error);
@@ -187,6 +189,8 @@ TEST_F(MapReader, GeometryBlocksAreSkippedByTheirCounts) {
     MapFileContents contents;
     ASSERT_TRUE(readMapFile(mapPath(), contents, error));
     EXPECT_EQ(contents.sceneryNames, QStringList{QStringLiteral("deep.bmp")});
+    EXPECT_EQ(contents.polygons.size(), 7);
+    EXPECT_EQ(contents.props.size(), 5);
 }
 
 TEST_F(MapReader, CountsOutsideTheirLimitsAreRefusedAndChangeNothing) {
@@ -225,7 +229,6 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
     const QByteArray full = buildMap([] {
         MapSpec spec = withSceneries({"a.bmp", "b.bmp"});
         spec.polygonCount = 2;
-        spec.propCount = 2;
         return spec;
     }());
     const qint64 sectors = 100 + 2 * 121;
@@ -233,8 +236,7 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
     const struct {
         qint64 size;
         const char *block;
-    } cuts[] = {{0, "header"},
-                {50, "header"},
+    } cuts[] = {{50, "header"},
                 {91, "header"},
                 {200, "polygon records"},
                 {sectors + 1000, "sector lists"},
@@ -250,6 +252,44 @@ TEST_F(MapReader, TruncatedMapsNameTheBlockTheyEndIn) {
                              .arg(cut.size)
                              .arg(QLatin1String(cut.block)));
     }
+}
+
+TEST_F(MapReader, AFileThatIsNotAMapIsRefusedSayingWhatItIs) {
+    MapSpec otherVersion = withSceneries({});
+    otherVersion.version = 10;
+    const struct {
+        QByteArray bytes;
+        const char *what;
+    } files[] = {{"", "is empty"},
+                 {"\x89PNG\r\n\x1a\n\0\0\0\rIHDR", "is a PNG image"},
+                 {"ctf_Run by me\r\n\tA fine map\r\n", "is text"},
+                 {QByteArray("\x0b\0", 2), "is only 2 byte(s) long"},
+                 {buildMap(otherVersion), "does not begin with the version of a map (11)"}};
+    for (const auto &file : files) {
+        writeBytes(mapPath(), file.bytes);
+        QString path = mapPath();
+        EXPECT_FALSE(listStuff(state, path, path, list, error));
+        EXPECT_EQ(error, QStringLiteral("This is not a Soldat map: %1 %2")
+                             .arg(mapPath(), QLatin1String(file.what)));
+    }
+}
+
+TEST_F(MapReader, DetailsTellWhichSceneriesTheGameLoads) {
+    MapSpec spec = withSceneries({"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp", "A.BMP", "f.bmp"});
+    spec.props = std::vector<MapSpec::Prop>{{1, 2, 1},  // drawn at the front level
+                                            {2, 3, 1},  // level 3 is not drawn
+                                            {3, 0, 0},  // inactive
+                                            {0, 0, 1},  // style 0 shows no scenery
+                                            {8, 0, 1},  // past the list
+                                            {7, 1, 1}}; // A.BMP (6) is a.bmp, used by prop 1
+    writeMap(mapPath(), spec);
+    QString path = mapPath();
+    IntakeDetails details;
+    ASSERT_TRUE(listStuff(state, path, path, list, error, nullptr, &details));
+    QList<bool> used;
+    for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries))
+        used << scenery.used;
+    EXPECT_EQ(used, (QList<bool>{true, false, false, false, false, true, true}));
 }
 
 TEST_F(MapReader, MissingFileFolderOrFifoIsAnErrorNamingIt) {
@@ -299,4 +339,40 @@ TEST(MapReaderFixtures, RealMapsGiveTheirAddLists) {
     EXPECT_EQ(list.size(), 27);
     EXPECT_EQ(list.first(), QStringLiteral("rir-wall2d.bmp"));
     EXPECT_EQ(list.filter(MissingMarker).size(), 0);
+}
+
+TEST(MapReaderFixtures, TheModelHoldsEveryFieldWhereTheMapStoresIt) {
+    QString error;
+    MapFileContents viet, aftermath;
+    ASSERT_TRUE(readMapFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms")), viet, error));
+    // Values read from the file by an independent reader: one of each kind of field.
+    const MapVertex &vertex = viet.polygons.at(5).vertices[1];
+    const MapProp &prop = viet.props.at(7);
+    const auto bgra = [](MapColour c) { return QList<int>{c.blue, c.green, c.red, c.alpha}; };
+    EXPECT_EQ(bgra(viet.backgroundTop) + bgra(viet.backgroundBottom) + bgra(vertex.colour) +
+                  bgra(prop.colour),
+              (QList<int>{66, 117, 170, 255, 28, 30, 5, 255, 75, 135, 111, 255, 21, 39, 53, 255}));
+    EXPECT_EQ(
+        (QList<int>{viet.version, viet.jetAmount, viet.grenades, viet.medikits, viet.weather,
+                    viet.steps, viet.randomId, viet.sectorDivision, viet.sectorCount,
+                    int(viet.polygons.size()), viet.polygons.at(5).type, int(viet.props.size()),
+                    prop.active, prop.style, prop.width, prop.height, prop.alpha, prop.level}),
+        (QList<int>{11, 190, 4, 4, 1, 0, 343913, 76, 25, 412, 3, 185, 1, 20, 20, 240, 255, 1}));
+    EXPECT_EQ((QList<float>{vertex.x, vertex.y, vertex.rhw, vertex.u, vertex.v,
+                            viet.polygons.at(5).normals[2][1], prop.x, prop.rotation, prop.scaleY}),
+              (QList<float>{169.7955322265625f, 377.93994140625f, 1.0f, 1.2774893045425415f,
+                            1.0664135217666626f, -0.8800989985466003f, -688.0250854492188f,
+                            5.55941104888916f, 0.21250934898853302f}));
+
+    ASSERT_TRUE(readMapFile(testDataPath(QStringLiteral("soldat/maps/ctf_Aftermath.pms")),
+                            aftermath, error));
+    EXPECT_EQ(std::count_if(aftermath.polygons.begin(), aftermath.polygons.end(),
+                            [](const MapPolygon &p) { return p.type == MapPolygon::Background; }),
+              46);
+    const QSet<QString> used = sceneriesInUse(aftermath);
+    QStringList unused = aftermath.sceneryNames;
+    unused.removeIf([&](const QString &name) { return used.contains(name.toLower()); });
+    EXPECT_EQ(unused.size(), 32);
+    for (const char *name : {"veg_grass_5.png", "tree_bg_3.png", "fx_vtt_smoke_15.png"})
+        EXPECT_TRUE(unused.contains(QLatin1String(name), Qt::CaseInsensitive)) << name;
 }

@@ -89,7 +89,11 @@ protected:
     }
     virtual QString programFolder() const { return program.path(); }
     QString outPath(const QString &name) const { return out.path() + QLatin1Char('/') + name; }
-    StagingPaths staging() const { return StagingPaths::under(programFolder()); }
+    // The tree of the map last chosen, whose game folder names the folders.
+    StagingPaths staging() const {
+        return StagingPaths::under(programFolder(), ArchiveFormat::Zip,
+                                   gameFolderNames(state.SoldatPath));
+    }
 
     void expectErrorCode(const ShownMessage &message, int code) {
         const QString number = QString::number(code);
@@ -164,23 +168,23 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Packed With Missing Files"));
     EXPECT_TRUE(host.messages[0].text.endsWith(
         QStringLiteral("\r\n\r\nPath: ") + target +
-        QStringLiteral("\r\n\r\nLeft out:\r\nScenery-gfx/mnp-jungle5.bmp: excluded")))
+        QStringLiteral("\r\n\r\nLeft out:\r\nscenery-gfx/mnp-jungle5.bmp: excluded")))
         << host.messages[0].text.toStdString();
 
     const ArchiveListing zip = readArchive(target);
     ASSERT_TRUE(zip.ok) << zip.error.toStdString();
     // The game loads the .png files stored beside the .bmp names the map writes.
     EXPECT_EQ(fileNames(zip),
-              (QStringList{"Maps/ctf_Viet.PMS", "Maps/ctf_Viet_ReadMe.txt",
-                           "Scenery-gfx/inka_2.bmp", "Scenery-gfx/mnp-underground1.png",
-                           "Scenery-gfx/mnp-underground2.png", "Textures/xt_forrestdirtrock.png"}));
-    EXPECT_EQ(readEntry(target, QStringLiteral("Scenery-gfx/mnp-underground1.png")),
+              (QStringList{"maps/ctf_Viet.PMS", "maps/ctf_Viet_ReadMe.txt",
+                           "scenery-gfx/inka_2.bmp", "scenery-gfx/mnp-underground1.png",
+                           "scenery-gfx/mnp-underground2.png", "textures/xt_forrestdirtrock.png"}));
+    EXPECT_EQ(readEntry(target, QStringLiteral("scenery-gfx/mnp-underground1.png")),
               readFile(testDataPath(QStringLiteral("soldat/scenery-gfx/mnp-underground1.png"))));
-    EXPECT_EQ(readEntry(target, QStringLiteral("Maps/ctf_Viet.PMS")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("maps/ctf_Viet.PMS")),
               readFile(testDataPath(QStringLiteral("soldat/maps/ctf_Viet.pms"))));
-    EXPECT_EQ(readEntry(target, QStringLiteral("Scenery-gfx/inka_2.bmp")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("scenery-gfx/inka_2.bmp")),
               readFile(testDataPath(QStringLiteral("soldat/scenery-gfx/inka_2.bmp"))));
-    EXPECT_EQ(readEntry(target, QStringLiteral("Textures/xt_forrestdirtrock.png")),
+    EXPECT_EQ(readEntry(target, QStringLiteral("textures/xt_forrestdirtrock.png")),
               readFile(testDataPath(QStringLiteral("soldat/textures/xt_forrestdirtrock.png"))));
 
     // The readme, byte for byte: the sceneries in the archive count on line 4, the excluded
@@ -198,7 +202,7 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
                    "|                                                  |\r\n"
                    "|         Please do not remove this README.        |\r\n"
                    "+--------------------------------------------------+\r\n");
-    EXPECT_EQ(readEntry(target, QStringLiteral("Maps/ctf_Viet_ReadMe.txt")), readme);
+    EXPECT_EQ(readEntry(target, QStringLiteral("maps/ctf_Viet_ReadMe.txt")), readme);
     // The engine keeps archive comments in UTF-8.
     const QString comment = QStringLiteral("Authors Comments: ") + host.inputs.comment +
                             QStringLiteral("\r\n\r\n------\r\n") + fromCodePage(readme.chopped(2));
@@ -218,8 +222,8 @@ TEST_F(BuildTest, EncryptsWithThePasswordOfTheSettingsPage) {
     ASSERT_TRUE(zip.ok) << zip.error.toStdString();
     EXPECT_TRUE(zip.dataChecked);
     const QStringList names = fileNames(zip);
-    EXPECT_TRUE(names.contains(QStringLiteral("Maps/htf_Dorothy.PMS")));
-    EXPECT_TRUE(names.contains(QStringLiteral("Textures/dorothy.png")));
+    EXPECT_TRUE(names.contains(QStringLiteral("maps/htf_Dorothy.PMS")));
+    EXPECT_TRUE(names.contains(QStringLiteral("textures/dorothy.png")));
     for (const ArchiveEntry &entry : zip.entries)
         EXPECT_TRUE(entry.name.endsWith(QLatin1Char('/')) || entry.encrypted)
             << entry.name.toStdString();
@@ -312,8 +316,8 @@ TEST_F(BuildTest, NoArchiveOfAnotherBuildEndsUpInsideTheNext) {
                 << name.toStdString() << " holds " << entry.toStdString();
     }
     const QStringList dorothy = fileNames(outPath(QStringLiteral("dorothy.zip")));
-    EXPECT_FALSE(dorothy.contains(QStringLiteral("Maps/ctf_Viet.PMS")));
-    EXPECT_FALSE(dorothy.contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+    EXPECT_FALSE(dorothy.contains(QStringLiteral("maps/ctf_Viet.PMS")));
+    EXPECT_FALSE(dorothy.contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
     EXPECT_EQ(fileNames(outPath(QStringLiteral("viet1.zip"))),
               fileNames(outPath(QStringLiteral("viet2.zip"))));
 }
@@ -322,18 +326,18 @@ TEST_F(BuildTest, AnExcludedSceneryIsGoneFromTheNextArchive) {
     chooseFixtureMap(QStringLiteral("ctf_Viet"));
     const QString target = outPath(QStringLiteral("viet.zip"));
     ASSERT_EQ(build(target), BuildOutcome::Succeeded);
-    ASSERT_TRUE(fileNames(target).contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
+    ASSERT_TRUE(fileNames(target).contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
 
     exclude(QStringLiteral("inka_2.bmp"));
     host.inputs.chkTexture = 0;
     ASSERT_EQ(build(target), BuildOutcome::PackedWithMissing);
     ASSERT_EQ(result.leftOut.size(), 1) << "the texture left out on purpose is no gap";
-    EXPECT_EQ(result.leftOut[0].entry, QStringLiteral("Scenery-gfx/inka_2.bmp"));
+    EXPECT_EQ(result.leftOut[0].entry, QStringLiteral("scenery-gfx/inka_2.bmp"));
     EXPECT_EQ(result.leftOut[0].reason, QStringLiteral("excluded"));
     const QStringList names = fileNames(target);
-    EXPECT_FALSE(names.contains(QStringLiteral("Scenery-gfx/inka_2.bmp")));
-    EXPECT_FALSE(names.contains(QStringLiteral("Textures/xt_forrestdirtrock.png")));
-    EXPECT_TRUE(names.contains(QStringLiteral("Scenery-gfx/mnp-jungle5.bmp")));
+    EXPECT_FALSE(names.contains(QStringLiteral("scenery-gfx/inka_2.bmp")));
+    EXPECT_FALSE(names.contains(QStringLiteral("textures/xt_forrestdirtrock.png")));
+    EXPECT_TRUE(names.contains(QStringLiteral("scenery-gfx/mnp-jungle5.bmp")));
 }
 
 TEST_F(BuildTest, UpdateWorksOnThisMapsEarlierStagedArchive) {
@@ -442,23 +446,27 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
     MapSpec spec;
     spec.description = "Test";
     spec.texture = "sky.bmp";
-    spec.sceneries = {{"Rock.bmp", {}}, {"bush.png", {}}, {"gone.bmp", {}}};
+    spec.sceneries = {{"Rock.bmp", {}}, {"bush.png", {}}, {"gone.bmp", {}}, {"never.bmp", {}}};
+    spec.props = std::vector<MapSpec::Prop>{{1}, {2}, {3}}; // no prop shows never.bmp
     writeMap(game.path() + QStringLiteral("/maps/Arena.pms"), spec);
     writeBytes(game.path() + QStringLiteral("/scenery-gfx/bush.png"), "bush");
     writeBytes(game.path() + QStringLiteral("/Textures/SKY.PNG"), "sky");
+    writeBytes(game.path() + QStringLiteral("/Textures/edges/Sky.png"), "edge");
     writeBytes(game.path() + QStringLiteral("/scenery-gfx/ROCK.png"), "rock");
     chooseMap(game.path() + QStringLiteral("/maps/Arena.pms"));
-    ASSERT_EQ(host.inputs.addList, (QStringList{"rock.bmp", "bush.png", "(!) gone.bmp"}));
+    ASSERT_EQ(host.inputs.addList,
+              (QStringList{"rock.bmp", "bush.png", "(!) gone.bmp", "(!) never.bmp"}));
     // Found when the map was read, unreadable by the time of the build.
-    QFile::setPermissions(game.path() + QStringLiteral("/scenery-gfx/ROCK.png"),
-                          QFileDevice::WriteOwner);
+    for (const char *image : {"/scenery-gfx/ROCK.png", "/Textures/edges/Sky.png"})
+        QFile::setPermissions(game.path() + QLatin1String(image), QFileDevice::WriteOwner);
 
     const QString target = outPath(QStringLiteral("arena.zip"));
     writeBytes(target, "earlier");
     ASSERT_EQ(build(target), BuildOutcome::PackedWithMissing);
     EXPECT_FALSE(anySuccessShown());
-    EXPECT_EQ(fileNames(target), (QStringList{"Maps/Arena.PMS", "Maps/Arena_ReadMe.txt",
-                                              "Scenery-gfx/bush.png", "Textures/SKY.PNG"}));
+    // Each folder named as the game names its own.
+    EXPECT_EQ(fileNames(target), (QStringList{"Textures/SKY.PNG", "maps/Arena.PMS",
+                                              "maps/Arena_ReadMe.txt", "scenery-gfx/bush.png"}));
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Packed With Missing Files"));
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
@@ -466,14 +474,20 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
               QStringLiteral("Your map has been compiled, but the archive lacks files the map "
                              "needs.\r\n\r\nPath: ") +
                   target +
-                  QStringLiteral("\r\n\r\nLeft out:\r\nScenery-gfx/rock.bmp: Permission denied"
-                                 "\r\nScenery-gfx/gone.bmp: not in the game folder"));
+                  QStringLiteral("\r\n\r\nLeft out:\r\nscenery-gfx/rock.bmp: Permission denied"
+                                 "\r\nscenery-gfx/gone.bmp: not in the game folder"
+                                 "\r\nTextures/edges/sky.bmp: Permission denied"));
+    // A scenery the game never loads is no gap.
+    ASSERT_EQ(result.notUsed.size(), 1);
+    EXPECT_EQ(result.notUsed[0].entry, QStringLiteral("scenery-gfx/never.bmp"));
     // The readme counts what the archive holds.
-    EXPECT_TRUE(readEntry(target, QStringLiteral("Maps/Arena_ReadMe.txt"))
+    EXPECT_TRUE(readEntry(target, QStringLiteral("maps/Arena_ReadMe.txt"))
                     .contains("Sceneries Added: 1/0\r\n"));
 
     // Twenty missing images: fifteen named, then how many more.
+    QFile::remove(game.path() + QStringLiteral("/Textures/edges/Sky.png"));
     spec.sceneries.clear();
+    spec.props.reset();
     for (int i = 0; i < 20; ++i)
         spec.sceneries.push_back({"gone" + QByteArray::number(i) + ".png", {}});
     writeMap(game.path() + QStringLiteral("/maps/Arena.pms"), spec);
@@ -493,6 +507,15 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
     EXPECT_EQ(readFile(target), delivered);
 }
 
+// Every scenery of ctf_Aftermath missing from the game folder is one no prop shows.
+TEST_F(BuildTest, SceneriesTheGameNeverLoadsAreNoGap) {
+    chooseFixtureMap(QStringLiteral("ctf_Aftermath"));
+    host.inputs.chkTexture = 0; // its texture is not in the fixture either
+    ASSERT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Succeeded);
+    EXPECT_TRUE(anySuccessShown());
+    EXPECT_EQ(result.notUsed.size(), 22);
+}
+
 TEST_F(BuildTest, AMapWithoutSceneriesStillGetsItsTexture) {
     QTemporaryDir game;
     MapSpec spec;
@@ -504,7 +527,7 @@ TEST_F(BuildTest, AMapWithoutSceneriesStillGetsItsTexture) {
     chooseMap(game.path() + QStringLiteral("/maps/htf_Void.pms"));
     ASSERT_EQ(build(outPath(QStringLiteral("void.zip"))), BuildOutcome::Succeeded);
     EXPECT_TRUE(fileNames(outPath(QStringLiteral("void.zip")))
-                    .contains(QStringLiteral("Textures/Void.png")));
+                    .contains(QStringLiteral("textures/Void.png")));
 }
 
 TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered) {
@@ -526,7 +549,7 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered)
                 QFile file(staged);
                 ASSERT_TRUE(file.open(QIODevice::ReadWrite));
                 const QByteArray bytes = file.readAll();
-                const QByteArray name("Maps/htf_Dorothy_ReadMe.txt");
+                const QByteArray name("maps/htf_Dorothy_ReadMe.txt");
                 qsizetype at = bytes.indexOf(name);
                 ASSERT_GE(at, 30);
                 // The data follows the local header: name, then the extra field. The directory
@@ -547,7 +570,7 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered)
             ASSERT_EQ(host.messages.size(), 1);
             EXPECT_EQ(host.messages[0].title, QStringLiteral("Archive Check Failed"));
             EXPECT_TRUE(
-                host.messages[0].text.contains(QStringLiteral("Maps/htf_Dorothy_ReadMe.txt")))
+                host.messages[0].text.contains(QStringLiteral("maps/htf_Dorothy_ReadMe.txt")))
                 << host.messages[0].text.toStdString();
             EXPECT_EQ(readFile(outPath(QStringLiteral("a.zip"))), first);
         }

@@ -50,9 +50,9 @@ TEST_F(Package, UnpackedMapzipPacksAMapFromAReadOnlyTree) {
     // The stock list in the package's program folder left the stock sceneries out.
     EXPECT_EQ(
         fileNames(archive),
-        QStringList({"Maps/ctf_Viet.PMS", "Maps/ctf_Viet_ReadMe.txt", "Scenery-gfx/inka_2.bmp",
-                     "Scenery-gfx/mnp-jungle5.bmp", "Scenery-gfx/mnp-underground1.png",
-                     "Scenery-gfx/mnp-underground2.png", "Textures/xt_forrestdirtrock.png"}));
+        QStringList({"maps/ctf_Viet.PMS", "maps/ctf_Viet_ReadMe.txt", "scenery-gfx/inka_2.bmp",
+                     "scenery-gfx/mnp-jungle5.bmp", "scenery-gfx/mnp-underground1.png",
+                     "scenery-gfx/mnp-underground2.png", "textures/xt_forrestdirtrock.png"}));
     EXPECT_TRUE(unzipTest(target));
 }
 

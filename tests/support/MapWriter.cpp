@@ -24,7 +24,8 @@ void putText(QByteArray &out, const QByteArray &text, std::optional<int> length,
 } // namespace
 
 QByteArray buildMap(const MapSpec &spec) {
-    QByteArray out(4, 'V');
+    QByteArray out;
+    putInt32(out, spec.version);
     putText(out, spec.description, spec.descriptionLength, 38);
     putText(out, spec.texture, spec.textureLength, 24);
     out.append(QByteArray(20, '\x11'));
@@ -35,8 +36,20 @@ QByteArray buildMap(const MapSpec &spec) {
         putInt16(out, count);
         out.append(QByteArray(2 * std::max<int>(count, 0), '\x44'));
     }
-    putInt32(out, spec.propCount);
-    out.append(QByteArray(44 * std::max(spec.propCount, 0), '\x55'));
+    std::vector<MapSpec::Prop> props;
+    for (size_t i = 0; !spec.props && i < spec.sceneries.size(); ++i)
+        props.push_back({quint16(i + 1)});
+    if (spec.props)
+        props = *spec.props;
+    putInt32(out, spec.propCount.value_or(qint32(props.size())));
+    for (const MapSpec::Prop &prop : props) {
+        QByteArray record(44, '\x55'); // filler in the fields the reader has no use for here
+        record[0] = char(prop.active);
+        record[2] = char(prop.style & 0xFF);
+        record[3] = char(prop.style >> 8);
+        record[40] = char(prop.level);
+        out.append(record);
+    }
     putInt32(out, spec.sceneryCount.value_or(qint32(spec.sceneries.size())));
     for (const auto &scenery : spec.sceneries) {
         putText(out, scenery.name, scenery.length, 50);

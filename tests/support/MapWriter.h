@@ -13,9 +13,16 @@ struct MapSpec {
     std::optional<int> descriptionLength; // length byte; default: the text's size
     QByteArray texture;
     std::optional<int> textureLength;
+    qint32 version = 11;
     qint32 polygonCount = 0; // records of 121 filler bytes are written
     std::vector<qint16> sectorCounts = std::vector<qint16>(2601, 0); // 2 * c filler bytes each
-    qint32 propCount = 0;                                            // records of 44 filler bytes
+    struct Prop {
+        quint16 style = 1; // 1-based scenery record
+        quint8 level = 0;
+        quint8 active = 1;
+    };
+    std::optional<std::vector<Prop>> props; // default: one drawn prop per scenery record
+    std::optional<qint32> propCount;        // written count; default: the props written
     struct Scenery {
         QByteArray name;
         std::optional<int> length; // default: the name's size (names are cut to 50 bytes)

@@ -24,15 +24,19 @@ MAP_NAME = b"maps/hostile.pms"
 
 
 def small_map():
-    """A map laid out as the game writes it: texture t.png, one scenery a.png."""
+    """A map laid out as the game writes it: texture t.png, one scenery a.png that one prop
+    shows."""
     header = bytearray(92)
+    header[0] = 11  # the version of every map
     header[4] = 7
     header[5:12] = b"Hostile"
     header[43] = 5
     header[44:49] = b"t.png"
     sectors = bytes(2 * 2601)
+    prop = bytes([1, 0, 1, 0]) + bytes(40)  # active, style 1, level 0
     scenery = bytes([5]) + b"a.png".ljust(50, b"\0") + bytes(4)
-    return bytes(header) + bytes(8) + sectors + struct.pack("<ii", 0, 1) + scenery
+    return (bytes(header) + bytes(8) + sectors + struct.pack("<i", 1) + prop +
+            struct.pack("<i", 1) + scenery)
 
 
 class Writer:
