@@ -74,9 +74,9 @@ const char *const Help =
     "sha1 HEX]' on standard output, and the messages of its build on standard error.\n"
     "\n"
     "Exit status: 0 the archive holds everything the map needs; 3 the archive was written,\n"
-    "but files the map needs were left out; 1 nothing was written; 2 bad usage; 130, 143 or\n"
-    "129 stopped by an interrupt, termination or hang-up (nothing is left behind). With -d\n"
-    "the worst status of all maps (1 over 3 over 0).\n";
+    "but files the map needs were left out; 1 nothing was written; 2 bad usage; 130, 143,\n"
+    "129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
+    "(nothing is left behind). With -d the worst status of all maps (1 over 3 over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -481,7 +481,7 @@ int runPack(const QStringList &args) {
         printErr(Prefix + error + QLatin1Char('\n'));
         return ExitStatus::Failed;
     }
-    // Only now: an interrupt while the password is typed ends the program the usual way.
+    // Only now: an interrupt while the password is typed ends the program at once.
     platform::catchInterrupts();
     return options.outputDir.isEmpty() ? packOne(options, password) : packBatch(options, password);
 }
