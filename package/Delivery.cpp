@@ -306,7 +306,8 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
     if (platform::sameFileSystem(stagedArchive, folder) && platform::lockFile(*staged, 0)) {
         const QString probe = temporaryNameBeside(target);
         if (QString unused; platform::nameFile(*staged, probe, unused)) {
-            QFile::remove(probe);
+            if (!QFile::remove(probe))
+                m_named = probe; // then the name it has already
             m_file = std::move(staged);
         }
     }

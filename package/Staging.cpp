@@ -313,9 +313,13 @@ QString PrivateStagingFolder::errorString() const {
 }
 
 void PrivateStagingFolder::remove() {
-    // Removed while still locked, so that no clean-up takes it for a dead run's meanwhile.
-    if (m_dir)
+    // Removed while still locked, so that no clean-up takes it for a dead run's meanwhile; the
+    // tree first and the lock file last, so that a run killed on the way leaves a folder that
+    // the next run still knows as ours.
+    if (m_dir) {
+        removeEntry(m_dir->path() + QStringLiteral("/TEMP"));
         m_dir->remove();
+    }
     m_dir.reset();
     m_lock.reset();
 }

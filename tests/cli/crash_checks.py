@@ -1,0 +1,301 @@
+#!/usr/bin/env python3
+"""mapzip pack against a failing system and against being killed.
+
+Usage: crash_checks.py faults|kills --mapzip MAPZIP --shim FAULTSHIM --data TEST_DATA
+
+faults: about 190 runs of `mapzip pack`, each with an injected I/O fault (FAULTSHIM, built from
+  tests/support/faultshim.c): ENOSPC, EIO or a short transfer on the Nth write, read, open, sync,
+  rename, link, close, unlink or mkdir, N spread over the calls a clean run makes, in each of
+  the three ways an archive reaches its target: the staged archive itself (same file system),
+  a copy without a name, a copy with a temporary name (where unnamed files are refused). Each
+  run must end with 0 and the clean run's archive at the target byte for byte, with 3 and an
+  archive every reader accepts, or with 1 and the earlier archive there unchanged; it must not
+  crash, and must leave nothing beside the target or in the temporary folder.
+kills: 12 runs on a heavy map killed (SIGKILL) at random instants, in the same three ways, and 2
+  batches killed while their builds run, whose builds must then clean up by themselves. A later
+  run must leave nothing but archives every reader accepts in the output folder, and nothing in
+  the temporary folder.
+Prints what failed and exits 1, or a summary and exits 0.
+"""
+import argparse
+import concurrent.futures
+import hashlib
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+ERRORS = {"write": ["ENOSPC", "EIO", "SHORT"], "read": ["EIO", "SHORT"],
+          "open": ["ENOSPC", "EIO"], "sync": ["EIO", "ENOSPC"], "rename": ["EIO", "ENOSPC"],
+          "link": ["EIO", "ENOSPC"], "close": ["EIO"], "unlink": ["EIO"],
+          "mkdir": ["ENOSPC", "EIO"]}
+SPREAD = 4  # calls of each kind that fail, spread over those a clean run makes
+NAMED = "tmpfile:1:EOPNOTSUPP:sticky"  # no unnamed files: the named fallback
+
+
+class Setup:
+    def __init__(self, args, work):
+        self.args, self.work = args, work
+        self.map = os.path.join(args.data, "soldat", "maps", "ctf_Viet.pms")
+        self.defaults = os.path.join(args.data, "defaults.txt")
+        # A second file system for the temporary folder, so that the archive must be copied.
+        self.other = None
+        for candidate in ("/dev/shm", "/run"):
+            if os.path.isdir(candidate) and os.access(candidate, os.W_OK) and \
+                    os.stat(candidate).st_dev != os.stat(work).st_dev:
+                self.other = tempfile.mkdtemp(prefix="crash-checks-", dir=candidate)
+                break
+        if not self.other:
+            print("note: no second file system is writable here: the copies are made from the "
+                  "same one, where the staged archive itself would be delivered")
+            self.other = os.path.join(work, "other")
+            os.makedirs(self.other)
+
+    def ways(self):
+        """The three ways to the target: (name, temporary folder's parent, faults)."""
+        return [("linked", self.work, ""), ("unnamed", self.other, ""),
+                ("named", self.other, NAMED)]
+
+    def run(self, command, temp, faults="", counts=None, timeout=60):
+        environment = dict(os.environ, TMPDIR=temp, LD_PRELOAD=self.args.shim, FAULTS=faults)
+        if counts:
+            environment["FAULT_COUNTS"] = counts
+        return subprocess.run(command, env=environment, capture_output=True, timeout=timeout)
+
+    def pack(self, target, extra=()):
+        return [self.args.mapzip, "pack", self.map, "-o", target, "--defaults", self.defaults,
+                "-q", *extra]  # a later --defaults wins
+
+
+def sha1(path):
+    with open(path, "rb") as file:
+        return hashlib.sha1(file.read()).hexdigest()
+
+
+def readers_accept(path):
+    """Python's zipfile and unzip -t read every entry."""
+    try:
+        with zipfile.ZipFile(path) as archive:
+            if archive.testzip() is not None:
+                return False
+    except (zipfile.BadZipFile, OSError):
+        return False
+    return subprocess.run(["unzip", "-tq", path], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def listing(folder):
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
+def faults(setup):
+    problems = []
+    reference = os.path.join(setup.work, "reference.zip")
+    earlier = os.path.join(setup.work, "earlier.zip")
+    # A stock list that cannot be read is warned about, and stock sceneries are packed too.
+    with_stock = os.path.join(setup.work, "with-stock.zip")
+    clean = [setup.run(setup.pack(reference), setup.work),
+             setup.run(setup.pack(with_stock, ["--defaults", setup.work + "/none"]), setup.work),
+             setup.run([setup.args.mapzip, "pack", os.path.join(
+                 setup.args.data, "soldat", "maps", "htf_Dorothy.pms"), "-o", earlier, "-q"],
+                       setup.work)]
+    if any(run.returncode != 0 for run in clean) or not readers_accept(reference) or \
+            not readers_accept(with_stock):
+        return ["the clean runs failed: " + b"".join(run.stderr for run in clean).decode()]
+    expected, stock_packed, before = sha1(reference), sha1(with_stock), sha1(earlier)
+    stock_warning = b"Stock sceneries will be packed too."
+
+    plan = []
+    for way, parent, named in setup.ways():
+        counts_file = os.path.join(setup.work, "counts-" + way)
+        temp = tempfile.mkdtemp(dir=parent)
+        setup.run(setup.pack(os.path.join(setup.work, way + ".zip")), temp, named, counts_file)
+        with open(counts_file) as file:
+            counts = {kind: int(count) for kind, count in (line.split() for line in file)}
+        for kind, errors in ERRORS.items():
+            total = counts.get(kind, 0)
+            spots = sorted({1 + (total - 1) * i // max(1, SPREAD - 1) for i in range(SPREAD)}) \
+                if total else []
+            plan += [(way, parent, named, "%s:%d:%s" % (kind, n, error))
+                     for error in errors for n in spots]
+        # From some write on, the disk stays full.
+        plan += [(way, parent, named, "write:%d:ENOSPC:sticky" % n)
+                 for n in (1, counts["write"] // 3, 2 * counts["write"] // 3, counts["write"])]
+
+    def one(index, way, parent, named, fault):
+        folder = os.path.join(setup.work, "run%d" % index)
+        out, temp = os.path.join(folder, "out"), tempfile.mkdtemp(dir=parent)
+        os.makedirs(out)
+        target = os.path.join(out, "map.zip")
+        shutil.copyfile(earlier, target)
+        what = "%s, %s" % (way, fault)
+        try:
+            result = setup.run(setup.pack(target), temp, ";".join(filter(None, [named, fault])))
+        except subprocess.TimeoutExpired:
+            return None, [what + ": did not end"]
+        found = []
+        status, now = result.returncode, sha1(target)
+        if status == 0 and now != expected and \
+                (now != stock_packed or stock_warning not in result.stderr):
+            found.append("exit 0, but the archive is not the clean run's")
+        elif status == 3 and (now == before or not readers_accept(target)):
+            found.append("exit 3, but no sound archive was written")
+        elif status == 1 and now not in (before, expected):
+            # Delivered, and then the sha1 line could not be printed: a failure all the same.
+            found.append("exit 1, and the earlier archive was damaged")
+        elif status not in (0, 1, 3):
+            found.append("exit %d: %s" % (status, result.stderr.decode(errors="replace")[-300:]))
+        left = [name for name in listing(out) if name != "map.zip"] + listing(temp)
+        if left:
+            found.append("left behind: " + ", ".join(left))
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(temp, ignore_errors=True)
+        return status, ["%s: %s" % (what, problem) for problem in found]
+
+    statuses = {}
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        runs = [pool.submit(one, i, *spec) for i, spec in enumerate(plan)]
+        for run in runs:
+            status, found = run.result()
+            statuses[status] = statuses.get(status, 0) + 1
+            problems += found
+    print("%d runs with injected faults (%s); exit statuses: %s" % (len(plan), ", ".join(
+        "%s %d" % (way, sum(spec[0] == way for spec in plan)) for way, _, _ in setup.ways()),
+        ", ".join("%s %d times" % item for item in sorted(statuses.items(), key=str))))
+    return problems
+
+
+def write_map(path, sceneries, texture):
+    """A map with no geometry that places each scenery once."""
+    def text(value, size):
+        raw = value.encode("cp1252")[:size]
+        return bytes([len(raw)]) + raw.ljust(size, b"\0")
+
+    data = bytearray(4) + text("Heavy map", 38) + text(texture, 24) + bytes(20)
+    data += struct.pack("<i", 0) + bytes(8) + bytes(2 * 2601) + struct.pack("<i", 0)
+    data += struct.pack("<i", len(sceneries))
+    for name in sceneries:
+        data += text(name, 50) + bytes(4)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def heavy_game(folder, count=4, megabytes=12):
+    """A game folder whose map brings `count` large sceneries that deflate to about a third."""
+    for name in ("maps", "scenery-gfx", "textures"):
+        os.makedirs(os.path.join(folder, name))
+    rng = random.Random(5)
+    grain = bytes(min(255, max(0, 128 + int(rng.gauss(0, 6)))) for _ in range(256))
+    names = ["big%d.bmp" % i for i in range(count)]
+    for name in names:
+        with open(os.path.join(folder, "scenery-gfx", name), "wb") as out:
+            out.write(rng.randbytes(megabytes << 20).translate(grain))
+    with open(os.path.join(folder, "textures", "ground.bmp"), "wb") as out:
+        out.write(b"BM" + bytes(5000))
+    maps = []
+    for map_name in ("heavy", "heavy2"):
+        maps.append(os.path.join(folder, "maps", map_name + ".pms"))
+        write_map(maps[-1], names, "ground.bmp")
+    return maps
+
+
+def kills(setup):
+    problems = []
+    maps = heavy_game(os.path.join(setup.work, "game"))
+    out = os.path.join(setup.work, "out")
+    os.makedirs(out)
+    no_stock = os.path.join(setup.work, "no-stock.txt")
+    open(no_stock, "w").close()
+    temps = {way: tempfile.mkdtemp(dir=parent) for way, parent, _ in setup.ways()}
+
+    def command(target, *more):
+        return [setup.args.mapzip, "pack", maps[0], *more, "--defaults", no_stock, "-q",
+                *(["-o", target] if target else [])]
+
+    durations = []
+    for way in ("linked", "named"):  # the second as long as the slowest kind of run
+        started = time.monotonic()
+        clean = setup.run(command(os.path.join(out, "clean-%s.zip" % way)), temps[way],
+                          NAMED if way == "named" else "")
+        durations.append(time.monotonic() - started)
+        if clean.returncode != 0:
+            return ["the clean run failed: " + clean.stderr.decode()]
+    duration = durations[-1]
+    rng = random.Random()
+    for i in range(12):
+        way, _, named = setup.ways()[i % 3]
+        environment = dict(os.environ, TMPDIR=temps[way], LD_PRELOAD=setup.args.shim,
+                           FAULTS=named)
+        run = subprocess.Popen(command(os.path.join(out, "killed%d.zip" % i)), env=environment,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0, duration))
+        run.kill()
+        run.wait()
+
+    # A batch killed outright: its builds get a termination request and clean up by themselves.
+    batch_temp = tempfile.mkdtemp(dir=setup.work)
+    for i in range(2):
+        batch = subprocess.Popen(
+            [setup.args.mapzip, "pack", *maps, "-d", os.path.join(out, "batch%d" % i),
+             "--defaults", no_stock, "-q"], env=dict(os.environ, TMPDIR=batch_temp),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(duration * 0.4)
+        batch.kill()
+        batch.wait()
+        deadline = time.monotonic() + 5
+        while listing(batch_temp) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        if listing(batch_temp):
+            problems.append("the builds of a killed batch left " + ", ".join(listing(batch_temp)))
+
+    # What the kills left, for the later runs to remove.
+    left = sum(len(listing(temp)) for temp in temps.values())
+    parts = sum(".mapzip-part-" in name for name in listing(out))
+    for way, temp in temps.items():
+        later = setup.run(command(os.path.join(out, "later-%s.zip" % way)), temp)
+        if later.returncode != 0:
+            problems.append("the later run (%s) failed: %s" % (way, later.stderr.decode()))
+        if listing(temp):
+            problems.append("left in the temporary folder (%s): %s"
+                            % (way, ", ".join(listing(temp))))
+    for folder, _, names in os.walk(out):
+        for name in names:
+            path = os.path.join(folder, name)
+            if not name.endswith(".zip") or name.startswith("."):
+                problems.append("left in the output folder: " + os.path.relpath(path, out))
+            elif not readers_accept(path):
+                problems.append("a damaged archive: " + os.path.relpath(path, out))
+    print("12 runs killed at random instants of a %.1f s run, 2 batches killed; %d archives "
+          "delivered before a kill; the later runs removed %d staging folders and %d unfinished "
+          "archives (each run removes what the kills before it left)" % (duration, sum(name.startswith("killed") for name in listing(out)), left,
+                        parts))
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("check", choices=["faults", "kills"])
+    parser.add_argument("--mapzip", required=True)
+    parser.add_argument("--shim", required=True)
+    parser.add_argument("--data", required=True)
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="crash-checks-") as work:
+        setup = Setup(args, work)
+        try:
+            problems = (faults if args.check == "faults" else kills)(setup)
+        finally:
+            if not setup.other.startswith(work):
+                shutil.rmtree(setup.other, ignore_errors=True)
+    for problem in problems:
+        print("FAIL: " + problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
