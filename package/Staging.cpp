@@ -243,6 +243,13 @@ platform::Lock lockForRun(const QString &path, int waitMs, QFile &file, QString 
     return lock;
 }
 
+// Removes a private staging folder: the tree first and the lock file last, so that a run
+// killed on the way leaves a folder that the next run still knows as ours.
+void removeStagingFolder(const QString &folder) {
+    removeEntry(folder + QStringLiteral("/TEMP"));
+    removeEntry(folder);
+}
+
 bool isRunMark(const QByteArray &content) {
     static const QRegularExpression number(QStringLiteral("^[0-9]+\n$"));
     return number.match(QString::fromLatin1(content)).hasMatch();
@@ -313,12 +320,10 @@ QString PrivateStagingFolder::errorString() const {
 }
 
 void PrivateStagingFolder::remove() {
-    // Removed while still locked, so that no clean-up takes it for a dead run's meanwhile; the
-    // tree first and the lock file last, so that a run killed on the way leaves a folder that
-    // the next run still knows as ours.
+    // Removed while still locked, so that no clean-up takes it for a dead run's meanwhile.
     if (m_dir) {
-        removeEntry(m_dir->path() + QStringLiteral("/TEMP"));
-        m_dir->remove();
+        removeStagingFolder(m_dir->path());
+        m_dir->setAutoRemove(false);
     }
     m_dir.reset();
     m_lock.reset();
@@ -337,7 +342,7 @@ void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
         QFile lock;
         if (platform::lockLeftover(folder.filePath() + QLatin1Char('/') + PrivateLockName, lock) &&
             isRunMark(lock.read(32)))
-            removeEntry(folder.filePath());
+            removeStagingFolder(folder.filePath());
     }
 }
 

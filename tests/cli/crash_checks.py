@@ -14,7 +14,9 @@ faults: about 190 runs of `mapzip pack`, each with an injected I/O fault (FAULTS
 kills: 12 runs on a heavy map killed (SIGKILL) at random instants, in the same three ways, and 2
   batches killed while their builds run, whose builds must then clean up by themselves. A later
   run must leave nothing but archives every reader accepts in the output folder, and nothing in
-  the temporary folder.
+  the temporary folder. Then 18 runs stopped by SIGINT, SIGTERM or SIGHUP at random instants
+  (half of them in the first 50 ms, while mapzip starts) and one whose output pipe is closed
+  must each end with 128 + the signal's number, and leave nothing behind.
 Prints what failed and exits 1, or a summary and exits 0.
 """
 import argparse
@@ -92,6 +94,19 @@ def readers_accept(path):
 
 def listing(folder):
     return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
+def tree(folder):
+    """Every file and folder under `folder`, with the lock files' content."""
+    found = []
+    for parent, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            found.append(os.path.relpath(path, folder))
+            if name.endswith(".lock"):
+                with open(path, "rb") as file:
+                    found[-1] += " %r" % file.read(40)
+    return ", ".join(sorted(found))
 
 
 def faults(setup):
@@ -214,29 +229,38 @@ def kills(setup):
     open(no_stock, "w").close()
     temps = {way: tempfile.mkdtemp(dir=parent) for way, parent, _ in setup.ways()}
 
-    def command(target, *more):
-        return [setup.args.mapzip, "pack", maps[0], *more, "--defaults", no_stock, "-q",
-                *(["-o", target] if target else [])]
+    def command(target, map_path=maps[0]):
+        return [setup.args.mapzip, "pack", map_path, "--defaults", no_stock, "-q", "-o", target]
 
-    durations = []
-    for way in ("linked", "named"):  # the second as long as the slowest kind of run
+    # The archive of another map is there first; a kill leaves it, or puts the new one there.
+    target = os.path.join(out, "map.zip")
+    earlier = os.path.join(setup.work, "earlier.zip")
+    allowed = []  # the earlier archive, and the one a run that is not killed delivers
+    for way, map_path in (("linked", maps[1]), ("named", maps[0])):  # the slowest kind last
         started = time.monotonic()
-        clean = setup.run(command(os.path.join(out, "clean-%s.zip" % way)), temps[way],
-                          NAMED if way == "named" else "")
-        durations.append(time.monotonic() - started)
+        clean = setup.run(command(target, map_path), temps[way], NAMED if way == "named" else "")
+        duration = time.monotonic() - started
         if clean.returncode != 0:
             return ["the clean run failed: " + clean.stderr.decode()]
-    duration = durations[-1]
+        allowed.append(sha1(target))
+        if not os.path.exists(earlier):
+            shutil.copyfile(target, earlier)
     rng = random.Random()
+    delivered = 0
     for i in range(12):
+        shutil.copyfile(earlier, target)
         way, _, named = setup.ways()[i % 3]
         environment = dict(os.environ, TMPDIR=temps[way], LD_PRELOAD=setup.args.shim,
                            FAULTS=named)
-        run = subprocess.Popen(command(os.path.join(out, "killed%d.zip" % i)), env=environment,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        run = subprocess.Popen(command(target), env=environment, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
         time.sleep(rng.uniform(0, duration))
         run.kill()
         run.wait()
+        now = sha1(target)
+        delivered += now == allowed[1]
+        if now not in allowed:
+            problems.append("a kill (%s) damaged the archive at the target" % way)
 
     # A batch killed outright: its builds get a termination request and clean up by themselves.
     batch_temp = tempfile.mkdtemp(dir=setup.work)
@@ -252,7 +276,7 @@ def kills(setup):
         while listing(batch_temp) and time.monotonic() < deadline:
             time.sleep(0.05)
         if listing(batch_temp):
-            problems.append("the builds of a killed batch left " + ", ".join(listing(batch_temp)))
+            problems.append("the builds of a killed batch left " + tree(batch_temp))
 
     # What the kills left, for the later runs to remove.
     left = sum(len(listing(temp)) for temp in temps.values())
@@ -262,8 +286,7 @@ def kills(setup):
         if later.returncode != 0:
             problems.append("the later run (%s) failed: %s" % (way, later.stderr.decode()))
         if listing(temp):
-            problems.append("left in the temporary folder (%s): %s"
-                            % (way, ", ".join(listing(temp))))
+            problems.append("left in the temporary folder (%s): %s" % (way, tree(temp)))
     for folder, _, names in os.walk(out):
         for name in names:
             path = os.path.join(folder, name)
@@ -271,10 +294,51 @@ def kills(setup):
                 problems.append("left in the output folder: " + os.path.relpath(path, out))
             elif not readers_accept(path):
                 problems.append("a damaged archive: " + os.path.relpath(path, out))
-    print("12 runs killed at random instants of a %.1f s run, 2 batches killed; %d archives "
-          "delivered before a kill; the later runs removed %d staging folders and %d unfinished "
-          "archives (each run removes what the kills before it left)" % (duration, sum(name.startswith("killed") for name in listing(out)), left,
-                        parts))
+    os.makedirs(os.path.join(setup.work, "stopped"))
+    problems += stops(command, temps["linked"], os.path.join(setup.work, "stopped"))
+    print("12 runs killed at random instants of a %.1f s run (%d of them had delivered), 2 "
+          "batches killed; left for the later runs: %d staging folders, %d unfinished archives "
+          "(each run also removes what the kills before it left)"
+          % (duration, delivered, left, parts))
+    return problems
+
+
+def stops(command, temp, out):
+    """Runs stopped at random instants, and one whose reader goes away."""
+    problems = []
+    rng = random.Random()
+    environment = dict(os.environ, TMPDIR=temp)
+
+    def check(what, status, expected, target):
+        if status != expected:
+            problems.append("%s: exit %d, not %d" % (what, status, expected))
+        if os.path.exists(target) or listing(temp):
+            problems.append("%s: left %s" % (what, ", ".join(
+                listing(temp) + [os.path.basename(target)] * os.path.exists(target))))
+
+    for i in range(18):
+        sig = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)[i % 3]
+        target = os.path.join(out, "stopped%d.zip" % i)
+        run = subprocess.Popen(command(target), env=environment, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        # Early, or well within the shortest run.
+        early = i % 2 == 1
+        time.sleep(rng.uniform(0, 0.05) if early else rng.uniform(0.05, 0.5))
+        run.send_signal(sig)
+        status = run.wait()
+        # Before mapzip's own code runs, while the system loads its libraries, the signal ends
+        # it the system's way, which a shell reports as 128 + N too.
+        if early and status == -sig:
+            status = 128 + sig
+        check("%s after %s" % (sig.name, "start" if early else "a while"), status, 128 + sig,
+              target)
+    # `mapzip pack ... | head -1`: the reader leaves after the first line.
+    target = os.path.join(out, "piped.zip")
+    run = subprocess.Popen([arg for arg in command(target) if arg != "-q"], env=environment,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    run.stdout.readline()
+    run.stdout.close()
+    check("a closed pipe", run.wait(), 128 + signal.SIGPIPE, target)
     return problems
 
 

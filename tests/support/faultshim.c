@@ -5,9 +5,10 @@
  * FAULTS=SPEC[;SPEC...], each SPEC being CALL:N:ERROR[:sticky]
  *   CALL   write, read, open, tmpfile (an open that asks for an unnamed file), sync, rename,
  *          link, close, unlink or mkdir; each stands for the C library's functions of that kind
- *          (write: write, pwrite, writev and fwrite; open: open, openat and fopen; ...)
+ *          that Qt, libzip and the C++ library call (write: write and fwrite; open: open,
+ *          openat, fopen and mkstemp; ...)
  *   N      which call of that kind fails, counted from 1 in the whole process
- *   ERROR  ENOSPC, EIO, EXDEV, EPERM or EOPNOTSUPP; or SHORT: a read or write that does half
+ *   ERROR  ENOSPC, EIO or EOPNOTSUPP; or SHORT: a read or write that does half
  *          its work (any other call fails with EIO)
  *   sticky every call from the Nth on fails, not only the Nth
  * FAULT_COUNTS=FILE: at exit, a line "CALL COUNT" for each kind is appended to FILE.
@@ -23,7 +24,6 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 /* The C library's own `name`, looked up once. */
@@ -55,8 +55,7 @@ static int errorNamed(const char *name) {
     static const struct {
         const char *name;
         int code;
-    } known[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO},     {"EXDEV", EXDEV},
-                 {"EPERM", EPERM},   {"EOPNOTSUPP", EOPNOTSUPP}, {"SHORT", Short}};
+    } known[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EOPNOTSUPP", EOPNOTSUPP}, {"SHORT", Short}};
     for (size_t i = 0; i < sizeof known / sizeof known[0]; ++i)
         if (strcmp(name, known[i].name) == 0)
             return known[i].code;
@@ -109,74 +108,40 @@ static int failWith(int error) {
     return -1;
 }
 
-
 /* Half of `count` for a short transfer; the whole of it otherwise. */
 static size_t part(int error, size_t count) {
     return error == Short && count > 1 ? count / 2 : count;
 }
 
-ssize_t write(int fd, const void *buffer, size_t count) {
-    const int error = fault(Write);
-    if (error && error != Short)
-        return failWith(error);
-    return REAL(write)(fd, buffer, part(error, count));
-}
-
-ssize_t pwrite64(int fd, const void *buffer, size_t count, off_t offset) {
-    const int error = fault(Write);
-    if (error && error != Short)
-        return failWith(error);
-    return REAL(pwrite64)(fd, buffer, part(error, count), offset);
-}
-
-ssize_t pwrite(int fd, const void *buffer, size_t count, off_t offset) {
-    return pwrite64(fd, buffer, count, offset);
-}
-
-ssize_t writev(int fd, const struct iovec *pieces, int count) {
-    const int error = fault(Write);
-    if (error && (error != Short || count < 1))
-        return failWith(error);
-    /* Short: only the first piece, halved. */
-    return error ? REAL(write)(fd, pieces[0].iov_base, part(error, pieces[0].iov_len))
-                 : REAL(writev)(fd, pieces, count);
-}
-
-size_t fwrite(const void *buffer, size_t size, size_t items, FILE *stream) {
-    const int error = fault(Write);
-    if (error && error != Short) {
-        errno = error;
-        return 0;
+/* A call that fails with -1 and errno, or goes through. */
+#define FAILING(kind, result, name, parameters, arguments)                                         \
+    result name parameters {                                                                       \
+        const int error = fault(kind);                                                             \
+        return error ? failWith(error) : REAL(name) arguments;                                     \
     }
-    return REAL(fwrite)(buffer, size, part(error, items), stream);
-}
-
-ssize_t read(int fd, void *buffer, size_t count) {
-    const int error = fault(Read);
-    if (error && error != Short)
-        return failWith(error);
-    return REAL(read)(fd, buffer, part(error, count));
-}
-
-ssize_t pread64(int fd, void *buffer, size_t count, off_t offset) {
-    const int error = fault(Read);
-    if (error && error != Short)
-        return failWith(error);
-    return REAL(pread64)(fd, buffer, part(error, count), offset);
-}
-
-ssize_t pread(int fd, void *buffer, size_t count, off_t offset) {
-    return pread64(fd, buffer, count, offset);
-}
-
-size_t fread(void *buffer, size_t size, size_t items, FILE *stream) {
-    const int error = fault(Read);
-    if (error && error != Short) {
-        errno = error;
-        return 0;
+/* A read or write: fails, does half its work (Short), or goes through. */
+#define TRANSFER(kind, name, parameters, ...)                                                      \
+    ssize_t name parameters {                                                                      \
+        const int error = fault(kind);                                                             \
+        if (error && error != Short)                                                               \
+            return failWith(error);                                                                \
+        return REAL(name)(__VA_ARGS__);                                                            \
     }
-    return REAL(fread)(buffer, size, part(error, items), stream);
-}
+/* The same for the C library's streams, which count items and say nothing but 0 on failure. */
+#define STREAM(kind, name, constness)                                                              \
+    size_t name(constness void *buffer, size_t size, size_t items, FILE *stream) {                 \
+        const int error = fault(kind);                                                             \
+        if (error && error != Short) {                                                             \
+            errno = error;                                                                         \
+            return 0;                                                                              \
+        }                                                                                          \
+        return REAL(name)(buffer, size, part(error, items), stream);                               \
+    }
+
+TRANSFER(Write, write, (int fd, const void *data, size_t count), fd, data, part(error, count))
+TRANSFER(Read, read, (int fd, void *data, size_t count), fd, data, part(error, count))
+STREAM(Write, fwrite, const)
+STREAM(Read, fread, )
 
 static int openFault(int flags) {
     int error = (flags & O_TMPFILE) == O_TMPFILE ? fault(Tmpfile) : 0;
@@ -185,99 +150,47 @@ static int openFault(int flags) {
     return error == Short ? EIO : error;
 }
 
-static mode_t modeOf(int flags, va_list arguments) {
-    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t) : 0;
-}
-
-int open64(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    const int error = openFault(flags);
-    return error ? failWith(error) : REAL(open64)(path, flags, mode);
-}
-
-int open(const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    return open64(path, flags, mode);
-}
-
-int __open64_2(const char *path, int flags) {
-    return open64(path, flags);
-}
-
-int __open_2(const char *path, int flags) {
-    return open64(path, flags);
-}
-
-int openat64(int folder, const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    const int error = openFault(flags);
-    return error ? failWith(error) : REAL(openat64)(folder, path, flags, mode);
-}
-
-int openat(int folder, const char *path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeOf(flags, arguments);
-    va_end(arguments);
-    return openat64(folder, path, flags, mode);
-}
+/* open and openat, with the mode they take when they may create a file. */
+#define OPEN(name, parameters, ...)                                                                \
+    int name parameters {                                                                          \
+        va_list more;                                                                              \
+        va_start(more, flags);                                                                     \
+        const mode_t mode =                                                                        \
+            (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(more, mode_t) : 0;      \
+        va_end(more);                                                                              \
+        const int error = openFault(flags);                                                        \
+        return error ? failWith(error) : REAL(name)(__VA_ARGS__, mode);                            \
+    }
+OPEN(open64, (const char *path, int flags, ...), path, flags)
+OPEN(open, (const char *path, int flags, ...), path, flags)
+OPEN(openat, (int folder, const char *path, int flags, ...), folder, path, flags)
 
 FILE *fopen64(const char *path, const char *mode) {
     const int error = openFault(0);
-    if (error) {
-        errno = error;
-        return NULL;
-    }
-    return REAL(fopen64)(path, mode);
+    return error ? (errno = error, NULL) : REAL(fopen64)(path, mode);
 }
 
 FILE *fopen(const char *path, const char *mode) {
     return fopen64(path, mode);
 }
 
-int fsync(int fd) {
-    const int error = fault(Sync);
-    return error ? failWith(error) : REAL(fsync)(fd);
+int mkstemp(char *pattern) {
+    const int error = openFault(O_CREAT);
+    return error ? failWith(error) : REAL(mkstemp)(pattern);
 }
 
-int fdatasync(int fd) {
-    const int error = fault(Sync);
-    return error ? failWith(error) : REAL(fdatasync)(fd);
-}
-
-int rename(const char *from, const char *to) {
-    const int error = fault(Rename);
-    return error ? failWith(error) : REAL(rename)(from, to);
-}
-
-int renameat(int fromFolder, const char *from, int toFolder, const char *to) {
-    const int error = fault(Rename);
-    return error ? failWith(error) : REAL(renameat)(fromFolder, from, toFolder, to);
-}
-
-int renameat2(int fromFolder, const char *from, int toFolder, const char *to, unsigned flags) {
-    const int error = fault(Rename);
-    return error ? failWith(error) : REAL(renameat2)(fromFolder, from, toFolder, to, flags);
-}
-
-int link(const char *from, const char *to) {
-    const int error = fault(Link);
-    return error ? failWith(error) : REAL(link)(from, to);
-}
-
-int linkat(int fromFolder, const char *from, int toFolder, const char *to, int flags) {
-    const int error = fault(Link);
-    return error ? failWith(error) : REAL(linkat)(fromFolder, from, toFolder, to, flags);
-}
+FAILING(Sync, int, fsync, (int fd), (fd))
+FAILING(Sync, int, fdatasync, (int fd), (fd))
+FAILING(Rename, int, rename, (const char *from, const char *to), (from, to))
+FAILING(Rename, int, renameat2, (int a, const char *from, int b, const char *to, unsigned flags),
+        (a, from, b, to, flags))
+FAILING(Link, int, link, (const char *from, const char *to), (from, to))
+FAILING(Link, int, linkat, (int a, const char *from, int b, const char *to, int flags),
+        (a, from, b, to, flags))
+FAILING(Unlink, int, unlink, (const char *path), (path))
+FAILING(Unlink, int, unlinkat, (int folder, const char *path, int flags), (folder, path, flags))
+FAILING(Unlink, int, remove, (const char *path), (path))
+FAILING(Mkdir, int, mkdir, (const char *path, mode_t mode), (path, mode))
 
 int close(int fd) {
     const int error = fault(Close);
@@ -288,42 +201,5 @@ int close(int fd) {
 int fclose(FILE *stream) {
     const int error = fault(Close);
     const int closed = REAL(fclose)(stream);
-    if (!error)
-        return closed;
-    errno = error == Short ? EIO : error;
-    return EOF;
-}
-
-int unlink(const char *path) {
-    const int error = fault(Unlink);
-    return error ? failWith(error) : REAL(unlink)(path);
-}
-
-int unlinkat(int folder, const char *path, int flags) {
-    const int error = fault(Unlink);
-    return error ? failWith(error) : REAL(unlinkat)(folder, path, flags);
-}
-
-int remove(const char *path) {
-    const int error = fault(Unlink);
-    return error ? failWith(error) : REAL(remove)(path);
-}
-
-int mkdir(const char *path, mode_t mode) {
-    const int error = fault(Mkdir);
-    return error ? failWith(error) : REAL(mkdir)(path, mode);
-}
-
-int mkdirat(int folder, const char *path, mode_t mode) {
-    const int error = fault(Mkdir);
-    return error ? failWith(error) : REAL(mkdirat)(folder, path, mode);
-}
-
-char *mkdtemp(char *pattern) {
-    const int error = fault(Mkdir);
-    if (error) {
-        errno = error == Short ? EIO : error;
-        return NULL;
-    }
-    return REAL(mkdtemp)(pattern);
+    return error ? (errno = error == Short ? EIO : error, EOF) : closed;
 }
