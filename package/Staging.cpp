@@ -35,9 +35,11 @@ constexpr QFileDevice::Permissions PrivateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // Removes `path` and, for a real folder, everything in it; a link is removed, not followed.
-void removeEntry(const QString &path) {
+// False when something could not be removed.
+bool removeEntry(const QString &path) {
     std::error_code error;
     fs::remove_all(nativePath(path), error);
+    return !error;
 }
 
 // Empties `folder`, keeping the folder itself.
@@ -245,9 +247,12 @@ platform::Lock lockForRun(const QString &path, int waitMs, QFile &file, QString 
 
 // Removes a private staging folder: the tree first and the lock file last, so that a run
 // killed on the way leaves a folder that the next run still knows as ours.
+// A second try removes what a passing failure of the system kept the first from removing.
 void removeStagingFolder(const QString &folder) {
-    removeEntry(folder + QStringLiteral("/TEMP"));
-    removeEntry(folder);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (removeEntry(folder + QStringLiteral("/TEMP")) && removeEntry(folder))
+            return;
+    }
 }
 
 bool isRunMark(const QByteArray &content) {

@@ -284,7 +284,7 @@ bool openUnnamedFile(const QString &folder, QFile &file) {
 #if defined(O_TMPFILE)
     const int fd =
         ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    return fd >= 0 && adopt(fd, QIODevice::ReadWrite, file);
+    return fd >= 0 && adopt(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, file);
 #else
     Q_UNUSED(folder);
     Q_UNUSED(file);
@@ -382,15 +382,15 @@ extern "C" void onInterrupt(int signal) {
 void installHandlers() {
     static std::once_flag once;
     std::call_once(once, [] {
-        const int signals[] = {SIGINT, SIGTERM,
+        const int interrupts[] = {SIGINT, SIGTERM,
 #ifdef SIGHUP
-                               SIGHUP,
+                                  SIGHUP,
 #endif
 #ifdef SIGPIPE
-                               SIGPIPE
+                                  SIGPIPE
 #endif
         };
-        for (const int signal : signals) {
+        for (const int signal : interrupts) {
 #ifdef Q_OS_WIN
             if (std::signal(signal, onInterrupt) == SIG_IGN)
                 std::signal(signal, SIG_IGN);

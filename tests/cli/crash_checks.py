@@ -201,7 +201,7 @@ def write_map(path, sceneries, texture):
         out.write(data)
 
 
-def heavy_game(folder, count=4, megabytes=12):
+def heavy_game(folder, count=4, megabytes=8):
     """A game folder whose map brings `count` large sceneries that deflate to about a third."""
     for name in ("maps", "scenery-gfx", "textures"):
         os.makedirs(os.path.join(folder, name))
