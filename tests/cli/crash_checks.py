@@ -46,21 +46,29 @@ class Setup:
         self.args, self.work = args, work
         self.map = os.path.join(args.data, "soldat", "maps", "ctf_Viet.pms")
         self.defaults = os.path.join(args.data, "defaults.txt")
-        # A second file system for the temporary folder, so that the archive must be copied.
-        self.other = None
-        for candidate in ("/dev/shm", "/run"):
-            if os.path.isdir(candidate) and os.access(candidate, os.W_OK) and \
-                    os.stat(candidate).st_dev != os.stat(work).st_dev:
-                self.other = tempfile.mkdtemp(prefix="crash-checks-", dir=candidate)
-                break
-        if not self.other:
-            print("note: no second file system is writable here: the copies are made from the "
-                  "same one, where the staged archive itself would be delivered")
-            self.other = os.path.join(work, "other")
-            os.makedirs(self.other)
+        # A second file system for the output folder, so that the archive must be copied there:
+        # /dev/shm where it has room, else a file system of our own (the superuser may mount one).
+        self.other, self.mounted = os.path.join(work, "other"), False
+        os.makedirs(self.other)
+        shm = os.statvfs("/dev/shm") if os.path.isdir("/dev/shm") else None
+        if shm and shm.f_bavail * shm.f_frsize >= 256 << 20 and \
+                os.stat("/dev/shm").st_dev != os.stat(work).st_dev:
+            self.other = tempfile.mkdtemp(prefix="crash-checks-", dir="/dev/shm")
+        else:
+            self.mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256m", "tmpfs",
+                                           self.other], capture_output=True).returncode == 0
+            if not self.mounted:
+                print("note: no second file system here: every archive is delivered from the "
+                      "same one, so the copies beside the target are not made")
+
+    def close(self):
+        if self.mounted:
+            subprocess.run(["umount", self.other])
+        elif not self.other.startswith(self.work):
+            shutil.rmtree(self.other, ignore_errors=True)
 
     def ways(self):
-        """The three ways to the target: (name, temporary folder's parent, faults)."""
+        """The three ways to the target: (name, the output folder's parent, faults)."""
         return [("linked", self.work, ""), ("unnamed", self.other, ""),
                 ("named", self.other, NAMED)]
 
@@ -129,8 +137,10 @@ def faults(setup):
     plan = []
     for way, parent, named in setup.ways():
         counts_file = os.path.join(setup.work, "counts-" + way)
-        temp = tempfile.mkdtemp(dir=parent)
-        setup.run(setup.pack(os.path.join(setup.work, way + ".zip")), temp, named, counts_file)
+        out = tempfile.mkdtemp(dir=parent)
+        setup.run(setup.pack(os.path.join(out, "map.zip")), tempfile.mkdtemp(dir=setup.work),
+                  named, counts_file)
+        shutil.rmtree(out)
         with open(counts_file) as file:
             counts = {kind: int(count) for kind, count in (line.split() for line in file)}
         for kind, errors in ERRORS.items():
@@ -143,10 +153,8 @@ def faults(setup):
         plan += [(way, parent, named, "write:%d:ENOSPC:sticky" % n)
                  for n in (1, counts["write"] // 3, 2 * counts["write"] // 3, counts["write"])]
 
-    def one(index, way, parent, named, fault):
-        folder = os.path.join(setup.work, "run%d" % index)
-        out, temp = os.path.join(folder, "out"), tempfile.mkdtemp(dir=parent)
-        os.makedirs(out)
+    def one(way, parent, named, fault):
+        out, temp = tempfile.mkdtemp(dir=parent), tempfile.mkdtemp(dir=setup.work)
         target = os.path.join(out, "map.zip")
         shutil.copyfile(earlier, target)
         what = "%s, %s" % (way, fault)
@@ -169,13 +177,13 @@ def faults(setup):
         left = [name for name in listing(out) if name != "map.zip"] + listing(temp)
         if left:
             found.append("left behind: " + ", ".join(left))
-        shutil.rmtree(folder, ignore_errors=True)
+        shutil.rmtree(out, ignore_errors=True)
         shutil.rmtree(temp, ignore_errors=True)
         return status, ["%s: %s" % (what, problem) for problem in found]
 
     statuses = {}
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
-        runs = [pool.submit(one, i, *spec) for i, spec in enumerate(plan)]
+        runs = [pool.submit(one, *spec) for spec in plan]
         for run in runs:
             status, found = run.result()
             statuses[status] = statuses.get(status, 0) + 1
@@ -223,35 +231,33 @@ def heavy_game(folder, count=4, megabytes=8):
 def kills(setup):
     problems = []
     maps = heavy_game(os.path.join(setup.work, "game"))
-    out = os.path.join(setup.work, "out")
-    os.makedirs(out)
     no_stock = os.path.join(setup.work, "no-stock.txt")
     open(no_stock, "w").close()
-    temps = {way: tempfile.mkdtemp(dir=parent) for way, parent, _ in setup.ways()}
+    temp = tempfile.mkdtemp(dir=setup.work)
+    outs = {way: tempfile.mkdtemp(dir=parent) for way, parent, _ in setup.ways()}
 
     def command(target, map_path=maps[0]):
         return [setup.args.mapzip, "pack", map_path, "--defaults", no_stock, "-q", "-o", target]
 
-    # The archive of another map is there first; a kill leaves it, or puts the new one there.
-    target = os.path.join(out, "map.zip")
+    # The archive of another map is at the target first; a kill leaves it, or puts there the
+    # one a run that is not killed delivers.
     earlier = os.path.join(setup.work, "earlier.zip")
-    allowed = []  # the earlier archive, and the one a run that is not killed delivers
-    for way, map_path in (("linked", maps[1]), ("named", maps[0])):  # the slowest kind last
-        started = time.monotonic()
-        clean = setup.run(command(target, map_path), temps[way], NAMED if way == "named" else "")
-        duration = time.monotonic() - started
-        if clean.returncode != 0:
-            return ["the clean run failed: " + clean.stderr.decode()]
-        allowed.append(sha1(target))
-        if not os.path.exists(earlier):
-            shutil.copyfile(target, earlier)
+    clean = os.path.join(outs["named"], "clean.zip")
+    runs = [setup.run(command(earlier, maps[1]), temp)]
+    started = time.monotonic()
+    runs.append(setup.run(command(clean), temp, NAMED))  # the slowest way
+    duration = time.monotonic() - started
+    if any(run.returncode != 0 for run in runs):
+        return ["the clean runs failed: " + b"".join(run.stderr for run in runs).decode()]
+    allowed = [sha1(earlier), sha1(clean)]
+    os.remove(clean)  # room on the second file system
     rng = random.Random()
     delivered = 0
     for i in range(12):
-        shutil.copyfile(earlier, target)
         way, _, named = setup.ways()[i % 3]
-        environment = dict(os.environ, TMPDIR=temps[way], LD_PRELOAD=setup.args.shim,
-                           FAULTS=named)
+        target = os.path.join(outs[way], "map.zip")
+        shutil.copyfile(earlier, target)
+        environment = dict(os.environ, TMPDIR=temp, LD_PRELOAD=setup.args.shim, FAULTS=named)
         run = subprocess.Popen(command(target), env=environment, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
         time.sleep(rng.uniform(0, duration))
@@ -266,7 +272,7 @@ def kills(setup):
     batch_temp = tempfile.mkdtemp(dir=setup.work)
     for i in range(2):
         batch = subprocess.Popen(
-            [setup.args.mapzip, "pack", *maps, "-d", os.path.join(out, "batch%d" % i),
+            [setup.args.mapzip, "pack", *maps, "-d", os.path.join(setup.work, "batch%d" % i),
              "--defaults", no_stock, "-q"], env=dict(os.environ, TMPDIR=batch_temp),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(duration * 0.4)
@@ -279,23 +285,21 @@ def kills(setup):
             problems.append("the builds of a killed batch left " + tree(batch_temp))
 
     # What the kills left, for the later runs to remove.
-    left = sum(len(listing(temp)) for temp in temps.values())
-    parts = sum(".mapzip-part-" in name for name in listing(out))
-    for way, temp in temps.items():
-        later = setup.run(command(os.path.join(out, "later-%s.zip" % way)), temp)
+    left = len(listing(temp))
+    parts = sum(".mapzip-part-" in name for out in outs.values() for name in listing(out))
+    for way, out in outs.items():
+        later = setup.run(command(os.path.join(out, "later.zip")), temp)
         if later.returncode != 0:
             problems.append("the later run (%s) failed: %s" % (way, later.stderr.decode()))
-        if listing(temp):
-            problems.append("left in the temporary folder (%s): %s" % (way, tree(temp)))
-    for folder, _, names in os.walk(out):
-        for name in names:
-            path = os.path.join(folder, name)
+        for name in listing(out):
             if not name.endswith(".zip") or name.startswith("."):
-                problems.append("left in the output folder: " + os.path.relpath(path, out))
-            elif not readers_accept(path):
-                problems.append("a damaged archive: " + os.path.relpath(path, out))
+                problems.append("left in the output folder (%s): %s" % (way, name))
+            elif not readers_accept(os.path.join(out, name)):
+                problems.append("a damaged archive (%s): %s" % (way, name))
+    if listing(temp):
+        problems.append("left in the temporary folder: " + tree(temp))
     os.makedirs(os.path.join(setup.work, "stopped"))
-    problems += stops(command, temps["linked"], os.path.join(setup.work, "stopped"))
+    problems += stops(command, temp, os.path.join(setup.work, "stopped"))
     print("12 runs killed at random instants of a %.1f s run (%d of them had delivered), 2 "
           "batches killed; left for the later runs: %d staging folders, %d unfinished archives "
           "(each run also removes what the kills before it left)"
@@ -354,8 +358,7 @@ def main():
         try:
             problems = (faults if args.check == "faults" else kills)(setup)
         finally:
-            if not setup.other.startswith(work):
-                shutil.rmtree(setup.other, ignore_errors=True)
+            setup.close()
     for problem in problems:
         print("FAIL: " + problem)
     return 1 if problems else 0
