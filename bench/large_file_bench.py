@@ -11,9 +11,12 @@ Prints:
   40 MiB) of the pack at level 9 with the default engine threads, and whether Python's zipfile,
   unzip -t and bsdtar (where installed) read the archive back; with --baseline the same for
   that build's mapzip, the speed-up (target: at least 1.7) and the size ratio (at most 1.005);
-- the stop latency: SIGINT and SIGTERM sent 2 s into a run, the time until mapzip has ended
-  (target: at most 1 s), its exit status (130, 143) and that no archive was written.
+- the stop latency: SIGINT, SIGTERM and SIGHUP sent 2 s into a run, and SIGINT and SIGTERM sent
+  as soon as the staged archive is complete (while it is read back and delivered), the time
+  until mapzip has ended (target: at most 1 s), its exit status (130, 143, 129), that no archive
+  was written and that nothing was left in the temporary folder.
 """
+import glob
 import argparse
 import os
 import random
@@ -89,16 +92,24 @@ def readers_accept(archive):
     return checks
 
 
-def stop_latency(command, archive, sig):
-    """Seconds from `sig`, sent 2 s into the run, until the run has ended; its exit status."""
-    run = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(2)
+def stop_latency(command, sig, when, temp):
+    """Seconds from `sig` until the run has ended, its exit status and what it left in `temp`.
+    `sig` is sent `when` seconds into the run, or with "check" as soon as the staged archive is
+    complete."""
+    run = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           env=dict(os.environ, TMPDIR=temp))
+    if when == "check":
+        staged = os.path.join(temp, "*", "TEMP", "big.zip")
+        while not glob.glob(staged) and run.poll() is None:
+            time.sleep(0.002)
+    else:
+        time.sleep(when)
     if run.poll() is not None:
         sys.exit("the pack ended before the stop was sent: use a bigger --size")
     sent = time.perf_counter()
     run.send_signal(sig)
     status = run.wait()
-    return time.perf_counter() - sent, 128 - status if status < 0 else status
+    return time.perf_counter() - sent, 128 - status if status < 0 else status, os.listdir(temp)
 
 
 def main():
@@ -144,14 +155,20 @@ def main():
             targets.check("time this build / baseline", times[0] / times[1], 1 / 1.7)
             targets.check("size this build / baseline", sizes[0] / sizes[1], 1.005)
         command = pack_command(args.build, map_path, archive, no_stock)
-        for sig, expected in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
-            latency, status = stop_latency(command, archive, sig)
-            print("  %s 2 s into the run: ended after %.3f s with status %d (want %d)%s"
-                  % (sig.name, latency, status, expected,
-                     "" if not os.path.exists(archive) else ", but an archive was written"))
-            targets.check("stop latency after %s, s" % sig.name, latency, 1.0)
-            if status != expected or os.path.exists(archive):
-                targets.missed.append("status after %s" % sig.name)
+        temp = os.path.join(work, "tmp")
+        os.makedirs(temp)
+        for sig, when in ((signal.SIGINT, 2), (signal.SIGTERM, 2), (signal.SIGHUP, 2),
+                          (signal.SIGINT, "check"), (signal.SIGTERM, "check")):
+            expected = 128 + sig
+            latency, status, left = stop_latency(command, sig, when, temp)
+            moment = "2 s into the run" if when == 2 else "in the check after writing"
+            print("  %s %s: ended after %.3f s with status %d (want %d)%s%s"
+                  % (sig.name, moment, latency, status, expected,
+                     "" if not os.path.exists(archive) else ", but an archive was written",
+                     ", but left " + " ".join(left) if left else ""))
+            targets.check("stop latency after %s %s, s" % (sig.name, moment), latency, 1.0)
+            if status != expected or os.path.exists(archive) or left:
+                targets.missed.append("status after %s %s" % (sig.name, moment))
     return targets.summary()
 
 

@@ -189,6 +189,8 @@ int packBatch(const PackOptions &options, const QString &password) {
                                      finished(job);
                              });
             ++running;
+            // Killed outright, the batch cannot stop its builds: the system asks them to.
+            platform::endWithThisProcess(*process);
             process->start(program,
                            childArguments(options, job, engineThreads, !password.isEmpty()));
             if (process->waitForStarted(-1)) {

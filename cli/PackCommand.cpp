@@ -79,8 +79,8 @@ const char *const Help =
     "\n"
     "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
     "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
-    "143 or 129 stopped by an interrupt, termination or hang-up (nothing is left behind).\n"
-    "With -d the worst status of all maps (1 over 3 over 0).\n";
+    "143, 129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
+    "(nothing is left behind). With -d the worst status of all maps (1 over 3 over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -490,7 +490,7 @@ int runPack(const QStringList &args) {
         printErr(Prefix + error + QLatin1Char('\n'));
         return ExitStatus::Failed;
     }
-    // Only now: an interrupt while the password is typed ends the program the usual way.
+    // Only now: an interrupt while the password is typed ends the program at once.
     platform::catchInterrupts();
     return options.outputDir.isEmpty() ? packOne(options, password) : packBatch(options, password);
 }

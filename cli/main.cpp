@@ -3,6 +3,8 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
+#include "platform/Platform.h"
+
 #include <QCoreApplication>
 
 namespace {
@@ -58,5 +60,11 @@ static int runMapzip(int argc, char *argv[]) {
 }
 
 int main(int argc, char *argv[]) {
-    return ExitStatus::afterOutput(runMapzip(argc, argv));
+    // Before anything else: an interrupt that comes before there is anything to clean up ends
+    // the program at once, with the status it gives later too.
+    platform::exitOnInterrupt();
+    const int status = ExitStatus::afterOutput(runMapzip(argc, argv));
+    // Everything is cleaned up: an interrupt caught on the way decides the status.
+    const int signal = platform::stopCatchingInterrupts();
+    return signal != 0 ? ExitStatus::interrupted(signal) : status;
 }

@@ -24,7 +24,7 @@ DefaultsLoadResult loadDefaultSceneries(const QString &path, DefaultSceneryTable
     DefaultsLoadResult result;
     auto unreadable = [&](const QString &why) {
         result.warning = QStringLiteral("The stock scenery list %1 could not be read (%2). "
-                                        "Stock sceneries will not be left out of archives.")
+                                        "Stock sceneries will be packed too.")
                              .arg(path, why);
         return result;
     };

@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -242,6 +243,19 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                          QStringLiteral("No Password!"), MessageIcon::Error);
         return result;
     }
+    // The readme and the archive comment are the game's code page: what it lacks would be lost.
+    if (const QString lacking = charactersLacking(inputs.comment); !lacking.isEmpty()) {
+        QStringList shownLacking;
+        for (const char32_t c : lacking.toUcs4())
+            shownLacking << QString::fromUcs4(&c, 1);
+        host.showMessage(QStringLiteral("Nothing was built: the comment holds characters that "
+                                        "the readme and the archive comment cannot hold "
+                                        "(Windows-1252 has no %1). Write the comment without "
+                                        "them.")
+                             .arg(shownLacking.join(QStringLiteral(", "))),
+                         QStringLiteral("Comment Not Possible"), MessageIcon::Error);
+        return result;
+    }
     const QString mapName = mapNameFromPath(inputs.pathText);
     if (!isPlainFileName(mapName)) {
         host.showMessage(QStringLiteral("The map path %1 does not name a map file. Choose the "
@@ -427,17 +441,23 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     check.expectEveryFile = zip.chkFreshen != 1;
     // The delivery's copy, hash and sync run while the archive is checked; only a checked
     // archive is renamed into place. The window is served meanwhile, and may stop it all.
-    const std::function<bool()> keepGoing = [&host] {
+    std::atomic<bool> stopping = false; // read by the delivery's thread
+    const std::function<bool()> keepGoing = [&host, &stopping] {
         host.processPendingEvents();
-        return !host.stopRequested();
+        if (host.stopRequested())
+            stopping = true;
+        return !stopping;
     };
     PendingDelivery delivery;
     QString deliveryError;
     std::future<bool> prepared = std::async(std::launch::async, [&] {
-        return delivery.prepare(stagedArchive, state.rSaveTo, deliveryError);
+        return delivery.prepare(stagedArchive, state.rSaveTo, deliveryError,
+                                [&stopping] { return !stopping; });
     });
     QStringList notInArchive;
     const bool checked = verifyStagedArchive(check, notInArchive, error, keepGoing);
+    if (!checked)
+        stopping = true; // nothing will be delivered: the copy need not go on
     while (prepared.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
         keepGoing();
     const bool ready = prepared.get();

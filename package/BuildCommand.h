@@ -51,6 +51,8 @@ struct BuildContext {
 // - Password: M1 when the two boxes differ; a clear message when "Password" is ticked and the
 //   password is empty; a server map archive (.smap) with a password is refused after the save
 //   dialog, before anything is staged (the game cannot open an encrypted archive).
+// - A comment with characters Windows-1252 lacks is refused with a message naming them, before
+//   anything else is done: the readme and the archive comment could not hold them.
 // - The engine is loaded before anything is staged ("VB Zip" and code -1 when it cannot be).
 // - The save dialog suggests <MapName>.zip in the folder of the last save.
 // - The map must be staged byte for byte, else the build stops with an error naming it. The

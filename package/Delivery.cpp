@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -35,8 +36,9 @@ constexpr qsizetype CompareSlice = 256 * 1024;
 
 // Compares an entry's data with the staged file, piece by piece, reading the file into
 // `buffer` (kept from entry to entry: a fresh one for each costs more than the reading).
+// `stop` ends it between slices, with `error` left empty: the one who stopped it says why.
 bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, const StagedFile &file,
-                      QByteArray &buffer, QString &error) {
+                      QByteArray &buffer, const std::atomic<bool> &stop, QString &error) {
     QFile staged(file.path);
     if (!staged.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("%1: the staged file cannot be read (%2)")
@@ -57,6 +59,8 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
         [&](QByteArrayView piece) {
             // A piece may be a whole entry: compared a slice at a time, the buffer stays small.
             for (qsizetype at = 0; same && at < piece.size(); at += CompareSlice) {
+                if (stop)
+                    return false;
                 const QByteArrayView slice =
                     piece.sliced(at, qMin(CompareSlice, piece.size() - at));
                 buffer.resize(slice.size());
@@ -66,6 +70,8 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
             return same;
         },
         readError);
+    if (stop)
+        return false;
     if (!same || (read && !staged.atEnd())) {
         error =
             QStringLiteral("%1: the archive's data differs from the staged file").arg(item.name);
@@ -78,10 +84,13 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     return true;
 }
 
-// Feeds what is left of `in` to `hash` in large pieces.
-bool hashAll(QIODevice &in, Sha1 &hash) {
+// Feeds what is left of `in` to `hash` in large pieces; `keepGoing`, when given, may stop it
+// before each.
+bool hashAll(QIODevice &in, Sha1 &hash, const std::function<bool()> &keepGoing = {}) {
     QByteArray buffer(ChunkSize, Qt::Uninitialized);
     for (;;) {
+        if (keepGoing && !keepGoing())
+            return false;
         const qint64 got = in.read(buffer.data(), buffer.size());
         if (got < 0)
             return false;
@@ -91,12 +100,26 @@ bool hashAll(QIODevice &in, Sha1 &hash) {
     }
 }
 
-// A name beside `target` that nothing uses yet.
+// A name beside `target` that nothing uses yet, of a form that later runs recognise:
+// "." + its name + ".mapzip-part-" + eight hexadecimal digits.
 QString temporaryNameBeside(const QString &target) {
     const QFileInfo info(target);
     return info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-           QStringLiteral(".part-%1")
+           QStringLiteral(".mapzip-part-%1")
                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
+// Removes from `folder` what deliveries of runs that are gone left there: files of our
+// temporary names that nobody holds locked. A run holds its own locked while it lives.
+void removeAbandonedTemporaries(const QString &folder) {
+    static const QRegularExpression ours(QStringLiteral("^\\..+\\.mapzip-part-[0-9a-f]{8}$"));
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QString path = folder + QLatin1Char('/') + name;
+        QFile held;
+        if (ours.match(name).hasMatch() && platform::lockLeftover(path, held))
+            QFile::remove(path);
+    }
 }
 
 } // namespace
@@ -168,10 +191,10 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
             if (stop)
                 return false;
             QString readError;
-            if (check.file ? !entryMatchesFile(*own, check.item, *check.file, buffer, why)
+            if (check.file ? !entryMatchesFile(*own, check.item, *check.file, buffer, stop, why)
                            : !own->read(
                                  check.item, [&](QByteArrayView) { return !stop; }, readError)) {
-                if (!check.file)
+                if (!check.file && !stop)
                     why = QStringLiteral("%1: %2").arg(check.item.name, readError);
                 stop = true;
                 return false;
@@ -255,86 +278,140 @@ QByteArray sha1OfFile(const QString &path, QString &error) {
     return hash->result();
 }
 
+PendingDelivery::PendingDelivery() = default;
+
 PendingDelivery::~PendingDelivery() {
-    if (!m_temporary.isEmpty())
-        QFile::remove(m_temporary);
+    if (!m_named.isEmpty())
+        QFile::remove(m_named);
 }
 
-bool PendingDelivery::prepare(const QString &stagedArchive, const QString &target, QString &error) {
-    QFile staged(stagedArchive);
-    if (!staged.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("the staged archive cannot be read (%1)").arg(staged.errorString());
+bool PendingDelivery::prepare(const QString &stagedArchive, const QString &target, QString &error,
+                              const std::function<bool()> &keepGoing) {
+    m_target = target;
+    const QString folder = QFileInfo(target).absolutePath();
+    removeAbandonedTemporaries(folder);
+    auto staged = std::make_unique<QFile>(stagedArchive);
+    if (!staged->open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("the staged archive cannot be read (%1)").arg(staged->errorString());
         return false;
     }
     const std::unique_ptr<Sha1> hash = Sha1::create(error);
     if (!hash)
         return false;
-    m_target = target;
-    m_temporary = temporaryNameBeside(target);
-    // Same file system: a second name for the staged archive, no data written twice. Its data
-    // goes to the disk while it is hashed.
-    std::error_code linkError;
-    fs::create_hard_link(nativePath(stagedArchive), nativePath(m_temporary), linkError);
-    const bool linked = !linkError;
-    QString syncError;
-    auto syncTemporary = [this, &syncError] {
-        QFile written(m_temporary);
-        if (!written.open(QIODevice::ReadOnly)) {
-            syncError = written.errorString();
-            return false;
+    const QString stopped = QStringLiteral("stopped");
+
+    // Same file system: the staged archive itself is delivered, no data written twice. It is
+    // named beside the target only in commit(); a name given and taken back now tells that it
+    // can be.
+    if (platform::sameFileSystem(stagedArchive, folder) && platform::lockFile(*staged, 0)) {
+        const QString probe = temporaryNameBeside(target);
+        if (QString unused; platform::nameFile(*staged, probe, unused)) {
+            if (!QFile::remove(probe))
+                m_named = probe; // then the name it has already
+            m_file = std::move(staged);
         }
-        return platform::syncToDisk(written, syncError);
-    };
-    // A replaced file keeps its permissions.
-    auto keepTargetPermissions = [this] {
-        if (QFileInfo::exists(m_target))
-            QFile::setPermissions(m_temporary, QFile::permissions(m_target));
-    };
-    std::future<bool> synced; // an early return waits for the sync here
-    if (linked) {
-        keepTargetPermissions();
-        synced = std::async(std::launch::async, syncTemporary);
-        if (!hashAll(staged, *hash)) {
-            error = staged.errorString();
-            return false;
-        }
-    } else if (!copyToNewFile(staged, m_temporary, error, hash.get())) {
-        m_temporary.clear(); // removed already
-        return false;
-    } else {
-        keepTargetPermissions();
     }
+    if (m_file) {
+        keepTargetPermissions();
+        // Its data goes to the disk while it is hashed.
+        QString syncError;
+        std::future<bool> synced = std::async(std::launch::async, [&] {
+            QFile written(stagedArchive);
+            if (!written.open(QIODevice::ReadOnly)) {
+                syncError = written.errorString();
+                return false;
+            }
+            return platform::syncToDisk(written, syncError);
+        });
+        const bool hashed = hashAll(*m_file, *hash, keepGoing);
+        if (!synced.get()) {
+            error = syncError;
+            return false;
+        }
+        if (!hashed) {
+            error = m_file->error() != QFileDevice::NoError ? m_file->errorString() : stopped;
+            return false;
+        }
+        m_sha1 = hash->result();
+        if (m_sha1.isEmpty()) {
+            error = QStringLiteral("the archive's SHA-1 could not be computed");
+            return false;
+        }
+        return true;
+    }
+
+    // Otherwise a copy beside the target, with no name until commit() where the file system
+    // allows, else under a temporary name that later runs recognise, locked while this one
+    // lives.
+    m_file = std::make_unique<QFile>();
+    if (!platform::openUnnamedFile(folder, *m_file) && !createNamedTemporary(error))
+        return false;
+    keepTargetPermissions();
+    if (!copyAll(*staged, *m_file, error, hash.get(), keepGoing) ||
+        !platform::syncToDisk(*m_file, error))
+        return false;
     m_sha1 = hash->result();
-    if (m_sha1.isEmpty()) {
-        error = QStringLiteral("the archive's SHA-1 could not be computed");
+    // What the disk gives back must be what was written.
+    const std::unique_ptr<Sha1> again = Sha1::create(error);
+    if (!again)
+        return false;
+    if (!m_file->seek(0) || !hashAll(*m_file, *again, keepGoing)) {
+        error = m_file->error() != QFileDevice::NoError ? m_file->errorString() : stopped;
         return false;
     }
-    const bool syncedToDisk = linked ? synced.get() : syncTemporary();
-    if (!syncedToDisk) {
-        error = syncError;
-        return false;
-    }
-    QString why;
-    if (!linked && sha1OfFile(m_temporary, why) != m_sha1) {
-        error = why.isEmpty() ? QStringLiteral("the copy differs from the staged archive") : why;
+    if (m_sha1.isEmpty() || again->result() != m_sha1) {
+        error = QStringLiteral("the copy differs from the staged archive");
         return false;
     }
     return true;
 }
 
+bool PendingDelivery::createNamedTemporary(QString &error) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_named = temporaryNameBeside(m_target);
+        m_file->setFileName(m_named);
+        if (!m_file->open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            error = m_file->errorString();
+            m_named.clear();
+            return false;
+        }
+        // Until it is locked, another run's clean-up may take the new file for a dead run's.
+        if (platform::lockFile(*m_file, 2000) && platform::isFileAt(*m_file, m_named))
+            return true;
+        if (platform::isFileAt(*m_file, m_named))
+            QFile::remove(m_named);
+        m_file->close();
+        m_named.clear();
+    }
+    error = QStringLiteral("no temporary file beside the target could be locked");
+    return false;
+}
+
+void PendingDelivery::keepTargetPermissions() {
+    // A replaced file keeps its permissions.
+    if (QFileInfo::exists(m_target))
+        m_file->setPermissions(QFile::permissions(m_target));
+}
+
 bool PendingDelivery::commit(QString &error) {
+    if (!m_file || m_sha1.isEmpty()) {
+        error = QStringLiteral("the archive was not prepared");
+        return false;
+    }
     // Whatever was put at the target meanwhile is never replaced unless it is a plain file.
     if (!checkDeliveryTarget(m_target, {}, error)) {
         error = QStringLiteral("%1 %2").arg(QDir::toNativeSeparators(m_target), error);
         return false;
     }
-    std::error_code renameError;
-    fs::rename(nativePath(m_temporary), nativePath(m_target), renameError);
-    if (renameError) {
-        error = systemText(renameError);
-        return false;
+    if (m_named.isEmpty()) {
+        const QString name = temporaryNameBeside(m_target);
+        if (!platform::nameFile(*m_file, name, error))
+            return false;
+        m_named = name;
     }
-    m_temporary.clear();
+    if (!platform::renameOpenFile(*m_file, m_named, m_target, error))
+        return false;
+    m_named.clear();
     return true;
 }
 

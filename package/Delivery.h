@@ -9,6 +9,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class QFile;
 
 struct VerifyRequest {
     QString archive;         // the staged archive
@@ -26,7 +29,8 @@ struct VerifyRequest {
 // and content. Files that are simply not in the archive (freshen adds none) go to
 // `notInArchive`. False, with `error` naming the entry and the cause, on any other difference.
 // `keepGoing`, when given, is called on the calling thread at least every 50 ms; false ends the
-// check, which then fails.
+// check, which then fails: the threads stop within 256 KiB of data compared, or a block of
+// data read (an entry of at most 4 MiB unpacked whole, else 128 KiB).
 bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
                          const std::function<bool()> &keepGoing = {});
 
@@ -41,24 +45,34 @@ bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QStri
 QByteArray sha1OfFile(const QString &path, QString &error);
 
 // Puts the staged archive where the user wants it, in two steps, so that the slow part can run
-// while the archive is still being checked: prepare() links (same file system) or copies the
-// staged archive to a temporary file beside the target, writes it through to the disk and makes
-// sure it holds exactly the staged archive's bytes (SHA-1); commit() checks the target again
-// (checkDeliveryTarget) and renames it into place. Until commit() the target is as it was; a
-// delivery never committed removes its temporary file.
+// while the archive is still being checked. prepare() first removes what runs that are gone
+// left beside targets in the target's folder; then, on the same file system, it takes the
+// staged archive itself, else it copies it into a new file there and makes sure the copy holds
+// exactly the staged archive's bytes (SHA-1); either is written through to the disk. commit()
+// checks the target again (checkDeliveryTarget) and renames the file into place. Until then the
+// target is as it was, and the file has no name beside it where the file system allows files
+// without one (O_TMPFILE); elsewhere it has a name that later runs recognise, and a lock that
+// tells them whether its run still lives. A delivery never committed leaves nothing behind.
 class PendingDelivery {
 public:
-    PendingDelivery() = default;
+    PendingDelivery();
     ~PendingDelivery();
     PendingDelivery(const PendingDelivery &) = delete;
     PendingDelivery &operator=(const PendingDelivery &) = delete;
 
-    bool prepare(const QString &stagedArchive, const QString &target, QString &error);
+    // `keepGoing`, when given, is asked (on the calling thread) before each MiB is copied or
+    // hashed; false stops the preparation, which then fails.
+    bool prepare(const QString &stagedArchive, const QString &target, QString &error,
+                 const std::function<bool()> &keepGoing = {});
     bool commit(QString &error);
     const QByteArray &sha1() const { return m_sha1; }
 
 private:
-    QString m_temporary;
+    bool createNamedTemporary(QString &error);
+    void keepTargetPermissions();
+
+    std::unique_ptr<QFile> m_file; // what becomes the target: the staged archive, or its copy
+    QString m_named;               // its temporary name beside the target, while it has one
     QString m_target;
     QByteArray m_sha1;
 };

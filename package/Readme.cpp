@@ -44,7 +44,13 @@ bool writeReadmeFile(const QString &path, const WizardState &state, QString &err
         error = file.errorString();
         return false;
     }
-    const QByteArray bytes = toCodePage(QString(state.NFO + CrLf));
+    // The game's code page, unless the map's name or description holds characters it lacks:
+    // then UTF-8, which keeps them, marked as such for editors by a byte-order mark.
+    const QString text = state.NFO + CrLf;
+    const bool fits = charactersLacking(text).isEmpty();
+    const QByteArray bytes = fits               ? toCodePage(text)
+                             : file.size() == 0 ? QByteArray("\xEF\xBB\xBF") + text.toUtf8()
+                                                : text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         error = file.errorString();
         return false;

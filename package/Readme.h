@@ -16,6 +16,7 @@ QString GetNFO(const WizardState &state);
 // Where the readme goes: beside the staged map, <maps folder>/<MapName>_ReadMe.txt.
 QString readmePath(const StagingPaths &paths, const WizardState &state);
 
-// Appends NFO and CR LF to `path` in the game's code page. False, with `error` set, when the
-// file cannot be written completely.
+// Appends NFO and CR LF to `path` in the game's code page, or, when NFO holds characters the
+// code page lacks (a map named in Cyrillic), in UTF-8 after a byte-order mark. False, with
+// `error` set, when the file cannot be written completely.
 bool writeReadmeFile(const QString &path, const WizardState &state, QString &error);

@@ -6,12 +6,13 @@
 #include "intake/MapReader.h"
 #include "platform/Platform.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -35,9 +36,11 @@ constexpr QFileDevice::Permissions PrivateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // Removes `path` and, for a real folder, everything in it; a link is removed, not followed.
-void removeEntry(const QString &path) {
+// False when something could not be removed.
+bool removeEntry(const QString &path) {
     std::error_code error;
     fs::remove_all(nativePath(path), error);
+    return !error;
 }
 
 // Empties `folder`, keeping the folder itself.
@@ -92,19 +95,18 @@ bool stageFile(const QString &source, const QString &target, bool mayLink, qint6
 
 } // namespace
 
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error, Sha1 *hash) {
-    // Unbuffered, so that a failing write reports the system's own reason at once.
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        error = out.errorString();
-        return false;
-    }
+bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash,
+             const std::function<bool()> &keepGoing) {
     QByteArray buffer(1024 * 1024, Qt::Uninitialized);
     for (;;) {
+        if (keepGoing && !keepGoing()) {
+            error = QStringLiteral("stopped");
+            return false;
+        }
         const qint64 got = in.read(buffer.data(), buffer.size());
         if (got < 0) {
             error = in.errorString();
-            break;
+            return false;
         }
         if (got == 0)
             return true;
@@ -120,9 +122,20 @@ bool copyToNewFile(QIODevice &in, const QString &target, QString &error, Sha1 *h
         }
         if (written < got) {
             error = out.errorString();
-            break;
+            return false;
         }
     }
+}
+
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error) {
+    // Unbuffered, so that a failing write reports the system's own reason at once.
+    QFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        error = out.errorString();
+        return false;
+    }
+    if (copyAll(in, out, error))
+        return true;
     out.close();
     QFile::remove(target);
     return false;
@@ -225,6 +238,45 @@ bool checkStagingTree(const QString &stagingFolder, QString &error) {
     return true;
 }
 
+namespace {
+
+// A run's lock files lie beside TEMP: nothing in TEMP may stay out of the archive. A private
+// folder's has a name of its own, so that a folder the user named is never taken for one.
+const QString StagingLockName = QStringLiteral("staging.lock");
+const QString PrivateLockName = QStringLiteral("private-staging.lock");
+
+// Locks `path` for this run and writes the run's process number into it: a lock file with a
+// number was locked by a run, one without may be a run's that is just starting.
+platform::Lock lockForRun(const QString &path, int waitMs, QFile &file, QString &error) {
+    const platform::Lock lock = platform::openLocked(path, waitMs, file, error);
+    if (lock != platform::Lock::Taken)
+        return lock;
+    const QByteArray mark = QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    if (!file.resize(0) || file.write(mark) != mark.size() || !file.flush()) {
+        error = file.errorString();
+        file.close();
+        return platform::Lock::Failed;
+    }
+    return lock;
+}
+
+// Removes a private staging folder: the tree first and the lock file last, so that a run
+// killed on the way leaves a folder that the next run still knows as ours.
+// A second try removes what a passing failure of the system kept the first from removing.
+void removeStagingFolder(const QString &folder) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (removeEntry(folder + QStringLiteral("/TEMP")) && removeEntry(folder))
+            return;
+    }
+}
+
+bool isRunMark(const QByteArray &content) {
+    static const QRegularExpression number(QStringLiteral("^[0-9]+\n$"));
+    return number.match(QString::fromLatin1(content)).hasMatch();
+}
+
+} // namespace
+
 StagingLock::StagingLock() = default;
 StagingLock::~StagingLock() = default;
 
@@ -233,27 +285,42 @@ bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error)
         error = QStringLiteral("the staging folder %1 cannot be created").arg(shown(stagingFolder));
         return false;
     }
-    // Beside TEMP, not in it: nothing in TEMP may stay out of the archive.
-    m_lock = std::make_unique<QLockFile>(stagingFolder + QStringLiteral("/staging.lock"));
-    if (m_lock->tryLock(waitMs))
+    m_lock = std::make_unique<QFile>();
+    QString why;
+    const platform::Lock lock =
+        lockForRun(stagingFolder + QLatin1Char('/') + StagingLockName, waitMs, *m_lock, why);
+    if (lock == platform::Lock::Taken)
         return true;
-    qint64 pid = 0;
-    QString host, application;
-    if (m_lock->error() == QLockFile::LockFailedError &&
-        m_lock->getLockInfo(&pid, &host, &application))
-        error = QStringLiteral("staging folder in use by process %1").arg(pid);
+    const qint64 holder =
+        lock == platform::Lock::Held ? m_lock->readLine(32).trimmed().toLongLong() : 0;
+    if (holder > 0)
+        error = QStringLiteral("staging folder in use by process %1").arg(holder);
     else
-        error = QStringLiteral("the staging folder %1 cannot be locked").arg(shown(stagingFolder));
+        error = QStringLiteral("the staging folder %1 cannot be locked%2")
+                    .arg(shown(stagingFolder),
+                         why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
     m_lock.reset();
     return false;
+}
+
+void StagingLock::unlock() {
+    m_lock.reset();
 }
 
 PrivateStagingFolder::PrivateStagingFolder(const QString &prefix)
     : m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1Char('/') + prefix +
                                             QStringLiteral("-XXXXXX"))) {
-    QString error;
-    if (m_dir->isValid())
-        m_lock.lock(m_dir->path(), 0, error);
+    if (!m_dir->isValid())
+        return;
+    // A clean-up of another run may hold the new lock file for a moment: it finds no number
+    // in it and lets go.
+    m_lock = std::make_unique<QFile>();
+    if (lockForRun(m_dir->path() + QLatin1Char('/') + PrivateLockName, 2000, *m_lock, m_error) !=
+        platform::Lock::Taken) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("its lock is held by another process");
+        remove();
+    }
 }
 
 PrivateStagingFolder::~PrivateStagingFolder() {
@@ -261,7 +328,7 @@ PrivateStagingFolder::~PrivateStagingFolder() {
 }
 
 bool PrivateStagingFolder::isValid() const {
-    return m_dir && m_dir->isValid();
+    return m_dir && m_dir->isValid() && m_lock;
 }
 
 QString PrivateStagingFolder::path() const {
@@ -269,37 +336,33 @@ QString PrivateStagingFolder::path() const {
 }
 
 QString PrivateStagingFolder::errorString() const {
-    return m_dir ? m_dir->errorString() : QString();
-}
-
-void StagingLock::unlock() {
-    m_lock.reset();
+    return !m_error.isEmpty() ? m_error : m_dir ? m_dir->errorString() : QString();
 }
 
 void PrivateStagingFolder::remove() {
-    // The lock file lies in the folder: released first, it is not left to a lock that can
-    // no longer remove it.
-    m_lock.unlock();
-    if (m_dir)
-        m_dir->remove();
+    // Removed while still locked, so that no clean-up takes it for a dead run's meanwhile.
+    if (m_dir) {
+        removeStagingFolder(m_dir->path());
+        m_dir->setAutoRemove(false);
+    }
     m_dir.reset();
+    m_lock.reset();
 }
 
 void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
+    const QRegularExpression ours(QLatin1Char('^') + QRegularExpression::escape(prefix) +
+                                  QStringLiteral("-[A-Za-z0-9]{6}$"));
     const QFileInfoList folders =
-        QDir(QDir::tempPath())
-            .entryInfoList({prefix + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-    const QDateTime settled = QDateTime::currentDateTimeUtc().addSecs(-60);
+        QDir(QDir::tempPath()).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &folder : folders) {
-        // A folder just made by a starting program may not hold its lock yet.
-        if (folder.isSymLink() || !platform::ownedByCurrentUser(folder.filePath()) ||
-            folder.lastModified().toUTC() > settled)
+        if (!ours.match(folder.fileName()).hasMatch() || folder.isSymLink() ||
+            !platform::ownedByCurrentUser(folder.filePath()))
             continue;
-        QLockFile lock(folder.filePath() + QStringLiteral("/staging.lock"));
-        if (!lock.tryLock(0))
-            continue; // its program is still running
-        lock.unlock();
-        removeEntry(folder.filePath());
+        // Held while the folder goes: its run is gone, and no other clean-up starts on it.
+        QFile lock;
+        if (platform::lockLeftover(folder.filePath() + QLatin1Char('/') + PrivateLockName, lock) &&
+            isRunMark(lock.read(32)))
+            removeStagingFolder(folder.filePath());
     }
 }
 

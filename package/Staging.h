@@ -16,7 +16,7 @@
 
 class Sha1;
 class QIODevice;
-class QLockFile;
+class QFile;
 class QTemporaryDir;
 
 // A ZIP to unpack into the game folder, or a map archive that the game's server hands out as
@@ -63,7 +63,9 @@ bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QStr
 // into. False, with `error` naming the part, otherwise.
 bool checkStagingTree(const QString &stagingFolder, QString &error);
 
-// Holds a staging folder for one run, so that two runs never mix their files.
+// Holds a staging folder for one run, so that two runs never mix their files: a lock file
+// beside TEMP, locked while the run lives (the system drops the lock when the run ends, however
+// it ends) and holding the run's process number.
 class StagingLock {
 public:
     StagingLock();
@@ -75,11 +77,12 @@ public:
     void unlock();
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<QFile> m_lock;
 };
 
 // A staging folder of one run's own under the system's temporary folder, readable only by
-// the user, removed with the object.
+// the user, removed with the object. Its name is `prefix` + "-" + six letters, and its lock
+// file is one only such folders have: together they mark it as ours.
 class PrivateStagingFolder {
 public:
     explicit PrivateStagingFolder(const QString &prefix);
@@ -90,19 +93,26 @@ public:
     // Removes the folder now (also done by the destructor).
     void remove();
 
-    // Removes folders of `prefix` that runs which ended without cleaning up left behind
-    // (their lock is no longer held). Folders of running programs stay.
+    // Removes the folders of `prefix` that runs which are gone left behind: those with our
+    // name and lock file whose lock nobody holds. Folders of running programs stay, and so
+    // does anything else under the temporary folder, whatever its name.
     static void removeAbandoned(const QString &prefix);
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    StagingLock m_lock;
+    std::unique_ptr<QFile> m_lock;
+    QString m_error;
 };
 
-// Copies what is left to read of `in` into the new file `target` (which must not exist yet),
-// feeding each piece to `hash` when given. On failure the partial file is removed and `error`
-// names the cause as the system gives it ("No space left on device").
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error, Sha1 *hash = nullptr);
+// Copies what is left to read of `in` to `out` in pieces of 1 MiB, feeding each to `hash` when
+// given; `keepGoing`, when given, is asked before each piece and may stop the copy. False, with
+// `error` naming the cause as the system gives it ("No space left on device"), otherwise.
+bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash = nullptr,
+             const std::function<bool()> &keepGoing = {});
+
+// copyAll() into the new file `target` (which must not exist yet). On failure the partial file
+// is removed.
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error);
 
 struct FillInputs {
     QStringList addList;   // entries of the add list, in order, "(!) " markers included

@@ -1,28 +1,63 @@
 #include "platform/Platform.h"
 
 #include <QFile>
-
-#ifdef Q_OS_WIN
 #include <QFileInfo>
-#include <csignal>
-#include <io.h>
-#else
+#include <QProcess>
+
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <thread>
+
+#ifdef Q_OS_WIN
+#define NOMINMAX
+#include <filesystem>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #endif
 
 namespace platform {
+
+namespace {
+
+QString systemError(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Tries `attempt` until it says yes or no, or `waitMs` have passed; it says "not yet" with
+// std::nullopt.
+template <typename Attempt> bool retryFor(int waitMs, Attempt attempt) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        if (const std::optional<bool> result = attempt())
+            return *result;
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace
 
 #ifdef Q_OS_WIN
 
@@ -45,19 +80,76 @@ bool ownedByCurrentUser(const QString &) {
 
 bool syncToDisk(QFile &file, QString &error) {
     if (_commit(file.handle()) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
+        error = systemError(errno);
         return false;
     }
     return true;
 }
 
-#else
-
-namespace {
-QString systemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
+bool lockFile(QFile &file, int waitMs) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return retryFor(waitMs, [handle]() -> std::optional<bool> {
+        // One byte far beyond the data: Windows' locks also bar reading what they cover.
+        OVERLAPPED place = {};
+        place.OffsetHigh = 0x40000000;
+        if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &place))
+            return true;
+        if (GetLastError() == ERROR_LOCK_VIOLATION)
+            return std::nullopt;
+        return false;
+    });
 }
-} // namespace
+
+Lock openLocked(const QString &path, int waitMs, QFile &file, QString &error) {
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isFile())) {
+        error = QStringLiteral("is not a regular file");
+        return Lock::Failed;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        error = file.errorString();
+        return Lock::Failed;
+    }
+    return lockFile(file, waitMs) ? Lock::Taken : Lock::Held;
+}
+
+// Windows keeps an open file from being removed: what a dead run left stays.
+bool lockLeftover(const QString &, QFile &) {
+    return false;
+}
+
+bool isFileAt(const QFile &file, const QString &path) {
+    return QFileInfo(file.fileName()) == QFileInfo(path);
+}
+
+bool openUnnamedFile(const QString &, QFile &) {
+    return false;
+}
+
+bool nameFile(QFile &, const QString &, QString &error) {
+    error = QStringLiteral("files cannot be given a second name here");
+    return false;
+}
+
+bool renameOpenFile(QFile &file, const QString &from, const QString &to, QString &error) {
+    file.close();
+    std::error_code failure;
+    std::filesystem::rename(std::filesystem::path(from.toStdWString()),
+                            std::filesystem::path(to.toStdWString()), failure);
+    if (failure)
+        error = QString::fromStdString(failure.message());
+    return !failure;
+}
+
+bool sameFileSystem(const QString &, const QString &) {
+    return false;
+}
+
+void endWithThisProcess(QProcess &) {}
+
+#else
 
 bool openRegularFile(const QString &path, QFile &file, QString &error) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer forever.
@@ -101,28 +193,240 @@ bool syncToDisk(QFile &file, QString &error) {
     return true;
 }
 
+namespace {
+
+// 0 when the lock on `fd` was taken within `waitMs`, otherwise the system's reason (EWOULDBLOCK:
+// another process holds it).
+int flockFor(int fd, int waitMs) {
+    int reason = 0;
+    retryFor(waitMs, [fd, &reason]() -> std::optional<bool> {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            reason = 0;
+            return true;
+        }
+        reason = errno;
+        if (reason == EWOULDBLOCK || reason == EINTR)
+            return std::nullopt;
+        return false;
+    });
+    return reason;
+}
+
+// `fd` opened by `mode` into `file`, which then owns it.
+bool adopt(int fd, QIODevice::OpenMode mode, QFile &file) {
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
+} // namespace
+
+bool lockFile(QFile &file, int waitMs) {
+    return flockFor(file.handle(), waitMs) == 0;
+}
+
+Lock openLocked(const QString &path, int waitMs, QFile &file, QString &error) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = errno == ELOOP ? QStringLiteral("is a link") : systemError(errno);
+        return Lock::Failed;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = QStringLiteral("is not a regular file");
+        ::close(fd);
+        return Lock::Failed;
+    }
+    if (!adopt(fd, QIODevice::ReadWrite, file)) {
+        error = file.errorString();
+        return Lock::Failed;
+    }
+    const int reason = flockFor(fd, waitMs);
+    if (reason == 0)
+        return Lock::Taken;
+    if (reason == EWOULDBLOCK)
+        return Lock::Held;
+    error = systemError(reason);
+    file.close();
+    return Lock::Failed;
+}
+
+bool lockLeftover(const QString &path, QFile &file) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    // Locked, the name must still be the file's: it may have been removed and made anew.
+    if (!adopt(fd, QIODevice::ReadOnly, file))
+        return false;
+    if (isFileAt(file, path))
+        return true;
+    file.close();
+    return false;
+}
+
+bool isFileAt(const QFile &file, const QString &path) {
+    struct stat open, named;
+    return ::fstat(file.handle(), &open) == 0 &&
+           ::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+bool openUnnamedFile(const QString &folder, QFile &file) {
+#if defined(O_TMPFILE)
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    return fd >= 0 && adopt(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, file);
+#else
+    Q_UNUSED(folder);
+    Q_UNUSED(file);
+    return false;
+#endif
+}
+
+bool nameFile(QFile &file, const QString &path, QString &error) {
+    const QByteArray name = QFile::encodeName(path);
+#if defined(__linux__)
+    // Through /proc, as anybody may; by the handle itself where /proc is missing, as the
+    // superuser may.
+    const QByteArray handle = "/proc/self/fd/" + QByteArray::number(file.handle());
+    if (::linkat(AT_FDCWD, handle.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    if (errno == ENOENT &&
+        ::linkat(file.handle(), "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0)
+        return true;
+#else
+    if (!file.fileName().isEmpty() &&
+        ::link(QFile::encodeName(file.fileName()).constData(), name.constData()) == 0)
+        return true;
+#endif
+    error = systemError(errno);
+    return false;
+}
+
+bool renameOpenFile(QFile &, const QString &from, const QString &to, QString &error) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = systemError(errno);
+    return false;
+}
+
+bool sameFileSystem(const QString &a, const QString &b) {
+    struct stat first, second;
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
+void endWithThisProcess(QProcess &process) {
+#if defined(__linux__)
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        // Until it runs the new program, the child has this process's handlers: with the
+        // system's own, a termination that comes now ends it.
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        ::sigaction(SIGTERM, &standard, nullptr);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::raise(SIGTERM); // this process ended before the request was set up
+    });
+#else
+    Q_UNUSED(process);
+#endif
+}
+
 #endif
 
 namespace {
-volatile std::sig_atomic_t g_interrupt = 0;
 
-extern "C" void recordInterrupt(int signal) {
-    g_interrupt = signal;
-    // The next one ends the process the usual way.
-    std::signal(signal, SIG_DFL);
-}
-} // namespace
+std::atomic<int> g_interrupt = 0;
+std::atomic<bool> g_catching = false;
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "a signal handler may only use lock-free atomics");
 
-void catchInterrupts() {
-    std::signal(SIGINT, recordInterrupt);
-    std::signal(SIGTERM, recordInterrupt);
-#ifdef SIGHUP
-    std::signal(SIGHUP, recordInterrupt);
+bool isClosedPipe(int signal) {
+#ifdef SIGPIPE
+    return signal == SIGPIPE;
+#else
+    Q_UNUSED(signal);
+    return false;
 #endif
 }
 
+extern "C" void onInterrupt(int signal) {
+#ifdef Q_OS_WIN
+    std::signal(signal, onInterrupt); // Windows resets the handler before calling it
+#endif
+    if (g_catching.load()) {
+        const int seen = g_interrupt.load();
+        const bool pipe = isClosedPipe(signal);
+        // The first interrupt counts; a closed pipe only until a real one comes.
+        if (seen == 0 || (isClosedPipe(seen) && !pipe))
+            g_interrupt.store(signal);
+        // Read again after the store: stopCatchingInterrupts() either sees the signal, or it
+        // has finished, and the signal ends the process here.
+        if (g_catching.load() && (pipe || seen != signal))
+            return;
+    }
+    std::_Exit(128 + signal);
+}
+
+void installHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const int interrupts[] = {SIGINT, SIGTERM,
+#ifdef SIGHUP
+                                  SIGHUP,
+#endif
+#ifdef SIGPIPE
+                                  SIGPIPE
+#endif
+        };
+        for (const int signal : interrupts) {
+#ifdef Q_OS_WIN
+            if (std::signal(signal, onInterrupt) == SIG_IGN)
+                std::signal(signal, SIG_IGN);
+#else
+            struct sigaction current = {};
+            if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+                continue;
+            struct sigaction handler = {};
+            handler.sa_handler = onInterrupt;
+            sigemptyset(&handler.sa_mask);
+            handler.sa_flags = SA_RESTART; // the program's calls go on; it looks for the stop
+            ::sigaction(signal, &handler, nullptr);
+#endif
+        }
+    });
+}
+
+} // namespace
+
+void exitOnInterrupt() {
+    g_catching.store(false);
+    installHandlers();
+}
+
+void catchInterrupts() {
+    installHandlers();
+    g_catching.store(true);
+}
+
 int caughtInterrupt() {
-    return g_interrupt;
+    return g_interrupt.load();
+}
+
+int stopCatchingInterrupts() {
+    g_catching.store(false);
+    return g_interrupt.load();
 }
 
 void prepareForLargeBuffers() {

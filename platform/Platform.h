@@ -5,6 +5,7 @@
 #include <QString>
 
 class QFile;
+class QProcess;
 
 namespace platform {
 
@@ -27,10 +28,63 @@ bool syncToDisk(QFile &file, QString &error);
 // C library has no such settings.
 void prepareForLargeBuffers();
 
-// From the call on, an interrupt (Ctrl+C, termination, hang-up) no longer ends the process at
-// once: it is recorded, and the program winds down by itself. A second one ends it at once.
+// Interrupts (Ctrl+C, termination, hang-up). A command-line program calls exitOnInterrupt()
+// first thing, catchInterrupts() once it starts making files that must not outlive it, and
+// stopCatchingInterrupts() once they are cleaned up: whenever an interrupt comes, the program
+// ends with 128 + its number, as shells expect, and never leaves its files behind for it.
+
+// An interrupt ends the process at once with 128 + its number. Signals that were ignored when
+// the program started (nohup, background jobs) stay ignored, here and in catchInterrupts().
+void exitOnInterrupt();
+// An interrupt is recorded and the program winds down by itself; the same signal again ends it
+// at once (128 + its number). A write to a pipe whose reader has gone (`mapzip ... | head -1`)
+// is recorded as a stop too, but never ends the process at once: the clean-up may write more.
 void catchInterrupts();
 // The recorded interrupt's signal number, 0 while there is none.
 int caughtInterrupt();
+// Back to exitOnInterrupt(); returns the interrupt recorded until then (0 when none). One that
+// comes during the call is either returned or ends the process: none is lost.
+int stopCatchingInterrupts();
+
+// Makes `process`, once started, get a request to terminate (SIGTERM) when this process ends,
+// however it ends, so that it can clean up after itself. Does nothing where the system cannot.
+void endWithThisProcess(QProcess &process);
+
+// Exclusive locks on files (flock; LockFileEx on Windows). The system drops a lock when the
+// process that holds it ends, however it ends: a lock that can be taken tells that whoever held
+// it is gone.
+
+// Locks the open `file` (the file itself, whatever its names), trying for up to `waitMs`. The
+// lock lasts until `file` is closed. False when another process holds it.
+bool lockFile(QFile &file, int waitMs);
+
+enum class Lock { Taken, Held, Failed };
+// Opens `path` for reading and writing, made (readable by the user only) when missing, and locks
+// it, trying for up to `waitMs`. A link or anything but a regular file is refused, never
+// followed. Failed sets `error`.
+Lock openLocked(const QString &path, int waitMs, QFile &file, QString &error);
+
+// Opens the regular file `path` that belongs to the user (a link is not followed) and locks it,
+// if nobody holds it and `path` still names it then. True: the caller holds the lock until it
+// closes `file`, and may remove what a process that is gone left behind.
+bool lockLeftover(const QString &path, QFile &file);
+
+// Whether `path` (a link not followed) names the open `file`.
+bool isFileAt(const QFile &file, const QString &path);
+
+// Opens a new file in `folder` that has no name (O_TMPFILE), for reading and writing: a crash
+// leaves nothing behind. False where the system or the file system has no such files.
+bool openUnnamedFile(const QString &folder, QFile &file);
+
+// Gives the open `file` the name `path`, which must not exist yet: its first name for an
+// unnamed file, a second one (a hard link) otherwise. False with `error` set.
+bool nameFile(QFile &file, const QString &path, QString &error);
+
+// Renames `from`, the open `file`, to `to`, replacing what is there in one step. Where an open
+// file cannot be renamed (Windows), `file` is closed first. False with `error` set.
+bool renameOpenFile(QFile &file, const QString &from, const QString &to, QString &error);
+
+// Whether `a` and `b` lie on one file system (a file of one may be linked into the other).
+bool sameFileSystem(const QString &a, const QString &b);
 
 } // namespace platform

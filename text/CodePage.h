@@ -12,3 +12,6 @@ QString fromCodePage(QByteArrayView bytes);
 
 // One byte per character; a character the code page lacks becomes '?'.
 QByteArray toCodePage(QStringView text);
+
+// The characters of `text` that the code page lacks, each once, in the order they come.
+QString charactersLacking(QStringView text);

@@ -67,6 +67,7 @@ TEST_F(DefaultSceneries, EmptyOrMissingFileGivesAnEmptyList) {
     EXPECT_FALSE(result.fileRead);
     EXPECT_EQ(table.count(), 0);
     EXPECT_TRUE(result.warning.contains(QStringLiteral("absent.txt")));
+    EXPECT_TRUE(result.warning.endsWith(QStringLiteral("Stock sceneries will be packed too.")));
     QString name = QStringLiteral("stale.bmp");
     EXPECT_FALSE(CheckSc(name, table));
 

@@ -276,6 +276,16 @@ TEST_F(BuildTest, GuardsEndTheCommandBeforeAnythingIsStaged) {
     EXPECT_EQ(build(target), BuildOutcome::NotStarted);
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("No Password!"));
+    host.inputs.chkPass = host.inputs.zip.chkPass = 0;
+
+    // A comment the code page cannot hold: its characters named, each once.
+    host.inputs.comment = QStringLiteral("Привет, café, Пока");
+    EXPECT_EQ(build(target), BuildOutcome::NotStarted);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].title, QStringLiteral("Comment Not Possible"));
+    EXPECT_TRUE(host.messages[0].text.contains(
+        QStringLiteral("(Windows-1252 has no П, р, и, в, е, т, о, к, а)")))
+        << host.messages[0].text.toStdString();
 
     EXPECT_TRUE(host.dialogs.isEmpty());
     EXPECT_TRUE(host.buttons.isEmpty());
@@ -606,13 +616,21 @@ TEST_F(BuildTest, StoppingDeliversNothing) {
     chooseFixtureMap(QStringLiteral("ctf_Viet"));
     const QString target = outPath(QStringLiteral("viet.zip"));
     writeBytes(target, "earlier");
-    // Asked to stop while staging, and once the engine reports progress.
-    for (const bool whileStaging : {true, false}) {
+    // Asked to stop while staging, once the engine reports progress, and in the check after
+    // writing, while the delivery is prepared beside the target.
+    enum { Staging, Engine, Check };
+    for (const int when : {Staging, Engine, Check}) {
         host.progress.clear();
-        host.stop = [&] { return whileStaging || !host.progress.isEmpty(); };
-        EXPECT_EQ(build(target), BuildOutcome::Stopped) << whileStaging;
+        bool written = false;
+        afterArchiveWritten = [&written](const QString &) { written = true; };
+        host.stop = [&] {
+            return when == Staging || (when == Engine && !host.progress.isEmpty()) || written;
+        };
+        EXPECT_EQ(build(target), BuildOutcome::Stopped) << when;
         EXPECT_TRUE(host.messages.isEmpty());
         expectIdleAtEnd();
         EXPECT_EQ(readFile(target), QByteArray("earlier"));
+        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("viet.zip")});
     }
 }

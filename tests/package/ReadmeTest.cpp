@@ -101,4 +101,11 @@ TEST(Readme, FileIsAppendedInTheCodePageWithAClosingLineBreak) {
     // Appending: an older readme that survived the clean-up stays in front.
     ASSERT_TRUE(writeReadmeFile(path, state, error));
     EXPECT_EQ(readAll(path), once + once);
+
+    // A name the code page lacks: UTF-8 after a byte-order mark, never "?".
+    state.MapName = QStringLiteral("Карта");
+    GenerateNFO(state, QString(), 1, 0);
+    const QString utf8 = readmePath(StagingPaths::under(program.path()), state);
+    ASSERT_TRUE(writeReadmeFile(utf8, state, error));
+    EXPECT_EQ(readAll(utf8), "\xEF\xBB\xBF" + QString(state.NFO + "\r\n").toUtf8());
 }

@@ -2,6 +2,7 @@
 #include "package/BuildCommand.h"
 #include "package/Delivery.h"
 
+#include "platform/Platform.h"
 #include "support/MapWriter.h"
 #include "support/PlainUser.h"
 
@@ -12,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -220,6 +223,66 @@ TEST_F(StagingTest, OneRunAtATimeHoldsAStagingFolder) {
     EXPECT_FALSE(second.lock(program.path(), 100, error));
     EXPECT_EQ(error, QStringLiteral("staging folder in use by process %1")
                          .arg(QCoreApplication::applicationPid()));
+}
+
+// What runs that are gone left is removed, and only that: our folders under the temporary
+// folder, and our unfinished archives beside a target, whose locks nobody holds.
+TEST_F(StagingTest, OnlyWhatRunsThatAreGoneLeftIsRemoved) {
+    const QByteArray temp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", game.path().toLocal8Bit());
+    PrivateStagingFolder live(QStringLiteral("run"));
+    ASSERT_TRUE(live.isValid()) << live.errorString().toStdString();
+    const struct {
+        const char *folder;
+        const char *lock; // its content; null: no lock file
+        bool removed;
+    } cases[] = {{"run-AbCdEf", "123\n", true},
+                 {"run-my-notes", "123\n", false},
+                 {"run-backup", "", false},
+                 {"run-GhIjKl", nullptr, false},
+                 {"other-MnOpQr", "123\n", false}};
+    for (const auto &c : cases) {
+        const QString folder = game.path() + QLatin1Char('/') + QLatin1String(c.folder);
+        if (c.lock)
+            writeBytes(folder + QStringLiteral("/private-staging.lock"), c.lock);
+        QDir().mkpath(folder);
+        // Old enough for any clean-up that goes by age.
+        std::filesystem::last_write_time(folder.toStdString(),
+                                         std::filesystem::file_time_type::clock::now() -
+                                             std::chrono::minutes(10));
+    }
+    ASSERT_TRUE(QFile::link(game.path() + QStringLiteral("/other-MnOpQr"),
+                            game.path() + QStringLiteral("/run-LnKaaa")));
+    PrivateStagingFolder::removeAbandoned(QStringLiteral("run"));
+    qputenv("TMPDIR", temp);
+    for (const auto &c : cases)
+        EXPECT_EQ(QFileInfo::exists(game.path() + QLatin1Char('/') + QLatin1String(c.folder)),
+                  !c.removed)
+            << c.folder;
+    EXPECT_TRUE(QFileInfo::exists(live.path()));
+    EXPECT_TRUE(QFileInfo(game.path() + QStringLiteral("/run-LnKaaa")).isSymLink());
+
+    // Beside a target: an unfinished archive of a run that is gone goes; one still held, one
+    // of another name and a link stay.
+    const QString staged = gameFile(QStringLiteral("staged.zip"), "new");
+    const QString folder = program.path();
+    const QStringList kept = {
+        QStringLiteral(".a.zip.mapzip-part-0123abcd"), QStringLiteral(".c.zip.part-01234567"),
+        QStringLiteral("c.mapzip-part-01234567"), QStringLiteral(".d.zip.mapzip-part-aaaaaaaa")};
+    writeBytes(folder + QStringLiteral("/.b.zip.mapzip-part-89abcdef"), "gone");
+    for (const QString &name : kept.mid(0, 3))
+        writeBytes(folder + QLatin1Char('/') + name, "kept");
+    ASSERT_TRUE(QFile::link(staged, folder + QLatin1Char('/') + kept[3]));
+    QFile held(folder + QLatin1Char('/') + kept[0]);
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly) && platform::lockFile(held, 0));
+    QByteArray sha1;
+    QString error;
+    ASSERT_TRUE(deliverArchive(staged, folder + QStringLiteral("/out.zip"), sha1, error))
+        << error.toStdString();
+    QStringList expected = kept;
+    expected << QStringLiteral("out.zip");
+    expected.sort();
+    EXPECT_EQ(filesIn(folder), expected);
 }
 
 TEST(MapName, IsTheFileNameWithoutItsLastExtension) {

@@ -1,0 +1,372 @@
+#!/usr/bin/env python3
+"""mapzip pack against a failing system and against being killed.
+
+Usage: crash_checks.py faults|kills --mapzip MAPZIP --shim FAULTSHIM --data TEST_DATA
+
+faults: about 190 runs of `mapzip pack`, each with an injected I/O fault (FAULTSHIM, built from
+  tests/support/faultshim.c): ENOSPC, EIO or a short transfer on the Nth write, read, open, sync,
+  rename, link, close, unlink or mkdir, N spread over the calls a clean run makes, in each of
+  the three ways an archive reaches its target: the staged archive itself (same file system),
+  a copy without a name, a copy with a temporary name (where unnamed files are refused). Each
+  run must end with 0 and the clean run's archive at the target byte for byte, with 3 and an
+  archive every reader accepts, or with 1 and the earlier archive there unchanged; it must not
+  crash, and must leave nothing beside the target or in the temporary folder.
+kills: 12 runs on a heavy map killed (SIGKILL) at random instants, in the same three ways, and 2
+  batches killed while their builds run, whose builds must then clean up by themselves. A later
+  run must leave nothing but archives every reader accepts in the output folder, and nothing in
+  the temporary folder. Then 18 runs stopped by SIGINT, SIGTERM or SIGHUP at random instants
+  (half of them in the first 50 ms, while mapzip starts) and one whose output pipe is closed
+  must each end with 128 + the signal's number, and leave nothing behind.
+Prints what failed and exits 1, or a summary and exits 0.
+"""
+import argparse
+import concurrent.futures
+import hashlib
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+ERRORS = {"write": ["ENOSPC", "EIO", "SHORT"], "read": ["EIO", "SHORT"],
+          "open": ["ENOSPC", "EIO"], "sync": ["EIO", "ENOSPC"], "rename": ["EIO", "ENOSPC"],
+          "link": ["EIO", "ENOSPC"], "close": ["EIO"], "unlink": ["EIO"],
+          "mkdir": ["ENOSPC", "EIO"]}
+SPREAD = 4  # calls of each kind that fail, spread over those a clean run makes
+NAMED = "tmpfile:1:EOPNOTSUPP:sticky"  # no unnamed files: the named fallback
+
+
+class Setup:
+    def __init__(self, args, work):
+        self.args, self.work = args, work
+        self.map = os.path.join(args.data, "soldat", "maps", "ctf_Viet.pms")
+        self.defaults = os.path.join(args.data, "defaults.txt")
+        # A second file system for the output folder, so that the archive must be copied there:
+        # /dev/shm where it has room, else a file system of our own (the superuser may mount one).
+        self.other, self.mounted = os.path.join(work, "other"), False
+        os.makedirs(self.other)
+        shm = os.statvfs("/dev/shm") if os.path.isdir("/dev/shm") else None
+        if shm and shm.f_bavail * shm.f_frsize >= 256 << 20 and \
+                os.stat("/dev/shm").st_dev != os.stat(work).st_dev:
+            self.other = tempfile.mkdtemp(prefix="crash-checks-", dir="/dev/shm")
+        else:
+            self.mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256m", "tmpfs",
+                                           self.other], capture_output=True).returncode == 0
+            if not self.mounted:
+                print("note: no second file system here: every archive is delivered from the "
+                      "same one, so the copies beside the target are not made")
+
+    def close(self):
+        if self.mounted:
+            subprocess.run(["umount", self.other])
+        elif not self.other.startswith(self.work):
+            shutil.rmtree(self.other, ignore_errors=True)
+
+    def ways(self):
+        """The three ways to the target: (name, the output folder's parent, faults)."""
+        return [("linked", self.work, ""), ("unnamed", self.other, ""),
+                ("named", self.other, NAMED)]
+
+    def run(self, command, temp, faults="", counts=None, timeout=60):
+        environment = dict(os.environ, TMPDIR=temp, LD_PRELOAD=self.args.shim, FAULTS=faults)
+        if counts:
+            environment["FAULT_COUNTS"] = counts
+        return subprocess.run(command, env=environment, capture_output=True, timeout=timeout)
+
+    def pack(self, target, extra=()):
+        return [self.args.mapzip, "pack", self.map, "-o", target, "--defaults", self.defaults,
+                "-q", *extra]  # a later --defaults wins
+
+
+def sha1(path):
+    with open(path, "rb") as file:
+        return hashlib.sha1(file.read()).hexdigest()
+
+
+def readers_accept(path):
+    """Python's zipfile and unzip -t read every entry."""
+    try:
+        with zipfile.ZipFile(path) as archive:
+            if archive.testzip() is not None:
+                return False
+    except (zipfile.BadZipFile, OSError):
+        return False
+    return subprocess.run(["unzip", "-tq", path], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def listing(folder):
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
+def tree(folder):
+    """Every file and folder under `folder`, with the lock files' content."""
+    found = []
+    for parent, folders, files in os.walk(folder):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            found.append(os.path.relpath(path, folder))
+            if name.endswith(".lock"):
+                with open(path, "rb") as file:
+                    found[-1] += " %r" % file.read(40)
+    return ", ".join(sorted(found))
+
+
+def faults(setup):
+    problems = []
+    reference = os.path.join(setup.work, "reference.zip")
+    earlier = os.path.join(setup.work, "earlier.zip")
+    # A stock list that cannot be read is warned about, and stock sceneries are packed too.
+    with_stock = os.path.join(setup.work, "with-stock.zip")
+    clean = [setup.run(setup.pack(reference), setup.work),
+             setup.run(setup.pack(with_stock, ["--defaults", setup.work + "/none"]), setup.work),
+             setup.run([setup.args.mapzip, "pack", os.path.join(
+                 setup.args.data, "soldat", "maps", "htf_Dorothy.pms"), "-o", earlier, "-q"],
+                       setup.work)]
+    if any(run.returncode != 0 for run in clean) or not readers_accept(reference) or \
+            not readers_accept(with_stock):
+        return ["the clean runs failed: " + b"".join(run.stderr for run in clean).decode()]
+    expected, stock_packed, before = sha1(reference), sha1(with_stock), sha1(earlier)
+    stock_warning = b"Stock sceneries will be packed too."
+
+    plan = []
+    for way, parent, named in setup.ways():
+        counts_file = os.path.join(setup.work, "counts-" + way)
+        out = tempfile.mkdtemp(dir=parent)
+        setup.run(setup.pack(os.path.join(out, "map.zip")), tempfile.mkdtemp(dir=setup.work),
+                  named, counts_file)
+        shutil.rmtree(out)
+        with open(counts_file) as file:
+            counts = {kind: int(count) for kind, count in (line.split() for line in file)}
+        for kind, errors in ERRORS.items():
+            total = counts.get(kind, 0)
+            spots = sorted({1 + (total - 1) * i // max(1, SPREAD - 1) for i in range(SPREAD)}) \
+                if total else []
+            plan += [(way, parent, named, "%s:%d:%s" % (kind, n, error))
+                     for error in errors for n in spots]
+        # From some write on, the disk stays full.
+        plan += [(way, parent, named, "write:%d:ENOSPC:sticky" % n)
+                 for n in (1, counts["write"] // 3, 2 * counts["write"] // 3, counts["write"])]
+
+    def one(way, parent, named, fault):
+        out, temp = tempfile.mkdtemp(dir=parent), tempfile.mkdtemp(dir=setup.work)
+        target = os.path.join(out, "map.zip")
+        shutil.copyfile(earlier, target)
+        what = "%s, %s" % (way, fault)
+        try:
+            result = setup.run(setup.pack(target), temp, ";".join(filter(None, [named, fault])))
+        except subprocess.TimeoutExpired:
+            return None, [what + ": did not end"]
+        found = []
+        status, now = result.returncode, sha1(target)
+        if status == 0 and now != expected and \
+                (now != stock_packed or stock_warning not in result.stderr):
+            found.append("exit 0, but the archive is not the clean run's")
+        elif status == 3 and (now == before or not readers_accept(target)):
+            found.append("exit 3, but no sound archive was written")
+        elif status == 1 and now not in (before, expected):
+            # Delivered, and then the sha1 line could not be printed: a failure all the same.
+            found.append("exit 1, and the earlier archive was damaged")
+        elif status not in (0, 1, 3):
+            found.append("exit %d: %s" % (status, result.stderr.decode(errors="replace")[-300:]))
+        left = [name for name in listing(out) if name != "map.zip"] + listing(temp)
+        if left:
+            found.append("left behind: " + ", ".join(left))
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.rmtree(temp, ignore_errors=True)
+        return status, ["%s: %s" % (what, problem) for problem in found]
+
+    statuses = {}
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        runs = [pool.submit(one, *spec) for spec in plan]
+        for run in runs:
+            status, found = run.result()
+            statuses[status] = statuses.get(status, 0) + 1
+            problems += found
+    print("%d runs with injected faults (%s); exit statuses: %s" % (len(plan), ", ".join(
+        "%s %d" % (way, sum(spec[0] == way for spec in plan)) for way, _, _ in setup.ways()),
+        ", ".join("%s %d times" % item for item in sorted(statuses.items(), key=str))))
+    return problems
+
+
+def write_map(path, sceneries, texture):
+    """A map with no geometry that places each scenery once."""
+    def text(value, size):
+        raw = value.encode("cp1252")[:size]
+        return bytes([len(raw)]) + raw.ljust(size, b"\0")
+
+    data = bytearray(struct.pack("<i", 11)) + text("Heavy map", 38) + text(texture, 24) + bytes(20)
+    data += struct.pack("<i", 0) + bytes(8) + bytes(2 * 2601)
+    # One drawn prop (active, level 0) for each scenery, so that the game loads every one.
+    data += struct.pack("<i", len(sceneries))
+    for style in range(1, len(sceneries) + 1):
+        data += struct.pack("<BxHii5fB3x4sB3x", 1, style, 64, 64, 0, 0, 0, 1, 1, 255, b"\xff" * 4, 0)
+    data += struct.pack("<i", len(sceneries))
+    for name in sceneries:
+        data += text(name, 50) + bytes(4)
+    with open(path, "wb") as out:
+        out.write(data)
+
+
+def heavy_game(folder, count=4, megabytes=8):
+    """A game folder whose map brings `count` large sceneries that deflate to about a third."""
+    for name in ("maps", "scenery-gfx", "textures"):
+        os.makedirs(os.path.join(folder, name))
+    rng = random.Random(5)
+    grain = bytes(min(255, max(0, 128 + int(rng.gauss(0, 6)))) for _ in range(256))
+    names = ["big%d.bmp" % i for i in range(count)]
+    for name in names:
+        with open(os.path.join(folder, "scenery-gfx", name), "wb") as out:
+            out.write(rng.randbytes(megabytes << 20).translate(grain))
+    with open(os.path.join(folder, "textures", "ground.bmp"), "wb") as out:
+        out.write(b"BM" + bytes(5000))
+    maps = []
+    for map_name in ("heavy", "heavy2"):
+        maps.append(os.path.join(folder, "maps", map_name + ".pms"))
+        write_map(maps[-1], names, "ground.bmp")
+    return maps
+
+
+def kills(setup):
+    problems = []
+    maps = heavy_game(os.path.join(setup.work, "game"))
+    no_stock = os.path.join(setup.work, "no-stock.txt")
+    open(no_stock, "w").close()
+    temp = tempfile.mkdtemp(dir=setup.work)
+    outs = {way: tempfile.mkdtemp(dir=parent) for way, parent, _ in setup.ways()}
+
+    def command(target, map_path=maps[0]):
+        return [setup.args.mapzip, "pack", map_path, "--defaults", no_stock, "-q", "-o", target]
+
+    # The archive of another map is at the target first; a kill leaves it, or puts there the
+    # one a run that is not killed delivers.
+    earlier = os.path.join(setup.work, "earlier.zip")
+    clean = os.path.join(outs["named"], "clean.zip")
+    runs = [setup.run(command(earlier, maps[1]), temp)]
+    started = time.monotonic()
+    runs.append(setup.run(command(clean), temp, NAMED))  # the slowest way
+    duration = time.monotonic() - started
+    if any(run.returncode != 0 for run in runs):
+        return ["the clean runs failed: " + b"".join(run.stderr for run in runs).decode()]
+    allowed = [sha1(earlier), sha1(clean)]
+    os.remove(clean)  # room on the second file system
+    rng = random.Random()
+    delivered = 0
+    for i in range(12):
+        way, _, named = setup.ways()[i % 3]
+        target = os.path.join(outs[way], "map.zip")
+        shutil.copyfile(earlier, target)
+        environment = dict(os.environ, TMPDIR=temp, LD_PRELOAD=setup.args.shim, FAULTS=named)
+        run = subprocess.Popen(command(target), env=environment, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0, duration))
+        run.kill()
+        run.wait()
+        now = sha1(target)
+        delivered += now == allowed[1]
+        if now not in allowed:
+            problems.append("a kill (%s) damaged the archive at the target" % way)
+
+    # A batch killed outright: its builds get a termination request and clean up by themselves.
+    batch_temp = tempfile.mkdtemp(dir=setup.work)
+    for i in range(2):
+        batch = subprocess.Popen(
+            [setup.args.mapzip, "pack", *maps, "-d", os.path.join(setup.work, "batch%d" % i),
+             "--defaults", no_stock, "-q"], env=dict(os.environ, TMPDIR=batch_temp),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(duration * 0.4)
+        batch.kill()
+        batch.wait()
+        deadline = time.monotonic() + 5
+        while listing(batch_temp) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        if listing(batch_temp):
+            problems.append("the builds of a killed batch left " + tree(batch_temp))
+
+    # What the kills left, for the later runs to remove.
+    left = len(listing(temp))
+    parts = sum(".mapzip-part-" in name for out in outs.values() for name in listing(out))
+    for way, out in outs.items():
+        later = setup.run(command(os.path.join(out, "later.zip")), temp)
+        if later.returncode != 0:
+            problems.append("the later run (%s) failed: %s" % (way, later.stderr.decode()))
+        for name in listing(out):
+            if not name.endswith(".zip") or name.startswith("."):
+                problems.append("left in the output folder (%s): %s" % (way, name))
+            elif not readers_accept(os.path.join(out, name)):
+                problems.append("a damaged archive (%s): %s" % (way, name))
+    if listing(temp):
+        problems.append("left in the temporary folder: " + tree(temp))
+    os.makedirs(os.path.join(setup.work, "stopped"))
+    problems += stops(command, temp, os.path.join(setup.work, "stopped"))
+    print("12 runs killed at random instants of a %.1f s run (%d of them had delivered), 2 "
+          "batches killed; left for the later runs: %d staging folders, %d unfinished archives "
+          "(each run also removes what the kills before it left)"
+          % (duration, delivered, left, parts))
+    return problems
+
+
+def stops(command, temp, out):
+    """Runs stopped at random instants, and one whose reader goes away."""
+    problems = []
+    rng = random.Random()
+    environment = dict(os.environ, TMPDIR=temp)
+
+    def check(what, status, expected, target):
+        if status != expected:
+            problems.append("%s: exit %d, not %d" % (what, status, expected))
+        if os.path.exists(target) or listing(temp):
+            problems.append("%s: left %s" % (what, ", ".join(
+                listing(temp) + [os.path.basename(target)] * os.path.exists(target))))
+
+    for i in range(18):
+        sig = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)[i % 3]
+        target = os.path.join(out, "stopped%d.zip" % i)
+        run = subprocess.Popen(command(target), env=environment, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        # Early, or well within the shortest run.
+        early = i % 2 == 1
+        time.sleep(rng.uniform(0, 0.05) if early else rng.uniform(0.05, 0.5))
+        run.send_signal(sig)
+        status = run.wait()
+        # Before mapzip's own code runs, while the system loads its libraries, the signal ends
+        # it the system's way, which a shell reports as 128 + N too.
+        if early and status == -sig:
+            status = 128 + sig
+        check("%s after %s" % (sig.name, "start" if early else "a while"), status, 128 + sig,
+              target)
+    # `mapzip pack ... | head -1`: the reader leaves after the first line.
+    target = os.path.join(out, "piped.zip")
+    run = subprocess.Popen([arg for arg in command(target) if arg != "-q"], env=environment,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    run.stdout.readline()
+    run.stdout.close()
+    check("a closed pipe", run.wait(), 128 + signal.SIGPIPE, target)
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("check", choices=["faults", "kills"])
+    parser.add_argument("--mapzip", required=True)
+    parser.add_argument("--shim", required=True)
+    parser.add_argument("--data", required=True)
+    args = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="crash-checks-") as work:
+        setup = Setup(args, work)
+        try:
+            problems = (faults if args.check == "faults" else kills)(setup)
+        finally:
+            setup.close()
+    for problem in problems:
+        print("FAIL: " + problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
