@@ -204,7 +204,10 @@ bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &con
     }
 
     if (cursor.failed()) {
-        error = QStringLiteral("%1: %2").arg(shownPath, cursor.error());
+        // Whatever broke the layout, the file is no map the game could load.
+        error = QStringLiteral("%1: %2: %3")
+                    .arg(NotAMap, shownPath,
+                         file.size() == 0 ? QStringLiteral("the file is empty") : cursor.error());
         return false;
     }
     contents = std::move(read);

@@ -23,9 +23,13 @@ struct MapFileContents {
     QStringList sceneryNames; // one per record, in file order; empty names included
 };
 
+// How an error begins when a file was read but its content is not a map's.
+inline const QString NotAMap = QStringLiteral("This is not a Soldat map");
+
 // Reads the fields of `path`. On failure returns false and sets `error` to a sentence naming
-// the file and what is wrong with it (not a regular file, cannot be opened, ends inside a
-// block, bad count). Never reads the geometry it skips, never waits on a FIFO or device.
+// the file and what is wrong with it: it is not a regular file or cannot be opened; or, after
+// NotAMap, it is empty, ends inside a block or has a bad count. Never reads the geometry it
+// skips, never waits on a FIFO or device.
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
 
 // The same from an open, seekable device; `shownName` names it in the error.

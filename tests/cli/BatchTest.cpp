@@ -52,8 +52,8 @@ TEST(MapzipBatch, OneLinePerMapInOrderAndTheWorstStatus) {
                 EXPECT_FALSE(QFileInfo::exists(archive));
                 // Its build's message, naming the map.
                 EXPECT_TRUE(run.err.contains(QStringLiteral("mapzip pack: ") + c.maps.at(i) +
-                                             QStringLiteral(": ") + c.maps.at(i) +
-                                             QStringLiteral(": file ends")))
+                                             QStringLiteral(": This is not a Soldat map: ") +
+                                             c.maps.at(i) + QStringLiteral(": file ends")))
                     << run.err.toStdString();
                 continue;
             }
