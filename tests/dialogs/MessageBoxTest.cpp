@@ -2,8 +2,10 @@
 #include "DialogTestSupport.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,26 @@ TEST_F(MessageBoxes, HookAnswersInOrderThenByDefaultAndLogsEveryBox) {
 
     MessageBoxTestHook::reset();
     EXPECT_TRUE(MessageBoxTestHook::shown().isEmpty());
+
+    // The other kinds of box: a question with No for its default, a message with OK and
+    // "Show in Folder".
+    MessageBoxTestHook::hideBoxes();
+    const struct {
+        MessageButtons buttons;
+        QList<MessageAnswer> queued; // then the queue runs empty
+        QList<MessageAnswer> answers;
+    } more[] = {
+        {MessageButtons::YesNoDefaultNo, {MessageAnswer::ShowInFolder}, {MessageAnswer::No}},
+        {MessageButtons::OkShowInFolder,
+         {MessageAnswer::ShowInFolder, MessageAnswer::Yes},
+         {MessageAnswer::ShowInFolder, MessageAnswer::Ok, MessageAnswer::Ok}},
+    };
+    for (const auto &c : more) {
+        for (const MessageAnswer answer : c.queued)
+            MessageBoxTestHook::setNextAnswer(answer);
+        for (const MessageAnswer expected : c.answers)
+            EXPECT_EQ(showMessageBox(nullptr, "t", "T", c.buttons, MessageIcon::None), expected);
+    }
 }
 
 TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
@@ -91,6 +113,26 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(seen.format, Qt::PlainText);
     ASSERT_EQ(MessageBoxTestHook::shown().size(), 1); // logged even when shown
 
+    // A question whose Yes loses work has No as its default; a delivered archive's box offers
+    // its folder besides OK, which stays the default.
+    auto defaultOf = [&](MessageButtons buttons, const QString &click) {
+        QString defaultCaption;
+        auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+            defaultCaption = box->defaultButton()->text().remove('&');
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text().remove('&') == click)
+                    button->click();
+            }
+        });
+        const MessageAnswer answer =
+            showMessageBox(nullptr, "Stop?", "T", buttons, MessageIcon::Warning);
+        return std::make_pair(defaultCaption, answer);
+    };
+    EXPECT_EQ(defaultOf(MessageButtons::YesNoDefaultNo, "Yes"),
+              std::make_pair(QStringLiteral("No"), MessageAnswer::Yes));
+    EXPECT_EQ(defaultOf(MessageButtons::OkShowInFolder, ShowInFolderCaption),
+              std::make_pair(QStringLiteral("OK"), MessageAnswer::ShowInFolder));
+
     QString details;
     auto okWatchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
         seen.icon = box->icon();
@@ -104,6 +146,33 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(details, QStringLiteral("adding: a\n"));
+}
+
+// However long the text, the box fits the screen with its buttons in reach, also with the
+// details open: the text scrolls instead.
+TEST_F(MessageBoxes, ALongTextScrollsSoThatTheBoxFitsTheScreen) {
+    QStringList lines;
+    for (int i = 0; i < 80; ++i)
+        lines << QStringLiteral("Scenery-gfx/scenery_%1.png: not in the game folder").arg(i);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QList<int> heights;
+    auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+        heights << box->frameGeometry().height();
+        for (QAbstractButton *button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::ActionRole)
+                button->click(); // "Show Details..."
+        }
+        QCoreApplication::processEvents();
+        heights << box->frameGeometry().height() << int(box->isVisible());
+        box->button(QMessageBox::Ok)->click();
+    });
+    showMessageBox(nullptr, lines.join('\n'), "Map Packed With Missing Files", MessageButtons::Ok,
+                   MessageIcon::Warning, lines.join('\n'));
+    ASSERT_EQ(heights.size(), 3);
+    EXPECT_EQ(heights[2], 1);
+    EXPECT_LE(heights[0], screen.height());
+    EXPECT_LE(heights[1], screen.height()) << "details open";
+    EXPECT_GT(heights[1], heights[0]);
 }
 
 TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {
