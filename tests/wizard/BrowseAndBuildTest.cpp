@@ -12,9 +12,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -81,24 +84,68 @@ TEST_F(BrowseTest, ChoosingAMapFillsThePathAndTheLists) {
     EXPECT_EQ(form.lScExclude->count(), 0);
 }
 
-TEST_F(BrowseTest, EnterInThePathBoxReadsTheTypedMap) {
+// Enter in the path box reads the typed map and, when it reads, turns to page 2. A file that
+// is no map is refused as such, with the reason.
+TEST_F(BrowseTest, EnterInThePathBoxReadsTheTypedMapAndTurnsThePage) {
+    writeBytes(game() + "/maps/empty.pms", {});
+    writeBytes(game() + "/maps/notes.pms",
+               QByteArray("Map notes: play it at night.\n").repeated(9));
+    QFile::copy(game() + "/scenery-gfx/inka_2.bmp", game() + "/maps/picture.pms");
+    const struct {
+        QString path;
+        QString why; // the box's text begins so; empty: the map is read
+    } cases[] = {{game() + "/maps/missing.pms", game() + "/maps/missing.pms"},
+                 {game() + "/maps/empty.pms", "This is not a Soldat map: "},
+                 {game() + "/maps/notes.pms", "This is not a Soldat map: "},
+                 {game() + "/maps/picture.pms", "This is not a Soldat map: "},
+                 {viet(), {}}};
     Form1 &form = makeForm();
     form.show();
-    const QString unreadable = game() + "/maps/missing.pms";
-    for (const QString &path : {viet(), unreadable}) {
-        form.txtPath->setText(path);
+    for (const auto &c : cases) {
+        MessageBoxTestHook::reset();
+        MessageBoxTestHook::hideBoxes();
+        form.txtPath->setText(c.path);
         QTest::keyClick(form.txtPath, Qt::Key_Return);
+        if (!c.why.isEmpty()) {
+            ASSERT_EQ(boxes().size(), 1) << c.path.toStdString();
+            EXPECT_EQ(boxes()[0].title, "Cannot Read Map");
+            EXPECT_TRUE(boxes()[0].text.startsWith(c.why)) << boxes()[0].text.toStdString();
+            EXPECT_EQ(form.lScADD->count(), 0);
+            EXPECT_TRUE(form.state().MapPath.isEmpty());
+            EXPECT_EQ(form.windowHeightTwips(), ShortPageHeight) << "stays on page 1";
+        }
     }
-    ASSERT_EQ(boxes().size(), 1);
-    EXPECT_EQ(boxes()[0].title, "Cannot Read Map");
-    EXPECT_EQ(form.lScADD->count(), 0);
-    EXPECT_TRUE(form.state().MapPath.isEmpty());
-
-    form.txtPath->setText(viet());
-    QTest::keyClick(form.txtPath, Qt::Key_Enter);
+    EXPECT_TRUE(boxes().isEmpty());
     EXPECT_EQ(items(form.lScADD), VietSceneries);
     EXPECT_EQ(form.state().MapPath, viet());
-    EXPECT_EQ(form.windowHeightTwips(), ShortPageHeight) << "reading does not turn the page";
+    EXPECT_EQ(form.windowHeightTwips(), TallPageHeight) << "read, and on to page 2";
+}
+
+// A map dropped on the window, or named on the command line, opens as if chosen with "...".
+TEST_F(BrowseTest, ADroppedMapOpensAsIfChosen) {
+    Form1 &form = makeForm();
+    form.show();
+    auto drop = [&](const QList<QUrl> &urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&form, &enter);
+        if (enter.isAccepted()) {
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                               Qt::NoModifier);
+            QCoreApplication::sendEvent(&form, &dropped);
+        }
+        return enter.isAccepted();
+    };
+    const QUrl map = QUrl::fromLocalFile(viet());
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(game() + "/scenery-gfx/inka_2.bmp")}));
+    EXPECT_FALSE(drop({map, QUrl::fromLocalFile(game() + "/maps/htf_Dorothy.pms")}));
+    EXPECT_FALSE(drop({QUrl("https://example.org/ctf_Viet.pms")}));
+    EXPECT_TRUE(form.txtPath->text().isEmpty());
+    EXPECT_TRUE(drop({map}));
+    EXPECT_EQ(form.txtPath->text(), viet());
+    EXPECT_EQ(items(form.lScADD), VietSceneries);
+    EXPECT_TRUE(boxes().isEmpty());
 }
 
 TEST_F(BrowseTest, CancelOrSeveralFilesChangeNothing) {
@@ -183,14 +230,19 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
 
     QStringList captions;
     bool inputWhileBuilding = false;
+    bool stopButton = true;
     whileBuilding(form, [&] {
         captions << form.cmdGO->text();
-        inputWhileBuilding |= form.Frame4->isEnabled() || form.cmdBackFrame->isEnabled();
+        inputWhileBuilding |= form.cComp->isEnabled() || form.chkPass->isEnabled() ||
+                              form.txtComment->isEnabled() || form.cmdBackFrame->isEnabled();
+        stopButton &= form.cmdGO->isEnabled();
         QTest::mouseClick(form.cmdBackFrame, Qt::LeftButton);
+        QTest::keyClick(form.cmdGO, Qt::Key_Return); // Enter does not stop a build
         return false;
     });
     FileDialogTestHook::setNextPaths({saveTo()});
     MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace the older file
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::ShowInFolder);
     form.cmdGO->click();
 
     // The map needs the excluded scenery: packed, and said so.
@@ -205,12 +257,19 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     EXPECT_TRUE(boxes()[1].text.contains("\r\n\r\nPath: " + saveTo() + "\r\n\r\n"));
     EXPECT_TRUE(boxes()[1].text.endsWith("mnp-jungle5.bmp: excluded"));
 
-    const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%$");
+    // Busy, "Make ZIP" shows how far the build is and stops it; nothing else takes input.
+    const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%\nStop \\(Esc\\)$");
     EXPECT_TRUE(captions.indexOf(progress) >= 0) << captions.join(" | ").toStdString();
     EXPECT_FALSE(inputWhileBuilding);
+    EXPECT_TRUE(stopButton);
     EXPECT_EQ(form.cmdNextFrame->text(), "!! Quit !!") << "the clicks on Back were dropped";
-    EXPECT_TRUE(form.Frame4->isEnabled());
     EXPECT_TRUE(form.cmdBackFrame->isEnabled());
+    EXPECT_TRUE(form.cComp->isEnabled());
+    EXPECT_TRUE(form.txtComment->isEnabled()) << "each control as it was";
+    EXPECT_FALSE(form.txtPass->isEnabled());
+    // "Show in Folder": with no file manager to select the archive, its folder opens.
+    EXPECT_EQ(boxes()[1].buttons, MessageButtons::OkShowInFolder);
+    EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(saveTo()).absolutePath())});
     EXPECT_TRUE(form.cmdGO->isEnabled());
     EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
 
@@ -285,49 +344,79 @@ TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
     EXPECT_FALSE(QFile::exists(saveTo()));
 }
 
-// Closing the window or "!! Quit !!" while the engine runs asks first. Yes stops the build:
-// nothing is delivered, the earlier file stays, the staging folder goes and so does the
-// program. No lets the build finish.
-TEST_F(BuildTest, QuittingDuringABuildAsksAndStopsItOnlyWhenTold) {
+// A running build stops without a question on Escape or a click on the busy "Make ZIP": the
+// caption says "Stopping..." until it has ended, nothing is delivered, the staging folder goes
+// and the wizard stays on page 3. Closing the window or "!! Quit !!" asks first, No being the
+// default: Yes stops it the same way and the window or the program goes; No lets it finish.
+TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
+    enum How { Escape, StopButton, Close, Quit };
     struct Case {
-        const char *how;
-        MessageAnswer answer;
+        How how;
+        MessageAnswer answer; // to the question, when one is asked
         BuildOutcome outcome;
     };
-    for (const Case &c : {Case{"close", MessageAnswer::Yes, BuildOutcome::Stopped},
-                          Case{"quit", MessageAnswer::Yes, BuildOutcome::Stopped},
-                          Case{"close", MessageAnswer::No, BuildOutcome::PackedWithMissing}}) {
-        SCOPED_TRACE(std::string(c.how) + (c.answer == MessageAnswer::Yes ? " yes" : " no"));
+    for (const Case &c : {Case{Escape, MessageAnswer::No, BuildOutcome::Stopped},
+                          Case{StopButton, MessageAnswer::No, BuildOutcome::Stopped},
+                          Case{Close, MessageAnswer::Yes, BuildOutcome::Stopped},
+                          Case{Quit, MessageAnswer::Yes, BuildOutcome::Stopped},
+                          Case{Close, MessageAnswer::No, BuildOutcome::PackedWithMissing}}) {
+        SCOPED_TRACE(std::to_string(c.how) + (c.answer == MessageAnswer::Yes ? " yes" : " no"));
         MessageBoxTestHook::reset();
         programEnds = 0;
         writeBytes(saveTo(), "earlier");
         Form1 &form = preparedForm();
         const QString staging = form.stagingFolder();
+        QStringList afterStop; // the captions while the build winds down
+        bool asked = false;
         whileBuilding(form, [&] {
-            if (QLatin1String(c.how) == QLatin1String("close"))
+            if (asked) {
+                afterStop << form.cmdGO->text();
+                return false;
+            }
+            asked = true;
+            if (c.how == Escape) {
+                QApplication::setActiveWindow(&form); // the key goes to the active window
+                QTest::keyClick(&form, Qt::Key_Escape);
+            } else if (c.how == StopButton)
+                QTest::mouseClick(form.cmdGO, Qt::LeftButton);
+            else if (c.how == Close)
                 form.close();
             else
                 form.cmdNextFrame->click();
-            return true;
+            return false;
         });
         FileDialogTestHook::setNextPaths({saveTo()});
         MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace "earlier"
         MessageBoxTestHook::setNextAnswer(c.answer);
         form.cmdGO->click();
 
-        ASSERT_GE(boxes().size(), 2);
-        EXPECT_EQ(boxes()[1].text, "A ZIP archive is being built. Stop it and quit?");
-        EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNo);
+        const bool asks = c.how == Close || c.how == Quit;
+        ASSERT_GE(boxes().size(), asks ? 2 : 1);
+        if (asks) {
+            EXPECT_EQ(boxes()[1].text, "A ZIP archive is being built. Stop it and quit?");
+            EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNoDefaultNo);
+        }
         EXPECT_EQ(form.lastBuildOutcome(), c.outcome);
-        const bool stopped = c.answer == MessageAnswer::Yes;
+        const bool stopped = c.outcome == BuildOutcome::Stopped;
         EXPECT_EQ(readArchive(saveTo()).ok, !stopped);
         if (stopped) {
             EXPECT_EQ(QFile(saveTo()).size(), qint64(sizeof("earlier") - 1));
-            EXPECT_EQ(boxes().size(), 2) << "no result box after stopping";
+            EXPECT_EQ(boxes().size(), asks ? 2 : 1) << "no result box after stopping";
             EXPECT_FALSE(QFileInfo::exists(staging));
+            ASSERT_FALSE(afterStop.isEmpty());
+            EXPECT_EQ(afterStop.count("Stopping..."), afterStop.size())
+                << afterStop.join(" | ").toStdString();
         }
-        EXPECT_EQ(form.isHidden(), stopped && QLatin1String(c.how) == QLatin1String("close"));
-        EXPECT_EQ(programEnds, stopped && QLatin1String(c.how) == QLatin1String("quit") ? 1 : 0);
+        EXPECT_EQ(form.isHidden(), stopped && c.how == Close);
+        EXPECT_EQ(programEnds, stopped && c.how == Quit ? 1 : 0);
+        if (!asks) {
+            // Still on page 3, ready for another try with a fresh staging folder.
+            EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
+            EXPECT_TRUE(form.cmdGO->isEnabled());
+            EXPECT_EQ(form.cmdNextFrame->text(), "!! Quit !!");
+            EXPECT_TRUE(QDir(form.stagingFolder()).exists());
+            EXPECT_NE(form.stagingFolder(), staging);
+        }
     }
 }
 

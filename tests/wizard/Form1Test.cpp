@@ -21,6 +21,7 @@
 #include <QTest>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -198,7 +199,7 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     EXPECT_EQ(form.cComp->toolTip(), compressionTip);
     EXPECT_EQ(form.txtPath->toolTip(), "EG: C:/soldat/maps/Arena.PMS");
     EXPECT_EQ(form.lScExclude->toolTip(), "Sceneries that will NOT be added to the ZIP Archive.");
-    EXPECT_EQ(form.lScADD->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(form.lScADD->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(form.Label5->text(), CreditsLine);
     EXPECT_EQ(form.Label6->text(), "Visit " + WebAddress);
 
@@ -211,7 +212,8 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     expectCaptionsWhole(form);
 }
 
-// At twice the size (QT_SCALE_FACTOR=2) a caption's letters must not lose their descenders.
+// At twice the size (QT_SCALE_FACTOR=2) a caption's letters must not lose their descenders,
+// and the lists' pictures are made for the finer pixels (ItemsShowPicturesOfTheirImages).
 TEST_F(WizardTest, CaptionsAreWholeAtTwiceTheSize) {
     if (!qEnvironmentVariableIsSet("VELQUAR_SCALED_RUN")) {
         QProcess child;
@@ -221,11 +223,12 @@ TEST_F(WizardTest, CaptionsAreWholeAtTwiceTheSize) {
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=WizardTest.CaptionsAreWholeAtTwiceTheSize"});
+                    {"--gtest_filter=WizardTest.CaptionsAreWholeAtTwiceTheSize:"
+                     "WizardTest.ItemsShowPicturesOfTheirImages"});
         ASSERT_TRUE(child.waitForFinished(60000));
         const QString output = QString::fromLocal8Bit(child.readAll());
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 2 tests")) << output.toStdString();
         return;
     }
     Form1 &form = makeForm();
@@ -249,29 +252,86 @@ TEST_F(WizardTest, StartUpTellsOnceWhenTheStockListIsMissing) {
     EXPECT_EQ(form.state().DefaultSceneries.count(), 0);
 }
 
-TEST_F(WizardTest, TabFollowsTheDesignedOrderSkippingHiddenAndDisabledControls) {
+// Tab reads page 3 as it is laid out, top to bottom and left to right, and every control shows
+// that it has the focus.
+TEST_F(WizardTest, TabReadsThePagesInOrderAndTheFocusShows) {
     Form1 &form = makeForm();
     form.show();
     QApplication::setActiveWindow(&form);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
 
-    auto tabChain = [&](QWidget *start, int steps) {
+    auto tabChain = [&](QWidget *start) {
         start->setFocus(Qt::TabFocusReason);
-        QStringList chain{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < steps; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            chain.append(QApplication::focusWidget()->objectName());
+        QList<QWidget *> chain{start};
+        while (true) {
+            QWidget *before = QApplication::focusWidget();
+            before->clearFocus();
+            const QImage unfocused = before->grab().toImage();
+            before->setFocus(Qt::TabFocusReason);
+            EXPECT_NE(before->grab().toImage(), unfocused) << before->objectName().toStdString();
+            QTest::keyClick(before, Qt::Key_Tab);
+            if (QApplication::focusWidget() == start || chain.size() > 30)
+                return chain;
+            chain.append(QApplication::focusWidget());
         }
-        return chain;
     };
-    EXPECT_EQ(tabChain(form.txtPath, 3),
-              QStringList({"txtPath", "cmdBrowse", "cmdNextFrame", "txtPath"}));
+    auto names = [](const QList<QWidget *> &chain) {
+        QStringList names;
+        for (const QWidget *widget : chain)
+            names << widget->objectName();
+        return names;
+    };
+    EXPECT_EQ(names(tabChain(form.txtPath)), QStringList({"txtPath", "cmdBrowse", "cmdNextFrame"}));
+    goToPage(form, 2);
+    EXPECT_EQ(tabChain(form.lScADD).size(), 8) << "both lists, four buttons, Back and Next";
 
     goToPage(form, 3);
-    form.chkPass->click();
-    EXPECT_EQ(tabChain(form.cComp, 10),
-              QStringList({"cComp", "chkPass", "txtPass", "chkMask", "txtPass2", "cmdNextFrame",
-                           "cmdBackFrame", "chkComment", "chkExpert", "cmdGO", "chkTexture"}));
+    for (QCheckBox *box : {form.chkPass, form.chkComment, form.chkExpert})
+        box->click();
+    const QList<QWidget *> chain = tabChain(form.cComp);
+    EXPECT_EQ(chain.size(), 16) << names(chain).join(' ').toStdString();
+    // Reading order: the page's left column, its right column (beyond the line between
+    // them), then the buttons below the page; in each, top to bottom, a row left to right.
+    auto place = [&](const QWidget *widget) {
+        const QPoint at = widget->mapTo(&form, QPoint(0, 0));
+        const int part = widget->parentWidget() != form.Frame4                 ? 2
+                         : at.x() > form.Line1->mapTo(&form, QPoint(0, 0)).x() ? 1
+                                                                               : 0;
+        return std::make_tuple(part, at.y() / 6, at.x());
+    };
+    QList<QWidget *> read = chain;
+    std::stable_sort(read.begin(), read.end(),
+                     [&](QWidget *a, QWidget *b) { return place(a) < place(b); });
+    EXPECT_EQ(names(chain), names(read));
+}
+
+// Unticked check boxes and disabled text reach 4.5:1 against the page, as drawn.
+TEST_F(WizardTest, UntickedBoxesAndDisabledTextStandOutFromThePage) {
+    Form1 &form = makeForm();
+    form.show();
+    goToPage(form, 3);
+    // The most contrasting pixel of `area` of the drawn control.
+    auto bestContrast = [](QWidget *widget, const QRect &area) {
+        const QImage image = widget->grab().toImage();
+        double best = 1;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x)
+                best = qMax(best, WizardLayout::contrastRatio(image.pixelColor(x, y),
+                                                              WizardLayout::WindowBackground));
+        }
+        return best;
+    };
+    int disabled = 0;
+    for (QCheckBox *box : form.Frame4->findChildren<QCheckBox *>()) {
+        const std::string name = box->objectName().toStdString();
+        const int indicator = box->height() + 2; // the square and its margin
+        EXPECT_GE(bestContrast(box, QRect(0, 0, indicator, box->height())), 4.5) << name;
+        EXPECT_GE(bestContrast(box, QRect(indicator, 0, box->width() - indicator, box->height())),
+                  4.5)
+            << name;
+        disabled += !box->isEnabled();
+    }
+    EXPECT_EQ(disabled, 4);
 }
 
 TEST_F(WizardTest, NavigationFollowsThePageTable) {
@@ -354,6 +414,37 @@ TEST_F(WizardTest, KeysClickTheFocusedButtonAndEscapeGoesBack) {
     expectPage(form, 2);
     QTest::keyClick(&form, Qt::Key_Escape);
     expectPage(form, 1);
+    EXPECT_TRUE(boxes().isEmpty());
+}
+
+// Three presses of Enter lead from a map typed as a path relative to the current folder to the
+// save dialog: read and page 2, page 3, "Make ZIP". Enter never lands on "!! Quit !!".
+TEST_F(WizardTest, EnterWalksFromARelativePathToTheSaveDialog) {
+    Form1 &form = makeForm();
+    form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(testDataPath("soldat")));
+    form.txtPath->setText("maps/ctf_Viet.pms");
+    QTest::keyClick(form.txtPath, Qt::Key_Return);
+    QDir::setCurrent(before);
+    expectPage(form, 2);
+    EXPECT_EQ(form.txtPath->text(), fixtureMap()) << "made absolute, as read";
+    EXPECT_EQ(form.state().MapPath, fixtureMap());
+    EXPECT_EQ(QApplication::focusWidget(), form.cmdNextFrame);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+    expectPage(form, 3);
+    EXPECT_EQ(QApplication::focusWidget(), form.cmdGO);
+    EXPECT_TRUE(form.cmdGO->isDefault());
+    form.chkMask->setFocus(); // from a check box Enter still makes the ZIP
+    FileDialogTestHook::setNextCancel();
+    QTest::keyClick(form.chkMask, Qt::Key_Return);
+    ASSERT_EQ(FileDialogTestHook::asked().size(), 1);
+    EXPECT_EQ(FileDialogTestHook::asked()[0].title, "Save ZIP Map Archive...");
+    EXPECT_EQ(programEnds, 0);
     EXPECT_TRUE(boxes().isEmpty());
 }
 

@@ -28,6 +28,9 @@ inline QApplication &wizardTestApplication() {
     static QApplication *app = [] {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        // No desktop's file manager is ever asked: "Show in Folder" opens the folder through
+        // the test's seam.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
         auto *created = qApp ? static_cast<QApplication *>(qApp) : new QApplication(argc, argv);
         // A window closed by a test must not end the test run's event handling.
         QApplication::setQuitOnLastWindowClosed(false);
