@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -72,18 +73,23 @@ std::optional<MessageAnswer> testAnswer(const MessageBoxTestHook::Shown &box) {
     return fallbackAnswer(box.buttons);
 }
 
-// Qt wraps a box's text at half the screen's width, which on a small or scaled screen makes a
-// long list (files left out of an archive) taller than the screen, its buttons out of reach.
-// Lines may run unwrapped up to three quarters of the screen's width instead.
+// Qt wraps a box's text at half the screen's width, which makes a long list (files left out of
+// an archive) needlessly tall. Lines may run unwrapped up to three quarters of the screen's
+// width instead, yet never past the widest box Qt makes (the screen less 480 pixels, at most
+// 1000; a screen up to 1024 pixels wide whole), less room for the icon: longer lines wrap.
 void letLinesRunWide(QMessageBox *box, QWidget *parent) {
     QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
     if (!screen || !label)
         return;
     const QRect available = screen->availableGeometry();
+    const int widestBox =
+        available.width() <= 1024 ? available.width() : qMin(available.width() - 480, 1000);
+    const int iconRoom = box->iconPixmap().width() + 4 * box->fontMetrics().averageCharWidth();
     const int unwrapped =
         QFontMetrics(label->font()).boundingRect(available, 0, box->text()).width();
-    label->setMinimumWidth(qMin(unwrapped, available.width() * 3 / 4));
+    label->setMinimumWidth(
+        qMax(0, std::min({unwrapped, available.width() * 3 / 4, widestBox - iconRoom})));
 }
 
 // A box that stays within the screen: when its text would make it taller than the room there

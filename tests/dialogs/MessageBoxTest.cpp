@@ -148,31 +148,35 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(details, QStringLiteral("adding: a\n"));
 }
 
-// However long the text, the box fits the screen with its buttons in reach, also with the
-// details open: the text scrolls instead.
-TEST_F(MessageBoxes, ALongTextScrollsSoThatTheBoxFitsTheScreen) {
+// However long or wide the text, the box fits the screen with its buttons in reach, also with
+// the details open: long lines wrap, and a text taller than the room scrolls.
+TEST_F(MessageBoxes, LongTextsWrapAndScrollSoThatTheBoxFitsTheScreen) {
     QStringList lines;
     for (int i = 0; i < 80; ++i)
         lines << QStringLiteral("Scenery-gfx/scenery_%1.png: not in the game folder").arg(i);
+    const QString wide = QStringLiteral("There was an error creating your ZIP file. ").repeated(8);
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    QList<int> heights;
-    auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
-        heights << box->frameGeometry().height();
-        for (QAbstractButton *button : box->buttons()) {
-            if (box->buttonRole(button) == QMessageBox::ActionRole)
-                button->click(); // "Show Details..."
+    for (const QString &text : {lines.join('\n'), wide}) {
+        QList<QSize> sizes; // shown, then with the details open
+        auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+            sizes << box->frameGeometry().size();
+            for (QAbstractButton *button : box->buttons()) {
+                if (box->buttonRole(button) == QMessageBox::ActionRole)
+                    button->click(); // "Show Details..."
+            }
+            QCoreApplication::processEvents();
+            sizes << box->frameGeometry().size();
+            box->button(QMessageBox::Ok)->click();
+        });
+        showMessageBox(nullptr, text, "Map Packed With Missing Files", MessageButtons::Ok,
+                       MessageIcon::Warning, lines.join('\n'));
+        ASSERT_EQ(sizes.size(), 2);
+        for (const QSize &size : sizes) {
+            EXPECT_LE(size.height(), screen.height());
+            EXPECT_LE(size.width(), screen.width());
         }
-        QCoreApplication::processEvents();
-        heights << box->frameGeometry().height() << int(box->isVisible());
-        box->button(QMessageBox::Ok)->click();
-    });
-    showMessageBox(nullptr, lines.join('\n'), "Map Packed With Missing Files", MessageButtons::Ok,
-                   MessageIcon::Warning, lines.join('\n'));
-    ASSERT_EQ(heights.size(), 3);
-    EXPECT_EQ(heights[2], 1);
-    EXPECT_LE(heights[0], screen.height());
-    EXPECT_LE(heights[1], screen.height()) << "details open";
-    EXPECT_GT(heights[1], heights[0]);
+        EXPECT_GT(sizes[1].height(), sizes[0].height()) << "the details take room of their own";
+    }
 }
 
 TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {
