@@ -327,6 +327,8 @@ void Form1::chkMask_Click() {
         txtPass2->setEchoMode(QLineEdit::Normal);
         txtPass2->setEnabled(false);
     }
+    // Locked, "Again:" still takes part in the password check: say so where the user looks.
+    txtPass2->setToolTip(chkMask->isChecked() ? QString() : PasswordAgainUnmaskedTip);
 }
 
 void Form1::chkComment_Click() {

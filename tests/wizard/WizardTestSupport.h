@@ -62,6 +62,7 @@ inline void expectSettingsInvariants(Form1 &form) {
     const QLineEdit::EchoMode echo = mask ? QLineEdit::Password : QLineEdit::Normal;
     EXPECT_EQ(form.txtPass->echoMode(), echo);
     EXPECT_EQ(form.txtPass2->echoMode(), echo);
+    EXPECT_EQ(form.txtPass2->toolTip().contains("still compared"), !mask);
     EXPECT_EQ(form.txtComment->isEnabled(), form.chkComment->isChecked());
     for (QCheckBox *box : {form.chkJunk, form.chkRecurse, form.chkUpdate, form.chkFreshen})
         EXPECT_EQ(box->isEnabled(), form.chkExpert->isChecked()) << box->objectName().toStdString();
