@@ -11,8 +11,9 @@
 
 namespace {
 
-// Decoded pixels beyond this are refused before they are allocated.
-constexpr int DecodeLimitMiB = 256;
+// Decoded pixels beyond this are refused before they are allocated: 4096 x 4096, far beyond
+// any image the game draws.
+constexpr int DecodeLimitMiB = 64;
 
 bool fileStamp(const QString &path, qint64 &size, QDateTime &modified) {
     const QFileInfo info(path);
@@ -48,7 +49,7 @@ QImage decodeGameImage(const QString &path, QString *error) {
     if (image.isNull())
         return failed(reader.errorString());
     // The game draws pure green as see-through, whatever the file's own alpha says.
-    image = image.convertToFormat(QImage::Format_ARGB32);
+    image.convertTo(QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -56,7 +57,8 @@ QImage decodeGameImage(const QString &path, QString *error) {
                 line[x] = 0;
         }
     }
-    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    return image;
 }
 
 QImage squareThumbnail(const QImage &image, int edge) {

@@ -15,7 +15,7 @@
 
 // Decodes `path` as the game shows it, premultiplied ARGB. A null image, with `error` saying
 // why, when `path` is not a regular file (a FIFO or device is never waited on), not a BMP or
-// PNG, damaged, or larger than 256 MiB decoded.
+// PNG, damaged, or larger than 64 MiB decoded.
 QImage decodeGameImage(const QString &path, QString *error = nullptr);
 
 // `image` fitted, with its proportions, into a transparent square of `edge` pixels and

@@ -30,6 +30,12 @@ QImage sample() {
     return image;
 }
 
+QImage blank(int edge) {
+    QImage image(edge, edge, QImage::Format_Mono);
+    image.fill(0);
+    return image;
+}
+
 QByteArray encoded(const QImage &image, const char *format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -63,7 +69,9 @@ TEST_F(GameImagesTest, DecodesBmpAndPngByContentWithPureGreenSeeThrough) {
                  {"c.jpg", encoded(sample(), "JPG"), false},
                  {"text.png", "not an image at all", false},
                  {"empty.bmp", {}, false},
-                 {"cut.png", encoded(sample(), "PNG").left(40), false}};
+                 {"cut.png", encoded(sample(), "PNG").left(40), false},
+                 // A small file that would unpack to 70 MB: refused before it is allocated.
+                 {"bomb.png", encoded(blank(4200), "PNG"), false}};
     ASSERT_FALSE(cases[3].bytes.isEmpty()) << "a real JPEG, refused for its format";
     for (const auto &c : cases) {
         QString error;
