@@ -1,10 +1,18 @@
 #include "dialogs/MessageBox.h"
 
+#include <QAbstractButton>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextEdit>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -35,15 +43,20 @@ QMessageBox::Icon qtIcon(MessageIcon icon) {
     return QMessageBox::NoIcon;
 }
 
-bool fits(MessageAnswer answer, MessageButtons buttons) {
-    if (buttons == MessageButtons::Ok)
-        return answer == MessageAnswer::Ok;
-    return answer == MessageAnswer::Yes || answer == MessageAnswer::No;
+bool isQuestion(MessageButtons buttons) {
+    return buttons == MessageButtons::YesNo || buttons == MessageButtons::YesNoDefaultNo;
 }
 
-// The safe answer: the only button of an OK box, "No" for a question.
+bool fits(MessageAnswer answer, MessageButtons buttons) {
+    if (isQuestion(buttons))
+        return answer == MessageAnswer::Yes || answer == MessageAnswer::No;
+    return answer == MessageAnswer::Ok ||
+           (answer == MessageAnswer::ShowInFolder && buttons == MessageButtons::OkShowInFolder);
+}
+
+// The safe answer: "OK" for a message, "No" for a question.
 MessageAnswer fallbackAnswer(MessageButtons buttons) {
-    return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+    return isQuestion(buttons) ? MessageAnswer::No : MessageAnswer::Ok;
 }
 
 // Logs the box; while tests answer, returns their answer and the box is not shown.
@@ -60,39 +73,131 @@ std::optional<MessageAnswer> testAnswer(const MessageBoxTestHook::Shown &box) {
     return fallbackAnswer(box.buttons);
 }
 
-// Qt wraps a box's text at half the screen's width, which on a small or scaled screen makes a
-// long list (files left out of an archive) taller than the screen, its buttons out of reach.
-// Lines may run unwrapped up to three quarters of the screen's width instead.
+// Qt wraps a box's text at half the screen's width, which makes a long list (files left out of
+// an archive) needlessly tall. Lines may run unwrapped up to three quarters of the screen's
+// width instead, yet never past the widest box Qt makes (the screen less 480 pixels, at most
+// 1000; a screen up to 1024 pixels wide whole), less room for the icon: longer lines wrap.
 void letLinesRunWide(QMessageBox *box, QWidget *parent) {
     QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
     if (!screen || !label)
         return;
     const QRect available = screen->availableGeometry();
+    const int widestBox =
+        available.width() <= 1024 ? available.width() : qMin(available.width() - 480, 1000);
+    const int iconRoom = box->iconPixmap().width() + 4 * box->fontMetrics().averageCharWidth();
     const int unwrapped =
         QFontMetrics(label->font()).boundingRect(available, 0, box->text()).width();
-    label->setMinimumWidth(qMin(unwrapped, available.width() * 3 / 4));
+    label->setMinimumWidth(
+        qMax(0, std::min({unwrapped, available.width() * 3 / 4, widestBox - iconRoom})));
 }
 
-QMessageBox *makeBox(QWidget *parent, const MessageBoxTestHook::Shown &shown) {
-    const QMessageBox::StandardButtons buttons = shown.buttons == MessageButtons::Ok
-                                                     ? QMessageBox::StandardButtons(QMessageBox::Ok)
-                                                     : QMessageBox::Yes | QMessageBox::No;
-    auto *box = new QMessageBox(qtIcon(shown.icon), shown.title, shown.text, buttons, parent);
+// A box that stays within the screen: when its text would make it taller than the room there
+// is (with room kept for the details, should the user open them), the text scrolls.
+class FittedMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+    QAbstractButton *showInFolder = nullptr; // set when the box offers it
+
+protected:
+    void showEvent(QShowEvent *event) override {
+        QMessageBox::showEvent(event); // sizes the box for its whole text
+        fit();
+    }
+    // The box sizes itself anew whenever its details are shown or hidden; a scrolled text
+    // keeps its own size then.
+    bool event(QEvent *event) override {
+        const bool handled = QMessageBox::event(event);
+        if (m_scroll && !m_fitting &&
+            (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
+            fit();
+        return handled;
+    }
+
+private:
+    QWidget *detailsText() const {
+        auto *text = findChild<QTextEdit *>();
+        return text && !detailedText().isEmpty() ? text : nullptr;
+    }
+
+    void fit() {
+        auto *grid = qobject_cast<QGridLayout *>(layout());
+        auto *label = findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        if (!grid || !label || !screen())
+            return;
+        // The window manager's title bar is not known before the box is up; allow for one.
+        const int titleBar = qMax(frameGeometry().height() - height(), fontMetrics().height() * 2);
+        const QWidget *details = detailsText();
+        const int detailsHeight = details ? details->maximumHeight() + grid->spacing() : 0;
+        const bool detailsShown = details && details->isVisible();
+        if (!m_scroll) {
+            const int room = screen()->availableGeometry().height() - titleBar - detailsHeight;
+            if (height() <= room || detailsShown)
+                return;
+            m_boxWidth = width();
+            m_textWidth = label->width();
+            m_otherHeight = height() - label->height();
+            int row, column, rowSpan, columnSpan;
+            grid->getItemPosition(grid->indexOf(label), &row, &column, &rowSpan, &columnSpan);
+            grid->removeWidget(label);
+            m_scroll = new QScrollArea(this);
+            m_scroll->setFrameShape(QFrame::NoFrame);
+            m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            m_scroll->setWidgetResizable(true);
+            m_scroll->setWidget(label);
+            grid->addWidget(m_scroll, row, column, rowSpan, columnSpan);
+        }
+        const QScopedValueRollback<bool> fitting(m_fitting, true);
+        const int scrollBar = m_scroll->verticalScrollBar()->sizeHint().width();
+        const int others = m_otherHeight + (detailsShown ? detailsHeight : 0);
+        const int room = screen()->availableGeometry().height() - titleBar - others -
+                         (detailsShown ? 0 : detailsHeight);
+        const int textHeight =
+            qBound(fontMetrics().height() * 3, room, label->heightForWidth(m_textWidth));
+        m_scroll->setFixedSize(m_textWidth + scrollBar, textHeight);
+        setFixedSize(m_boxWidth + scrollBar, others + textHeight);
+        // Placed for its full height, or grown by its details, the box may reach past the
+        // screen's edge: bring it back.
+        const QRect available = screen()->availableGeometry();
+        const QRect frame = frameGeometry();
+        const int top =
+            qBound(available.top(), frame.top(), available.bottom() + 1 - titleBar - height());
+        if (isVisible() && top != frame.top())
+            move(frame.left(), top);
+    }
+
+    QScrollArea *m_scroll = nullptr;
+    bool m_fitting = false;
+    int m_boxWidth = 0;
+    int m_textWidth = 0;
+    int m_otherHeight = 0; // the box without its text, details hidden
+};
+
+FittedMessageBox *makeBox(QWidget *parent, const MessageBoxTestHook::Shown &shown) {
+    const QMessageBox::StandardButtons buttons =
+        isQuestion(shown.buttons) ? QMessageBox::Yes | QMessageBox::No
+                                  : QMessageBox::StandardButtons(QMessageBox::Ok);
+    auto *box = new FittedMessageBox(qtIcon(shown.icon), shown.title, shown.text, buttons, parent);
     // Texts come from files and the user; never let them be read as markup.
     box->setTextFormat(Qt::PlainText);
-    if (shown.buttons == MessageButtons::YesNo)
-        box->setDefaultButton(QMessageBox::Yes);
+    if (shown.buttons == MessageButtons::OkShowInFolder)
+        box->showInFolder = box->addButton(ShowInFolderCaption, QMessageBox::ActionRole);
+    box->setDefaultButton(shown.buttons == MessageButtons::YesNo            ? QMessageBox::Yes
+                          : shown.buttons == MessageButtons::YesNoDefaultNo ? QMessageBox::No
+                                                                            : QMessageBox::Ok);
     if (!shown.details.isEmpty())
         box->setDetailedText(shown.details);
     letLinesRunWide(box, parent);
     return box;
 }
 
-MessageAnswer answerFor(int result, MessageButtons buttons) {
-    if (buttons == MessageButtons::Ok)
-        return MessageAnswer::Ok;
-    return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+MessageAnswer answerFor(FittedMessageBox &box, int result, MessageButtons buttons) {
+    if (isQuestion(buttons))
+        return result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+    return box.showInFolder && box.clickedButton() == box.showInFolder ? MessageAnswer::ShowInFolder
+                                                                       : MessageAnswer::Ok;
 }
 
 } // namespace
@@ -102,8 +207,9 @@ MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString
     const MessageBoxTestHook::Shown shown{text, title, buttons, icon, details};
     if (const std::optional<MessageAnswer> answer = testAnswer(shown))
         return *answer;
-    std::unique_ptr<QMessageBox> box(makeBox(parent, shown));
-    return answerFor(box->exec(), buttons);
+    std::unique_ptr<FittedMessageBox> box(makeBox(parent, shown));
+    const int result = box->exec();
+    return answerFor(*box, result, buttons);
 }
 
 QWidget *askMessageBox(QWidget *parent, const QString &text, const QString &title,
@@ -114,12 +220,12 @@ QWidget *askMessageBox(QWidget *parent, const QString &text, const QString &titl
         answered(*answer);
         return nullptr;
     }
-    QMessageBox *box = makeBox(parent, shown);
+    FittedMessageBox *box = makeBox(parent, shown);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     QObject::connect(box, &QDialog::finished, box,
-                     [answered = std::move(answered), buttons](int result) {
-                         answered(answerFor(result, buttons));
+                     [box, answered = std::move(answered), buttons](int result) {
+                         answered(answerFor(*box, result, buttons));
                      });
     box->open();
     return box;

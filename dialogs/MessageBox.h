@@ -11,11 +11,16 @@
 
 class QWidget;
 
-enum class MessageButtons { Ok, YesNo };
-enum class MessageAnswer { Ok, Yes, No };
+// YesNo has Yes as its default button, YesNoDefaultNo No (for a question whose Yes loses
+// work). OkShowInFolder adds "Show in Folder" to OK, which stays the default.
+inline const QString ShowInFolderCaption = QStringLiteral("Show in Folder");
 
-// Shows a modal box over `parent` and returns the button pressed. With YesNo, Yes is the
-// default button. `details`, when not empty, is the box's detailed text (shown on demand).
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo, OkShowInFolder };
+enum class MessageAnswer { Ok, Yes, No, ShowInFolder };
+
+// Shows a modal box over `parent` and returns the button pressed. `details`, when not empty,
+// is the box's detailed text (shown on demand, scrolled when long). The text wraps, and a box
+// that would be taller than the screen scrolls its text instead.
 MessageAnswer showMessageBox(QWidget *parent, const QString &text, const QString &title,
                              MessageButtons buttons, MessageIcon icon, const QString &details = {});
 

@@ -7,6 +7,7 @@
 #include "intake/MapReader.h"
 #include "package/ArchiveCheck.h"
 #include "package/Delivery.h"
+#include "package/ErrorReasons.h"
 #include "package/ProgramInfo.h"
 #include "package/Readme.h"
 #include "text/CodePage.h"
@@ -56,11 +57,11 @@ void showPasswordMismatch(BuildHost &host) {
 }
 
 void showSuccess(BuildHost &host, const QString &savedTo) {
-    host.showMessage(QStringLiteral("Congratulations! Your map has successfully been compiled.") +
-                         CrLf + CrLf + QStringLiteral("Path: ") + savedTo + CrLf + CrLf +
-                         QStringLiteral("Please do not remove the readme that was automatically "
-                                        "generated."),
-                     QStringLiteral("100% Complete"), MessageIcon::Information);
+    host.showDelivered(QStringLiteral("Congratulations! Your map has successfully been compiled.") +
+                           CrLf + CrLf + QStringLiteral("Path: ") + savedTo + CrLf + CrLf +
+                           QStringLiteral("Please do not remove the readme that was automatically "
+                                          "generated."),
+                       QStringLiteral("100% Complete"), MessageIcon::Information, savedTo);
 }
 
 void showLeftOut(BuildHost &host, const QString &savedTo, const QList<LeftOutFile> &leftOut) {
@@ -72,13 +73,17 @@ void showLeftOut(BuildHost &host, const QString &savedTo, const QList<LeftOutFil
         text += CrLf + leftOut[i].entry + QStringLiteral(": ") + leftOut[i].reason;
     if (leftOut.size() > MaxLeftOutLines)
         text += CrLf + QStringLiteral("and %1 more").arg(leftOut.size() - MaxLeftOutLines);
-    host.showMessage(text, QStringLiteral("Map Packed With Missing Files"), MessageIcon::Warning);
+    host.showDelivered(text, QStringLiteral("Map Packed With Missing Files"), MessageIcon::Warning,
+                       savedTo);
 }
 
-void showErrorCode(BuildHost &host, int code) {
+// The reason first, in our words and naming the user's archive; then the code as it always
+// read. The engine's own lines, which name the staged archive, stay under the details.
+void showErrorCode(BuildHost &host, int code, const QString &archive) {
     const QString number = QString::number(code);
-    host.showMessage(QStringLiteral("There was an error creating your ZIP file :'(. Please write "
-                                    "down this code (") +
+    host.showMessage(errorCodeReason(code, archive) + CrLf + CrLf +
+                         QStringLiteral("There was an error creating your ZIP file :'(. Please "
+                                        "write down this code (") +
                          number +
                          QStringLiteral("). Please refer to readme.txt to see what error you "
                                         "are getting."),
@@ -222,9 +227,8 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     const BuildInputs inputs = host.buildInputs();
     BuildResult result;
 
-    if (lastSeparator(inputs.pathText) < 0)
-        return result;
-    // Only the map that was read is packed: its lists are the ones on the pages.
+    // Only the map that was read is packed: its lists are the ones on the pages. A click is
+    // never left without an answer.
     if (state.MapPath.isEmpty() || inputs.pathText != state.MapPath) {
         host.showMessage(QStringLiteral("The map %1 has not been read. Choose the map with '...' "
                                         "first.")
@@ -270,7 +274,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                          MessageIcon::None);
         state.retcode = ZipEngineNotLoaded;
         result.outcome = BuildOutcome::Failed;
-        showErrorCode(host, state.retcode);
+        showErrorCode(host, state.retcode, QString());
         return result;
     }
     // Nor for an archive that could not be checked after writing.
@@ -415,7 +419,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                  error)) {
         state.retcode = ZipRequestFailed;
         finish(BuildOutcome::Failed);
-        showErrorCode(host, ZipRequestFailed);
+        showErrorCode(host, ZipRequestFailed, state.rSaveTo);
         return result;
     }
     for (const QString &note : std::as_const(result.notes))
@@ -425,7 +429,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
         return finish(BuildOutcome::Stopped);
     if (state.retcode != 0) {
         finish(BuildOutcome::Failed);
-        showErrorCode(host, state.retcode);
+        showErrorCode(host, state.retcode, state.rSaveTo);
         return result;
     }
 

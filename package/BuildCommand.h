@@ -45,9 +45,8 @@ struct BuildContext {
 
 // Runs the build command once: guards, busy state, save dialog, staging, readme, archive,
 // check, delivery, result message.
-// - A path text without a separator ends it silently. A path text that does not name the map
-//   last read successfully (typed and not read, or its read failed) is refused with
-//   "Choose the map with '...' first", before anything else.
+// - A path text that does not name the map last read successfully (typed and not read, or its
+//   read failed) is refused with "Choose the map with '...' first", before anything else.
 // - Password: M1 when the two boxes differ; a clear message when "Password" is ticked and the
 //   password is empty; a server map archive (.smap) with a password is refused after the save
 //   dialog, before anything is staged (the game cannot open an encrypted archive).

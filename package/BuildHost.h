@@ -33,4 +33,11 @@ public:
     // is now, its lists made anew with the same names excluded (mapzip). false: build nothing,
     // so that the user sees the new lists first (the window).
     virtual bool packChangedMap() const { return false; }
+    // The last box of a build that saved its archive at `archive` (success, or packed with
+    // files missing). The window offers to show the archive in its folder.
+    virtual void showDelivered(const QString &text, const QString &title, MessageIcon icon,
+                               const QString &archive) {
+        (void)archive;
+        showMessage(text, title, icon);
+    }
 };

@@ -2,6 +2,12 @@
 
 #include "dialogs/MessageBox.h"
 
+namespace {
+
+const QString HowToStop = QStringLiteral("Stop (Esc)");
+
+} // namespace
+
 void BuildProgress::start() {
     m_running = true;
     m_stopRequested = false;
@@ -13,25 +19,35 @@ BuildProgress::AfterBuild BuildProgress::finish() {
     return std::exchange(m_after, AfterBuild::Nothing);
 }
 
+void BuildProgress::stop() {
+    if (m_running && !m_stopRequested)
+        requestStop();
+}
+
+void BuildProgress::requestStop() {
+    m_stopRequested = true;
+    if (m_stopping)
+        m_stopping();
+}
+
 void BuildProgress::askToStop(AfterBuild after, std::function<void(AfterBuild)> quit) {
     if (m_questionOpen || m_stopRequested)
         return;
     m_questionOpen = true;
-    m_question =
-        askMessageBox(m_window, QStringLiteral("A ZIP archive is being built. Stop it and quit?"),
-                      QStringLiteral("Confirm Exit"), MessageButtons::YesNo, MessageIcon::Warning,
-                      [this, after, quit = std::move(quit)](MessageAnswer answer) {
-                          m_questionOpen = false;
-                          if (answer != MessageAnswer::Yes)
-                              return;
-                          if (m_running) {
-                              m_after = after;
-                              m_stopRequested =
-                                  true; // the build stops; finish() hands `after` back
-                          } else {
-                              quit(after);
-                          }
-                      });
+    m_question = askMessageBox(
+        m_window, QStringLiteral("A ZIP archive is being built. Stop it and quit?"),
+        QStringLiteral("Confirm Exit"), MessageButtons::YesNoDefaultNo, MessageIcon::Warning,
+        [this, after, quit = std::move(quit)](MessageAnswer answer) {
+            m_questionOpen = false;
+            if (answer != MessageAnswer::Yes)
+                return;
+            if (m_running) {
+                m_after = after;
+                requestStop(); // the build stops; finish() hands `after` back
+            } else {
+                quit(after);
+            }
+        });
 }
 
 void BuildProgress::withdrawQuestion() {
@@ -39,6 +55,12 @@ void BuildProgress::withdrawQuestion() {
         m_question->close();
 }
 
+QString BuildProgress::busyCaption() const {
+    return m_stopRequested ? StoppingCaption : m_busyCaption + QLatin1Char('\n') + HowToStop;
+}
+
 QString BuildProgress::progressCaption(int percent) const {
-    return QStringLiteral("%1 %2%").arg(m_busyCaption).arg(percent);
+    return m_stopRequested ? StoppingCaption
+                           : QStringLiteral("%1 %2%").arg(m_busyCaption).arg(percent) +
+                                 QLatin1Char('\n') + HowToStop;
 }

@@ -7,6 +7,8 @@
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
+#include "wizard/SceneryList.h"
+#include "wizard/SceneryThumbnails.h"
 #include "wizard/WizardLayout.h"
 
 #include <QApplication>
@@ -57,21 +59,14 @@ Form1::Form1(QString programFolder, QWidget *parent)
     connect(cmdNextFrame, &QPushButton::clicked, this, &Form1::cmdNextFrame_Click);
     connect(cmdBackFrame, &QPushButton::clicked, this, &Form1::cmdBackFrame_Click);
     connect(cmdBrowse, &QPushButton::clicked, this, &Form1::cmdBrowse_Click);
-    // Enter in the path box reads the typed map, as "..." reads a chosen one.
-    connect(txtPath, &QLineEdit::returnPressed, this, [this] {
-        if (!txtPath->text().isEmpty())
-            readMap(txtPath->text());
-    });
     setTabOrderAsDesigned();
     // The window opens with the cursor in the path box, the first control of the keyboard
-    // order that page 1 shows.
+    // order that page 1 shows; Enter there reads the map and turns the page.
     txtPath->setFocus();
-    // Escape on pages 2 and 3 goes back, as "<< Back" does.
-    auto *back = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(back, &QShortcut::activated, this, [this] {
-        if (onTallPage())
-            cmdBackFrame->click();
-    });
+    setDefaultButton(cmdNextFrame);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &Form1::escapePressed);
+    setAcceptDrops(true);
     // The client area as laid out; the load event turns it into page 1.
     setFixedSize(px(9570), px(4305));
     Form_Load();
@@ -84,11 +79,15 @@ Form1::~Form1() {
 QGroupBox *Form1::sceneryPage() {
     if (Frame1)
         return Frame1;
-    buildSceneryPage(this);
+    buildSceneryPage(this, m_images);
     connect(cmdL2R, &QPushButton::clicked, this, &Form1::cmdL2R_Click);
     connect(cmdAllL2R, &QPushButton::clicked, this, &Form1::cmdAllL2R_Click);
     connect(cmdR2L, &QPushButton::clicked, this, &Form1::cmdR2L_Click);
     connect(cmdAllR2L, &QPushButton::clicked, this, &Form1::cmdAllR2L_Click);
+    // Enter or a double click moves an item across; Delete excludes it.
+    connect(lScADD, &SceneryList::moveRequested, this, &Form1::cmdL2R_Click);
+    connect(lScADD, &SceneryList::deleteRequested, this, &Form1::cmdL2R_Click);
+    connect(lScExclude, &SceneryList::moveRequested, this, &Form1::cmdR2L_Click);
     setTabOrderAsDesigned();
     return Frame1;
 }
@@ -107,11 +106,13 @@ QGroupBox *Form1::settingsPage() {
 }
 
 void Form1::setTabOrderAsDesigned() {
-    // The keyboard order of the focusable controls; labels and frames take no focus.
-    chainTabOrder({lScADD,   lScExclude,   cmdAllL2R,    cmdL2R,     cmdAllR2L,  cmdR2L,
-                   txtPath,  cmdBrowse,    cComp,        chkPass,    txtPass,    chkMask,
-                   txtPass2, cmdNextFrame, cmdBackFrame, chkComment, txtComment, chkExpert,
-                   chkJunk,  chkRecurse,   chkUpdate,    chkFreshen, cmdGO,      chkTexture});
+    // The keyboard order of the focusable controls; labels and frames take no focus. Page 3
+    // is read as it is drawn: its left column top to bottom, then its right column, then the
+    // navigation buttons from left to right.
+    chainTabOrder({lScADD,     lScExclude, cmdAllL2R,  cmdL2R,     cmdAllR2L,    cmdR2L,
+                   txtPath,    cmdBrowse,  cComp,      chkTexture, chkExpert,    chkJunk,
+                   chkRecurse, chkUpdate,  chkFreshen, cmdGO,      chkPass,      chkMask,
+                   txtPass,    txtPass2,   chkComment, txtComment, cmdBackFrame, cmdNextFrame});
 }
 
 int Form1::windowWidthTwips() const {
@@ -224,6 +225,8 @@ void Form1::cmdNextFrame_Click() {
         Frame4->show();
         cmdNextFrame->setEnabled(true);
         cmdNextFrame->setText(QuitCaption);
+        // Enter on page 3 makes the ZIP; it never lands on "!! Quit !!".
+        setDefaultButton(cmdGO);
     }
     if (windowWidthTwips() == WizardWidth && windowHeightTwips() == ShortPageHeight) {
         if (txtPath->text().isEmpty()) {
@@ -244,6 +247,7 @@ void Form1::cmdNextFrame_Click() {
         setWindowHeightTwips(TallPageHeight);
         setWindowWidthTwips(WizardWidth);
         keepOnScreen(this); // it was centred for the short page
+        setDefaultButton(cmdNextFrame);
     }
 }
 
@@ -253,6 +257,7 @@ void Form1::cmdBackFrame_Click() {
         Frame4->hide();
         cmdNextFrame->setText(NextCaption);
         cmdNextFrame->setEnabled(true);
+        setDefaultButton(cmdNextFrame);
     } else if (onTallPage()) {
         setWindowWidthTwips(WizardWidth);
         setWindowHeightTwips(ShortPageHeight);
@@ -261,6 +266,8 @@ void Form1::cmdBackFrame_Click() {
         frameMap->show();
         Frame5->show();
         cmdBackFrame->setEnabled(false);
+        setDefaultButton(cmdNextFrame);
+        txtPath->setFocus();
     }
 }
 
@@ -283,23 +290,6 @@ void Form1::cmdBrowse_Click() {
     }
     txtPath->setText(choice.Folder + choice.FileNames.join(QString()));
     readMap(txtPath->text());
-}
-
-bool Form1::readMap(const QString &pathText) {
-    QString filepath = pathText;
-    QStringList addList;
-    QString error;
-    const bool read = listStuff(m_state, filepath, pathText, addList, error);
-    sceneryPage();
-    setItemTexts(lScADD, addList);
-    if (read) {
-        // The lists belong to the map just read; an earlier map's exclusions mean nothing here.
-        lScExclude->clear();
-    } else {
-        showMessageBox(this, error, QStringLiteral("Cannot Read Map"), MessageButtons::Ok,
-                       MessageIcon::Error);
-    }
-    return read;
 }
 
 void Form1::cmdL2R_Click() {
@@ -337,6 +327,8 @@ void Form1::chkMask_Click() {
         txtPass2->setEchoMode(QLineEdit::Normal);
         txtPass2->setEnabled(false);
     }
+    // Locked, "Again:" still takes part in the password check: say so where the user looks.
+    txtPass2->setToolTip(chkMask->isChecked() ? QString() : PasswordAgainUnmaskedTip);
 }
 
 void Form1::chkComment_Click() {
@@ -354,8 +346,11 @@ void Form1::chkExpert_Click() {
 }
 
 void Form1::cmdGO_Click() {
-    if (m_progress.running())
+    // While busy, "Make ZIP" is the build's stop button.
+    if (m_progress.running()) {
+        escapePressed();
         return;
+    }
     sceneryPage();
     settingsPage();
     const QString staging = stagingFolder();
@@ -372,6 +367,8 @@ void Form1::cmdGO_Click() {
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
     const AfterBuild after = m_progress.finish();
     setBusy(false);
+    if (m_lastBuild.outcome == BuildOutcome::Stopped)
+        afterStop();
     // Saved again since it was read: the pages show its new lists, the exclusions kept.
     if (m_lastBuild.outcome == BuildOutcome::MapChanged) {
         const QStringList excluded = itemTexts(lScExclude);
@@ -385,6 +382,12 @@ void Form1::cmdGO_Click() {
     }
     if (after != AfterBuild::Nothing)
         quitNow(after);
+}
+
+void Form1::afterStop() {
+    // Nothing of the stopped build stays; the next build makes a fresh staging folder.
+    m_staging.reset();
+    cmdGO->setFocus();
 }
 
 void Form1::Label6_Click() {

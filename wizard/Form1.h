@@ -4,12 +4,14 @@
 // CreditsStrip; shared layout and looks in WizardLayout). The window holds the event handlers,
 // which read and set the controls directly and call the logic of intake/, package/ and
 // archive/; it turns the pages, keeps dependent controls in step and follows a running build
-// (BuildProgress). Its side of a build, as the build command's host, is in Form1BuildHost.cpp.
+// (BuildProgress). Its side of a build, as the build command's host, is in Form1BuildHost.cpp;
+// the keyboard, dropped files and maps opened from outside in Form1Input.cpp.
 
 #include "archive/ProgramFolder.h"
 #include "archive/ZipBinding.h"
 #include "archive/ZipRequest.h"
 #include "dialogs/FileChoice.h"
+#include "images/GameImages.h"
 #include "intake/WizardState.h"
 #include "package/BuildCommand.h"
 #include "package/BuildHost.h"
@@ -21,6 +23,7 @@
 #include "wizard/SettingsPage.h"
 #include "wizard/SourceMapPage.h"
 
+#include <QHash>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -84,12 +87,20 @@ public:
     // Where the engine's lines are drawn: free background between the navigation buttons.
     QRect outputArea() const;
 
+    // The decoded scenery images, shared by everything in the window that draws them.
+    GameImages &images() { return m_images; }
+
+    // Opens the map at `path` as if it were chosen with "...": a map named on the command line
+    // or dropped on the window. A relative path is taken against the current folder.
+    void openMap(const QString &path);
+
     // Hands an address or document to the user's default handler; failures stay silent.
     // The result is always empty.
     QVariant OpenBrowser(QWidget *frm, const QString &ToOpen);
 
     // Seams for tests: how the program ends at once ("!! Quit !!" answered Yes), and how an
-    // address reaches the browser.
+    // address or a folder reaches the desktop (the browser, or "Show in Folder" where no file
+    // manager can select the archive).
     void setEndProgramHook(std::function<void()> endProgram);
     void setOpenUrlHook(std::function<bool(const QUrl &)> openUrl);
 
@@ -98,6 +109,8 @@ public:
     void setBuildButton(bool enabled, const QString &caption) override;
     FileChoice PromptSaveFile(DialogRecord &record) override;
     void showMessage(const QString &text, const QString &title, MessageIcon icon) override;
+    void showDelivered(const QString &text, const QString &title, MessageIcon icon,
+                       const QString &archive) override;
     void clearOutput() override;
     void appendOutput(const QString &text) override;
     void processPendingEvents() override;
@@ -126,6 +139,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    // Enter and Return that no control takes press the page's default button: "Next >>" on
+    // pages 1 and 2, "Make ZIP" on page 3.
+    void keyPressEvent(QKeyEvent *event) override;
+    // A dropped *.pms is opened as if chosen with "...".
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     using AfterBuild = BuildProgress::AfterBuild;
@@ -141,14 +160,24 @@ private:
     void showStartupWarning();
     void placeNavigationButtons(int backLeft, int backTop, int nextLeft, int nextTop);
     bool onTallPage() const;
+    // Escape: stops a running build; otherwise goes back from pages 2 and 3.
+    void escapePressed();
+    // "Make ZIP" says "Stopping..." until the stopped build has ended.
+    void showStopping();
     // Reads the map `pathText` names into the lists, as "..." does; false (after telling the
-    // user) when it cannot be read.
+    // user) when it cannot be read. A relative path is made absolute against the current
+    // folder, in the path box too.
     bool readMap(const QString &pathText);
+    // The page's button for Enter, and where the keyboard starts on it.
+    void setDefaultButton(QPushButton *button);
     void setBusy(bool busy);
+    // After a stopped build: its staging folder goes (a fresh one is made for the next).
+    void afterStop();
     void quitNow(AfterBuild after);
     void cleanStaging();
 
     QString m_programFolder;
+    GameImages m_images;
     std::unique_ptr<PrivateStagingFolder> m_staging;
     bool m_stagingRemoved = false;
     WizardState m_state;
@@ -159,8 +188,11 @@ private:
     QString m_startupWarning;
     bool m_startupWarningShown = false;
     bool m_painted = false;
-    BuildProgress m_progress{this};
+    BuildProgress m_progress{this, [this] { showStopping(); }};
     QWidget *m_focusBeforeBuild = nullptr;
+    bool m_pageHeld = false;                     // page 3 takes no input but "Make ZIP"
+    QHash<QWidget *, bool> m_enabledBeforeBuild; // its controls' states, given back after
+
     BuildResult m_lastBuild;
     std::function<void()> m_endProgram;
     std::function<bool(const QUrl &)> m_openUrl;

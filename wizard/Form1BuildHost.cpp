@@ -6,6 +6,7 @@
 
 #include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/ShowInFolder.h"
 #include "package/Readme.h"
 
 #include <QCoreApplication>
@@ -24,22 +25,39 @@ BuildInputs Form1::buildInputs() const {
     return inputs;
 }
 
+// Busy, "Make ZIP" shows how far the build has got and stops it when clicked.
 void Form1::setBuildButton(bool enabled, const QString &caption) {
-    cmdGO->setEnabled(enabled);
-    cmdGO->setText(caption);
-    if (!enabled)
+    if (enabled) {
+        cmdGO->setText(caption);
+    } else {
         m_progress.setBusyCaption(caption);
+        cmdGO->setText(m_progress.busyCaption());
+    }
+    cmdGO->setEnabled(enabled || !m_progress.stopRequested());
     setBusy(!enabled);
 }
 
-// While a build runs the page and "<< Back" take no input, so that a click is dropped, not
-// kept for later; the window's close box and "!! Quit !!" still ask to stop it.
+// While a build runs the page's other controls and "<< Back" take no input, so that a click
+// is dropped, not kept for later; "Make ZIP" (a click) and Escape stop the build, the window's
+// close box and "!! Quit !!" ask to stop it and quit. Enter never stops it: a key pressed once
+// too often must not throw the build away.
 void Form1::setBusy(bool busy) {
-    QWidget *page = Frame4 && Frame4->isVisibleTo(this) ? Frame4 : nullptr;
     if (busy && !m_focusBeforeBuild)
         m_focusBeforeBuild = focusWidget();
-    if (page)
-        page->setEnabled(!busy);
+    if (Frame4 && busy != m_pageHeld) {
+        m_pageHeld = busy;
+        for (QWidget *control : Frame4->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (control == cmdGO)
+                continue;
+            if (busy)
+                m_enabledBeforeBuild.insert(control, control->isEnabled());
+            control->setEnabled(!busy && m_enabledBeforeBuild.value(control, true));
+        }
+        if (!busy)
+            m_enabledBeforeBuild.clear();
+        cmdGO->setAutoDefault(!busy);
+        cmdGO->setDefault(!busy && Frame4->isVisibleTo(this));
+    }
     cmdBackFrame->setEnabled(!busy && onTallPage());
     if (!busy && m_focusBeforeBuild) {
         m_focusBeforeBuild->setFocus();
@@ -64,6 +82,16 @@ void Form1::showMessage(const QString &text, const QString &title, MessageIcon i
     const bool failure = icon == MessageIcon::Error || icon == MessageIcon::Warning;
     showMessageBox(this, text, title, MessageButtons::Ok, icon,
                    failure ? engineLines() : QString());
+}
+
+void Form1::showDelivered(const QString &text, const QString &title, MessageIcon icon,
+                          const QString &archive) {
+    m_progress.withdrawQuestion();
+    const MessageAnswer answer =
+        showMessageBox(this, text, title, MessageButtons::OkShowInFolder, icon,
+                       icon == MessageIcon::Warning ? engineLines() : QString());
+    if (answer == MessageAnswer::ShowInFolder)
+        showInFolder(archive, m_openUrl);
 }
 
 void Form1::clearOutput() {

@@ -1,48 +1,28 @@
 #include "wizard/SceneryPage.h"
 
+#include "wizard/SceneryList.h"
+#include "wizard/SceneryThumbnails.h"
 #include "wizard/WizardLayout.h"
 
 #include <QGroupBox>
 #include <QListWidget>
 #include <QPushButton>
 
-namespace {
-
-// Each item shows its full name as its tool tip: the list is narrower than many names.
-void showNamesAsTips(QListWidget *list) {
-    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
-                     [list](const QModelIndex &, int first, int last) {
-                         for (int row = first; row <= last; ++row) {
-                             QListWidgetItem *item = list->item(row);
-                             item->setToolTip(item->text());
-                         }
-                     });
-}
-
-// The list's one selected row, -1 when nothing is selected.
-int selectedRow(const QListWidget *list) {
-    const QList<QListWidgetItem *> selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->row(selected.first());
-}
-
-} // namespace
-
-void SceneryPage::buildSceneryPage(QWidget *window) {
+void SceneryPage::buildSceneryPage(QWidget *window, GameImages &images) {
     using namespace WizardLayout;
     Frame1 = makeFrame(window, "Frame1", QStringLiteral("Scenery-gfx"), 0, 0, 4785, 3435);
     Frame1->hide();
     // The two list frames start two pixels below the page's caption, which they would cut.
     Frame2 = makeFrame(Frame1, "Frame2", QStringLiteral("ADD"), 45, 210, 1905, 3180);
-    lScADD = place(new QListWidget(Frame2), "lScADD", 45, 180, 1815, 2955);
+    lScADD = place(new SceneryList(Frame2), "lScADD", 45, 180, 1815, 2955);
     lScADD->setToolTip(QStringLiteral("Sceneries that will be added to the ZIP archive."));
     Frame3 = makeFrame(Frame1, "Frame3", QStringLiteral("EXCLUDE"), 2835, 210, 1905, 3180);
-    lScExclude = place(new QListWidget(Frame3), "lScExclude", 45, 180, 1815, 2955);
+    lScExclude = place(new SceneryList(Frame3), "lScExclude", 45, 180, 1815, 2955);
     lScExclude->setToolTip(QStringLiteral("Sceneries that will NOT be added to the ZIP Archive."));
-    for (QListWidget *list : {lScADD, lScExclude}) {
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setSortingEnabled(false);
-        showNamesAsTips(list);
-    }
+    thumbnails = new SceneryThumbnails(images, Frame1);
+    for (QListWidget *list : {lScADD, lScExclude})
+        thumbnails->attach(list);
+    lScADD->setPlaceholder(NoMapYet);
     cmdAllL2R = makeButton(Frame1, "cmdAllL2R", QStringLiteral(">>"), 2025, 585, 735, 420,
                            QStringLiteral("Exclude All"));
     cmdL2R = makeButton(Frame1, "cmdL2R", QStringLiteral(">"), 2025, 1080, 735, 420,
@@ -75,19 +55,23 @@ void SceneryPage::setItemTexts(QListWidget *list, const QStringList &texts) {
 }
 
 void SceneryPage::moveSelected(QListWidget *source, QListWidget *target) {
-    const int row = selectedRow(source);
-    const QString text = row >= 0 ? source->item(row)->text() : QString();
-    if (text.isEmpty())
-        return;
-    target->addItem(text);
-    delete source->takeItem(row);
+    QList<int> rows;
+    for (const QListWidgetItem *item : source->selectedItems()) {
+        if (!item->text().isEmpty())
+            rows.append(source->row(item));
+    }
+    std::sort(rows.begin(), rows.end());
+    for (const int row : std::as_const(rows))
+        target->addItem(source->item(row)->text());
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        delete source->takeItem(*row);
     source->clearSelection();
-    source->setCurrentRow(-1);
+    if (!rows.isEmpty() && source->count() > 0)
+        source->setCurrentRow(qMin(rows.first(), source->count() - 1),
+                              QItemSelectionModel::NoUpdate);
 }
 
 void SceneryPage::moveAll(QListWidget *source, QListWidget *target) {
-    const int count = source->count();
-    for (int i = 0; i < count; ++i)
-        target->addItem(source->item(i)->text());
+    target->addItems(itemTexts(source));
     source->clear();
 }

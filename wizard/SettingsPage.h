@@ -18,6 +18,11 @@ class QWidget;
 
 class SettingsPage {
 public:
+    // The tip of txtPass2 while "Mask" is off.
+    static inline const QString PasswordAgainUnmaskedTip =
+        QStringLiteral("Locked while \"Mask\" is off, yet still compared with \"Pass:\" when "
+                       "the ZIP is made: tick \"Mask\" to type the password here again.");
+
     QGroupBox *Frame4 = nullptr;
     QLabel *Label2 = nullptr;
     QComboBox *cComp = nullptr;

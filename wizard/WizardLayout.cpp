@@ -11,6 +11,9 @@
 #include <QResource>
 #include <QScreen>
 
+#include <algorithm>
+#include <cmath>
+
 namespace WizardLayout {
 
 namespace {
@@ -46,24 +49,17 @@ QFont fullySpecified(const QStringList &families, qreal pointSize, bool bold) {
     return font;
 }
 
-// Relative luminance difference, enough to tell text that vanishes into the background.
-bool readableOn(const QColor &text, const QColor &background) {
-    auto luminance = [](const QColor &c) {
-        return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF();
-    };
-    return qAbs(luminance(text) - luminance(background)) >= 0.35;
-}
-
 QColor readable(const QColor &wanted) {
-    return readableOn(wanted, WindowBackground) && readableOn(wanted, InputBackground)
+    return contrastRatio(wanted, WindowBackground) >= 4.5 &&
+                   contrastRatio(wanted, InputBackground) >= 4.5
                ? wanted
                : QColor(Qt::white);
 }
 
-QColor dimmed(const QColor &colour) {
-    return QColor((colour.red() + WindowBackground.red() * 2) / 3,
-                  (colour.green() + WindowBackground.green() * 2) / 3,
-                  (colour.blue() + WindowBackground.blue() * 2) / 3);
+QColor blended(const QColor &colour, const QColor &towards, double share) {
+    auto mix = [share](int a, int b) { return qRound(a * (1 - share) + b * share); };
+    return QColor(mix(colour.red(), towards.red()), mix(colour.green(), towards.green()),
+                  mix(colour.blue(), towards.blue()));
 }
 
 QString css(const QColor &colour) {
@@ -74,6 +70,31 @@ QString css(const QColor &colour) {
 }
 
 } // namespace
+
+double contrastRatio(const QColor &a, const QColor &b) {
+    auto luminance = [](const QColor &c) {
+        auto channel = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (qMax(first, second) + 0.05) / (qMin(first, second) + 0.05);
+}
+
+QColor dimmed(const QColor &colour) {
+    // As far towards the page as 4.6:1 against the page and the input fields allows (a
+    // rounding margin over the 4.5:1 that text needs), at most 40 %.
+    for (int step = 40; step > 0; --step) {
+        const QColor candidate = blended(colour, WindowBackground, step / 100.0);
+        if (contrastRatio(candidate, WindowBackground) >= 4.6 &&
+            contrastRatio(candidate, InputBackground) >= 4.6)
+            return candidate;
+    }
+    return colour;
+}
 
 QGroupBox *makeFrame(QWidget *parent, const char *name, const QString &caption, int left, int top,
                      int width, int height) {
@@ -158,8 +179,8 @@ void fitTextHeight(QWidget *widget) {
     const bool centred = qobject_cast<QCheckBox *>(widget) != nullptr;
     const QFontMetrics metrics(widget->font());
     // Glyphs of the window's font reach past the font's descent; a centred caption needs that
-    // room on both sides.
-    const int needed = metrics.height() + (centred ? 4 : 2);
+    // room on both sides, and a check box also its focus frame.
+    const int needed = metrics.height() + (centred ? 6 : 2);
     if (widget->height() >= needed)
         return;
     QRect area = widget->geometry();
@@ -231,16 +252,25 @@ QString styleSheet(const QColor &frameCaption, const TextColours &textColours) {
             "QPushButton:hover { background-color: rgb(72, 160, 66); }"
             "QPushButton:pressed { background-color: rgb(45, 110, 41); }"
             "QPushButton:disabled { color: rgb(150, 190, 148); }"
-            "QPushButton:focus { border: 1px dotted rgb(235, 240, 235); }"
-            "QCheckBox { background-color: %1; spacing: 4px; }"
-            "QCheckBox::indicator { width: 10px; height: 10px; }"
+            "QPushButton:focus { border: 1px solid %8; }"
+            "QCheckBox { background-color: %1; spacing: 4px; border: 1px solid transparent; }"
+            "QCheckBox:focus { border: 1px dotted %8; }"
+            "QCheckBox::indicator { width: 8px; height: 8px; border: 1px solid %9;"
+            " background-color: %6; }"
+            "QCheckBox::indicator:disabled { border-color: %10; }"
+            "QCheckBox::indicator:checked { image: url(:/wizard/marks/tick.png); }"
+            "QCheckBox::indicator:checked:disabled { image: url(:/wizard/marks/tick-disabled.png);"
+            " }"
             "QLabel { background-color: transparent; }"
             "QLineEdit, QPlainTextEdit, QListWidget, QComboBox { background-color: %6;"
             " border: 1px solid %2; padding: 0px 1px; selection-background-color: rgb(90, 110, "
             "160);"
             " lineedit-password-character: 42; }"
+            "QLineEdit:focus, QPlainTextEdit:focus, QListWidget:focus, QComboBox:focus"
+            " { border-color: %8; }"
             "QComboBox QAbstractItemView { background-color: %6; color: white; }"
             "QListWidget::item:selected { background-color: rgb(90, 110, 160); color: white; }"
+            "QListWidget::item:focus { border: 1px dotted %8; }"
             "QScrollBar:horizontal { background: rgb(40, 50, 66); height: 9px; margin: 0px 9px; }"
             "QScrollBar:vertical { background: rgb(40, 50, 66); width: 9px; margin: 9px 0px; }"
             "QScrollBar::handle { background: %2; border-radius: 2px; }"
@@ -256,7 +286,8 @@ QString styleSheet(const QColor &frameCaption, const TextColours &textColours) {
             "QFrame#Line1, QFrame#Line2, QFrame#Line3, QFrame#Line4, QFrame#Line5, QFrame#Line6"
             " { background-color: %7; }")
             .arg(window, css(FrameBorder), css(frameCaption), css(ButtonBackground),
-                 css(ButtonText), input, css(LineColour));
+                 css(ButtonText), input, css(LineColour), css(FocusRing), css(IndicatorBorder))
+            .arg(css(dimmed(IndicatorBorder)));
     for (const auto &[widget, colour] : textColours) {
         const QString id =
             widget->metaObject()->className() + QStringLiteral("#") + widget->objectName();

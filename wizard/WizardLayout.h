@@ -75,6 +75,16 @@ inline const QColor ButtonText(255, 255, 255);
 inline const QColor FrameBorder(112, 128, 156);
 inline const QColor LineColour(112, 128, 156);
 inline const QColor OutputText(214, 222, 235);
+// The mark of the control that has the keyboard focus, and the edge of a check box's square.
+inline const QColor FocusRing(250, 205, 90);
+inline const QColor IndicatorBorder(200, 210, 225);
+
+// The contrast of two colours as accessibility guidelines define it: 1 to 21, and at least
+// 4.5 for text that must be read.
+double contrastRatio(const QColor &a, const QColor &b);
+// `colour` as disabled text: dimmed towards the page, yet at 4.5:1 or more against the page
+// and the input fields.
+QColor dimmed(const QColor &colour);
 
 // Family name of the bundled title font; registered on first use.
 QString titleFamily();

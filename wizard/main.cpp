@@ -15,7 +15,8 @@ const char Usage[] =
     "A three-page wizard window: choose the map, pick the sceneries to add, set the\n"
     "archive's options and make the ZIP. mapzip does the same without a window.\n"
     "\n"
-    "  MAP            opens the map as if chosen with '...'\n"
+    "  MAP            opens the map as if chosen with '...' (a path relative to the\n"
+    "                 current folder, or absolute); dropping a map on the window does too\n"
     "  -h, --help     this text\n"
     "  -V, --version  the version\n"
     "\n"
@@ -51,6 +52,19 @@ bool hasDisplay() {
 #endif
 }
 
+// The map named on the command line: the first argument that is no option (Qt has taken its
+// own by then); empty when there is none.
+QString mapArgument(const QStringList &arguments) {
+    bool optionsEnded = false;
+    for (const QString &argument : arguments.mid(1)) {
+        if (!optionsEnded && argument == QStringLiteral("--"))
+            optionsEnded = true;
+        else if (optionsEnded || !argument.startsWith(QLatin1Char('-')))
+            return argument;
+    }
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -66,5 +80,9 @@ int main(int argc, char *argv[]) {
     // The window lives until the event loop has ended; a build it runs returns before that.
     Form1 window;
     window.show();
+    // Read once the window is up, so that a map that cannot be read is reported over it.
+    if (const QString map = mapArgument(QApplication::arguments()); !map.isEmpty())
+        QMetaObject::invokeMethod(
+            &window, [&window, map] { window.openMap(map); }, Qt::QueuedConnection);
     return app.exec();
 }

@@ -2,10 +2,14 @@
 #include "DialogTestSupport.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -91,6 +95,22 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(seen.format, Qt::PlainText);
     ASSERT_EQ(MessageBoxTestHook::shown().size(), 1); // logged even when shown
 
+    // A question whose Yes loses work defaults to No; a delivered archive's box offers its
+    // folder besides OK, which stays the default.
+    for (const auto &[buttons, preset, click, answer] :
+         {std::tuple{MessageButtons::YesNoDefaultNo, "No", "Yes", MessageAnswer::Yes},
+          std::tuple{MessageButtons::OkShowInFolder, "OK", "Show in Folder",
+                     MessageAnswer::ShowInFolder}}) {
+        auto clicker = whenShown<QMessageBox>([&](QMessageBox *box) {
+            EXPECT_EQ(box->defaultButton()->text().remove('&'), QLatin1String(preset));
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text().remove('&') == QLatin1String(click))
+                    button->click();
+            }
+        });
+        EXPECT_EQ(showMessageBox(nullptr, "Stop?", "T", buttons, MessageIcon::Warning), answer);
+    }
+
     QString details;
     auto okWatchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
         seen.icon = box->icon();
@@ -104,6 +124,30 @@ TEST_F(MessageBoxes, RealBoxShowsTextTitleIconAndButtonsAsGiven) {
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     EXPECT_EQ(details, QStringLiteral("adding: a\n"));
+}
+
+// However long or wide the text, the box fits the screen with its buttons in reach, also with
+// the details open: long lines wrap, and a text taller than the room scrolls.
+TEST_F(MessageBoxes, LongTextsWrapAndScrollSoThatTheBoxFitsTheScreen) {
+    QStringList lines;
+    for (int i = 0; i < 80; ++i)
+        lines << QStringLiteral("Scenery-gfx/scenery_%1.png: not in the game folder").arg(i);
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    for (const QString &text : {lines.join('\n'), QString("Could not make it. ").repeated(30)}) {
+        QList<QSize> sizes; // shown, then with the details open
+        auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+            sizes << box->frameGeometry().size();
+            box->buttons().constLast()->click(); // "Show Details..."
+            QCoreApplication::processEvents();
+            sizes << box->frameGeometry().size();
+            box->button(QMessageBox::Ok)->click();
+        });
+        showMessageBox(nullptr, text, "T", MessageButtons::Ok, MessageIcon::Warning, text);
+        ASSERT_EQ(sizes.size(), 2);
+        EXPECT_TRUE(sizes[0].boundedTo(screen) == sizes[0] &&
+                    sizes[1].boundedTo(screen) == sizes[1]);
+        EXPECT_GT(sizes[1].height(), sizes[0].height()) << "the details take room of their own";
+    }
 }
 
 TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {

@@ -6,6 +6,7 @@
 #include "archive/ZipBinding.h"
 #include "intake/MapReader.h"
 #include "package/BuildCommand.h"
+#include "package/ErrorReasons.h"
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
 #include "support/MapWriter.h"
@@ -95,14 +96,19 @@ protected:
                                    gameFolderNames(state.SoldatPath));
     }
 
-    void expectErrorCode(const ShownMessage &message, int code) {
+    // The reason first, naming the archive the user chose (none before the save dialog),
+    // then the code as it always read.
+    void expectErrorCode(const ShownMessage &message, int code, const QString &archive = {}) {
         const QString number = QString::number(code);
-        EXPECT_EQ(message.text,
-                  QStringLiteral("There was an error creating your ZIP file :'(. Please write "
-                                 "down this code (") +
-                      number +
-                      QStringLiteral("). Please refer to readme.txt to see what error you are "
-                                     "getting."));
+        EXPECT_EQ(message.text, errorCodeReason(code, archive) + QStringLiteral("\r\n\r\n") +
+                                    QStringLiteral("There was an error creating your ZIP file "
+                                                   ":'(. Please write down this code (") +
+                                    number +
+                                    QStringLiteral("). Please refer to readme.txt to see what "
+                                                   "error you are getting."));
+        EXPECT_TRUE(archive.isEmpty() ? message.text.startsWith(QStringLiteral("No archive"))
+                                      : message.text.startsWith(archive + QStringLiteral(" was "
+                                                                                         "not")));
         EXPECT_EQ(message.title, QStringLiteral("Error Code ") + number + QLatin1Char('.'));
         EXPECT_EQ(message.icon, MessageIcon::Error);
     }
@@ -249,17 +255,12 @@ TEST_F(BuildTest, GuardsEndTheCommandBeforeAnythingIsStaged) {
     EXPECT_TRUE(host.dialogs.isEmpty());
     host.inputs.chkPass = 0;
 
-    // No separator at all: silently nothing.
+    // A path that is not the map last read (typed, without a folder, or naming no file): only
+    // that map's lists are on the pages, so nothing is built, and the user is told.
     const QString kept = host.inputs.pathText;
-    host.inputs.pathText = QStringLiteral("ctf_Viet.pms");
-    EXPECT_EQ(build(target), BuildOutcome::NotStarted);
-    EXPECT_TRUE(host.messages.isEmpty());
-    EXPECT_TRUE(host.buttons.isEmpty());
-
-    // A path that is not the map last read (typed, or naming no file): only that map's lists
-    // are on the pages, so nothing is built.
-    for (const QString &typed : {kept.left(kept.lastIndexOf(QLatin1Char('/')) + 1),
-                                 testDataPath(QStringLiteral("soldat/maps/htf_Dorothy.pms"))}) {
+    for (const QString &typed :
+         {QStringLiteral("ctf_Viet.pms"), kept.left(kept.lastIndexOf(QLatin1Char('/')) + 1),
+          testDataPath(QStringLiteral("soldat/maps/htf_Dorothy.pms"))}) {
         host.inputs.pathText = typed;
         EXPECT_EQ(build(target), BuildOutcome::NotStarted);
         ASSERT_EQ(host.messages.size(), 1);
@@ -377,7 +378,7 @@ TEST_F(BuildTest, EngineFailuresDeliverNothingAndKeepTheUsersFile) {
     EXPECT_EQ(build(target), BuildOutcome::Failed);
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(state.retcode, 12);
-    expectErrorCode(host.messages[0], state.retcode);
+    expectErrorCode(host.messages[0], state.retcode, target);
     expectIdleAtEnd();
     EXPECT_EQ(readFile(target), earlier);
     host.inputs.zip.chkFreshen = 0;
@@ -387,7 +388,7 @@ TEST_F(BuildTest, EngineFailuresDeliverNothingAndKeepTheUsersFile) {
     host.inputs.zip.compressionLevel.clear();
     EXPECT_EQ(build(target), BuildOutcome::Failed);
     ASSERT_EQ(host.messages.size(), 1);
-    expectErrorCode(host.messages[0], ZipRequestFailed);
+    expectErrorCode(host.messages[0], ZipRequestFailed, target);
     EXPECT_EQ(readFile(target), earlier);
     host.inputs.zip.compressionLevel = QStringLiteral("9");
 

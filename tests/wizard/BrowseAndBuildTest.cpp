@@ -12,9 +12,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -81,24 +84,64 @@ TEST_F(BrowseTest, ChoosingAMapFillsThePathAndTheLists) {
     EXPECT_EQ(form.lScExclude->count(), 0);
 }
 
-TEST_F(BrowseTest, EnterInThePathBoxReadsTheTypedMap) {
+// Enter in the path box reads the typed map, a path relative to the current folder too, and
+// turns to page 2; a file that is no map is refused as such, with the reason. Two more presses
+// of Enter lead to the save dialog: Enter never lands on "!! Quit !!".
+TEST_F(BrowseTest, EnterReadsTheTypedMapAndWalksToTheSaveDialog) {
+    writeBytes(game() + "/maps/empty.pms", {});
+    writeBytes(game() + "/maps/notes.pms", QByteArray("Play it at night.\n").repeated(9));
+    QFile::copy(game() + "/scenery-gfx/inka_2.bmp", game() + "/maps/picture.pms");
     Form1 &form = makeForm();
+    form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
     form.show();
-    const QString unreadable = game() + "/maps/missing.pms";
-    for (const QString &path : {viet(), unreadable}) {
-        form.txtPath->setText(path);
+    QApplication::setActiveWindow(&form);
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(game());
+    for (const QString name : {"missing", "empty", "notes", "picture", "ctf_Viet"}) {
+        MessageBoxTestHook::reset();
+        MessageBoxTestHook::hideBoxes();
+        form.txtPath->setText("maps/" + name + ".pms");
         QTest::keyClick(form.txtPath, Qt::Key_Return);
+        EXPECT_EQ(form.txtPath->text(), game() + "/maps/" + name + ".pms") << "as read";
+        if (name == "ctf_Viet")
+            break;
+        ASSERT_EQ(boxes().size(), 1) << name.toStdString();
+        EXPECT_TRUE(boxes()[0].text.startsWith(name == "missing" ? form.txtPath->text()
+                                                                 : "This is not a Soldat map: "))
+            << boxes()[0].text.toStdString();
+        EXPECT_TRUE(form.lScADD->count() == 0 && form.state().MapPath.isEmpty() &&
+                    form.windowHeightTwips() == ShortPageHeight); // unread, on page 1
     }
-    ASSERT_EQ(boxes().size(), 1);
-    EXPECT_EQ(boxes()[0].title, "Cannot Read Map");
-    EXPECT_EQ(form.lScADD->count(), 0);
-    EXPECT_TRUE(form.state().MapPath.isEmpty());
-
-    form.txtPath->setText(viet());
-    QTest::keyClick(form.txtPath, Qt::Key_Enter);
+    QDir::setCurrent(before);
+    EXPECT_TRUE(boxes().isEmpty());
     EXPECT_EQ(items(form.lScADD), VietSceneries);
-    EXPECT_EQ(form.state().MapPath, viet());
-    EXPECT_EQ(form.windowHeightTwips(), ShortPageHeight) << "reading does not turn the page";
+    EXPECT_EQ(form.windowHeightTwips(), TallPageHeight) << "read, and on to page 2";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter); // on "Next >>"
+    EXPECT_TRUE(form.cmdGO && form.cmdGO->hasFocus() && form.cmdGO->isDefault()) << "page 3";
+    FileDialogTestHook::setNextCancel();
+    QTest::keyClick(form.chkMask, Qt::Key_Return); // from a check box Enter still makes it
+    EXPECT_EQ(FileDialogTestHook::asked().value(0).title, "Save ZIP Map Archive...");
+    EXPECT_EQ(programEnds + boxes().size(), 0);
+}
+
+// A map dropped on the window opens as if chosen with "..."; other drops are refused.
+TEST_F(BrowseTest, ADroppedMapOpensAsIfChosen) {
+    Form1 &form = makeForm();
+    const QUrl map = QUrl::fromLocalFile(viet());
+    for (const QList<QUrl> &urls : {QList<QUrl>{QUrl::fromLocalFile(game() + "/maps/x.txt")},
+                                    {map, QUrl::fromLocalFile(game() + "/maps/htf_Dorothy.pms")},
+                                    {QUrl("https://example.org/ctf_Viet.pms")},
+                                    {map}}) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&form, &enter);
+        EXPECT_EQ(enter.isAccepted(), urls == QList<QUrl>{map});
+        QCoreApplication::sendEvent(&form, &drop);
+        EXPECT_EQ(form.txtPath->text(), enter.isAccepted() ? viet() : QString());
+    }
+    EXPECT_EQ(items(form.lScADD), VietSceneries);
 }
 
 TEST_F(BrowseTest, CancelOrSeveralFilesChangeNothing) {
@@ -182,15 +225,19 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     form.txtComment->setPlainText("Have fun\nwith Viet");
 
     QStringList captions;
-    bool inputWhileBuilding = false;
+    bool inputWhileBuilding = false; // anywhere but "Make ZIP", which stops the build
     whileBuilding(form, [&] {
         captions << form.cmdGO->text();
-        inputWhileBuilding |= form.Frame4->isEnabled() || form.cmdBackFrame->isEnabled();
+        inputWhileBuilding |= form.cComp->isEnabled() || form.chkPass->isEnabled() ||
+                              form.txtComment->isEnabled() || form.cmdBackFrame->isEnabled() ||
+                              !form.cmdGO->isEnabled();
         QTest::mouseClick(form.cmdBackFrame, Qt::LeftButton);
+        QTest::keyClick(form.cmdGO, Qt::Key_Return); // Enter does not stop a build
         return false;
     });
     FileDialogTestHook::setNextPaths({saveTo()});
     MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace the older file
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::ShowInFolder);
     form.cmdGO->click();
 
     // The map needs the excluded scenery: packed, and said so.
@@ -205,12 +252,18 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     EXPECT_TRUE(boxes()[1].text.contains("\r\n\r\nPath: " + saveTo() + "\r\n\r\n"));
     EXPECT_TRUE(boxes()[1].text.endsWith("mnp-jungle5.bmp: excluded"));
 
-    const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%$");
+    // Busy, "Make ZIP" shows how far the build is and stops it; nothing else takes input.
+    const QRegularExpression progress("^Generating ZIP Archive\\.\\.\\. \\d+%\nStop \\(Esc\\)$");
     EXPECT_TRUE(captions.indexOf(progress) >= 0) << captions.join(" | ").toStdString();
     EXPECT_FALSE(inputWhileBuilding);
     EXPECT_EQ(form.cmdNextFrame->text(), "!! Quit !!") << "the clicks on Back were dropped";
-    EXPECT_TRUE(form.Frame4->isEnabled());
     EXPECT_TRUE(form.cmdBackFrame->isEnabled());
+    EXPECT_TRUE(form.cComp->isEnabled() && form.txtComment->isEnabled() &&
+                !form.txtPass->isEnabled())
+        << "each control as it was";
+    // "Show in Folder": with no file manager to select the archive, its folder opens.
+    EXPECT_EQ(boxes()[1].buttons, MessageButtons::OkShowInFolder);
+    EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(saveTo()).absolutePath())});
     EXPECT_TRUE(form.cmdGO->isEnabled());
     EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
 
@@ -285,49 +338,55 @@ TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
     EXPECT_FALSE(QFile::exists(saveTo()));
 }
 
-// Closing the window or "!! Quit !!" while the engine runs asks first. Yes stops the build:
-// nothing is delivered, the earlier file stays, the staging folder goes and so does the
-// program. No lets the build finish.
-TEST_F(BuildTest, QuittingDuringABuildAsksAndStopsItOnlyWhenTold) {
-    struct Case {
-        const char *how;
-        MessageAnswer answer;
-        BuildOutcome outcome;
-    };
-    for (const Case &c : {Case{"close", MessageAnswer::Yes, BuildOutcome::Stopped},
-                          Case{"quit", MessageAnswer::Yes, BuildOutcome::Stopped},
-                          Case{"close", MessageAnswer::No, BuildOutcome::PackedWithMissing}}) {
-        SCOPED_TRACE(std::string(c.how) + (c.answer == MessageAnswer::Yes ? " yes" : " no"));
+// A running build stops without a question on Escape or a click on the busy "Make ZIP": the
+// caption says "Stopping..." until it has ended, nothing is delivered, the staging folder goes
+// and the wizard stays on page 3. Closing the window or "!! Quit !!" asks first, No being the
+// default: Yes stops it the same way and the window or the program goes; No lets it finish.
+TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
+    enum How { Escape, StopButton, Close, Quit };
+    for (const auto &[how, yes] :
+         {std::pair{Escape, true}, std::pair{StopButton, true}, std::pair{Close, true},
+          std::pair{Quit, true}, std::pair{Close, false}}) {
+        SCOPED_TRACE(std::to_string(how) + (yes ? " yes" : " no"));
         MessageBoxTestHook::reset();
         programEnds = 0;
         writeBytes(saveTo(), "earlier");
         Form1 &form = preparedForm();
         const QString staging = form.stagingFolder();
-        whileBuilding(form, [&] {
-            if (QLatin1String(c.how) == QLatin1String("close"))
-                form.close();
-            else
-                form.cmdNextFrame->click();
-            return true;
+        QStringList afterStop; // the captions while the build winds down
+        whileBuilding(form, [&, how = how] {
+            if (afterStop.isEmpty() && how == Escape) {
+                QApplication::setActiveWindow(&form); // the key goes to the active window
+                QTest::keyClick(&form, Qt::Key_Escape);
+            } else if (afterStop.isEmpty()) {
+                how == StopButton ? QTest::mouseClick(form.cmdGO, Qt::LeftButton)
+                : how == Close    ? void(form.close())
+                                  : form.cmdNextFrame->click();
+            }
+            afterStop << form.cmdGO->text();
+            return false;
         });
         FileDialogTestHook::setNextPaths({saveTo()});
         MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace "earlier"
-        MessageBoxTestHook::setNextAnswer(c.answer);
+        MessageBoxTestHook::setNextAnswer(yes ? MessageAnswer::Yes : MessageAnswer::No);
         form.cmdGO->click();
 
-        ASSERT_GE(boxes().size(), 2);
-        EXPECT_EQ(boxes()[1].text, "A ZIP archive is being built. Stop it and quit?");
-        EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNo);
-        EXPECT_EQ(form.lastBuildOutcome(), c.outcome);
-        const bool stopped = c.answer == MessageAnswer::Yes;
-        EXPECT_EQ(readArchive(saveTo()).ok, !stopped);
-        if (stopped) {
-            EXPECT_EQ(QFile(saveTo()).size(), qint64(sizeof("earlier") - 1));
-            EXPECT_EQ(boxes().size(), 2) << "no result box after stopping";
-            EXPECT_FALSE(QFileInfo::exists(staging));
+        const bool asks = how == Close || how == Quit;
+        ASSERT_EQ(boxes().size(), asks ? 2 + !yes : 1); // no result box after a stop
+        EXPECT_TRUE(!asks || boxes()[1].buttons == MessageButtons::YesNoDefaultNo);
+        EXPECT_EQ(form.lastBuildOutcome(),
+                  yes ? BuildOutcome::Stopped : BuildOutcome::PackedWithMissing);
+        EXPECT_EQ(QFile(saveTo()).size() == qint64(sizeof("earlier") - 1), yes) << "not delivered";
+        EXPECT_EQ(QFileInfo::exists(staging), !yes);
+        EXPECT_TRUE(!yes || afterStop.count("Stopping...") == afterStop.size())
+            << afterStop.join(" | ").toStdString();
+        EXPECT_EQ(form.isHidden(), yes && how == Close);
+        EXPECT_EQ(programEnds, yes && how == Quit ? 1 : 0);
+        if (!asks) { // still on page 3, ready for another try with a fresh staging folder
+            EXPECT_TRUE(form.cmdGO->isEnabled() && form.cmdGO->text() == "Make ZIP" &&
+                        form.cmdNextFrame->text() == "!! Quit !!");
+            EXPECT_NE(form.stagingFolder(), staging);
         }
-        EXPECT_EQ(form.isHidden(), stopped && QLatin1String(c.how) == QLatin1String("close"));
-        EXPECT_EQ(programEnds, stopped && QLatin1String(c.how) == QLatin1String("quit") ? 1 : 0);
     }
 }
 

@@ -20,7 +20,9 @@
 #include <QStyleOptionGroupBox>
 #include <QTest>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -198,7 +200,7 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     EXPECT_EQ(form.cComp->toolTip(), compressionTip);
     EXPECT_EQ(form.txtPath->toolTip(), "EG: C:/soldat/maps/Arena.PMS");
     EXPECT_EQ(form.lScExclude->toolTip(), "Sceneries that will NOT be added to the ZIP Archive.");
-    EXPECT_EQ(form.lScADD->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(form.lScADD->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(form.Label5->text(), CreditsLine);
     EXPECT_EQ(form.Label6->text(), "Visit " + WebAddress);
 
@@ -211,7 +213,8 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     expectCaptionsWhole(form);
 }
 
-// At twice the size (QT_SCALE_FACTOR=2) a caption's letters must not lose their descenders.
+// At twice the size (QT_SCALE_FACTOR=2) a caption's letters must not lose their descenders,
+// and the lists' pictures are made for the finer pixels (ItemsShowPicturesOfTheirImages).
 TEST_F(WizardTest, CaptionsAreWholeAtTwiceTheSize) {
     if (!qEnvironmentVariableIsSet("VELQUAR_SCALED_RUN")) {
         QProcess child;
@@ -221,11 +224,12 @@ TEST_F(WizardTest, CaptionsAreWholeAtTwiceTheSize) {
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::MergedChannels);
         child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=WizardTest.CaptionsAreWholeAtTwiceTheSize"});
+                    {"--gtest_filter=WizardTest.CaptionsAreWholeAtTwiceTheSize:"
+                     "WizardTest.ItemsShowPicturesOfTheirImages"});
         ASSERT_TRUE(child.waitForFinished(60000));
         const QString output = QString::fromLocal8Bit(child.readAll());
         EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 2 tests")) << output.toStdString();
         return;
     }
     Form1 &form = makeForm();
@@ -249,29 +253,68 @@ TEST_F(WizardTest, StartUpTellsOnceWhenTheStockListIsMissing) {
     EXPECT_EQ(form.state().DefaultSceneries.count(), 0);
 }
 
-TEST_F(WizardTest, TabFollowsTheDesignedOrderSkippingHiddenAndDisabledControls) {
+// Tab reads page 3 as it is laid out, top to bottom and left to right, and every control shows
+// that it has the focus.
+TEST_F(WizardTest, TabReadsThePagesInOrderAndTheFocusShows) {
     Form1 &form = makeForm();
     form.show();
     QApplication::setActiveWindow(&form);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-
-    auto tabChain = [&](QWidget *start, int steps) {
-        start->setFocus(Qt::TabFocusReason);
-        QStringList chain{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < steps; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            chain.append(QApplication::focusWidget()->objectName());
+    // The Tab chain from `start`, each control checked to look focused.
+    auto tabChain = [&](QWidget *start) {
+        QList<QWidget *> chain;
+        for (QWidget *at = start; chain.size() < 30 && (chain.isEmpty() || at != start);
+             at = QApplication::focusWidget()) {
+            at->clearFocus();
+            const QImage unfocused = at->grab().toImage();
+            at->setFocus(Qt::TabFocusReason);
+            EXPECT_NE(at->grab().toImage(), unfocused) << at->objectName().toStdString();
+            chain << at;
+            QTest::keyClick(at, Qt::Key_Tab);
         }
         return chain;
     };
-    EXPECT_EQ(tabChain(form.txtPath, 3),
-              QStringList({"txtPath", "cmdBrowse", "cmdNextFrame", "txtPath"}));
+    EXPECT_EQ(tabChain(form.txtPath),
+              QList<QWidget *>({form.txtPath, form.cmdBrowse, form.cmdNextFrame}));
+    goToPage(form, 2);
+    EXPECT_EQ(tabChain(form.lScADD).size(), 8) << "both lists, four buttons, Back and Next";
 
     goToPage(form, 3);
-    form.chkPass->click();
-    EXPECT_EQ(tabChain(form.cComp, 10),
-              QStringList({"cComp", "chkPass", "txtPass", "chkMask", "txtPass2", "cmdNextFrame",
-                           "cmdBackFrame", "chkComment", "chkExpert", "cmdGO", "chkTexture"}));
+    for (QCheckBox *box : {form.chkPass, form.chkComment, form.chkExpert})
+        box->click();
+    const QList<QWidget *> chain = tabChain(form.cComp);
+    EXPECT_EQ(chain.size(), 16);
+    // As read: the page's left column, its right column (right of Line1), the buttons below;
+    // in each top to bottom, a row left to right.
+    auto place = [&](const QWidget *widget) {
+        const QPoint at = widget->mapTo(&form, QPoint(0, 0));
+        return std::make_tuple(widget->parentWidget() != form.Frame4 ? 2 : at.x() > form.Line1->x(),
+                               at.y() / 6, at.x());
+    };
+    EXPECT_TRUE(std::is_sorted(chain.begin(), chain.end(),
+                               [&](QWidget *a, QWidget *b) { return place(a) < place(b); }));
+}
+
+// Unticked check boxes and disabled text reach 4.5:1 against the page, as drawn.
+TEST_F(WizardTest, UntickedBoxesAndDisabledTextStandOutFromThePage) {
+    Form1 &form = makeForm();
+    form.show();
+    goToPage(form, 3);
+    int disabled = 0;
+    for (QCheckBox *box : form.Frame4->findChildren<QCheckBox *>()) {
+        const QImage image = box->grab().toImage();
+        const int square = box->height() + 2; // the indicator and its margin; then the caption
+        double best[2] = {1, 1};
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                best[x >= square] = qMax(
+                    best[x >= square], WizardLayout::contrastRatio(image.pixelColor(x, y),
+                                                                   WizardLayout::WindowBackground));
+        }
+        EXPECT_GE(qMin(best[0], best[1]), 4.5) << box->objectName().toStdString();
+        disabled += !box->isEnabled();
+    }
+    EXPECT_EQ(disabled, 4);
 }
 
 TEST_F(WizardTest, NavigationFollowsThePageTable) {

@@ -1,11 +1,29 @@
-// Page 2: the move buttons between the add and the exclude list.
+// Page 2: moving items between the add and the exclude list with the buttons, the keyboard and
+// the mouse; what an item shows (picture, tip) and what an empty add list says.
 
 #include "WizardTestSupport.h"
+#include "support/MapWriter.h"
+
+#include "intake/GameFolder.h"
+#include "wizard/SceneryList.h"
 
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
-TEST_F(WizardTest, MoveButtonsShiftSelectedAndAllItems) {
+#include <tuple>
+
+namespace {
+
+// Clicks row `row` of `list` with `modifiers`, as the user would.
+void clickRow(QListWidget *list, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                      list->visualItemRect(list->item(row)).center());
+}
+
+} // namespace
+
+TEST_F(WizardTest, ItemsMoveByButtonKeyAndDoubleClickOneOrSeveralAtATime) {
     Form1 &form = makeForm();
     goToPage(form, 2);
     form.lScADD->clear();
@@ -51,10 +69,99 @@ TEST_F(WizardTest, MoveButtonsShiftSelectedAndAllItems) {
     EXPECT_EQ(form.lScADD->count(), 7);
     EXPECT_EQ(form.lScExclude->count(), 0);
 
-    // Every item, however it came there, names itself in full as its tip.
+    // Every item, however it came there, names itself in full as its tip; a marked one also
+    // says that the game cannot find its image, so it will be left out.
     form.cmdAllL2R->click();
     for (QListWidget *list : {form.lScADD, form.lScExclude}) {
-        for (int row = 0; row < list->count(); ++row)
-            EXPECT_EQ(list->item(row)->toolTip(), list->item(row)->text());
+        for (int row = 0; row < list->count(); ++row) {
+            const QString text = list->item(row)->text(), tip = list->item(row)->toolTip();
+            EXPECT_EQ(tip.startsWith(text + "\nThe game cannot find") && tip.contains("left out"),
+                      text.startsWith("(!) ") && tip != text)
+                << tip.toStdString();
+        }
+    }
+
+    // Shift and Ctrl select several items, which ">" and "<" move in list order; Enter and a
+    // double click move an item across, Delete excludes it; none of them turns the page.
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.lScADD->clear();
+    form.lScExclude->clear();
+    form.lScADD->addItems({"a", "b", "c", "d"});
+    clickRow(form.lScADD, 0);
+    clickRow(form.lScADD, 2, Qt::ControlModifier);
+    form.cmdL2R->click();
+    clickRow(form.lScExclude, 0);
+    clickRow(form.lScExclude, 1, Qt::ShiftModifier);
+    form.cmdR2L->click();
+    EXPECT_EQ(items(form.lScADD), QStringList({"b", "d", "a", "c"}));
+
+    form.lScADD->setFocus();
+    form.lScADD->setCurrentRow(1, QItemSelectionModel::NoUpdate); // the cursor, nothing selected
+    QTest::keyClick(form.lScADD, Qt::Key_Return);
+    QTest::keyClick(form.lScADD, Qt::Key_Enter); // the cursor stayed in place: "a" goes next
+    clickRow(form.lScADD, 0);
+    QTest::keyClick(form.lScADD, Qt::Key_Delete);
+    EXPECT_EQ(items(form.lScExclude), QStringList({"d", "a", "b"}));
+    clickRow(form.lScExclude, 1); // a double click's first click
+    QTest::mouseDClick(form.lScExclude->viewport(), Qt::LeftButton, Qt::NoModifier,
+                       form.lScExclude->visualItemRect(form.lScExclude->item(1)).center());
+    QTest::keyClick(form.lScExclude, Qt::Key_Delete); // excluded already: nothing
+    EXPECT_EQ(items(form.lScADD), QStringList({"c", "a"}));
+    EXPECT_EQ(items(form.lScExclude), QStringList({"d", "b"}));
+    EXPECT_EQ(form.windowHeightTwips(), TallPageHeight);
+    EXPECT_EQ(form.cmdNextFrame->text(), "Next >>") << "still page 2";
+}
+
+// Each item shows a picture of the image the game loads for it, made in the background for the
+// screen's pixel ratio; an item whose image the game cannot find shows a warning. An empty add
+// list says why it is empty.
+TEST_F(WizardTest, ItemsShowPicturesOfTheirImages) {
+    Form1 &form = makeForm();
+    form.show();
+    form.openMap(fixtureMap("ctf_Aftermath"));
+    const qreal ratio = form.lScADD->devicePixelRatioF();
+    EXPECT_TRUE(ratio == 2.0 || !qEnvironmentVariableIsSet("VELQUAR_SCALED_RUN"))
+        << "run again at twice the size by CaptionsAreWholeAtTwiceTheSize";
+    const GameFolder game(form.state().SoldatPath);
+    const int edge = qCeil(16 * ratio);
+    auto fileOf = [&](int row) { return game.scenery(form.lScADD->item(row)->text()).target; };
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (int row = 0; row < form.lScADD->count(); ++row) {
+            if (!fileOf(row).isEmpty() && form.images().thumbnail(fileOf(row), edge).isNull())
+                return false;
+        }
+        return true;
+    }));
+    QCoreApplication::processEvents(); // the pictures reach their items
+    const QImage warning = QApplication::style()
+                               ->standardIcon(QStyle::SP_MessageBoxWarning)
+                               .pixmap(QSize(16, 16), ratio)
+                               .toImage();
+    int pictures = 0;
+    for (int row = 0; row < form.lScADD->count(); ++row) {
+        const QString file = fileOf(row); // empty for a "(!) " item
+        EXPECT_EQ(form.lScADD->item(row)->icon().pixmap(QSize(16, 16), ratio).toImage(),
+                  file.isEmpty() ? warning : form.images().thumbnail(file, edge))
+            << form.lScADD->item(row)->text().toStdString();
+        pictures += !file.isEmpty();
+    }
+    EXPECT_GE(pictures, 10);
+    EXPECT_LT(pictures, form.lScADD->count());
+
+    QTemporaryDir stock;
+    MapSpec stockOnly;
+    stockOnly.sceneries = {{"cratebox.bmp", {}}, {"Grass.bmp", {}}};
+    writeMap(stock.filePath("maps/stock.pms"), stockOnly);
+    for (const auto &[map, excludeAll, why] :
+         {std::tuple{stock.filePath("maps/stock.pms"), false,
+                     "Every scenery of this map is stock: nothing to add"},
+          std::tuple{fixtureMap(), true, "Every scenery of this map is excluded"},
+          std::tuple{stock.filePath("maps/none.pms"), false, "No map read yet"}}) {
+        form.openMap(map);
+        if (excludeAll)
+            form.cmdAllL2R_Click();
+        EXPECT_EQ(form.lScADD->count(), 0);
+        EXPECT_EQ(form.lScADD->placeholder(), QLatin1String(why));
     }
 }

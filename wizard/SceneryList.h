@@ -1,0 +1,33 @@
+#pragma once
+// A scenery list of page 2 as the user works it: several items selected with Shift and Ctrl;
+// Enter, Return or a double click asks to move the selection to the other list, Delete asks
+// to exclude it; an empty list says why it is empty.
+
+#include <QListWidget>
+#include <QString>
+
+class SceneryList : public QListWidget {
+    Q_OBJECT
+
+public:
+    explicit SceneryList(QWidget *parent = nullptr);
+
+    // Shown in the middle of the list while it has no items.
+    void setPlaceholder(const QString &text);
+    const QString &placeholder() const { return m_placeholder; }
+
+Q_SIGNALS:
+    // Enter or Return (with nothing selected, the item under the cursor is taken), or a
+    // double click on an item. The keys are always taken here: they never reach the window's
+    // default button.
+    void moveRequested();
+    // Delete, with an item selected.
+    void deleteRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_placeholder;
+};
