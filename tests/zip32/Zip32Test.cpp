@@ -874,8 +874,10 @@ TEST_F(EngineTest, EntryTimeMakesTheSameFilesTheSameArchive) {
     EXPECT_EQ(read("Arena.zip"), first);
     const ArchiveListing listing = readArchive(path("Arena.zip"));
     ASSERT_TRUE(listing.ok);
-    for (const ArchiveEntry &entry : listing.entries)
+    for (const ArchiveEntry &entry : listing.entries) {
         EXPECT_EQ(entry.dateTime, (QList<int>{2021, 6, 5, 14, 30, 8})) << entry.name.toStdString();
+        EXPECT_EQ(entry.mode, 0100644) << entry.name.toStdString();
+    }
 }
 
 TEST(EngineStartTest, ArchiveBeforeInitIsRefused) {
