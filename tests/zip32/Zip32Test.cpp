@@ -251,6 +251,11 @@ TEST_F(EngineTest, EachLevelWritesEveryFileWithItsSizeCrcAndMethod) {
 
 TEST_F(EngineTest, ServiceCallsAndLinesFollowTheFilesAsTheyAreWritten) {
     stageMap();
+    // A slow host: it hears of the progress each time it is asked about a file.
+    m_host.onService = [](const std::string &) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        return 0;
+    };
     ASSERT_EQ(run(), ZE_OK);
     // Per file: its service call, then its line, before the next file is named.
     std::vector<std::string> expected;
@@ -273,6 +278,9 @@ TEST_F(EngineTest, ServiceCallsAndLinesFollowTheFilesAsTheyAreWritten) {
     EXPECT_GE(m_host.progress.front(), 0);
     EXPECT_EQ(m_host.progress.back(), 1000);
     EXPECT_EQ(std::count(m_host.progress.begin(), m_host.progress.end(), 1000), 1);
+    // The map is most of the data: once it is written, more than half is done.
+    ASSERT_GE(m_host.progress.size(), 3u);
+    EXPECT_GT(m_host.progress.end()[-2], 500);
 }
 
 TEST_F(EngineTest, BigFilesAreStreamedAndStoredWhenDeflatingDoesNotHelp) {
