@@ -266,7 +266,7 @@ TEST_F(PackTest, PasswordFromStandardInputEncryptsEveryEntry) {
                            QStringLiteral("-o"), target, QStringLiteral("--password-stdin"),
                            QStringLiteral("--no-texture")} +
                    defaultsArgs(),
-               "pa55 word\nnot this\n");
+               "pa55 word\r\nnot this\r\n"); // a line ended as on Windows
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const ArchiveListing zip = readArchive(target, "pa55 word");
     ASSERT_TRUE(zip.ok && zip.dataChecked) << zip.error.toStdString();

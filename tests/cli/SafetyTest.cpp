@@ -166,12 +166,14 @@ TEST(MapzipSafety, AStagingTreeThatIsNotTheUsersOwnIsRefused) {
         } else {
             QDir().mkpath(temp);
             QFile::setPermissions(temp, QFile::permissions(temp) | QFile::WriteOther);
-            // Only root can give a folder away.
-            if (name == QLatin1String("TEMP of another user") &&
-                QProcess::execute(QStringLiteral("chown"), {QStringLiteral("nobody"), temp}) != 0)
-                continue;
-            if (name == QLatin1String("TEMP of another user"))
+            if (name == QLatin1String("TEMP of another user")) {
+                // Only the superuser can give a folder away (CI runs as one). The row comes
+                // last, so that a skip leaves none of the others unrun.
+                QProcess::execute(QStringLiteral("chown"), {QStringLiteral("nobody"), temp});
+                if (QFileInfo(temp).ownerId() == QFileInfo(dir.path()).ownerId())
+                    GTEST_SKIP() << c.name << ": only the superuser can give it to another user";
                 QFile::setPermissions(temp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            }
         }
         const QString target = dir.filePath(QStringLiteral("x.zip"));
         const MapzipRun run =

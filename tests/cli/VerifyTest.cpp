@@ -76,7 +76,7 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
     // The same archive as a server map archive: the game matches its folder names exactly.
     const QString foreignSmap = path(QStringLiteral("ctf_Viet.smap"));
     QFile::copy(foreign, foreignSmap);
-    const QString exact = path(QStringLiteral("exact.smap"));
+    const QString exact = path(QStringLiteral("exact.v2.smap"));
     writeForeignZip(exact, vietEntries(QStringLiteral("maps"), QStringLiteral("scenery-gfx"),
                                        QStringLiteral("textures")));
     const QString encrypted = pack(QStringLiteral("ctf_Viet"), QStringLiteral("e.zip"),
@@ -110,6 +110,8 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
                        QStringList{QStringLiteral("texture")});
              EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
                        QStringList{QStringLiteral("grunge9.png")});
+             EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("map")),
+                       QStringList{QStringLiteral("maps/ctf_Aftermath.PMS")});
          }},
         {QStringLiteral("foreign, any letter case"),
          foreign,
@@ -133,14 +135,14 @@ TEST_F(VerifyTest, ReportsWhatTheGameWouldMissInAnyArchive) {
                                     QStringLiteral("maps/ctf_Viet.pms")}));
              EXPECT_EQ(strings(o[QStringLiteral("unused")]).filter(upper).size(), 4);
          }},
-        // The archive is named exact.smap: the server looks for maps/exact.pms in it.
+        // The archive is named exact.v2.smap: the server looks for maps/exact.v2.pms in it.
         {QStringLiteral("foreign server archive, lower case"),
          exact,
          {},
          3,
          [](const QJsonObject &o) {
              EXPECT_EQ(strings(o[QStringLiteral("missing")], QStringLiteral("name")),
-                       QStringList{QStringLiteral("maps/exact.pms")});
+                       QStringList{QStringLiteral("maps/exact.v2.pms")});
          }},
         {QStringLiteral("only the map"),
          bare,

@@ -10,7 +10,8 @@ faults: about 190 runs of `mapzip pack`, each with an injected I/O fault (FAULTS
   a copy without a name, a copy with a temporary name (where unnamed files are refused). Each
   run must end with 0 and the clean run's archive at the target byte for byte, with 3 and an
   archive every reader accepts, or with 1 and the earlier archive there unchanged; it must not
-  crash, and must leave nothing beside the target or in the temporary folder.
+  crash, and must leave nothing beside the target or in the temporary folder. The archive is
+  synced to the disk on its way to the target, and a failing sync fails the run.
 kills: 12 runs on a heavy map killed (SIGKILL) at random instants, in the same three ways, and 2
   batches killed while their builds run, whose builds must then clean up by themselves. A later
   run must leave nothing but archives every reader accepts in the output folder, and nothing in
@@ -143,6 +144,8 @@ def faults(setup):
         shutil.rmtree(out)
         with open(counts_file) as file:
             counts = {kind: int(count) for kind, count in (line.split() for line in file)}
+        if not counts.get("sync"):
+            problems.append("%s: the archive reached its target without a sync to the disk" % way)
         for kind, errors in ERRORS.items():
             total = counts.get(kind, 0)
             spots = sorted({1 + (total - 1) * i // max(1, SPREAD - 1) for i in range(SPREAD)}) \
@@ -164,6 +167,10 @@ def faults(setup):
             return None, [what + ": did not end"]
         found = []
         status, now = result.returncode, sha1(target)
+        # Only the archive on its way to the target is synced: an archive not surely on the
+        # disk is no success.
+        if fault.startswith("sync:") and status != 1:
+            found.append("exit %d after a failed sync" % status)
         if status == 0 and now != expected and \
                 (now != stock_packed or stock_warning not in result.stderr):
             found.append("exit 0, but the archive is not the clean run's")

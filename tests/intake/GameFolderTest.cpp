@@ -12,7 +12,8 @@
 TEST(GameFolder, FindsWhatTheGameLoadsAndSaysWhyNot) {
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("game"));
-    const QString outside = dir.filePath(QStringLiteral("secret.png"));
+    // A sibling whose name begins with the game folder's is still outside it.
+    const QString outside = dir.filePath(QStringLiteral("game-other/secret.png"));
     const QString images = root + QStringLiteral("/Scenery-GFX/");
     for (const char *name : {"WATER.PNG", "stone.bmp", "both.png", "both.bmp", "Case.Bmp",
                              ".hidden.png", "broken.bmp", "dup.png", "DUP.png", "noext.png"})
@@ -70,12 +71,12 @@ TEST(GameFolder, AnImageFolderThatIsALinkIsUsedOnlyWithinTheGame) {
     const QString root = dir.filePath(QStringLiteral("game"));
     QDir().mkpath(root);
     for (const QString &images :
-         {dir.filePath(QStringLiteral("elsewhere")), root + QStringLiteral("/images")}) {
+         {root + QStringLiteral("-other"), root + QStringLiteral("/images")}) {
         SCOPED_TRACE(images.toStdString());
         writeBytes(images + QStringLiteral("/tree.png"), "x");
         QFile::remove(root + QStringLiteral("/scenery-gfx"));
         ASSERT_TRUE(QFile::link(images, root + QStringLiteral("/scenery-gfx")));
-        const bool inside = images.startsWith(root);
+        const bool inside = images.startsWith(root + QLatin1Char('/'));
         const ImageFile image = GameFolder(root).scenery(QStringLiteral("tree.bmp"));
         EXPECT_EQ(image.relative, inside ? QStringLiteral("scenery-gfx/tree.png") : QString());
         EXPECT_EQ(image.reason, inside ? QString() : ImageMissing::LinkOutOfGameFolder);

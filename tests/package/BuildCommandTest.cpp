@@ -551,33 +551,41 @@ TEST_F(BuildTest, TheSameInputsGiveTheSameArchiveAndADamagedOneIsNeverDelivered)
     EXPECT_EQ(result.sha1.toHex(),
               QCryptographicHash::hash(first, QCryptographicHash::Sha1).toHex());
 
-    // One byte of the readme's data, or of its CRC in the archive's directory, changed after
-    // writing: caught, named, not saved. Deflated and stored data are read back in different
+    // One byte changed after writing: of the readme's data, of its CRC in the archive's
+    // directory, of its name in both headers (the staged readme is then missing, though every
+    // entry reads well), or of the staged readme itself (the archive is sound, but not what was
+    // staged): caught, named, not saved. Deflated and stored data are read back in different
     // ways; both are checked.
+    enum Damage { Data, Crc, Name, Staged };
     for (const char *level : {"9", "0"}) {
-        for (const bool damageCrc : {false, true}) {
-            afterArchiveWritten = [damageCrc](const QString &staged) {
-                QFile file(staged);
+        for (const Damage damage : {Data, Crc, Name, Staged}) {
+            afterArchiveWritten = [damage](const QString &staged) {
+                const QByteArray name("maps/htf_Dorothy_ReadMe.txt");
+                QFile file(damage == Staged ? QFileInfo(staged).path() + '/' + name : staged);
                 ASSERT_TRUE(file.open(QIODevice::ReadWrite));
                 const QByteArray bytes = file.readAll();
-                const QByteArray name("maps/htf_Dorothy_ReadMe.txt");
-                qsizetype at = bytes.indexOf(name);
-                ASSERT_GE(at, 30);
-                // The data follows the local header: name, then the extra field. The directory
-                // names each entry again; its CRC stands 30 bytes before the name.
-                const int extra = quint8(bytes[at - 2]) | quint8(bytes[at - 1]) << 8;
-                qsizetype target = at + name.size() + extra + 3;
-                if (damageCrc) {
-                    at = bytes.indexOf(name, at + name.size());
-                    ASSERT_GE(at, 46);
-                    target = at - 30;
+                QList<qsizetype> targets{0}; // of the staged readme: its first byte
+                if (damage != Staged) {
+                    // The data follows the local header: name, then the extra field. The
+                    // directory names each entry again; its CRC stands 30 bytes before the name.
+                    const qsizetype local = bytes.indexOf(name);
+                    const qsizetype central = bytes.indexOf(name, local + name.size());
+                    ASSERT_GE(local, 30);
+                    ASSERT_GE(central, 46);
+                    const int extra = quint8(bytes[local - 2]) | quint8(bytes[local - 1]) << 8;
+                    const qsizetype letter = name.size() - 5; // ReadMe -> ReadME
+                    targets = damage == Data  ? QList<qsizetype>{local + name.size() + extra + 3}
+                              : damage == Crc ? QList<qsizetype>{central - 30}
+                                              : QList<qsizetype>{local + letter, central + letter};
                 }
-                file.seek(target);
-                file.write(QByteArray(1, char(bytes[target] ^ 0x20)));
+                for (const qsizetype target : targets) {
+                    file.seek(target);
+                    file.write(QByteArray(1, char(bytes[target] ^ 0x20)));
+                }
             };
             host.inputs.zip.compressionLevel = QLatin1String(level);
             EXPECT_EQ(build(outPath(QStringLiteral("a.zip"))), BuildOutcome::Failed)
-                << level << damageCrc;
+                << level << damage;
             ASSERT_EQ(host.messages.size(), 1);
             EXPECT_EQ(host.messages[0].title, QStringLiteral("Archive Check Failed"));
             EXPECT_TRUE(

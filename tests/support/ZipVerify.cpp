@@ -76,6 +76,7 @@ ArchiveListing readArchive(const QString &path, const QByteArray &password) {
         entry.compressedSize = object.value("compressed_size").toInteger();
         entry.crc = static_cast<quint32>(object.value("crc").toInteger());
         entry.compressType = object.value("compress_type").toInt();
+        entry.mode = object.value("mode").toInt();
         entry.encrypted = object.value("encrypted").toBool();
         for (const QJsonValue &part : object.value("date_time").toArray())
             entry.dateTime << part.toInt();

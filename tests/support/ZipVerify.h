@@ -15,6 +15,7 @@ struct ArchiveEntry {
     int compressType = 0; // 0 stored, 8 deflated
     bool encrypted = false;
     QList<int> dateTime; // year, month, day, hour, minute, second as stored
+    int mode = 0;        // Unix file type and permissions, as stored (0100644: a plain file)
 };
 
 struct ArchiveListing {

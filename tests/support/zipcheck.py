@@ -4,8 +4,8 @@
 Usage: zipcheck.py ARCHIVE [--password-hex HEX]
 
 Output: {"ok": bool, "error": str, "comment_hex": str, "entries": [{"name", "size",
-"compressed_size", "crc", "compress_type", "encrypted", "date_time"}], "data_checked": bool,
-"bad_entry": str}. Every entry's data is read (so zipfile checks its CRC) unless entries are
+"compressed_size", "crc", "compress_type", "encrypted", "date_time", "mode"}],
+"data_checked": bool, "bad_entry": str}. Every entry's data is read (so zipfile checks its CRC) unless entries are
 encrypted and no password is given. ok is false when the archive cannot be opened or an
 entry's data is wrong (bad CRC, wrong password).
 """
@@ -35,6 +35,7 @@ def main(argv):
                     "compress_type": info.compress_type,
                     "encrypted": bool(info.flag_bits & 0x1),
                     "date_time": list(info.date_time),
+                    "mode": info.external_attr >> 16,  # the Unix file type and permissions
                 })
             encrypted = any(info.flag_bits & 0x1 for info in infos)
             if encrypted and not password:

@@ -60,7 +60,7 @@ TEST_F(WizardTest, SettingsKeepTheirTextsAndReachTheBuildAsTyped) {
     EXPECT_EQ(form.passwordText(), "secret");
 }
 
-TEST_F(WizardTest, ExpertSwitchesResetToTheirDefaultsEveryTime) {
+TEST_F(WizardTest, ExpertSwitchesReachTheBuildAndResetToTheirDefaultsEveryTime) {
     Form1 &form = makeForm();
     goToPage(form, 3);
     form.chkExpert->click();
@@ -68,7 +68,10 @@ TEST_F(WizardTest, ExpertSwitchesResetToTheirDefaultsEveryTime) {
     form.chkRecurse->click();
     form.chkUpdate->click();
     form.chkFreshen->click();
-    EXPECT_EQ(form.buildInputs().zip.chkJunk, 1);
+    // Each switch reaches the build as set.
+    const ZipSettings zip = form.buildInputs().zip;
+    EXPECT_EQ((QList<int>{zip.chkJunk, zip.chkRecurse, zip.chkUpdate, zip.chkFreshen}),
+              (QList<int>{1, 0, 1, 1}));
 
     for (int round = 0; round < 2; ++round) {
         form.chkExpert->click();

@@ -251,6 +251,11 @@ TEST_F(EngineTest, EachLevelWritesEveryFileWithItsSizeCrcAndMethod) {
 
 TEST_F(EngineTest, ServiceCallsAndLinesFollowTheFilesAsTheyAreWritten) {
     stageMap();
+    // A slow host: it hears of the progress each time it is asked about a file.
+    m_host.onService = [](const std::string &) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        return 0;
+    };
     ASSERT_EQ(run(), ZE_OK);
     // Per file: its service call, then its line, before the next file is named.
     std::vector<std::string> expected;
@@ -273,6 +278,9 @@ TEST_F(EngineTest, ServiceCallsAndLinesFollowTheFilesAsTheyAreWritten) {
     EXPECT_GE(m_host.progress.front(), 0);
     EXPECT_EQ(m_host.progress.back(), 1000);
     EXPECT_EQ(std::count(m_host.progress.begin(), m_host.progress.end(), 1000), 1);
+    // The map is most of the data: once it is written, more than half is done.
+    ASSERT_GE(m_host.progress.size(), 3u);
+    EXPECT_GT(m_host.progress.end()[-2], 500);
 }
 
 TEST_F(EngineTest, BigFilesAreStreamedAndStoredWhenDeflatingDoesNotHelp) {
@@ -302,7 +310,8 @@ TEST_F(EngineTest, BigFilesAreStreamedAndStoredWhenDeflatingDoesNotHelp) {
 
 TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers) {
     // Over the held size, and judged by their first blocks: text, text that turns to noise
-    // (deflated), noise that turns to text (stored).
+    // (deflated), noise that turns to text (stored). Among them one held whole that alone takes
+    // more memory than six workers may hold ahead of the writer.
     struct Shape {
         const char *name;
         QByteArray data;
@@ -312,6 +321,7 @@ TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers
         {"Maps/big.pms", compressible(150000), 8},
         {"Scenery-gfx/text-first.bmp", compressible(60000) + incompressible(3 << 20), 8},
         {"Scenery-gfx/noise-first.bmp", incompressible(3 << 20) + compressible(60000), 0},
+        {"Scenery-gfx/held.bmp", compressible(92000), 8}, // 3.4 MiB
     };
     for (const Shape &shape : shapes)
         write(shape.name, shape.data);
@@ -872,8 +882,10 @@ TEST_F(EngineTest, EntryTimeMakesTheSameFilesTheSameArchive) {
     EXPECT_EQ(read("Arena.zip"), first);
     const ArchiveListing listing = readArchive(path("Arena.zip"));
     ASSERT_TRUE(listing.ok);
-    for (const ArchiveEntry &entry : listing.entries)
+    for (const ArchiveEntry &entry : listing.entries) {
         EXPECT_EQ(entry.dateTime, (QList<int>{2021, 6, 5, 14, 30, 8})) << entry.name.toStdString();
+        EXPECT_EQ(entry.mode, 0100644) << entry.name.toStdString();
+    }
 }
 
 TEST(EngineStartTest, ArchiveBeforeInitIsRefused) {
