@@ -70,9 +70,9 @@ bool makeFolder(const QString &path, QString &error) {
 
 // Stages `source` at `target`: a hard link where `mayLink` and the file system allow one, a
 // copy otherwise. The source is opened first, so a file that cannot be read is never staged and
-// nothing waits on a FIFO.
+// nothing waits on a FIFO. A copy asks `keepGoing` before each MiB.
 bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
-               qint64 &modified, QString &error) {
+               qint64 &modified, QString &error, const std::function<bool()> &keepGoing) {
     QFile in;
     if (!platform::openRegularFile(source, in, error))
         return false;
@@ -90,7 +90,7 @@ bool stageFile(const QString &source, const QString &target, bool mayLink, qint6
         QFile::remove(target);
     }
 
-    return copyToNewFile(in, target, error);
+    return copyToNewFile(in, target, error, keepGoing);
 }
 
 } // namespace
@@ -127,14 +127,15 @@ bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash,
     }
 }
 
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error) {
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
+                   const std::function<bool()> &keepGoing) {
     // Unbuffered, so that a failing write reports the system's own reason at once.
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         error = out.errorString();
         return false;
     }
-    if (copyAll(in, out, error))
+    if (copyAll(in, out, error, nullptr, keepGoing))
         return true;
     out.close();
     QFile::remove(target);
@@ -370,13 +371,14 @@ namespace {
 
 // Stages `source` as `name` in one of the tree's folders and records it in `report`.
 bool stageInto(FillReport &report, const QString &source, const QString &folder,
-               const QString &folderPath, const QString &name, bool mayLink, QString &error) {
+               const QString &folderPath, const QString &name, bool mayLink, QString &error,
+               const std::function<bool()> &keepGoing = {}) {
     StagedFile file;
     file.entry = folder + QLatin1Char('/') + name;
     file.path = folderPath + QLatin1Char('/') + name;
     file.source = source;
     qint64 modified = 0;
-    if (!stageFile(source, file.path, mayLink, file.size, modified, error))
+    if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing))
         return false;
     report.newestModified = std::max(report.newestModified, modified);
     report.staged.append(file);
@@ -412,6 +414,8 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
             report.stopped = true;
         return report.stopped;
     };
+    // A big image copied to another file system stops within a MiB, not only between files.
+    const auto keepGoing = [&] { return !stopped(); };
     QString error;
     const bool haveGame = !inputs.soldatPath.isEmpty();
     const std::unique_ptr<GameFolder> game =
@@ -439,7 +443,9 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
         if (stagedSceneries.contains(image.storedName))
             continue; // named twice, or two names the game resolves to one file
         if (!stageInto(report, image.target, paths.sceneryFolder, paths.scenery, image.storedName,
-                       true, error)) {
+                       true, error, keepGoing)) {
+            if (report.stopped)
+                return;
             report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, error});
             continue;
         }
@@ -454,7 +460,8 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
     if (!image.found())
         report.leftOut.append({shownEntry, image.reason});
     else if (!stageInto(report, image.target, paths.texturesFolder, paths.textures,
-                        image.storedName, true, error))
+                        image.storedName, true, error, keepGoing) &&
+             !report.stopped)
         report.leftOut.append({shownEntry, error});
 
     const ImageFile edge =
@@ -468,6 +475,8 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
         report.leftOut.append({edgeEntry, edge.reason});
     else if (!makeFolder(paths.edges, error) ||
              !stageInto(report, edge.target, paths.edgesFolder, paths.edges, edge.storedName, true,
-                        error))
-        report.leftOut.append({edgeEntry, error});
+                        error, keepGoing)) {
+        if (!report.stopped)
+            report.leftOut.append({edgeEntry, error});
+    }
 }

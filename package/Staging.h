@@ -110,9 +110,10 @@ private:
 bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash = nullptr,
              const std::function<bool()> &keepGoing = {});
 
-// copyAll() into the new file `target` (which must not exist yet). On failure the partial file
-// is removed.
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error);
+// copyAll() into the new file `target` (which must not exist yet). On failure, a stop included,
+// the partial file is removed.
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
+                   const std::function<bool()> &keepGoing = {});
 
 struct FillInputs {
     QStringList addList;   // entries of the add list, in order, "(!) " markers included
@@ -124,7 +125,7 @@ struct FillInputs {
     bool withEdgeTexture = true; // with the texture: its edge texture, where the game has one
     ArchiveFormat format = ArchiveFormat::Zip;
     GameFolderNames gameFolders;         // see StagingPaths::under
-    std::function<bool()> stopRequested; // checked between files; may be empty
+    std::function<bool()> stopRequested; // checked between files and copied MiBs; may be empty
 };
 
 struct StagedFile {
