@@ -44,6 +44,7 @@ double medianMillis(int repetitions, const std::function<void()> &call) {
 
 int main(int argc, char *argv[]) {
     QGuiApplication::setAttribute(Qt::AA_Use96Dpi);
+    quietImageReaderWarnings();
     const int repetitions = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     std::printf("%d cores\n%-18s %11s %9s %9s %11s %9s\n", QThread::idealThreadCount(), "map",
                 "picture", "draw 1t", "draw ms", "preview ms", "cold ms");

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QThread>
@@ -89,6 +90,10 @@ QImage decodeGameImage(const QString &path, QString *error) {
     return image;
 }
 
+void quietImageReaderWarnings() {
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
+}
+
 ImageLevels imageLevels(const QImage &image) {
     ImageLevels levels;
     if (image.isNull())
@@ -139,7 +144,7 @@ GameImages::Entry &GameImages::store(const QString &path, qint64 size, const QDa
     if (const auto old = m_entries.constFind(path); old != m_entries.cend())
         m_bytes -= bytesOf(old->image) + bytesOf(old->halvings);
     Entry &entry = m_entries[path];
-    entry = Entry{size, modified, image, failure, {}, ++m_useCounter};
+    entry = Entry{size, modified, image, failure, {}, ++m_useCounter, {}};
     m_bytes += bytesOf(image);
     while (m_bytes > m_budget) {
         Entry *oldest = nullptr;

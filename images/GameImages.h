@@ -19,6 +19,12 @@
 // PNG, damaged, or larger than 64 MiB decoded.
 QImage decodeGameImage(const QString &path, QString *error = nullptr);
 
+// Keeps Qt's image readers from telling on standard error of flaws that many game images have
+// and that change nothing shown (libpng's "known incorrect sRGB profile"): decodeGameImage()
+// says itself what cannot be shown. QT_LOGGING_RULES still turns the warnings on. Called once
+// by each program that decodes the game's images, before it decodes any.
+void quietImageReaderWarnings();
+
 // `image` fitted, with its proportions, into a transparent square of `edge` pixels and
 // centred in it: smoothly reduced, or enlarged by whole pixels so that small images stay sharp.
 QImage squareThumbnail(const QImage &image, int edge);
