@@ -106,9 +106,20 @@ int runPreview(const QStringList &args) {
     const QString map = QFileInfo(maps.first()).absoluteFilePath();
     const QString output = QFileInfo(parser.value(outputOption)).absoluteFilePath();
 
+    // Checked before the drawing, so that a wrong -o is told at once, and again once the images
+    // the picture is made from are known.
+    QString error;
+    auto refusedTarget = [&](const QStringList &inputs) {
+        if (checkDeliveryTarget(output, inputs, error, QStringLiteral("the picture")))
+            return false;
+        failed(QStringLiteral("the picture cannot be saved to %1, as it %2")
+                   .arg(parser.value(outputOption), error));
+        return true;
+    };
+    if (refusedTarget({map}))
+        return ExitStatus::Failed;
     GameImages images;
     MapPreview preview;
-    QString error;
     if (!previewMap(map, QSize(width, MaxPictureEdge), images, preview, error))
         return failed(error);
     for (const QString &problem : std::as_const(preview.problems))
@@ -121,10 +132,8 @@ int runPreview(const QStringList &args) {
 
     // Written whole beside the staging of a build, then put in place in one step: a full
     // disk or a kill never leaves half a picture at the target.
-    const QStringList inputs = QStringList{map} + preview.images.files;
-    if (!checkDeliveryTarget(output, inputs, error))
-        return failed(QStringLiteral("the picture cannot be saved to %1, as it %2")
-                          .arg(parser.value(outputOption), error));
+    if (refusedTarget(QStringList{map} + preview.images.files))
+        return ExitStatus::Failed;
     PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-preview"));
     PrivateStagingFolder staging(QStringLiteral("mapzip-preview"));
     if (!staging.isValid())
