@@ -4,6 +4,7 @@
 #include "wizard/WizardLayout.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -109,20 +110,23 @@ void PreviewWindow::placeBeside(const QWidget *other) {
                            QRect(free.topLeft(), QPoint(free.right(), taken.top() - 1)),
                            QRect(QPoint(free.left(), taken.bottom() + 1), free.bottomRight())};
     QRect best;
-    QSize bestSize;
+    qint64 bestArea = -1;
     for (const QRect &room : rooms) {
-        const QSize size = WantedSize.boundedTo(room.size() - FrameAllowance);
-        if (size.width() >= SmallestSize.width() && size.height() >= SmallestSize.height() &&
-            (bestSize.isEmpty() ||
-             size.width() * size.height() > bestSize.width() * bestSize.height())) {
+        const QSize fits = WantedSize.boundedTo(room.size() - FrameAllowance);
+        const qint64 area = qint64(qMax(0, fits.width())) * qMax(0, fits.height());
+        if (area > bestArea) {
             best = room;
-            bestSize = size;
+            bestArea = area;
         }
     }
-    if (bestSize.isEmpty())
-        return;
-    resize(bestSize);
-    move(best.center() - QRect(QPoint(), bestSize + FrameAllowance).center());
+    // In a room too small the window covers part of the other one, but stays on the screen.
+    const QSize size = WantedSize.boundedTo(best.size() - FrameAllowance).expandedTo(SmallestSize);
+    QRect placed(QPoint(), size + FrameAllowance);
+    placed.moveCenter(best.center());
+    placed.moveLeft(qBound(free.left(), placed.left(), free.right() + 1 - placed.width()));
+    placed.moveTop(qBound(free.top(), placed.top(), free.bottom() + 1 - placed.height()));
+    resize(size);
+    move(placed.topLeft());
 }
 
 PreviewWindow::~PreviewWindow() {
@@ -199,8 +203,9 @@ void PreviewWindow::updateSelection() {
     m_selection.clear();
     const MapFileContents &map = m_preview.map;
     const QList<ImageLevels> &images = m_preview.images.sceneries;
-    int missing = 0, unused = 0;
-    QSet<QString> named;
+    QHash<QString, int> propsOf; // by selected scenery; a scenery may be listed twice
+    QSet<QString> missingImages;
+    QString shownName; // as the map writes it
     for (qsizetype record = 0; record < map.sceneryNames.size(); ++record) {
         const QString name = map.sceneryNames.at(record).toLower();
         if (!m_selected.contains(name))
@@ -217,14 +222,14 @@ void PreviewWindow::updateSelection() {
                 m_outlines.append(outline);
             ++props;
         }
-        if (named.contains(name))
-            continue; // listed twice: told of once
-        named.insert(name);
-        missing += props > 0 && imageSize.isEmpty();
-        unused += props == 0;
+        propsOf[name] += props;
+        if (props > 0 && imageSize.isEmpty())
+            missingImages.insert(name);
+        shownName = map.sceneryNames.at(record);
     }
-    if (named.size() == 1) {
-        const QString name = *named.cbegin();
+    const qsizetype missing = missingImages.size(), unused = propsOf.values().count(0);
+    if (propsOf.size() == 1) {
+        const QString &name = shownName;
         if (unused)
             m_selection = QStringLiteral("%1: no prop shows this scenery, so the game never loads "
                                          "it.")
@@ -237,10 +242,10 @@ void PreviewWindow::updateSelection() {
         else
             m_selection =
                 QStringLiteral("%1: %2 prop(s) outlined.").arg(name).arg(m_outlines.size());
-    } else if (named.size() > 1) {
+    } else if (propsOf.size() > 1) {
         m_selection = QStringLiteral("%1 sceneries: %2 prop(s) outlined; %3 with a missing image, "
                                      "%4 that no prop shows.")
-                          .arg(named.size())
+                          .arg(propsOf.size())
                           .arg(m_outlines.size())
                           .arg(missing)
                           .arg(unused);

@@ -34,7 +34,8 @@ public:
     // Outlines the props that show the sceneries of these list items ("(!) " allowed).
     void setSelected(const QStringList &items);
     // Sizes and moves the window into the largest free room of the screen beside `other`, so
-    // that both can be seen and used; where there is too little room it stays as it is.
+    // that both can be seen and used; where no room is large enough, it covers the least of
+    // `other` it can.
     void placeBeside(const QWidget *other);
 
     bool drawing() const { return m_busy; }
