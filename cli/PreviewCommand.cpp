@@ -52,15 +52,18 @@ int failed(const QString &why) {
     return ExitStatus::Failed;
 }
 
-// The picture as a PNG in a new file at `path`.
-bool writePng(const QImage &picture, const QString &path, QString &error) {
+// The picture as a PNG in a new file at `path`. The picture is opaque throughout, as its
+// background is, so its pixels are RGB32 as they stand: no copy of a picture that may take
+// hundreds of MiB.
+bool writePng(QImage picture, const QString &path, QString &error) {
+    picture.reinterpretAsFormat(QImage::Format_RGB32);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         error = file.errorString();
         return false;
     }
     QImageWriter writer(&file, "png");
-    if (!writer.write(picture.convertToFormat(QImage::Format_RGB32))) {
+    if (!writer.write(picture)) {
         error = writer.errorString();
         return false;
     }
@@ -142,7 +145,7 @@ int runPreview(const QStringList &args) {
     platform::catchInterrupts();
     const QString staged = staging.path() + QStringLiteral("/preview.png");
     QByteArray sha1;
-    if (!writePng(preview.picture, staged, error))
+    if (!writePng(std::move(preview.picture), staged, error))
         return failed(QStringLiteral("cannot write the picture: %1").arg(error));
     if (platform::caughtInterrupt() != 0)
         return ExitStatus::Failed; // the interrupt decides the status

@@ -25,6 +25,11 @@ const QRectF EmptyMapArea(-320, -240, 640, 480);
 constexpr QRgb MissingColour = 0xFFFF0000;
 constexpr double MissingLineWidth = 2;
 
+// A map's triangles are drawn while the boxes around them cover the picture this many times
+// over: real maps stay below 10, and a map made to cover it thousands of times would take
+// minutes.
+constexpr double OverdrawBudget = 64;
+
 // Values further than this many times the width of the middle half from it are strays.
 constexpr double StrayDistance = 4;
 
@@ -147,7 +152,24 @@ public:
         }
     }
 
-    void draw(QImage &picture, int threads) { rasteriseInBands(picture, m_triangles, threads); }
+    // Draws the triangles in order while what they cover adds up to OverdrawBudget pictures;
+    // returns how many were left out after that.
+    qsizetype draw(QImage &picture, int threads) {
+        const QRectF whole(QPointF(0, 0), QSizeF(picture.size()));
+        const double budget = OverdrawBudget * whole.width() * whole.height();
+        double covered = 0;
+        qsizetype kept = 0;
+        for (; kept < qsizetype(m_triangles.size()) && covered <= budget; ++kept) {
+            const auto &[a, b, c] = m_triangles[size_t(kept)].corners;
+            const QRectF box = QPolygonF({{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}).boundingRect();
+            const QRectF inside = box.intersected(whole);
+            covered += inside.width() * inside.height();
+        }
+        const qsizetype leftOut = qsizetype(m_triangles.size()) - kept;
+        m_triangles.resize(size_t(kept));
+        rasteriseInBands(picture, m_triangles, threads);
+        return leftOut;
+    }
 
 private:
     void add(RasterTriangle triangle, const Texture *texture) {
@@ -304,7 +326,7 @@ QPolygonF propOutline(const MapProp &prop, QSize imageSize) {
 }
 
 QImage drawMap(const MapFileContents &map, const MapImages &images, const PictureFrame &frame,
-               int threads) {
+               int threads, qsizetype *leftOut) {
     QImage picture(frame.size(), QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull())
         return picture;
@@ -317,7 +339,9 @@ QImage drawMap(const MapFileContents &map, const MapImages &images, const Pictur
     scene.addProps(1);
     scene.addPolygons(false);
     scene.addProps(2);
-    scene.draw(picture, threads);
+    const qsizetype notDrawn = scene.draw(picture, threads);
+    if (leftOut)
+        *leftOut = notDrawn;
     return picture;
 }
 
@@ -332,7 +356,13 @@ bool previewMap(const QString &mapPath, QSize maxSize, GameImages &images, MapPr
                                             "folder beside or above it), so no image is found"));
     made.images = loadMapImages(made.map, game, images, &made.problems);
     made.frame = PictureFrame::fit(made.map, maxSize);
-    made.picture = drawMap(made.map, made.images, made.frame);
+    qsizetype leftOut = 0;
+    made.picture = drawMap(made.map, made.images, made.frame, 0, &leftOut);
+    if (leftOut > 0)
+        made.problems.append(QStringLiteral("the map's last %1 triangles are left out, as the "
+                                            "map would cover its picture more than %2 times over")
+                                 .arg(leftOut)
+                                 .arg(OverdrawBudget));
     preview = std::move(made);
     return true;
 }

@@ -63,9 +63,11 @@ private:
 QPolygonF propOutline(const MapProp &prop, QSize imageSize = {});
 
 // Draws `map` into a picture of `frame`'s size, on `threads` threads (0: as many as the machine
-// has). Parts that cannot be drawn (not finite, or far outside the picture) are left out.
+// has). Parts that cannot be drawn (not finite, or far outside the picture) are left out, and
+// so are the last triangles of a map that would cover its picture dozens of times over (their
+// count goes to `leftOut`), so that no map takes long to draw.
 QImage drawMap(const MapFileContents &map, const MapImages &images, const PictureFrame &frame,
-               int threads = 0);
+               int threads = 0, qsizetype *leftOut = nullptr);
 
 // Everything a preview shows and keeps: the map, its images, where it lies and its picture.
 struct MapPreview {

@@ -68,6 +68,7 @@ TEST(MapzipPreview, DamagedGeometryGivesABoundedPicture) {
         std::vector<std::array<float, 6>> triangles;
         std::vector<Place> props;
         QSize size; // 0: any up to 8192
+        const char *warned = "";
     } cases[] = {
         {"NaN and infinite corners",
          true,
@@ -93,6 +94,12 @@ TEST(MapzipPreview, DamagedGeometryGivesABoundedPicture) {
          {1024, 532}},
         {"only far corners", false, {{-Max, -Max, Max, -Max, 0, Max}}, {{1e30f, 0}}, {}},
         {"a sliver a million high", false, {{0, 0, 0.001f, 1e6f, 0, 1e6f}}, {}, {0, 8192}},
+        {"one triangle 5000 times over",
+         false,
+         std::vector<std::array<float, 6>>(5000, {0, 0, 1000, 0, 1000, 500}),
+         {},
+         {1024, 532},
+         "triangles are left out"},
     };
     QTemporaryDir dir;
     for (const auto &c : cases) {
@@ -110,6 +117,7 @@ TEST(MapzipPreview, DamagedGeometryGivesABoundedPicture) {
         const QString png = dir.filePath(QLatin1String(c.name) + QStringLiteral(".png"));
         const MapzipRun run = preview(map, png);
         ASSERT_EQ(run.status, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.warned))) << run.err.toStdString();
         const Png read = identify(png);
         EXPECT_TRUE(read.width > 0 && read.width <= 1024 && read.height > 0 && read.height <= 8192)
             << read.width << " x " << read.height;
