@@ -111,8 +111,10 @@ void SceneryThumbnails::pictureReady(const QString &path) {
                 continue;
             item->setIcon(icon);
             if (picture.isNull())
-                item->setToolTip(item->text() + QLatin1Char('\n') +
-                                 QStringLiteral("This image cannot be shown: %1.").arg(failure));
+                item->setToolTip(
+                    tipFor(item->text(), {}, m_unused.contains(withoutMarker(item->text()))) +
+                    QLatin1Char('\n') +
+                    QStringLiteral("This image cannot be shown: %1.").arg(failure));
         }
     }
 }
