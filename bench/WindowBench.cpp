@@ -11,6 +11,7 @@
 #include "archive/ReadBack.h"
 #include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
+#include "images/GameImages.h"
 #include "wizard/Form1.h"
 
 #include <QApplication>
@@ -153,6 +154,7 @@ int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    quietImageReaderWarnings();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 300;
     QTemporaryDir game;

@@ -6,3 +6,4 @@
 int runInspect(const QStringList &args);
 int runPack(const QStringList &args);
 int runVerify(const QStringList &args);
+int runPreview(const QStringList &args);

@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
+#include "images/GameImages.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ const char Usage[] =
     "  pack MAP... -d OUTDIR [--format smap] [-j N] pack many maps, several at a time\n"
     "  verify ARCHIVE... [--game DIR] [--json]      check that archives hold what their\n"
     "                                               maps need\n"
+    "  preview MAP -o OUT.png [--width N]           draw the map as the game shows it\n"
     "\n"
     "  mapzip COMMAND --help   options of one command\n"
     "  mapzip --help           this text\n"
@@ -30,6 +32,7 @@ const char Usage[] =
 // The command's status; main() adds what became of its output.
 static int runMapzip(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
+    quietImageReaderWarnings();
     QCoreApplication::setApplicationName(QStringLiteral("mapzip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MAPZIP_VERSION_TEXT));
 
@@ -54,6 +57,8 @@ static int runMapzip(int argc, char *argv[]) {
         return runPack(args);
     if (command == QLatin1String("verify"))
         return runVerify(args);
+    if (command == QLatin1String("preview"))
+        return runPreview(args);
     printErr(QStringLiteral("mapzip: unknown command '%1'\n\n").arg(command) +
              QLatin1String(Usage));
     return ExitStatus::Usage;

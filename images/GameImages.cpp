@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QThread>
@@ -26,6 +27,34 @@ bool fileStamp(const QString &path, qint64 &size, QDateTime &modified) {
 
 qint64 bytesOf(const QImage &image) {
     return image.isNull() ? 0 : image.sizeInBytes();
+}
+
+qint64 bytesOf(const ImageLevels &levels) {
+    qint64 bytes = 0;
+    for (const QImage &level : levels)
+        bytes += bytesOf(level);
+    return bytes;
+}
+
+// The mean of two pixels, four channels at once, rounded down.
+inline QRgb meanOf(QRgb a, QRgb b) {
+    return (a & b) + (((a ^ b) & 0xFEFEFEFEu) >> 1);
+}
+
+QImage halved(const QImage &larger) {
+    const int width = qMax(1, larger.width() / 2), height = qMax(1, larger.height() / 2);
+    const int stepX = larger.width() > 1 ? 1 : 0, stepY = larger.height() > 1 ? 1 : 0;
+    QImage smaller(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y) {
+        const auto *upper = reinterpret_cast<const QRgb *>(larger.constScanLine(2 * y));
+        const auto *lower = reinterpret_cast<const QRgb *>(larger.constScanLine(2 * y + stepY));
+        auto *out = reinterpret_cast<QRgb *>(smaller.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            out[x] = meanOf(meanOf(upper[2 * x], upper[2 * x + stepX]),
+                            meanOf(lower[2 * x], lower[2 * x + stepX]));
+        }
+    }
+    return smaller;
 }
 
 } // namespace
@@ -59,6 +88,20 @@ QImage decodeGameImage(const QString &path, QString *error) {
     }
     image.convertTo(QImage::Format_ARGB32_Premultiplied);
     return image;
+}
+
+void quietImageReaderWarnings() {
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
+}
+
+ImageLevels imageLevels(const QImage &image) {
+    ImageLevels levels;
+    if (image.isNull())
+        return levels;
+    levels.append(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    while (levels.constLast().width() > 1 || levels.constLast().height() > 1)
+        levels.append(halved(levels.constLast()));
+    return levels;
 }
 
 QImage squareThumbnail(const QImage &image, int edge) {
@@ -99,9 +142,9 @@ GameImages::Entry *GameImages::current(const QString &path, qint64 size,
 GameImages::Entry &GameImages::store(const QString &path, qint64 size, const QDateTime &modified,
                                      const QImage &image, const QString &failure) {
     if (const auto old = m_entries.constFind(path); old != m_entries.cend())
-        m_bytes -= bytesOf(old->image);
+        m_bytes -= bytesOf(old->image) + bytesOf(old->halvings);
     Entry &entry = m_entries[path];
-    entry = Entry{size, modified, image, failure, {}, ++m_useCounter};
+    entry = Entry{size, modified, image, failure, {}, ++m_useCounter, {}};
     m_bytes += bytesOf(image);
     while (m_bytes > m_budget) {
         Entry *oldest = nullptr;
@@ -112,8 +155,9 @@ GameImages::Entry &GameImages::store(const QString &path, qint64 size, const QDa
         }
         if (!oldest)
             break; // the new picture alone is over the budget: kept while it is in use
-        m_bytes -= bytesOf(oldest->image);
+        m_bytes -= bytesOf(oldest->image) + bytesOf(oldest->halvings);
         oldest->image = QImage();
+        oldest->halvings.clear();
     }
     return entry;
 }
@@ -138,6 +182,31 @@ QImage GameImages::image(const QString &path) {
     Entry &entry = store(path, size, modified, decoded, failure);
     entry.thumbnails = thumbnails;
     return decoded;
+}
+
+ImageLevels GameImages::levels(const QString &path) {
+    const QImage picture = image(path);
+    if (picture.isNull())
+        return {};
+    {
+        QMutexLocker locker(&m_lock);
+        const auto known = m_entries.constFind(path);
+        if (known != m_entries.cend() && known->image.cacheKey() == picture.cacheKey() &&
+            !known->halvings.isEmpty())
+            return ImageLevels{picture} + known->halvings;
+    }
+    ImageLevels levels = imageLevels(picture);
+    QMutexLocker locker(&m_lock);
+    const auto known = m_entries.find(path);
+    // Kept only with the picture they were made of, and while the budget holds them.
+    if (known != m_entries.end() && known->image.cacheKey() == picture.cacheKey()) {
+        const ImageLevels halvings = levels.mid(1);
+        if (m_bytes + bytesOf(halvings) <= m_budget) {
+            m_bytes += bytesOf(halvings) - bytesOf(known->halvings);
+            known->halvings = halvings;
+        }
+    }
+    return levels;
 }
 
 QImage GameImages::thumbnail(const QString &path, int edge) const {

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
+#include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -18,9 +19,22 @@
 // PNG, damaged, or larger than 64 MiB decoded.
 QImage decodeGameImage(const QString &path, QString *error = nullptr);
 
+// Keeps Qt's image readers from telling on standard error of flaws that many game images have
+// and that change nothing shown (libpng's "known incorrect sRGB profile"): decodeGameImage()
+// says itself what cannot be shown. QT_LOGGING_RULES still turns the warnings on. Called once
+// by each program that decodes the game's images, before it decodes any.
+void quietImageReaderWarnings();
+
 // `image` fitted, with its proportions, into a transparent square of `edge` pixels and
 // centred in it: smoothly reduced, or enlarged by whole pixels so that small images stay sharp.
 QImage squareThumbnail(const QImage &image, int edge);
+
+// An image and its halvings, each half the size of the one before, down to 1 x 1: what a
+// picture that shows the image smaller samples from.
+using ImageLevels = QList<QImage>;
+// Each pixel of a halving is the mean of the 2 x 2 it covers (at an odd edge the last row or
+// column is left out). Premultiplied ARGB; empty for a null image.
+ImageLevels imageLevels(const QImage &image);
 
 class GameImages : public QObject {
     Q_OBJECT
@@ -34,6 +48,9 @@ public:
     // The picture of `path`, from memory or decoded now on the calling thread (null when it
     // cannot be decoded). Safe on any thread.
     QImage image(const QString &path);
+    // image() with its halvings (imageLevels), made once and kept with the picture; empty when
+    // the file cannot be decoded. Safe on any thread.
+    ImageLevels levels(const QString &path);
     // The thumbnail of `edge` pixels made by request(); null while it is not made.
     QImage thumbnail(const QString &path, int edge) const;
     // Why `path` could not be decoded; empty while that is not known to have failed.
@@ -56,6 +73,7 @@ private:
         QString failure;
         QHash<int, QImage> thumbnails; // by edge
         quint64 lastUse = 0;
+        ImageLevels halvings; // made on first request, dropped with the image
     };
     // The entry of `path` if it still matches the file on disk; null otherwise. Under m_lock.
     Entry *current(const QString &path, qint64 size, const QDateTime &modified);

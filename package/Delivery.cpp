@@ -223,7 +223,8 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
     return passed;
 }
 
-bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error) {
+bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error,
+                         const QString &made) {
     std::error_code code;
     const fs::path path = nativePath(target);
     const fs::file_type type = fs::symlink_status(path, code).type();
@@ -254,8 +255,8 @@ bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QStri
     }
     for (const QString &input : inputs) {
         if (fs::equivalent(path, nativePath(input), code)) {
-            error = QStringLiteral("is %1, which the archive is made from")
-                        .arg(QDir::toNativeSeparators(input));
+            error = QStringLiteral("is %1, which %2 is made from")
+                        .arg(QDir::toNativeSeparators(input), made);
             return false;
         }
     }

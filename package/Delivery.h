@@ -38,8 +38,10 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
 // none of `inputs` (the same file under any name or link counts). A folder, device, FIFO or
 // socket is refused, and so is a symbolic link wherever it leads: in a folder that others can
 // write, a link could send the archive over any file the user may write. False, with `error`
-// saying what the target is ("is a FIFO, not a file"), otherwise.
-bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error);
+// saying what the target is ("is a FIFO, not a file"), otherwise; `made` names what is saved
+// ("is maps/a.pms, which the archive is made from").
+bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error,
+                         const QString &made = QStringLiteral("the archive"));
 
 // SHA-1 of a file's content, or an empty array with `error` set.
 QByteArray sha1OfFile(const QString &path, QString &error);

@@ -11,7 +11,7 @@ first sentence the NAME line, the rest the description, options and exit status.
 of its "Commands:" list adds a section made from PROGRAM COMMAND --help. --section adds a
 section of text that --help has no place for (files, see also). The completion fills the
 template's @MAPZIP_COMPLETION_DATA@ with the commands, their options and what each option's
-value and each command's operands are (map, archive, file, dir, words:..., none).
+value and each command's operands are (map, archive, picture, file, dir, words:..., none).
 
 The help texts are plain: paragraphs of prose; "Heading:" lines; lists of two-space indented
 entries whose descriptions start in one column; "Exit status: ..." paragraphs.
@@ -217,6 +217,8 @@ PLACEHOLDERS = {
 
 
 def value_kind(placeholder):
+    if placeholder.lower().endswith(".png"):
+        return "picture"
     if "|" in placeholder and placeholder.lower() == placeholder:
         return "words:" + placeholder.replace("|", " ")
     base = re.sub(r"[^A-Z].*$", "", placeholder)

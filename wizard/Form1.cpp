@@ -7,6 +7,7 @@
 #include "package/ProgramInfo.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
+#include "wizard/PreviewWindow.h"
 #include "wizard/SceneryList.h"
 #include "wizard/SceneryThumbnails.h"
 #include "wizard/WizardLayout.h"
@@ -73,6 +74,7 @@ Form1::Form1(QString programFolder, QWidget *parent)
 }
 
 Form1::~Form1() {
+    delete m_preview.data(); // waits for its drawing, which uses m_images
     Form_Terminate();
 }
 
@@ -88,6 +90,10 @@ QGroupBox *Form1::sceneryPage() {
     connect(lScADD, &SceneryList::moveRequested, this, &Form1::cmdL2R_Click);
     connect(lScADD, &SceneryList::deleteRequested, this, &Form1::cmdL2R_Click);
     connect(lScExclude, &SceneryList::moveRequested, this, &Form1::cmdR2L_Click);
+    connect(cmdPreview, &QPushButton::clicked, this, &Form1::cmdPreview_Click);
+    for (const QListWidget *list : {lScADD, lScExclude})
+        connect(list, &QListWidget::itemSelectionChanged, this,
+                [this, list] { showSelectionInPreview(list); });
     setTabOrderAsDesigned();
     return Frame1;
 }
@@ -109,10 +115,11 @@ void Form1::setTabOrderAsDesigned() {
     // The keyboard order of the focusable controls; labels and frames take no focus. Page 3
     // is read as it is drawn: its left column top to bottom, then its right column, then the
     // navigation buttons from left to right.
-    chainTabOrder({lScADD,     lScExclude, cmdAllL2R,  cmdL2R,     cmdAllR2L,    cmdR2L,
-                   txtPath,    cmdBrowse,  cComp,      chkTexture, chkExpert,    chkJunk,
-                   chkRecurse, chkUpdate,  chkFreshen, cmdGO,      chkPass,      chkMask,
-                   txtPass,    txtPass2,   chkComment, txtComment, cmdBackFrame, cmdNextFrame});
+    chainTabOrder({lScADD,     lScExclude, cmdAllL2R,  cmdL2R,       cmdPreview,
+                   cmdAllR2L,  cmdR2L,     txtPath,    cmdBrowse,    cComp,
+                   chkTexture, chkExpert,  chkJunk,    chkRecurse,   chkUpdate,
+                   chkFreshen, cmdGO,      chkPass,    chkMask,      txtPass,
+                   txtPass2,   chkComment, txtComment, cmdBackFrame, cmdNextFrame});
 }
 
 int Form1::windowWidthTwips() const {

@@ -24,13 +24,16 @@
 #include "wizard/SourceMapPage.h"
 
 #include <QHash>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
+class PreviewWindow;
 class QGroupBox;
+class QListWidget;
 class QPushButton;
 class QUrl;
 
@@ -89,6 +92,8 @@ public:
 
     // The decoded scenery images, shared by everything in the window that draws them.
     GameImages &images() { return m_images; }
+    // The map's picture, made by the first "Preview..." (Form1Preview.cpp); null until then.
+    PreviewWindow *previewWindow() const;
 
     // Opens the map at `path` as if it were chosen with "...": a map named on the command line
     // or dropped on the window. A relative path is taken against the current folder.
@@ -128,6 +133,7 @@ public Q_SLOTS:
     void cmdAllL2R_Click();
     void cmdR2L_Click();
     void cmdAllR2L_Click();
+    void cmdPreview_Click();
     void chkPass_Click();
     void chkMask_Click();
     void chkComment_Click();
@@ -173,11 +179,15 @@ private:
     void setBusy(bool busy);
     // After a stopped build: its staging folder goes (a fresh one is made for the next).
     void afterStop();
+    // The preview follows the map read and the items selected in `list`.
+    void showMapInPreview();
+    void showSelectionInPreview(const QListWidget *list);
     void quitNow(AfterBuild after);
     void cleanStaging();
 
     QString m_programFolder;
     GameImages m_images;
+    QPointer<PreviewWindow> m_preview; // deleted first: it draws with m_images
     std::unique_ptr<PrivateStagingFolder> m_staging;
     bool m_stagingRemoved = false;
     WizardState m_state;

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -113,6 +114,10 @@ bool Form1::readMap(const QString &pathText) {
     sceneryPage();
     thumbnails->setImages(details.sceneries);
     setItemTexts(lScADD, addList);
+    // Said above the lists, rather than marking every scenery missing without a word.
+    LabelGameFolder->setVisible(read && !details.inGameFolder);
+    cmdPreview->setEnabled(read);
+    showMapInPreview();
     if (read) {
         // The lists belong to the map just read; an earlier map's exclusions mean nothing here.
         lScExclude->clear();

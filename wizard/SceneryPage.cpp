@@ -5,6 +5,7 @@
 #include "wizard/WizardLayout.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -31,14 +32,28 @@ void SceneryPage::buildSceneryPage(QWidget *window, GameImages &images) {
                            QStringLiteral("Add All"));
     cmdR2L = makeButton(Frame1, "cmdR2L", QStringLiteral("<"), 2025, 2205, 735, 420,
                         QStringLiteral("Add Selected"));
+    // In the free room between the two pairs of move buttons, as wide as the gap between the
+    // lists allows.
+    cmdPreview = makeButton(Frame1, "cmdPreview", QStringLiteral("Preview..."), 1980, 1643, 825,
+                            420, QStringLiteral("See the map as the game shows it"));
+    // On the page's caption line, right of its caption: the lists keep their place.
+    LabelGameFolder = makeLabel(Frame1, "LabelGameFolder", NoGameFolder, 1350, 0, 3330, 210);
+    LabelGameFolder->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    LabelGameFolder->setToolTip(
+        QStringLiteral("No scenery-gfx folder lies beside or above the map, so every image "
+                       "counts as missing. Move the map into a game folder's maps folder."));
+    LabelGameFolder->hide();
 
     setFonts(Frame1, window->font());
     for (QGroupBox *listFrame : {Frame2, Frame3})
         listFrame->setFont(titleFont(6.75, true));
+    LabelGameFolder->setFont(titleFont(6.75, true));
     for (QListWidget *list : {lScADD, lScExclude})
         list->setFont(systemSansFont(8.25));
     const QColor captionText = systemCaptionText();
-    finishLooks(Frame1, {{lScADD, captionText}, {lScExclude, captionText}});
+    finishLooks(Frame1,
+                {{lScADD, captionText}, {lScExclude, captionText}, {LabelGameFolder, FocusRing}});
+    fitLabelText(LabelGameFolder);
 }
 
 QStringList SceneryPage::itemTexts(const QListWidget *list) {

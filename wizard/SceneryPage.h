@@ -2,7 +2,8 @@
 // Page 2, "Scenery-gfx" (frame Frame1): the sceneries that go into the archive (lScADD, in
 // frame "ADD") and those left out (lScExclude, in "EXCLUDE"), and the four buttons between them
 // that move items. The map reader fills the add list; a build packs what stands in it. Items
-// show small pictures of their images (SceneryThumbnails).
+// show small pictures of their images (SceneryThumbnails). "Preview..." below the move buttons
+// opens the map's picture; a line above the lists says when the map lies in no game folder.
 
 #include "wizard/SceneryList.h"
 
@@ -11,6 +12,7 @@
 
 class GameImages;
 class QGroupBox;
+class QLabel;
 class QListWidget;
 class QPushButton;
 class QWidget;
@@ -27,6 +29,8 @@ public:
     QPushButton *cmdL2R = nullptr;
     QPushButton *cmdAllR2L = nullptr;
     QPushButton *cmdR2L = nullptr;
+    QPushButton *cmdPreview = nullptr;
+    QLabel *LabelGameFolder = nullptr; // hidden while the map lies in a game folder
     SceneryThumbnails *thumbnails = nullptr;
 
     // Why an empty add list is empty.
@@ -35,6 +39,8 @@ public:
         QStringLiteral("Every scenery of this map is stock: nothing to add");
     static inline const QString AllExcluded =
         QStringLiteral("Every scenery of this map is excluded");
+    // Above the lists for a map with no game folder around it.
+    static inline const QString NoGameFolder = QStringLiteral("No game folder around this map");
 
     // The texts of a list's items, in order.
     static QStringList itemTexts(const QListWidget *list);

@@ -1,6 +1,7 @@
 #include "wizard/SceneryThumbnails.h"
 
 #include "images/GameImages.h"
+#include "wizard/WizardLayout.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -37,18 +38,26 @@ void SceneryThumbnails::attach(QListWidget *list) {
 void SceneryThumbnails::setImages(const QList<IntakeDetails::Scenery> &sceneries) {
     m_images.cancelPending();
     m_files.clear();
-    for (const IntakeDetails::Scenery &scenery : sceneries)
+    m_unused.clear();
+    for (const IntakeDetails::Scenery &scenery : sceneries) {
         m_files.insert(withoutMarker(scenery.item), scenery.file);
+        if (!scenery.used)
+            m_unused.insert(withoutMarker(scenery.item));
+    }
 }
 
-QString SceneryThumbnails::tipFor(const QString &itemText, const QString &reason) {
-    if (!itemText.startsWith(MissingMarker))
-        return itemText;
-    const QString why = reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason);
-    return itemText + QLatin1Char('\n') +
-           QStringLiteral("The game cannot find this image%1, so it will be left out of the "
-                          "archive.")
-               .arg(why);
+QString SceneryThumbnails::tipFor(const QString &itemText, const QString &reason, bool unused) {
+    QString tip = itemText;
+    if (itemText.startsWith(MissingMarker)) {
+        const QString why = reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason);
+        tip += QLatin1Char('\n') +
+               QStringLiteral("The game cannot find this image%1, so it will be left out of the "
+                              "archive.")
+                   .arg(why);
+    }
+    if (unused)
+        tip += QLatin1Char('\n') + UnusedTip;
+    return tip;
 }
 
 int SceneryThumbnails::deviceEdge(const QListWidget *list) const {
@@ -60,7 +69,10 @@ void SceneryThumbnails::decorate(QListWidget *list, QListWidgetItem *item) {
         return;
     const QString name = withoutMarker(item->text());
     const ImageFile file = m_files.value(name);
-    item->setToolTip(tipFor(item->text(), file.reason));
+    const bool unused = m_unused.contains(name);
+    item->setToolTip(tipFor(item->text(), file.reason, unused));
+    if (unused)
+        item->setForeground(WizardLayout::dimmed(WizardLayout::systemCaptionText()));
     if (item->text().startsWith(MissingMarker) || !file.found()) {
         // Marked, or a name the last map did not list: nothing of it can be shown.
         item->setIcon(item->text().startsWith(MissingMarker)
@@ -99,8 +111,10 @@ void SceneryThumbnails::pictureReady(const QString &path) {
                 continue;
             item->setIcon(icon);
             if (picture.isNull())
-                item->setToolTip(item->text() + QLatin1Char('\n') +
-                                 QStringLiteral("This image cannot be shown: %1.").arg(failure));
+                item->setToolTip(
+                    tipFor(item->text(), {}, m_unused.contains(withoutMarker(item->text()))) +
+                    QLatin1Char('\n') +
+                    QStringLiteral("This image cannot be shown: %1.").arg(failure));
         }
     }
 }

@@ -2,8 +2,8 @@
 // The small pictures and tips of the scenery lists' items. Each item shows the image the game
 // loads for it (intake's lookup, given by the last map read), decoded in the background by the
 // shared GameImages and drawn sharp at the screen's pixel ratio; an item whose image the game
-// cannot find, or that cannot be shown, shows a warning icon instead. Items carry their
-// picture wherever they move.
+// cannot find, or that cannot be shown, shows a warning icon instead. An item that no prop of
+// the map shows is grey. Items carry their looks wherever they move.
 
 #include "intake/MapReader.h"
 
@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 class GameImages;
 class QListWidget;
@@ -22,6 +23,9 @@ class SceneryThumbnails : public QObject {
 public:
     // Icons are this many logical pixels square.
     static constexpr int Edge = 16;
+    // The tip's line for a scenery that no prop shows.
+    static inline const QString UnusedTip =
+        QStringLiteral("No prop of this map shows this scenery, so the game never loads it.");
 
     SceneryThumbnails(GameImages &images, QObject *parent = nullptr);
 
@@ -32,8 +36,8 @@ public:
     void setImages(const QList<IntakeDetails::Scenery> &sceneries);
 
     // The tip of an item: its full name; for a "(!) " item also that the game cannot find
-    // the image, so it will be left out.
-    static QString tipFor(const QString &itemText, const QString &reason = {});
+    // the image, so it will be left out; for an `unused` one that the game never loads it.
+    static QString tipFor(const QString &itemText, const QString &reason = {}, bool unused = false);
 
 private:
     void decorate(QListWidget *list, QListWidgetItem *item);
@@ -43,5 +47,6 @@ private:
     GameImages &m_images;
     QList<QListWidget *> m_lists;
     QHash<QString, ImageFile> m_files; // by scenery name
+    QSet<QString> m_unused;            // names of sceneries no prop shows
     QIcon m_blank;
 };

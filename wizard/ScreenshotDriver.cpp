@@ -5,6 +5,7 @@
 
 #include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
+#include "images/GameImages.h"
 #include "wizard/Form1.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
+    quietImageReaderWarnings();
     const QStringList args = QApplication::arguments();
     const int page = args.size() > 1 ? args.at(1).toInt() : 1;
     if (page < 1 || page > 3) {

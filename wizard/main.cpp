@@ -1,5 +1,6 @@
 // The wizard program: one window, no settings.
 
+#include "images/GameImages.h"
 #include "wizard/Form1.h"
 
 #include <QApplication>
@@ -75,6 +76,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     QApplication app(argc, argv);
+    quietImageReaderWarnings();
     QApplication::setApplicationName(QStringLiteral("velquarindostrammelfenboriax"));
     QApplication::setDesktopFileName(QStringLiteral("velquarindostrammelfenboriax"));
     // The window lives until the event loop has ended; a build it runs returns before that.

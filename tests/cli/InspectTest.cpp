@@ -166,7 +166,8 @@ TEST(MapzipUsage, HelpGoesToStandardOutputAndBadUsageExitsTwo) {
     const QStringList helps[] = {{QStringLiteral("--help")},
                                  {QStringLiteral("inspect"), QStringLiteral("--help")},
                                  {QStringLiteral("pack"), QStringLiteral("--help")},
-                                 {QStringLiteral("verify"), QStringLiteral("--help")}};
+                                 {QStringLiteral("verify"), QStringLiteral("--help")},
+                                 {QStringLiteral("preview"), QStringLiteral("--help")}};
     for (const QStringList &args : helps) {
         const MapzipRun run = mapzip(args);
         EXPECT_EQ(run.status, 0) << args.join(u' ').toStdString();
@@ -185,6 +186,13 @@ TEST(MapzipUsage, HelpGoesToStandardOutputAndBadUsageExitsTwo) {
         {QStringLiteral("verify")},
         {QStringLiteral("verify"), QStringLiteral("--game"), QStringLiteral("/nonexistent"),
          QStringLiteral("x.zip")},
+        {QStringLiteral("preview"), QStringLiteral("x.pms")},
+        {QStringLiteral("preview"), QStringLiteral("x.pms"), QStringLiteral("y.pms"),
+         QStringLiteral("-o"), QStringLiteral("x.png")},
+        {QStringLiteral("preview"), QStringLiteral("x.pms"), QStringLiteral("-o"),
+         QStringLiteral("x.png"), QStringLiteral("--width"), QStringLiteral("15")},
+        {QStringLiteral("preview"), QStringLiteral("x.pms"), QStringLiteral("-o"),
+         QStringLiteral("x.png"), QStringLiteral("--width"), QStringLiteral("8193")},
     };
     for (const QStringList &args : bad) {
         const MapzipRun run = mapzip(args);

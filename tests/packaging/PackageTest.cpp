@@ -118,13 +118,13 @@ TEST_F(Package, ProgramsAndFilesPassTheirChecks) {
 
 TEST_F(Package, CompletionOffersCommandsOptionsAndTheFilesEachTakes) {
     QTemporaryDir folder;
-    for (const char *file : {"a.pms", "B.PMS", "c.zip", "d.smap", "e.txt", "sub/f.pms"})
+    for (const char *file : {"a.pms", "B.PMS", "c.zip", "d.smap", "e.txt", "g.png", "sub/f.pms"})
         writeBytes(folder.filePath(QLatin1String(file)), "x");
     const struct {
         QString line; // typed before Tab
         std::string offered;
     } cases[] = {
-        {"mapzip ", "--help --version inspect pack verify"},
+        {"mapzip ", "--help --version inspect pack preview verify"},
         {"mapzip ve", "verify"},
         {"mapzip pack ", "B.PMS a.pms sub"},
         {"mapzip pack a.pms --le", "--level"},
@@ -132,7 +132,8 @@ TEST_F(Package, CompletionOffersCommandsOptionsAndTheFilesEachTakes) {
         {"mapzip pack a.pms --format ", "smap zip"},
         {"mapzip pack a.pms -d ", "sub"},
         {"mapzip verify ", "c.zip d.smap sub"},
-        {"mapzip inspect --defaults ", "B.PMS a.pms c.zip d.smap e.txt sub"},
+        {"mapzip inspect --defaults ", "B.PMS a.pms c.zip d.smap e.txt g.png sub"},
+        {"mapzip preview a.pms -o ", "g.png sub"},
         {"mapzip inspect --j", "--json"},
         {"mapzip unknown ", ""},
     };

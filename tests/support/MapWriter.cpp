@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,6 +14,14 @@ void putInt32(QByteArray &out, qint32 value) {
 void putInt16(QByteArray &out, qint16 value) {
     out.append(static_cast<char>(value & 0xFF));
     out.append(static_cast<char>((static_cast<quint16>(value) >> 8) & 0xFF));
+}
+// `value`'s bytes at `offset` of `record`, least significant first.
+template <typename T> void putAt(QByteArray &record, int offset, T value) {
+    static_assert(sizeof(T) == 4);
+    quint32 bits = 0;
+    std::memcpy(&bits, &value, 4);
+    for (int i = 0; i < 4; ++i)
+        record[offset + i] = char((bits >> (8 * i)) & 0xFF);
 }
 // A length byte and a fixed field, padded with NUL bytes.
 void putText(QByteArray &out, const QByteArray &text, std::optional<int> length, int fieldSize) {
@@ -29,8 +38,17 @@ QByteArray buildMap(const MapSpec &spec) {
     putText(out, spec.description, spec.descriptionLength, 38);
     putText(out, spec.texture, spec.textureLength, 24);
     out.append(QByteArray(20, '\x11'));
-    putInt32(out, spec.polygonCount);
+    putInt32(out, spec.polygonCount + qint32(spec.triangles.size()));
     out.append(QByteArray(121 * std::max(spec.polygonCount, 0), '\x22'));
+    for (const auto &corners : spec.triangles) {
+        QByteArray record(121, '\0');
+        for (int i = 0; i < 3; ++i) {
+            putAt(record, 28 * i, corners[2 * i]);
+            putAt(record, 28 * i + 4, corners[2 * i + 1]);
+            putAt(record, 28 * i + 16, quint32(0xFFFFFFFF));
+        }
+        out.append(record);
+    }
     out.append(QByteArray(8, '\x33'));
     for (qint16 count : spec.sectorCounts) {
         putInt16(out, count);
@@ -48,6 +66,18 @@ QByteArray buildMap(const MapSpec &spec) {
         record[2] = char(prop.style & 0xFF);
         record[3] = char(prop.style >> 8);
         record[40] = char(prop.level);
+        if (const auto &at = prop.place) {
+            for (const auto &[offset, value] : {std::pair{12, at->x},
+                                                {16, at->y},
+                                                {20, at->rotation},
+                                                {24, at->scaleX},
+                                                {28, at->scaleY}})
+                putAt(record, offset, value);
+            putAt(record, 4, at->width);
+            putAt(record, 8, at->height);
+            putAt(record, 32, quint32(0xFFFFFFFF)); // alpha, then filler
+            putAt(record, 36, quint32(0xFFFFFFFF));
+        }
         out.append(record);
     }
     putInt32(out, spec.sceneryCount.value_or(qint32(spec.sceneries.size())));

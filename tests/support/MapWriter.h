@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -15,11 +16,18 @@ struct MapSpec {
     std::optional<int> textureLength;
     qint32 version = 11;
     qint32 polygonCount = 0; // records of 121 filler bytes are written
+    // Then these triangles (x, y of each corner), white and opaque; the count covers both.
+    std::vector<std::array<float, 6>> triangles;
     std::vector<qint16> sectorCounts = std::vector<qint16>(2601, 0); // 2 * c filler bytes each
     struct Prop {
         quint16 style = 1; // 1-based scenery record
         quint8 level = 0;
         quint8 active = 1;
+        struct Place {
+            float x = 0, y = 0, rotation = 0, scaleX = 1, scaleY = 1;
+            qint32 width = 32, height = 32;
+        };
+        std::optional<Place> place = std::nullopt; // white and opaque; default: filler bytes
     };
     std::optional<std::vector<Prop>> props; // default: one drawn prop per scenery record
     std::optional<qint32> propCount;        // written count; default: the props written

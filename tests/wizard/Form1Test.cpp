@@ -277,7 +277,8 @@ TEST_F(WizardTest, TabReadsThePagesInOrderAndTheFocusShows) {
     EXPECT_EQ(tabChain(form.txtPath),
               QList<QWidget *>({form.txtPath, form.cmdBrowse, form.cmdNextFrame}));
     goToPage(form, 2);
-    EXPECT_EQ(tabChain(form.lScADD).size(), 8) << "both lists, four buttons, Back and Next";
+    EXPECT_EQ(tabChain(form.lScADD).size(), 9)
+        << "both lists, four move buttons, Preview, Back and Next";
 
     goToPage(form, 3);
     for (QCheckBox *box : {form.chkPass, form.chkComment, form.chkExpert})

@@ -1,12 +1,15 @@
 // Page 2: moving items between the add and the exclude list with the buttons, the keyboard and
-// the mouse; what an item shows (picture, tip) and what an empty add list says.
+// the mouse; what an item shows (picture, tip) and what an empty add list says; the preview.
 
 #include "WizardTestSupport.h"
 #include "support/MapWriter.h"
 
 #include "intake/GameFolder.h"
+#include "wizard/PreviewWindow.h"
 #include "wizard/SceneryList.h"
+#include "wizard/SceneryThumbnails.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -164,4 +167,65 @@ TEST_F(WizardTest, ItemsShowPicturesOfTheirImages) {
         EXPECT_EQ(form.lScADD->count(), 0);
         EXPECT_EQ(form.lScADD->placeholder(), QLatin1String(why));
     }
+}
+
+// "Preview..." opens the map's picture, and a scenery selected in either list outlines the props
+// that show it. A scenery no prop shows is grey with a tip saying so; a map with no game folder
+// around it says so above the lists.
+TEST_F(WizardTest, PreviewOutlinesTheSelectedSceneriesProps) {
+    QTemporaryDir game;
+    QDir().mkpath(game.filePath("scenery-gfx"));
+    for (const QString image : {"veg_bush_10.png", "rir-hotel.png"})
+        ASSERT_TRUE(QFile::copy(testDataPath("soldat/scenery-gfx/" + image),
+                                game.filePath("scenery-gfx/" + image)));
+    MapSpec spec;
+    spec.sceneries = {{"veg_bush_10.png", {}}, {"gone.png", {}}, {"rir-hotel.png", {}}};
+    using Place = MapSpec::Prop::Place;
+    spec.props = std::vector<MapSpec::Prop>{
+        {1, 0, 1, Place{0, 0}}, {1, 1, 1, Place{200, 0}}, {2, 2, 1, Place{100, 150}}};
+    writeMap(game.filePath("maps/x.pms"), spec);
+    Form1 &form = makeForm();
+    form.show();
+    form.openMap(game.filePath("maps/x.pms"));
+    goToPage(form, 2);
+    EXPECT_TRUE(form.LabelGameFolder->isHidden());
+    form.cmdPreview->click();
+    PreviewWindow *preview = form.previewWindow();
+    ASSERT_TRUE(preview && preview->isVisible());
+    auto drawn = [&] {
+        return QTest::qWaitFor([&] { return !preview->drawing(); }) &&
+               !preview->preview().picture.isNull();
+    };
+    ASSERT_TRUE(drawn());
+
+    ASSERT_EQ(items(form.lScADD),
+              QStringList({"veg_bush_10.png", "(!) gone.png", "rir-hotel.png"}));
+    form.lScADD->setCurrentRow(1);
+    form.cmdL2R->click(); // "(!) gone.png" is selected where it is now, in the exclude list
+    const struct {
+        QListWidget *list;
+        int row, outlines;
+        const char *said;
+    } selections[] = {{form.lScADD, 0, 2, "veg_bush_10.png: 2 prop(s)"},
+                      {form.lScExclude, 0, 1, "cannot find this image"},
+                      {form.lScADD, 1, 0, "no prop shows"}};
+    for (const auto &s : selections) {
+        s.list->setCurrentRow(s.row);
+        EXPECT_EQ(preview->outlines().size(), s.outlines) << s.said;
+        EXPECT_TRUE(preview->statusText().contains(QLatin1String(s.said)))
+            << preview->statusText().toStdString();
+    }
+    const QListWidgetItem *used = form.lScADD->item(0), *unused = form.lScADD->item(1);
+    EXPECT_EQ(unused->text(), "rir-hotel.png");
+    EXPECT_TRUE(unused->toolTip().contains(SceneryThumbnails::UnusedTip));
+    EXPECT_FALSE(used->toolTip().contains(SceneryThumbnails::UnusedTip));
+    EXPECT_NE(unused->foreground().color(), used->foreground().color());
+
+    QTemporaryDir lone;
+    writeMap(lone.filePath("maps/x.pms"), spec);
+    form.openMap(lone.filePath("maps/x.pms"));
+    EXPECT_FALSE(form.LabelGameFolder->isHidden());
+    EXPECT_EQ(form.LabelGameFolder->text(), SceneryPage::NoGameFolder);
+    ASSERT_TRUE(drawn());
+    EXPECT_TRUE(preview->preview().problems.join("\n").contains("no game folder"));
 }

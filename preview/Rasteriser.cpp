@@ -1,0 +1,250 @@
+#include "preview/Rasteriser.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+// x * a / 255 for the four channels of a pixel at once (a from 0 to 255).
+inline QRgb scaled(QRgb x, unsigned a) {
+    unsigned rb = (x & 0x00FF00FFu) * a;
+    rb = ((rb + ((rb >> 8) & 0x00FF00FFu) + 0x00800080u) >> 8) & 0x00FF00FFu;
+    unsigned ag = ((x >> 8) & 0x00FF00FFu) * a;
+    ag = (ag + ((ag >> 8) & 0x00FF00FFu) + 0x00800080u) & 0xFF00FF00u;
+    return ag | rb;
+}
+
+// p and q mixed, with `f` (0 to 256) parts of q in 256.
+inline QRgb mixed(QRgb p, QRgb q, unsigned f) {
+    const unsigned rb = ((p & 0x00FF00FFu) * (256 - f) + (q & 0x00FF00FFu) * f) >> 8;
+    const unsigned ag = ((p >> 8) & 0x00FF00FFu) * (256 - f) + ((q >> 8) & 0x00FF00FFu) * f;
+    return (rb & 0x00FF00FFu) | (ag & 0xFF00FF00u);
+}
+
+// One channel times a factor from 0 to 255, divided by 255.
+inline unsigned times(unsigned channel, unsigned factor) {
+    const unsigned t = channel * factor + 0x80;
+    return (t + (t >> 8)) >> 8;
+}
+
+inline int floorToInt(float value) {
+    const int truncated = int(value);
+    return truncated - (value < float(truncated));
+}
+
+// A halving of a texture as the pixel loop reads it.
+struct Level {
+    const QRgb *bits = nullptr;
+    qsizetype stride = 0; // pixels per row
+    int width = 0, height = 0;
+    bool repeat = true;
+
+    int column(int x) const {
+        if (!repeat)
+            return std::clamp(x, 0, width - 1);
+        x %= width;
+        return x < 0 ? x + width : x;
+    }
+    int row(int y) const {
+        if (!repeat)
+            return std::clamp(y, 0, height - 1);
+        y %= height;
+        return y < 0 ? y + height : y;
+    }
+    // Bilinear, at texture coordinates (s, t) in texels.
+    QRgb sample(float s, float t) const {
+        s -= 0.5f;
+        t -= 0.5f;
+        const int x0 = floorToInt(s), y0 = floorToInt(t);
+        const auto fx = unsigned((s - float(x0)) * 256.0f);
+        const auto fy = unsigned((t - float(y0)) * 256.0f);
+        const int xa = column(x0), xb = column(x0 + 1);
+        const QRgb *upper = bits + row(y0) * stride;
+        const QRgb *lower = bits + row(y0 + 1) * stride;
+        return mixed(mixed(upper[xa], upper[xb], fx), mixed(lower[xa], lower[xb], fx), fy);
+    }
+};
+
+// A value across the triangle: at the picture's origin, and its change per pixel.
+struct Plane {
+    double atOrigin = 0, dx = 0, dy = 0;
+    double at(double x, double y) const { return atOrigin + dx * x + dy * y; }
+};
+
+// The x where the edge from `a` down to `b` crosses the row centre `y`. Both triangles that
+// share an edge see it from the same end, so that they agree on it to the last bit.
+inline double edgeX(const RasterVertex &a, const RasterVertex &b, double y) {
+    return a.x + (b.x - a.x) * (y - a.y) / (b.y - a.y);
+}
+
+// The picture's pixels, taken once: QImage's own accessors may not be called from several
+// threads at once.
+struct Target {
+    uchar *bits = nullptr;
+    qsizetype bytesPerLine = 0;
+    int width = 0, height = 0;
+
+    explicit Target(QImage &picture)
+        : bits(picture.bits()), bytesPerLine(picture.bytesPerLine()), width(picture.width()),
+          height(picture.height()) {}
+    QRgb *line(int y) const { return reinterpret_cast<QRgb *>(bits + y * bytesPerLine); }
+};
+
+void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top, int bottom) {
+    std::array<const RasterVertex *, 3> v{&triangle.corners[0], &triangle.corners[1],
+                                          &triangle.corners[2]};
+    std::sort(v.begin(), v.end(), [](const RasterVertex *a, const RasterVertex *b) {
+        return a->y < b->y || (a->y == b->y && a->x < b->x);
+    });
+    const double x10 = v[1]->x - v[0]->x, y10 = v[1]->y - v[0]->y;
+    const double x20 = v[2]->x - v[0]->x, y20 = v[2]->y - v[0]->y;
+    const double area = x10 * y20 - x20 * y10;
+    if (std::abs(area) < 1e-9)
+        return;
+    const int firstRow = std::max(top, int(std::ceil(v[0]->y - 0.5)));
+    const int endRow = std::min(bottom, int(std::ceil(v[2]->y - 0.5)));
+    if (firstRow >= endRow)
+        return;
+
+    auto plane = [&](auto value) {
+        const double a0 = value(*v[0]), a10 = value(*v[1]) - a0, a20 = value(*v[2]) - a0;
+        Plane p;
+        p.dx = (a10 * y20 - a20 * y10) / area;
+        p.dy = (a20 * x10 - a10 * x20) / area;
+        p.atOrigin = a0 - p.dx * v[0]->x - p.dy * v[0]->y;
+        return p;
+    };
+    const Plane red = plane([](const RasterVertex &c) { return double(c.r * c.a); });
+    const Plane green = plane([](const RasterVertex &c) { return double(c.g * c.a); });
+    const Plane blue = plane([](const RasterVertex &c) { return double(c.b * c.a); });
+    const Plane alpha = plane([](const RasterVertex &c) { return double(c.a); });
+
+    Level level;
+    Plane s, t;
+    const bool textured = triangle.texture && !triangle.texture->isNull();
+    if (textured) {
+        const QImage &image = triangle.texture->level(triangle.level);
+        level.bits = reinterpret_cast<const QRgb *>(image.constBits());
+        level.stride = image.bytesPerLine() / 4;
+        level.width = image.width();
+        level.height = image.height();
+        level.repeat = triangle.wrap == TextureWrap::Repeat;
+        // A repeated texture is the same a whole number of widths further on: start near 0,
+        // where single precision is exact enough.
+        double uShift = 0, vShift = 0;
+        if (level.repeat) {
+            uShift = std::floor(std::min({v[0]->u, v[1]->u, v[2]->u}));
+            vShift = std::floor(std::min({v[0]->v, v[1]->v, v[2]->v}));
+        }
+        s = plane([&](const RasterVertex &c) { return (c.u - uShift) * level.width; });
+        t = plane([&](const RasterVertex &c) { return (c.v - vShift) * level.height; });
+    }
+
+    const int width = picture.width;
+    const bool longEdgeLeft = area > 0; // the middle corner lies right of the long edge
+    for (int y = firstRow; y < endRow; ++y) {
+        const double centre = y + 0.5;
+        const double onLong = edgeX(*v[0], *v[2], centre);
+        const double onShort =
+            centre < v[1]->y ? edgeX(*v[0], *v[1], centre) : edgeX(*v[1], *v[2], centre);
+        const double left = longEdgeLeft ? onLong : onShort;
+        const double right = longEdgeLeft ? onShort : onLong;
+        const int firstColumn = std::max(0, int(std::ceil(left - 0.5)));
+        const int endColumn = std::min(width, int(std::ceil(right - 0.5)));
+        if (firstColumn >= endColumn)
+            continue;
+        const double x = firstColumn + 0.5;
+        float r = float(red.at(x, centre)), g = float(green.at(x, centre));
+        float b = float(blue.at(x, centre)), a = float(alpha.at(x, centre));
+        const auto dr = float(red.dx), dg = float(green.dx), db = float(blue.dx),
+                   da = float(alpha.dx);
+        float ss = textured ? float(s.at(x, centre)) : 0,
+              tt = textured ? float(t.at(x, centre)) : 0;
+        const auto ds = float(s.dx), dt = float(t.dx);
+        QRgb *line = picture.line(y);
+        for (int column = firstColumn; column < endColumn; ++column) {
+            const unsigned ca = unsigned(std::clamp(a, 0.0f, 1.0f) * 255.0f + 0.5f);
+            if (ca > 0) {
+                const unsigned cr = std::min(ca, unsigned(std::max(r, 0.0f) * 255.0f + 0.5f));
+                const unsigned cg = std::min(ca, unsigned(std::max(g, 0.0f) * 255.0f + 0.5f));
+                const unsigned cb = std::min(ca, unsigned(std::max(b, 0.0f) * 255.0f + 0.5f));
+                QRgb source;
+                if (textured) {
+                    const QRgb texel = level.sample(ss, tt);
+                    source = (times(qAlpha(texel), ca) << 24) | (times(qRed(texel), cr) << 16) |
+                             (times(qGreen(texel), cg) << 8) | times(qBlue(texel), cb);
+                } else {
+                    source = (ca << 24) | (cr << 16) | (cg << 8) | cb;
+                }
+                line[column] = source + scaled(line[column], 255 - qAlpha(source));
+            }
+            r += dr;
+            g += dg;
+            b += db;
+            a += da;
+            ss += ds;
+            tt += dt;
+        }
+    }
+}
+
+} // namespace
+
+bool drawable(const RasterTriangle &triangle) {
+    return std::all_of(triangle.corners.begin(), triangle.corners.end(), [](const RasterVertex &c) {
+        // NaN fails every comparison, so it is left out here too.
+        return std::abs(c.x) <= MaxRasterCoordinate && std::abs(c.y) <= MaxRasterCoordinate &&
+               std::isfinite(c.u) && std::isfinite(c.v) && std::abs(c.u) < 1e6 &&
+               std::abs(c.v) < 1e6;
+    });
+}
+
+int levelFor(const RasterTriangle &triangle, QSize textureSize) {
+    const auto &[a, b, c] = triangle.corners;
+    const double pixels = std::abs((b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y));
+    const double texels = std::abs((b.u - a.u) * (c.v - a.v) - (c.u - a.u) * (b.v - a.v)) *
+                          textureSize.width() * textureSize.height();
+    if (!(pixels > 0) || !(texels > pixels))
+        return 0;
+    // Texels per pixel along one side is the root of the ratio of the areas.
+    return std::clamp(int(std::floor(0.5 * std::log2(texels / pixels))), 0, 24);
+}
+
+namespace {
+void drawBand(const Target &picture, const std::vector<RasterTriangle> &triangles, int top,
+              int bottom) {
+    top = std::max(top, 0);
+    bottom = std::min(bottom, picture.height);
+    for (const RasterTriangle &triangle : triangles) {
+        if (top < bottom && drawable(triangle))
+            drawTriangle(picture, triangle, top, bottom);
+    }
+}
+} // namespace
+
+void rasterise(QImage &picture, const std::vector<RasterTriangle> &triangles, int top, int bottom) {
+    drawBand(Target(picture), triangles, top, bottom);
+}
+
+void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles, int threads) {
+    if (threads <= 0)
+        threads = QThread::idealThreadCount();
+    threads = std::clamp(threads, 1, std::max(1, picture.height() / 16));
+    // Thin bands taken in turn even out the work where the map is busier in some rows.
+    const int bands = threads * 8;
+    const int bandHeight = (picture.height() + bands - 1) / bands;
+    const Target target(picture);
+    auto work = [&](int first) {
+        for (int band = first; band < bands; band += threads)
+            drawBand(target, triangles, band * bandHeight, (band + 1) * bandHeight);
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(work, i);
+    work(0);
+    for (std::thread &helper : helpers)
+        helper.join();
+}
