@@ -8,6 +8,7 @@
 //
 // Run: bench/bin/intake_bench [repetitions]
 
+#include "bench/MedianTime.h"
 #include "intake/DefaultSceneries.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
@@ -18,28 +19,12 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 namespace {
 
 const QString Fixtures = QStringLiteral(MAPZIP_TEST_DATA);
-
-// Median time of one call, in microseconds.
-double medianMicros(int repetitions, const std::function<void()> &call) {
-    std::vector<double> times;
-    for (int i = 0; i < repetitions; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        call();
-        times.push_back(
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return times[times.size() / 2];
-}
 
 // A game folder with the fixture maps and images and `fillers` more images.
 bool makeGame(const QString &root, int fillers) {
@@ -86,15 +71,15 @@ int main(int argc, char *argv[]) {
             QStringList list;
             QString error;
             bool ok = true;
-            const double read = medianMicros(repetitions, [&] {
+            const double read = medianTime<std::micro>(repetitions, [&] {
                 MapFileContents contents;
                 ok &= readMapFile(path, contents, error);
             });
-            const double intake = medianMicros(repetitions, [&] {
+            const double intake = medianTime<std::micro>(repetitions, [&] {
                 QString filepath = path;
                 ok &= listStuff(state, filepath, path, list, error, &cache);
             });
-            const double fresh = medianMicros(std::max(1, repetitions / 10), [&] {
+            const double fresh = medianTime<std::micro>(std::max(1, repetitions / 10), [&] {
                 QString filepath = path;
                 ok &= listStuff(state, filepath, path, list, error);
             });

@@ -1,11 +1,12 @@
-// The map preview's cost at 1024 pixels wide, for each fixture map (ctf_Viet is the largest):
-// "draw" is the drawing alone, from the map and its decoded images, on one thread and on every
-// core; "preview" is what the window's preview does on each redraw (read the map, look up its
-// images, take them decoded from the shared cache, draw); "cold" also decodes every image
-// first, as the first preview of a map does. Target: preview at most 150 ms on 2 cores.
+// The map preview's cost at 1024 pixels wide, for each fixture map (ctf_Viet is the largest
+// file, htf_Dorothy the most to draw): "draw" is the drawing alone, from the map and its
+// decoded images, on one thread and on every core; "preview" is what the window's preview does
+// on each redraw (read the map, look up its images, take them decoded from the shared cache,
+// draw); "cold" also decodes every image first, as the first preview of a map does. Target: preview at most 150 ms on 2 cores.
 //
 // Run: bench/bin/preview_bench [repetitions]
 
+#include "bench/MedianTime.h"
 #include "images/GameImages.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
@@ -15,9 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -25,20 +24,6 @@ namespace {
 const QString Fixtures = QStringLiteral(MAPZIP_TEST_DATA);
 constexpr double TargetMs = 150;
 const QSize Width1024(1024, MaxPictureEdge);
-
-// Median time of one call, in milliseconds.
-double medianMillis(int repetitions, const std::function<void()> &call) {
-    std::vector<double> times;
-    for (int i = 0; i < repetitions; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        call();
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return times[times.size() / 2];
-}
 
 } // namespace
 
@@ -58,13 +43,13 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
-        const double oneThread = medianMillis(
+        const double oneThread = medianTime<std::milli>(
             repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, 1); });
-        const double draw =
-            medianMillis(repetitions, [&] { drawMap(preview.map, preview.images, preview.frame); });
-        const double warm =
-            medianMillis(repetitions, [&] { previewMap(path, Width1024, images, preview, error); });
-        const double cold = medianMillis(std::max(1, repetitions / 4), [&] {
+        const double draw = medianTime<std::milli>(
+            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame); });
+        const double warm = medianTime<std::milli>(
+            repetitions, [&] { previewMap(path, Width1024, images, preview, error); });
+        const double cold = medianTime<std::milli>(std::max(1, repetitions / 4), [&] {
             GameImages fresh;
             previewMap(path, Width1024, fresh, preview, error);
         });
