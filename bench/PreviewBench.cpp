@@ -2,7 +2,8 @@
 // file, htf_Dorothy the most to draw): "draw" is the drawing alone, from the map and its
 // decoded images, on one thread and on every core; "preview" is what the window's preview does
 // on each redraw (read the map, look up its images, take them decoded from the shared cache,
-// draw); "cold" also decodes every image first, as the first preview of a map does. Target: preview at most 150 ms on 2 cores.
+// draw); "cold" also decodes every image first, as the first preview of a map does. Target:
+// preview at most 150 ms on 2 cores.
 //
 // Run: bench/bin/preview_bench [repetitions]
 
