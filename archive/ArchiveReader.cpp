@@ -5,6 +5,7 @@
 #include "archive/ReadBack.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <algorithm>
 #include <limits>
@@ -76,13 +77,13 @@ struct Extent {
 };
 
 quint16 u16(const char *p) {
-    return quint16(quint8(p[0]) | quint8(p[1]) << 8);
+    return qFromLittleEndian<quint16>(p);
 }
 quint32 u32(const char *p) {
-    return quint32(u16(p)) | quint32(u16(p + 2)) << 16;
+    return qFromLittleEndian<quint32>(p);
 }
 quint64 u64(const char *p) {
-    return quint64(u32(p)) | quint64(u32(p + 4)) << 32;
+    return qFromLittleEndian<quint64>(p);
 }
 
 bool readAt(QFile &file, quint64 offset, qint64 size, QByteArray &bytes) {

@@ -345,7 +345,9 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
     // allows, else under a temporary name that later runs recognise, locked while this one
     // lives.
     m_file = std::make_unique<QFile>();
-    if (!platform::openUnnamedFile(folder, *m_file) && !createNamedTemporary(error))
+    if (platform::openUnnamedFile(folder, *m_file))
+        platform::lockFile(*m_file, 0); // named in commit(), where no clean-up may take it
+    else if (!createNamedTemporary(error))
         return false;
     keepTargetPermissions();
     if (!copyAll(*staged, *m_file, error, hash.get(), keepGoing) ||

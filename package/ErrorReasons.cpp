@@ -1,5 +1,8 @@
 #include "package/ErrorReasons.h"
 
+#include "archive/ZipBinding.h"
+#include "zip32.h"
+
 #include <QDir>
 
 namespace {
@@ -7,42 +10,42 @@ namespace {
 // What went wrong, by code; readme.txt explains each code at length.
 QString causeOf(int code) {
     switch (code) {
-    case -1:
+    case ZipEngineNotLoaded:
         return QStringLiteral("the archive engine could not be started");
-    case -2:
+    case ZipRequestFailed:
         return QStringLiteral("the request for the archive engine could not be put together "
                               "(is a compression level selected?)");
-    case -3:
+    case ZipPasswordTooLong:
         return QStringLiteral("the password is longer than 255 characters");
-    case -4:
+    case ZipPasswordNotEncodable:
         return QStringLiteral("the password holds a character that a ZIP password cannot carry");
-    case 3:
+    case ZE_FORM:
         return QStringLiteral("the earlier archive that \"Update Files Only\" or \"Overwrite "
                               "Only\" builds on is damaged or not a ZIP archive");
-    case 4:
+    case ZE_MEM:
         return QStringLiteral("the computer ran out of memory");
-    case 5:
+    case ZE_LOGIC:
         return QStringLiteral("the archive engine met an internal error");
-    case 9:
+    case ZE_ABORT:
         return QStringLiteral("the build was cancelled");
-    case 10:
+    case ZE_TEMP:
         return QStringLiteral("the finished archive could not be moved into place in the "
                               "staging folder");
-    case 11:
+    case ZE_READ:
         return QStringLiteral("a file to pack could not be read");
-    case 12:
+    case ZE_NONE:
         return QStringLiteral("there was nothing to pack, or nothing new to update or freshen");
-    case 14:
+    case ZE_WRITE:
         return QStringLiteral("the archive could not be written in the staging folder (is the "
                               "disk full?)");
-    case 15:
+    case ZE_CREAT:
         return QStringLiteral("the archive could not be created in the staging folder under %1")
             .arg(QDir::toNativeSeparators(QDir::tempPath()));
-    case 16:
+    case ZE_PARMS:
         return QStringLiteral("the archive engine was given settings it cannot use");
-    case 17:
+    case ZE_DUPNAME:
         return QStringLiteral("with \"Junk Directories\" two files would get the same name");
-    case 18:
+    case ZE_NOPASSWORD:
         return QStringLiteral("\"Password\" is ticked, but no password was given");
     default:
         return QStringLiteral("the archive engine failed");
