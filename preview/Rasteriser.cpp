@@ -225,10 +225,6 @@ void drawBand(const Target &picture, const std::vector<RasterTriangle> &triangle
 }
 } // namespace
 
-void rasterise(QImage &picture, const std::vector<RasterTriangle> &triangles, int top, int bottom) {
-    drawBand(Target(picture), triangles, top, bottom);
-}
-
 void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles, int threads) {
     if (threads <= 0)
         threads = QThread::idealThreadCount();

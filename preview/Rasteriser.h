@@ -56,13 +56,9 @@ bool drawable(const RasterTriangle &triangle);
 // across `triangle`.
 int levelFor(const RasterTriangle &triangle, QSize textureSize);
 
-// Draws `triangles`, in order, onto `picture` (ARGB32 premultiplied), into the rows
-// [top, bottom) only. A pixel belongs to a triangle when its centre lies inside; of two
-// triangles that share an edge exactly one takes the pixels on it. Triangles that are not
-// drawable() are left out.
-void rasterise(QImage &picture, const std::vector<RasterTriangle> &triangles, int top, int bottom);
-
-// The same on `threads` threads at once (0: as many as the machine has), each drawing a band
-// of rows.
+// Draws `triangles`, in order, onto `picture` (ARGB32 premultiplied), on `threads` threads at
+// once (0: as many as the machine has), each drawing a band of rows. A pixel belongs to a
+// triangle when its centre lies inside; of two triangles that share an edge exactly one takes
+// the pixels on it. Triangles that are not drawable() are left out.
 void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles,
                       int threads = 0);

@@ -160,7 +160,8 @@ void PreviewWindow::startDrawing() {
     m_again = false;
     m_status->setText(QStringLiteral("Drawing the map..."));
     const QSize size = (QSizeF(m_canvas->size()) * m_canvas->devicePixelRatioF()).toSize();
-    const bool read = m_mapChanged;
+    // A map that could not be read left nothing to fit anew: it is read again.
+    const bool read = m_mapChanged || !m_error.isEmpty();
     m_mapChanged = false;
     // The worker gets copies: the map, its images and the path are shared, never changed.
     m_worker.start([this, read, size, path = m_mapPath, kept = m_preview] {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <tuple>
@@ -228,4 +229,14 @@ TEST_F(WizardTest, PreviewOutlinesTheSelectedSceneriesProps) {
     EXPECT_EQ(form.LabelGameFolder->text(), SceneryPage::NoGameFolder);
     ASSERT_TRUE(drawn());
     EXPECT_TRUE(preview->preview().problems.join("\n").contains("no game folder"));
+
+    // A map that can no longer be read keeps saying so when the window's size changes.
+    QFile::remove(lone.filePath("maps/x.pms"));
+    preview->showMap(lone.filePath("maps/x.pms"));
+    ASSERT_FALSE(drawn());
+    QSignalSpy redrawn(preview, &PreviewWindow::pictureReady);
+    preview->resize(preview->size() + QSize(20, 20));
+    ASSERT_TRUE(redrawn.wait());
+    EXPECT_TRUE(preview->statusText().contains("cannot be drawn"))
+        << preview->statusText().toStdString();
 }
