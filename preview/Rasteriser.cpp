@@ -30,6 +30,9 @@ inline unsigned times(unsigned channel, unsigned factor) {
     return (t + (t >> 8)) >> 8;
 }
 
+// Texel coordinates up to this size are exact in a float and fit an int.
+constexpr double MaxTexel = 1 << 24;
+
 inline int floorToInt(float value) {
     const int truncated = int(value);
     return truncated - (value < float(truncated));
@@ -124,7 +127,7 @@ void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top
 
     Level level;
     Plane s, t;
-    const bool textured = triangle.texture && !triangle.texture->isNull();
+    bool textured = triangle.texture && !triangle.texture->isNull();
     if (textured) {
         const QImage &image = triangle.texture->level(triangle.level);
         level.bits = reinterpret_cast<const QRgb *>(image.constBits());
@@ -141,6 +144,13 @@ void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top
         }
         s = plane([&](const RasterVertex &c) { return (c.u - uShift) * level.width; });
         t = plane([&](const RasterVertex &c) { return (c.v - vShift) * level.height; });
+        // Inside the triangle the texel coordinates lie between the corners' ones. Beyond
+        // MaxTexel (a damaged map's span of u or v, where a float no longer tells texels apart
+        // and the pixel loop's conversion to int would overflow) the corners' colours alone
+        // are drawn.
+        for (const RasterVertex *c : v)
+            textured &= std::abs((c->u - uShift) * level.width) <= MaxTexel &&
+                        std::abs((c->v - vShift) * level.height) <= MaxTexel;
     }
 
     const int width = picture.width;
