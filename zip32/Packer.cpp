@@ -345,6 +345,11 @@ int Packer::hold(Entry &entry, std::FILE *file, libdeflate_compressor *compresso
     Bytes raw = takeBuffer(static_cast<std::size_t>(entry.file.size) + 1);
     for (;;) {
         raw.size += std::fread(raw.data.get() + raw.size, 1, raw.capacity - raw.size, file);
+        if (raw.size > LargestHeldFile) {
+            // Grown past what is ever held whole: reading on could take all memory.
+            giveBack(raw);
+            return EFBIG;
+        }
         if (raw.size < raw.capacity)
             break;
         Bytes bigger = takeBuffer(raw.capacity * 2);

@@ -733,22 +733,31 @@ TEST_F(EngineTest, FileThatCannotBeReadFailsTheRun) {
     write("Maps/big.pms", compressible(150000)); // deflated in blocks
     ASSERT_EQ(run(), ZE_OK);
     const QByteArray before = read("Arena.zip");
-    for (const QString gone : {"Maps/ctf_Run_ReadMe.txt", "Maps/big.pms"}) {
-        SCOPED_TRACE(gone.toStdString());
-        const QByteArray data = read(gone);
+    // After it was listed, before it is read, the file goes away or grows past what is held.
+    const struct {
+        QString name;
+        qint64 grownTo; // -1: gone
+        std::string cause;
+    } cases[] = {{"Maps/ctf_Run_ReadMe.txt", -1, "no such file or directory"},
+                 {"Maps/big.pms", -1, "no such file or directory"},
+                 {"Maps/ctf_Run_ReadMe.txt", 5 << 20, "file too large"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QByteArray data = read(c.name);
         QStringList files = filesUnder(m_root);
-        files.removeAll(gone);
-
-        // The file goes away after it was listed, before it is read.
+        if (c.grownTo < 0)
+            files.removeAll(c.name);
         m_options.CommentFlag = 1;
-        m_host.onCommentAsked = [this, gone] { QFile::remove(path(gone)); };
+        m_host.onCommentAsked = [&] {
+            c.grownTo < 0 ? QFile::remove(path(c.name)) : QFile::resize(path(c.name), c.grownTo);
+        };
         EXPECT_EQ(run(), ZE_READ);
         expectNothingWritten(files, before);
-        EXPECT_NE(m_host.printed.find("Could not read " + gone.toStdString() +
-                                      ": no such file or directory.\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            m_host.printed.find("Could not read " + c.name.toStdString() + ": " + c.cause + ".\n"),
+            std::string::npos)
             << m_host.printed;
-        write(gone, data);
+        write(c.name, data);
     }
 }
 
