@@ -76,13 +76,10 @@ int ZIP32_CALL onService(const char *name, int32_t size) {
 
 // How many handles this process has open on `file`.
 int openHandlesOn(const QString &file) {
-    const QString target = QFileInfo(file).canonicalFilePath();
-    const QFileInfoList handles =
-        QDir(QStringLiteral("/proc/self/fd"))
-            .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    return static_cast<int>(
-        std::count_if(handles.begin(), handles.end(),
-                      [&](const QFileInfo &handle) { return handle.symLinkTarget() == target; }));
+    int count = 0;
+    for (const QFileInfo &handle : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += handle.symLinkTarget() == QFileInfo(file).canonicalFilePath();
+    return count;
 }
 
 quint32 crc32Of(const QByteArray &data) {
