@@ -25,3 +25,11 @@ QString findFolderIgnoringCase(const QString &parent, const QString &name) {
     }
     return {};
 }
+
+bool isInsideFolder(const QString &path, const QString &folder) {
+    if (folder.isEmpty())
+        return false;
+    // A root ("/", "C:/") is the one canonical folder that ends with '/'.
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    return path.size() > prefix.size() && path.startsWith(prefix);
+}

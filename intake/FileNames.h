@@ -11,3 +11,7 @@ bool isPlainFileName(const QString &name);
 // The folder `name` directly under `parent`, found ignoring letter case (an exact match wins).
 // Returns the path with the name as stored on disk, or an empty string when there is none.
 QString findFolderIgnoringCase(const QString &parent, const QString &name);
+
+// True when `path` lies inside `folder`, below it at any depth; both canonical. `folder` may be
+// a root ("/", "C:/"); an empty one holds nothing.
+bool isInsideFolder(const QString &path, const QString &folder);

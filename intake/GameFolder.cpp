@@ -21,12 +21,6 @@ QString fromNative(const fs::path &path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
 }
 
-// True when `path` lies inside the folder `folder` (both canonical, without a closing '/').
-bool isInside(const QString &path, const QString &folder) {
-    return !folder.isEmpty() && path.size() > folder.size() + 1 && path.startsWith(folder) &&
-           path.at(folder.size()) == QLatin1Char('/');
-}
-
 } // namespace
 
 QStringList gameImageCandidates(const QString &name) {
@@ -77,7 +71,7 @@ GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &can
         return folder;
     folder.storedName = QFileInfo(folder.path).fileName();
     // Judged like an image file: a link that leads out of the game folder is not followed.
-    if (!isInside(QFileInfo(folder.path).canonicalFilePath(), canonicalRoot)) {
+    if (!isInsideFolder(QFileInfo(folder.path).canonicalFilePath(), canonicalRoot)) {
         folder.path.clear();
         folder.leavesGame = true;
         return folder;
@@ -122,7 +116,7 @@ ImageFile GameFolder::lookup(const ImageFolder &folder, const QString &name) con
             target = QFileInfo(path).canonicalFilePath();
             if (target.isEmpty() || !QFileInfo(target).isFile())
                 continue; // a broken link: the game goes on with the next name, and so do we
-            if (!isInside(target, m_canonicalRoot)) {
+            if (!isInsideFolder(target, m_canonicalRoot)) {
                 image.reason = ImageMissing::LinkOutOfGameFolder;
                 return image;
             }

@@ -345,6 +345,11 @@ int Packer::hold(Entry &entry, std::FILE *file, libdeflate_compressor *compresso
     Bytes raw = takeBuffer(static_cast<std::size_t>(entry.file.size) + 1);
     for (;;) {
         raw.size += std::fread(raw.data.get() + raw.size, 1, raw.capacity - raw.size, file);
+        if (raw.size > LargestHeldFile) {
+            // Grown past what is ever held whole: reading on could take all memory.
+            giveBack(raw);
+            return EFBIG;
+        }
         if (raw.size < raw.capacity)
             break;
         Bytes bigger = takeBuffer(raw.capacity * 2);
@@ -441,10 +446,11 @@ void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &de
         packed = std::move(fitting);
     }
 
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     m_heldBytes -= block->heldBytes;
     block->heldBytes = 0;
     block->done = true;
+    bool stored = false;
     if (entry.ready && !entry.deflate) {
         giveBackLocked(packed); // stored after all: the writer reads the file itself
     } else if (error) {
@@ -464,10 +470,18 @@ void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &de
             entry.sampleSize += block->size;
             entry.samplePacked += block->packed.size;
         }
-        judge(entry);
+        stored = judge(entry);
     }
     m_entryDone.notify_all();
     m_workWanted.notify_all();
+    lock.unlock();
+    if (stored) {
+        // No block is read any more: the file is let go now, not when the run ends, so that a
+        // run of many such files keeps few open.
+        std::lock_guard readLock(entry.readMutex);
+        entry.source.reset();
+        giveBack(entry.window);
+    }
 }
 
 int Packer::compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
@@ -521,15 +535,15 @@ int Packer::compressBlock(BlockDeflater &deflater, const Bytes &input, std::size
     return 0;
 }
 
-void Packer::judge(Entry &entry) {
+bool Packer::judge(Entry &entry) {
     // With m_mutex held, after a block of the sample was deflated.
     if (entry.ready ||
         entry.sampled < std::min(SampleBlocks, entry.over ? entry.blocksRead : SampleBlocks))
-        return;
+        return false;
     entry.deflate = entry.samplePacked < entry.sampleSize;
     entry.ready = true;
     if (entry.deflate)
-        return;
+        return false;
     // Stored: the workers go on with the next files, and what they deflated goes.
     skipPast(entry);
     for (Block &block : entry.blocks) {
@@ -537,6 +551,7 @@ void Packer::judge(Entry &entry) {
         block.heldBytes = 0;
         giveBackLocked(block.packed);
     }
+    return true;
 }
 
 void Packer::skipPast(Entry &entry) {

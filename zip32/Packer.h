@@ -102,7 +102,7 @@ private:
     void deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &deflater);
     int compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
                       bool last, Bytes &packed);
-    void judge(Entry &entry);
+    bool judge(Entry &entry); // true when it has just found the entry is to be stored
     void skipPast(Entry &entry);
     std::uint64_t cost(const Entry &entry) const;
     // Buffers go back to a small pool and are used again, rather than freed and allocated for

@@ -1,6 +1,7 @@
 // The game's image lookup, on a game folder with every kind of file it meets in the wild.
 
 #include "intake/GameFolder.h"
+#include "intake/FileNames.h"
 
 #include "support/TestSupport.h"
 
@@ -81,4 +82,11 @@ TEST(GameFolder, AnImageFolderThatIsALinkIsUsedOnlyWithinTheGame) {
         EXPECT_EQ(image.relative, inside ? QStringLiteral("scenery-gfx/tree.png") : QString());
         EXPECT_EQ(image.reason, inside ? QString() : ImageMissing::LinkOutOfGameFolder);
     }
+}
+
+// A game on a drive of its own: its folder is a root, and what lies below is inside it.
+TEST(GameFolder, AGameFolderMayBeARoot) {
+    EXPECT_TRUE(isInsideFolder(QStringLiteral("/scenery-gfx"), QStringLiteral("/")) &&
+                isInsideFolder(QStringLiteral("C:/Soldat/a.png"), QStringLiteral("C:/")));
+    EXPECT_FALSE(isInsideFolder(QStringLiteral("/"), QStringLiteral("/")));
 }
