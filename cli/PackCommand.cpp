@@ -231,14 +231,12 @@ public:
           m_quiet(quiet) {}
 
     void showMessage(const QString &text, const QString &title, MessageIcon icon) override {
-        QString body = text;
-        body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        const Message message{title + QStringLiteral(": ") + body + QLatin1Char('\n'), icon};
-        // Warnings wait for the result: the left-out box is printed as a list of its own.
-        if (icon == MessageIcon::Warning)
-            m_warnings.append(message);
-        else
-            print(message);
+        print(title, text, icon);
+    }
+    // The build's end in mapzip's own words; left-out files get a line each (report()).
+    void showBuildMessage(const BuildMessage &message) override {
+        if (!message.commandLineText.isEmpty())
+            print(message.title, message.commandLineText, message.icon);
     }
     void clearOutput() override {}
     void appendOutput(const QString &text) override {
@@ -266,13 +264,8 @@ public:
         return choice;
     }
 
-    // Prints what the build left to say: held warnings, left-out files, notes.
+    // Prints what the build left to say: left-out files, notes.
     void report(const BuildResult &result) {
-        // The build's last warning is its left-out box; each file gets a line instead.
-        if (result.outcome == BuildOutcome::PackedWithMissing && !m_warnings.isEmpty())
-            m_warnings.removeLast();
-        for (const Message &message : std::as_const(m_warnings))
-            print(message);
         // Only an archive that was written lacks anything.
         if (result.delivered()) {
             for (const LeftOutFile &file : result.leftOut)
@@ -293,24 +286,20 @@ public:
     }
 
 private:
-    struct Message {
-        QString text;
-        MessageIcon icon;
-    };
-    void print(const Message &message) const {
-        if (message.icon == MessageIcon::Information) {
-            if (!m_quiet)
-                printOut(message.text);
-        } else {
-            printErr(Prefix + message.text);
-        }
+    // Information goes to standard output (not with -q), the rest to standard error.
+    void print(const QString &title, const QString &text, MessageIcon icon) const {
+        QString line = title.isEmpty() ? text : title + QStringLiteral(": ") + text;
+        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        if (icon != MessageIcon::Information)
+            printErr(Prefix + line + QLatin1Char('\n'));
+        else if (!m_quiet)
+            printOut(line + QLatin1Char('\n'));
     }
 
     const WizardState &m_state;
     BuildInputs m_inputs;
     QString m_savePath;
     bool m_quiet;
-    QList<Message> m_warnings;
     QString m_output;
 };
 
@@ -451,19 +440,9 @@ int packOne(const PackOptions &options, const QString &password) {
     if (result.delivered())
         printOut(QStringLiteral("sha1 %1  %2\n")
                      .arg(QString::fromLatin1(result.sha1.toHex()), options.output));
-    else if (result.outcome == BuildOutcome::Stopped)
-        printErr(Prefix + QStringLiteral("stopped; nothing was written\n"));
-
     if (const int status = interruptedStatus(); status >= 0)
         return status;
-    switch (result.outcome) {
-    case BuildOutcome::Succeeded:
-        return ExitStatus::Ok;
-    case BuildOutcome::PackedWithMissing:
-        return ExitStatus::Incomplete;
-    default:
-        return ExitStatus::Failed;
-    }
+    return exitStatusOf(result.end);
 }
 
 int runPack(const QStringList &args) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -148,6 +149,32 @@ bool sameFileSystem(const QString &, const QString &) {
 }
 
 void endWithThisProcess(QProcess &) {}
+
+bool stampOf(const QFile &file, FileStamp &stamp, QString &error) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+        error = QStringLiteral("the file's state cannot be read");
+        return false;
+    }
+    auto nanoseconds = [](const FILETIME &time) {
+        const qint64 ticks = qint64(quint64(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+        return (ticks - 116444736000000000LL) * 100; // from 1601 in 100 ns to 1970 in ns
+    };
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.inode = quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    stamp.size = qint64(quint64(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+    stamp.modifiedNs = nanoseconds(info.ftLastWriteTime);
+    stamp.changedNs = stamp.modifiedNs;
+    return true;
+}
+
+qint64 fileClockNow() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    const qint64 ticks = qint64(quint64(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    return (ticks - 116444736000000000LL) * 100;
+}
 
 #else
 
@@ -323,6 +350,35 @@ bool sameFileSystem(const QString &a, const QString &b) {
     struct stat first, second;
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
+bool stampOf(const QFile &file, FileStamp &stamp, QString &error) {
+    struct stat info = {};
+    if (::fstat(file.handle(), &info) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    stamp.device = quint64(info.st_dev);
+    stamp.inode = quint64(info.st_ino);
+    stamp.size = qint64(info.st_size);
+#if defined(__APPLE__)
+    stamp.modifiedNs = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+#else
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+#endif
+    return true;
+}
+
+qint64 fileClockNow() {
+    struct timespec now = {};
+#if defined(CLOCK_REALTIME_COARSE)
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now); // what Linux stamps changes with
+#else
+    ::clock_gettime(CLOCK_REALTIME, &now);
+#endif
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 void endWithThisProcess(QProcess &process) {
