@@ -436,11 +436,14 @@ int packOne(const PackOptions &options, const QString &password) {
     DialogRecord dialog;
     BuildContext context{stagingFolder, request, binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);
+    // Once the archive is in place the run reports it, whatever signal came meanwhile.
+    if (result.delivered())
+        platform::ignoreInterrupts();
     host.report(result);
     if (result.delivered())
         printOut(QStringLiteral("sha1 %1  %2\n")
                      .arg(QString::fromLatin1(result.sha1.toHex()), options.output));
-    if (const int status = interruptedStatus(); status >= 0)
+    else if (const int status = interruptedStatus(); status >= 0)
         return status;
     return exitStatusOf(result.end);
 }

@@ -405,6 +405,7 @@ namespace {
 
 std::atomic<int> g_interrupt = 0;
 std::atomic<bool> g_catching = false;
+std::atomic<bool> g_ignoring = false;
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "a signal handler may only use lock-free atomics");
 
@@ -421,12 +422,19 @@ extern "C" void onInterrupt(int signal) {
 #ifdef Q_OS_WIN
     std::signal(signal, onInterrupt); // Windows resets the handler before calling it
 #endif
+    if (g_ignoring.load())
+        return;
     if (g_catching.load()) {
         const int seen = g_interrupt.load();
         const bool pipe = isClosedPipe(signal);
         // The first interrupt counts; a closed pipe only until a real one comes.
         if (seen == 0 || (isClosedPipe(seen) && !pipe))
             g_interrupt.store(signal);
+        // The run's result may have been settled meanwhile: then the signal does not count.
+        if (g_ignoring.load()) {
+            g_interrupt.store(0);
+            return;
+        }
         // Read again after the store: stopCatchingInterrupts() either sees the signal, or it
         // has finished, and the signal ends the process here.
         if (g_catching.load() && (pipe || seen != signal))
@@ -478,6 +486,13 @@ void catchInterrupts() {
 
 int caughtInterrupt() {
     return g_interrupt.load();
+}
+
+void ignoreInterrupts() {
+    // First the flag, then the record: a handler that stored its signal after the clearing
+    // sees the flag and clears it itself.
+    g_ignoring.store(true);
+    g_interrupt.store(0);
 }
 
 int stopCatchingInterrupts() {

@@ -46,6 +46,11 @@ int caughtInterrupt();
 // comes during the call is either returned or ends the process: none is lost.
 int stopCatchingInterrupts();
 
+// The result of the run stands: interrupts from now on are ignored (only tidying up is left),
+// and one recorded until now no longer counts: caughtInterrupt() and stopCatchingInterrupts()
+// say 0 from here on.
+void ignoreInterrupts();
+
 // Makes `process`, once started, get a request to terminate (SIGTERM) when this process ends,
 // however it ends, so that it can clean up after itself. Does nothing where the system cannot.
 void endWithThisProcess(QProcess &process);
