@@ -70,17 +70,20 @@ const char *const Help =
     "\n"
     "Standard output ends with the line 'sha1 HEX  OUT' for the archive written (for a\n"
     ".smap the checksum the game's server announces). Files the game loads for the map\n"
-    "(its texture and edge texture, and the sceneries its props show) that could not be\n"
-    "packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
-    "each. A listed scenery that no prop shows is never loaded: when it could not be packed\n"
-    "it gets a line 'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
+    "(its texture and edge texture, and the sceneries its props show) that the game folder\n"
+    "lacks are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
+    "each; a file that cannot be read, or a full disk, fails the run. A listed scenery that\n"
+    "no prop shows is never loaded: when the game folder lacks it, it gets a line\n"
+    "'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
     "-d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
     "standard output, and the messages of its build on standard error.\n"
     "\n"
     "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
     "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
     "143, 129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
-    "(nothing is left behind). With -d the worst status of all maps (1 over 3 over 0).\n";
+    "(nothing is left behind; a stop that comes once the archive is in place is too late,\n"
+    "and the run ends as it would have). With -d the worst status of all maps (1 over 3\n"
+    "over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 

@@ -43,6 +43,15 @@ protected:
         writeBytes(path, bytes);
         return path;
     }
+    // Arena.pms of the game folder with one scenery, staged under `stagingFolder`.
+    FillReport fillArena(const QString &stagingFolder, const QString &scenery) {
+        FillInputs inputs;
+        inputs.addList = {scenery};
+        inputs.soldatPath = game.path() + QLatin1Char('/');
+        inputs.stagedMapName = QStringLiteral("Arena");
+        inputs.mapPath = game.path() + QStringLiteral("/maps/Arena.pms");
+        return fill(stagingFolder, inputs);
+    }
     void makeTree() {
         QString error;
         ASSERT_TRUE(buildCleanup(program.path(), ArchiveFormat::Zip, QString(), error))
@@ -187,12 +196,7 @@ TEST_F(StagingTest, WhatCannotBeReadFailsTheFillNamingIt) {
         makeTree();
         const QFileDevice::Permissions before = QFile::permissions(c.unreadable);
         QFile::setPermissions(c.unreadable, QFileDevice::WriteOwner);
-        FillInputs inputs;
-        inputs.addList = {QStringLiteral("locked.png")};
-        inputs.soldatPath = game.path() + QLatin1Char('/');
-        inputs.stagedMapName = QStringLiteral("Arena");
-        inputs.mapPath = map;
-        const FillReport report = fill(program.path(), inputs);
+        const FillReport report = fillArena(program.path(), QStringLiteral("locked.png"));
         QFile::setPermissions(c.unreadable, before);
         EXPECT_EQ(report.failedFile, c.named);
         EXPECT_TRUE(report.failure.contains(QStringLiteral("ermission")))
@@ -365,16 +369,11 @@ TEST_F(StagingTest, AFullDiskIsNamedAsTheCauseAndLeavesNothingBehind) {
     if (!disk.mounted())
         GTEST_SKIP() << "mounting a small file system needs the superuser";
     const QByteArray big(400 * 1024, 'x');
-    const QString map = gameFile(QStringLiteral("maps/Arena.pms"), "map");
+    gameFile(QStringLiteral("maps/Arena.pms"), "map");
     gameFile(QStringLiteral("scenery-gfx/big.png"), big);
     QString error;
     ASSERT_TRUE(buildCleanup(disk.path(), ArchiveFormat::Zip, QString(), error));
-    FillInputs inputs;
-    inputs.addList = {QStringLiteral("big.png")};
-    inputs.soldatPath = game.path() + QLatin1Char('/');
-    inputs.stagedMapName = QStringLiteral("Arena");
-    inputs.mapPath = map;
-    const FillReport report = fill(disk.path(), inputs);
+    const FillReport report = fillArena(disk.path(), QStringLiteral("big.png"));
     EXPECT_TRUE(report.leftOut.isEmpty()) << "a full disk is no gap";
     EXPECT_EQ(report.failedFile, game.path() + QStringLiteral("/scenery-gfx/big.png"));
     EXPECT_TRUE(report.failure.startsWith(QStringLiteral("No space left on device")))
