@@ -1,7 +1,6 @@
 #include "package/BuildCommand.h"
 
 #include "intake/MapReader.h"
-#include "package/BuildSteps.h"
 
 namespace {
 
@@ -22,25 +21,6 @@ qsizetype lastSeparator(const QString &text) {
 }
 
 } // namespace
-
-BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context) {
-    BuildSteps build(state, host, context);
-    return build.run({
-        &BuildSteps::checkInputs,
-        &BuildSteps::goBusy,
-        &BuildSteps::prepareStaging,
-        &BuildSteps::chooseTarget,
-        &BuildSteps::stageMapFile,
-        &BuildSteps::confirmMap,
-        &BuildSteps::stageImageFiles,
-        &BuildSteps::checkTarget,
-        &BuildSteps::writeReadme,
-        &BuildSteps::runEngine,
-        &BuildSteps::checkWrittenArchive,
-        &BuildSteps::judgeArchive,
-        &BuildSteps::deliver,
-    });
-}
 
 QStringList applyExcludes(const QStringList &excludes, QStringList &addList,
                           QStringList &excludeList) {

@@ -155,6 +155,26 @@ QString refusalOf(const ArchiveFindings &found) {
 
 } // namespace
 
+// The entry point the window and mapzip call: the build, step by step.
+BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context) {
+    BuildSteps build(state, host, context);
+    return build.run({
+        &BuildSteps::checkInputs,
+        &BuildSteps::goBusy,
+        &BuildSteps::prepareStaging,
+        &BuildSteps::chooseTarget,
+        &BuildSteps::stageMapFile,
+        &BuildSteps::confirmMap,
+        &BuildSteps::stageImageFiles,
+        &BuildSteps::checkTarget,
+        &BuildSteps::writeReadme,
+        &BuildSteps::runEngine,
+        &BuildSteps::checkWrittenArchive,
+        &BuildSteps::judgeArchive,
+        &BuildSteps::deliver,
+    });
+}
+
 BuildSteps::BuildSteps(WizardState &state, BuildHost &host, BuildContext &context)
     : m_state(state), m_host(host), m_context(context), m_inputs(host.buildInputs()) {}
 
