@@ -314,6 +314,51 @@ QString windowsLineEnds(QString text) {
     return text;
 }
 
+// The settings page as the command line sets it.
+void setSwitches(const PackOptions &options, const QString &password, BuildInputs &inputs) {
+    if (!password.isEmpty()) {
+        inputs.password = password;
+        inputs.password2 = password;
+        inputs.chkPass = 1;
+        inputs.zip.chkPass = 1;
+    }
+    inputs.chkTexture = options.noTexture ? 0 : 1;
+    if (options.comment) {
+        inputs.comment = windowsLineEnds(*options.comment);
+        inputs.zip.chkComment = 1;
+    }
+    inputs.zip.compressionLevel = options.level;
+    inputs.zip.chkJunk = options.junkPaths ? 1 : 0;
+    inputs.zip.chkRecurse = options.noRecurse ? 0 : 1;
+    inputs.zip.chkUpdate = options.update ? 1 : 0;
+    inputs.zip.chkFreshen = options.freshen ? 1 : 0;
+    inputs.zip.threads = options.engineThreads;
+}
+
+// A named staging folder is held for the run, so two runs never mix their files; by default
+// each run stages in a private folder of its own. False, the cause printed, when neither can be.
+bool holdStagingFolder(const PackOptions &options, StagingLock &lock,
+                       std::optional<PrivateStagingFolder> &privateFolder, QString &folder) {
+    if (!options.staging.isEmpty()) {
+        folder = QFileInfo(options.staging).absoluteFilePath();
+        QString error;
+        if (!lock.lock(folder, 5000, error) || !checkStagingTree(folder, error)) {
+            printErr(Prefix + error + QLatin1Char('\n'));
+            return false;
+        }
+        return true;
+    }
+    PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
+    privateFolder.emplace(QStringLiteral("mapzip-pack"));
+    if (!privateFolder->isValid()) {
+        printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
+                              .arg(privateFolder->errorString()));
+        return false;
+    }
+    folder = privateFolder->path();
+    return true;
+}
+
 int interruptedStatus() {
     const int signal = platform::caughtInterrupt();
     return signal != 0 ? ExitStatus::interrupted(signal) : -1;
@@ -361,13 +406,6 @@ bool readPassword(const QString &passwordFile, bool fromStdin, QString &password
 
 int packOne(const PackOptions &options, const QString &password) {
     BuildInputs inputs;
-    if (!password.isEmpty()) {
-        inputs.password = password;
-        inputs.password2 = password;
-        inputs.chkPass = 1;
-        inputs.zip.chkPass = 1;
-    }
-
     WizardState state;
     const DefaultsLoadResult defaults =
         loadDefaultSceneries(defaultsPath(options.defaults), state.DefaultSceneries);
@@ -386,39 +424,13 @@ int packOne(const PackOptions &options, const QString &password) {
             Prefix +
             QStringLiteral("warning: no scenery %1 on the add list\n").arg(escapeControls(name)));
 
-    inputs.chkTexture = options.noTexture ? 0 : 1;
-    if (options.comment) {
-        inputs.comment = windowsLineEnds(*options.comment);
-        inputs.zip.chkComment = 1;
-    }
-    inputs.zip.compressionLevel = options.level;
-    inputs.zip.chkJunk = options.junkPaths ? 1 : 0;
-    inputs.zip.chkRecurse = options.noRecurse ? 0 : 1;
-    inputs.zip.chkUpdate = options.update ? 1 : 0;
-    inputs.zip.chkFreshen = options.freshen ? 1 : 0;
-    inputs.zip.threads = options.engineThreads;
+    setSwitches(options, password, inputs);
 
-    // A named staging folder is held for the run, so two runs never mix their files; by
-    // default each run stages in a private folder of its own.
     StagingLock lock;
     std::optional<PrivateStagingFolder> privateFolder;
     QString stagingFolder;
-    if (!options.staging.isEmpty()) {
-        stagingFolder = QFileInfo(options.staging).absoluteFilePath();
-        if (!lock.lock(stagingFolder, 5000, error) || !checkStagingTree(stagingFolder, error)) {
-            printErr(Prefix + error + QLatin1Char('\n'));
-            return ExitStatus::Failed;
-        }
-    } else {
-        PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
-        privateFolder.emplace(QStringLiteral("mapzip-pack"));
-        if (!privateFolder->isValid()) {
-            printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
-                                  .arg(privateFolder->errorString()));
-            return ExitStatus::Failed;
-        }
-        stagingFolder = privateFolder->path();
-    }
+    if (!holdStagingFolder(options, lock, privateFolder, stagingFolder))
+        return ExitStatus::Failed;
     if (const int status = interruptedStatus(); status >= 0)
         return status;
 
