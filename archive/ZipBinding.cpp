@@ -17,6 +17,7 @@ namespace {
 
 using ZpInitFunction = int(ZIP32_CALL *)(const ZipCallbacks *);
 using ZpSetOptionsFunction = int(ZIP32_CALL *)(const ZipOptions *);
+using ZpSetExtrasFunction = int(ZIP32_CALL *)(const ZipExtras *);
 using ZpArchiveFunction = int(ZIP32_CALL *)(int32_t, const char *, const ZipFileSpecs *);
 
 // The engine's buffers are never written beyond this index, whatever size it claims.
@@ -231,6 +232,7 @@ struct ZipBinding::Engine {
     ZpInitFunction init = nullptr;
     ZpSetOptionsFunction setOptions = nullptr;
     ZpArchiveFunction archive = nullptr;
+    ZpSetExtrasFunction setExtras = nullptr; // only in our own engine
 };
 
 ZipBinding::ZipBinding(QString programFolder)
@@ -271,6 +273,8 @@ bool ZipBinding::load() {
                 reinterpret_cast<ZpSetOptionsFunction>(engine->library.resolve("ZpSetOptions"));
             engine->archive =
                 reinterpret_cast<ZpArchiveFunction>(engine->library.resolve("ZpArchive"));
+            engine->setExtras =
+                reinterpret_cast<ZpSetExtrasFunction>(engine->library.resolve("ZpSetExtras"));
             if (engine->init && engine->setOptions && engine->archive) {
                 m_engine = std::move(engine);
                 break;
@@ -311,10 +315,14 @@ int ZipBinding::RunZip(const ZipRequest &request, ArchiveHost &host) {
     options.FreshenFlag = request.FreshenFlag;
     options.CommentFlag = request.CommentFlag;
     options.RecurseFlag = request.RecurseFlag;
-    options.EntryTime = request.EntryTime;
-    options.Threads = request.Threads;
     options.LevelChar = static_cast<char>(request.LevelChar & 0xFF);
     m_engine->setOptions(&options);
+    // The record keeps the original layout; what it has no field for goes this way, to an
+    // engine that knows it.
+    if (m_engine->setExtras) {
+        const ZipExtras extras{request.EntryTime, request.Threads};
+        m_engine->setExtras(&extras);
+    }
 
     static_assert(ZIP32_MAX_FILESPECS == std::tuple_size_v<decltype(request.FileSpecs)>);
     std::array<QByteArray, ZIP32_MAX_FILESPECS> specTexts;

@@ -37,7 +37,8 @@ public:
     // be used, in the system loader's words.
     QString engineMissingMessage() const;
 
-    // Runs one archive: ZpInit, ZpSetOptions, ZpArchive. Returns ZpArchive's result, or
+    // Runs one archive: ZpInit, ZpSetOptions, ZpSetExtras (where the engine has it: the entry
+    // time and worker count), ZpArchive. Returns ZpArchive's result, or
     // ZipEngineNotLoaded after telling the user through `host` (title "VB Zip").
     // The host serves the callbacks while the engine runs: messages, password, comment,
     // progress, and stopping (the engine then returns ZE_ABORT).

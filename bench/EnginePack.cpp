@@ -43,10 +43,10 @@ int packWithEngine(const std::string &root, const std::string &archive, char lev
     options.RootFolder = root.c_str();
     options.RecurseFlag = 1;
     options.LevelChar = level;
-    options.Threads = threads;
+    const ZipExtras extras{0, threads};
     ZipFileSpecs specs{};
     specs.Spec[0] = "*.*";
-    if (!ZpInit(&callbacks) || !ZpSetOptions(&options))
+    if (!ZpInit(&callbacks) || !ZpSetOptions(&options) || !ZpSetExtras(&extras))
         return 1;
     return ZpArchive(1, archive.c_str(), &specs);
 }

@@ -70,17 +70,20 @@ const char *const Help =
     "\n"
     "Standard output ends with the line 'sha1 HEX  OUT' for the archive written (for a\n"
     ".smap the checksum the game's server announces). Files the game loads for the map\n"
-    "(its texture and edge texture, and the sceneries its props show) that could not be\n"
-    "packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
-    "each. A listed scenery that no prop shows is never loaded: when it could not be packed\n"
-    "it gets a line 'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
+    "(its texture and edge texture, and the sceneries its props show) that the game folder\n"
+    "lacks are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
+    "each; a file that cannot be read, or a full disk, fails the run. A listed scenery that\n"
+    "no prop shows is never loaded: when the game folder lacks it, it gets a line\n"
+    "'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
     "-d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
     "standard output, and the messages of its build on standard error.\n"
     "\n"
     "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
     "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
     "143, 129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
-    "(nothing is left behind). With -d the worst status of all maps (1 over 3 over 0).\n";
+    "(nothing is left behind; a stop that comes once the archive is in place is too late,\n"
+    "and the run ends as it would have). With -d the worst status of all maps (1 over 3\n"
+    "over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -231,14 +234,12 @@ public:
           m_quiet(quiet) {}
 
     void showMessage(const QString &text, const QString &title, MessageIcon icon) override {
-        QString body = text;
-        body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        const Message message{title + QStringLiteral(": ") + body + QLatin1Char('\n'), icon};
-        // Warnings wait for the result: the left-out box is printed as a list of its own.
-        if (icon == MessageIcon::Warning)
-            m_warnings.append(message);
-        else
-            print(message);
+        print(title, text, icon);
+    }
+    // The build's end in mapzip's own words; left-out files get a line each (report()).
+    void showBuildMessage(const BuildMessage &message) override {
+        if (!message.commandLineText.isEmpty())
+            print(message.title, message.commandLineText, message.icon);
     }
     void clearOutput() override {}
     void appendOutput(const QString &text) override {
@@ -266,13 +267,8 @@ public:
         return choice;
     }
 
-    // Prints what the build left to say: held warnings, left-out files, notes.
+    // Prints what the build left to say: left-out files, notes.
     void report(const BuildResult &result) {
-        // The build's last warning is its left-out box; each file gets a line instead.
-        if (result.outcome == BuildOutcome::PackedWithMissing && !m_warnings.isEmpty())
-            m_warnings.removeLast();
-        for (const Message &message : std::as_const(m_warnings))
-            print(message);
         // Only an archive that was written lacks anything.
         if (result.delivered()) {
             for (const LeftOutFile &file : result.leftOut)
@@ -293,24 +289,20 @@ public:
     }
 
 private:
-    struct Message {
-        QString text;
-        MessageIcon icon;
-    };
-    void print(const Message &message) const {
-        if (message.icon == MessageIcon::Information) {
-            if (!m_quiet)
-                printOut(message.text);
-        } else {
-            printErr(Prefix + message.text);
-        }
+    // Information goes to standard output (not with -q), the rest to standard error.
+    void print(const QString &title, const QString &text, MessageIcon icon) const {
+        QString line = title.isEmpty() ? text : title + QStringLiteral(": ") + text;
+        line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        if (icon != MessageIcon::Information)
+            printErr(Prefix + line + QLatin1Char('\n'));
+        else if (!m_quiet)
+            printOut(line + QLatin1Char('\n'));
     }
 
     const WizardState &m_state;
     BuildInputs m_inputs;
     QString m_savePath;
     bool m_quiet;
-    QList<Message> m_warnings;
     QString m_output;
 };
 
@@ -320,6 +312,51 @@ QString windowsLineEnds(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return text;
+}
+
+// The settings page as the command line sets it.
+void setSwitches(const PackOptions &options, const QString &password, BuildInputs &inputs) {
+    if (!password.isEmpty()) {
+        inputs.password = password;
+        inputs.password2 = password;
+        inputs.chkPass = 1;
+        inputs.zip.chkPass = 1;
+    }
+    inputs.chkTexture = options.noTexture ? 0 : 1;
+    if (options.comment) {
+        inputs.comment = windowsLineEnds(*options.comment);
+        inputs.zip.chkComment = 1;
+    }
+    inputs.zip.compressionLevel = options.level;
+    inputs.zip.chkJunk = options.junkPaths ? 1 : 0;
+    inputs.zip.chkRecurse = options.noRecurse ? 0 : 1;
+    inputs.zip.chkUpdate = options.update ? 1 : 0;
+    inputs.zip.chkFreshen = options.freshen ? 1 : 0;
+    inputs.zip.threads = options.engineThreads;
+}
+
+// A named staging folder is held for the run, so two runs never mix their files; by default
+// each run stages in a private folder of its own. False, the cause printed, when neither can be.
+bool holdStagingFolder(const PackOptions &options, StagingLock &lock,
+                       std::optional<PrivateStagingFolder> &privateFolder, QString &folder) {
+    if (!options.staging.isEmpty()) {
+        folder = QFileInfo(options.staging).absoluteFilePath();
+        QString error;
+        if (!lock.lock(folder, 5000, error) || !checkStagingTree(folder, error)) {
+            printErr(Prefix + error + QLatin1Char('\n'));
+            return false;
+        }
+        return true;
+    }
+    PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
+    privateFolder.emplace(QStringLiteral("mapzip-pack"));
+    if (!privateFolder->isValid()) {
+        printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
+                              .arg(privateFolder->errorString()));
+        return false;
+    }
+    folder = privateFolder->path();
+    return true;
 }
 
 int interruptedStatus() {
@@ -369,13 +406,6 @@ bool readPassword(const QString &passwordFile, bool fromStdin, QString &password
 
 int packOne(const PackOptions &options, const QString &password) {
     BuildInputs inputs;
-    if (!password.isEmpty()) {
-        inputs.password = password;
-        inputs.password2 = password;
-        inputs.chkPass = 1;
-        inputs.zip.chkPass = 1;
-    }
-
     WizardState state;
     const DefaultsLoadResult defaults =
         loadDefaultSceneries(defaultsPath(options.defaults), state.DefaultSceneries);
@@ -394,39 +424,13 @@ int packOne(const PackOptions &options, const QString &password) {
             Prefix +
             QStringLiteral("warning: no scenery %1 on the add list\n").arg(escapeControls(name)));
 
-    inputs.chkTexture = options.noTexture ? 0 : 1;
-    if (options.comment) {
-        inputs.comment = windowsLineEnds(*options.comment);
-        inputs.zip.chkComment = 1;
-    }
-    inputs.zip.compressionLevel = options.level;
-    inputs.zip.chkJunk = options.junkPaths ? 1 : 0;
-    inputs.zip.chkRecurse = options.noRecurse ? 0 : 1;
-    inputs.zip.chkUpdate = options.update ? 1 : 0;
-    inputs.zip.chkFreshen = options.freshen ? 1 : 0;
-    inputs.zip.threads = options.engineThreads;
+    setSwitches(options, password, inputs);
 
-    // A named staging folder is held for the run, so two runs never mix their files; by
-    // default each run stages in a private folder of its own.
     StagingLock lock;
     std::optional<PrivateStagingFolder> privateFolder;
     QString stagingFolder;
-    if (!options.staging.isEmpty()) {
-        stagingFolder = QFileInfo(options.staging).absoluteFilePath();
-        if (!lock.lock(stagingFolder, 5000, error) || !checkStagingTree(stagingFolder, error)) {
-            printErr(Prefix + error + QLatin1Char('\n'));
-            return ExitStatus::Failed;
-        }
-    } else {
-        PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
-        privateFolder.emplace(QStringLiteral("mapzip-pack"));
-        if (!privateFolder->isValid()) {
-            printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
-                                  .arg(privateFolder->errorString()));
-            return ExitStatus::Failed;
-        }
-        stagingFolder = privateFolder->path();
-    }
+    if (!holdStagingFolder(options, lock, privateFolder, stagingFolder))
+        return ExitStatus::Failed;
     if (const int status = interruptedStatus(); status >= 0)
         return status;
 
@@ -447,23 +451,16 @@ int packOne(const PackOptions &options, const QString &password) {
     DialogRecord dialog;
     BuildContext context{stagingFolder, request, binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);
+    // Once the archive is in place the run reports it, whatever signal came meanwhile.
+    if (result.delivered())
+        platform::ignoreInterrupts();
     host.report(result);
     if (result.delivered())
         printOut(QStringLiteral("sha1 %1  %2\n")
                      .arg(QString::fromLatin1(result.sha1.toHex()), options.output));
-    else if (result.outcome == BuildOutcome::Stopped)
-        printErr(Prefix + QStringLiteral("stopped; nothing was written\n"));
-
-    if (const int status = interruptedStatus(); status >= 0)
+    else if (const int status = interruptedStatus(); status >= 0)
         return status;
-    switch (result.outcome) {
-    case BuildOutcome::Succeeded:
-        return ExitStatus::Ok;
-    case BuildOutcome::PackedWithMissing:
-        return ExitStatus::Incomplete;
-    default:
-        return ExitStatus::Failed;
-    }
+    return exitStatusOf(result.end);
 }
 
 int runPack(const QStringList &args) {

@@ -10,7 +10,10 @@ bool isPlainFileName(const QString &name);
 
 // The folder `name` directly under `parent`, found ignoring letter case (an exact match wins).
 // Returns the path with the name as stored on disk, or an empty string when there is none.
-QString findFolderIgnoringCase(const QString &parent, const QString &name);
+// `error`, when given, gets the system's reason when `parent` exists but could not be listed:
+// then whether it has such a folder is unknown.
+QString findFolderIgnoringCase(const QString &parent, const QString &name,
+                               QString *error = nullptr);
 
 // True when `path` lies inside `folder`, below it at any depth; both canonical. `folder` may be
 // a root ("/", "C:/"); an empty one holds nothing.

@@ -54,6 +54,12 @@ GameFolder::GameFolder(const QString &root)
         // Named from the game folder, as the other images are.
         m_edges.storedName = m_textures.storedName + QLatin1Char('/') + m_edges.storedName;
     }
+    for (const ImageFolder *folder : {&m_scenery, &m_textures, &m_edges}) {
+        if (m_listingError.isEmpty()) {
+            m_unlistedFolder = folder->unlisted;
+            m_listingError = folder->listingError;
+        }
+    }
 }
 
 GameFolderNames gameFolderNames(const QString &root) {
@@ -66,7 +72,9 @@ GameFolderNames gameFolderNames(const QString &root) {
 GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &canonicalRoot,
                                          const QString &folderName) {
     ImageFolder folder;
-    folder.path = findFolderIgnoringCase(root, folderName);
+    folder.path = findFolderIgnoringCase(root, folderName, &folder.listingError);
+    if (!folder.listingError.isEmpty())
+        folder.unlisted = root;
     if (folder.path.isEmpty())
         return folder;
     folder.storedName = QFileInfo(folder.path).fileName();
@@ -91,6 +99,10 @@ GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &can
         } else if (it->is_regular_file(typeError)) {
             folder.names.add(name);
         }
+    }
+    if (error) {
+        folder.unlisted = folder.path;
+        folder.listingError = QString::fromLocal8Bit(error.message().c_str());
     }
     return folder;
 }

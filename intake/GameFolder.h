@@ -74,6 +74,10 @@ public:
     ImageFile edgeTexture(const QString &textureName) const;
     // True when it has a scenery-gfx folder, which is what makes it a game folder.
     bool hasSceneryFolder() const { return !m_scenery.path.isEmpty() || m_scenery.leavesGame; }
+    // The system's reason when a folder that was looked in could not be listed (the game root
+    // or an image folder; empty when all could): what it holds is then unknown, not missing.
+    const QString &listingError() const { return m_listingError; }
+    const QString &unlistedFolder() const { return m_unlistedFolder; }
 
 private:
     struct ImageFolder {
@@ -82,6 +86,8 @@ private:
         ImageNameIndex names;
         QSet<QString> links;     // stored names that are symbolic links; the rest are plain files
         bool leavesGame = false; // the folder is a link out of the game folder: not used
+        QString unlisted;        // a folder that could not be listed, and why
+        QString listingError;
     };
     static ImageFolder list(const QString &root, const QString &canonicalRoot,
                             const QString &folderName);
@@ -92,6 +98,8 @@ private:
     ImageFolder m_scenery;
     ImageFolder m_textures;
     ImageFolder m_edges;
+    QString m_unlistedFolder;
+    QString m_listingError;
 };
 
 // Game folders by their root, each listed once for as long as the cache lives: mapzip reads

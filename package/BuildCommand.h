@@ -10,22 +10,12 @@
 
 #include <functional>
 
-enum class BuildOutcome {
-    NotStarted,        // the path guard ended it silently, or another guard refused
-    PasswordMismatch,  // M1 shown
-    Cancelled,         // the save dialog was cancelled
-    Stopped,           // the user asked to stop (host.stopRequested()); nothing delivered
-    MapChanged,        // the map on disk is not the one the lists came from (see BuildHost)
-    Failed,            // an error message shown; nothing delivered, the earlier file kept
-    PackedWithMissing, // delivered, but files the map needs were left out (warning shown)
-    Succeeded,         // delivered with everything the map needs; M2 shown
-};
-
 struct BuildResult {
     BuildOutcome outcome = BuildOutcome::NotStarted;
+    BuildEnd end = BuildEnd::MapNotRead; // how it ended, in detail (see BuildOutcomes)
     QList<LeftOutFile> leftOut; // images the map needs that the archive lacks, with reasons
     QList<LeftOutFile> notUsed; // sceneries left out that the game never loads: no gap
-    QStringList notes;          // what the build decided on its own (also in the text output)
+    QStringList notes; // what the build decided on its own (in the text output and final box)
     QByteArray sha1;            // of the delivered archive
     ArchiveFormat format = ArchiveFormat::Zip;
     bool delivered() const {
@@ -43,8 +33,9 @@ struct BuildContext {
     std::function<void(const QString &stagedArchive)> afterArchiveWritten = {};
 };
 
-// Runs the build command once: guards, busy state, save dialog, staging, readme, archive,
-// check, delivery, result message.
+// Runs the build command once, as a list of steps (BuildSteps): guards, busy state, staging
+// clean-up, save dialog, the map, the images, readme, archive, check, delivery, and at the end
+// one message from the table of BuildOutcomes.
 // - A path text that does not name the map last read successfully (typed and not read, or its
 //   read failed) is refused with "Choose the map with '...' first", before anything else.
 // - Password: M1 when the two boxes differ; a clear message when "Password" is ticked and the
@@ -53,28 +44,32 @@ struct BuildContext {
 // - A comment with characters Windows-1252 lacks is refused with a message naming them, before
 //   anything else is done: the readme and the archive comment could not hold them.
 // - The engine is loaded before anything is staged ("VB Zip" and code -1 when it cannot be).
-// - The save dialog suggests <MapName>.zip in the folder of the last save.
+// - The save dialog suggests <MapName>.zip in the folder of the last save. What is at the
+//   chosen path must be missing or a regular file that is none of the build's inputs
+//   (checkDeliveryTarget), and its folder must take a new file, or nothing is staged.
 // - The map must be staged byte for byte, else the build stops with an error naming it. The
 //   staged copy is read, and it is what gets built: when its scenery list or texture differ
 //   from the pages' lists, the map changed on disk since it was read, and the host decides
 //   (BuildHost::packChangedMap): the window stops with MapChanged and a message, mapzip packs
 //   the map as it is, with the same names excluded.
-// - The target must be missing or a regular file that is none of the build's inputs
-//   (checkDeliveryTarget), else nothing is built.
 // - The archive's folders are named as the game folder's own (StagingPaths::under). With the
 //   texture goes its edge texture, where the game has one (not with "Junk Directories").
-// - Images that cannot be staged are collected with their reasons; the archive is still
-//   made. The written archive is then checked by the rule mapzip verify applies
-//   (checkArchive): each file the game loads for the map and the archive lacks (excluded ones
-//   too) is left out, with its reason, and a warning box "Map Packed With Missing Files" takes
-//   the place of M2. A listed scenery that no drawn prop shows is never loaded: when it could
-//   not be staged it goes to BuildResult::notUsed, and the build still succeeds.
+// - A file the game folder lacks is a gap; any error of the system while staging (a file that
+//   cannot be read, a folder that cannot be listed, a full disk) or a file that changed while it
+//   was copied, twice, fails the build. The written archive is checked by the rule mapzip
+//   verify applies (checkArchive): each file the game loads for the map and the archive lacks
+//   (excluded ones too) is left out, with its reason, and a warning box "Map Packed With
+//   Missing Files" takes the place of M2. A listed scenery that no drawn prop shows is never
+//   loaded: when the game folder lacks it, it goes to BuildResult::notUsed, and the build
+//   still succeeds.
 // - The readme counts the sceneries actually staged. Without update and freshen every entry
 //   gets the newest modification time of what was staged, so the same inputs give the same
 //   archive byte for byte.
 // - The staged archive is read back and checked against the staged files, then delivered
 //   through a temporary file beside the target, renamed into place only when its SHA-1 is the
 //   staged archive's. Any failure: an error message, nothing delivered, the earlier file kept.
+// - A stop counts until the archive is renamed into place; after that the build reports what
+//   it delivered. The notes of a delivered build stand under the result in its final box.
 BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &context);
 
 // Moves every add-list item named in `excludes` to `excludeList`. A name matches an item with

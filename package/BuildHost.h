@@ -4,6 +4,7 @@
 #include "archive/ArchiveHost.h"
 #include "archive/ZipRequest.h"
 #include "dialogs/FileChoice.h"
+#include "package/BuildOutcomes.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,5 +40,15 @@ public:
                                const QString &archive) {
         (void)archive;
         showMessage(text, title, icon);
+    }
+    // How the build ended, told once at its end. The window shows the box (nothing for an
+    // empty text); mapzip prints its own line instead.
+    virtual void showBuildMessage(const BuildMessage &message) {
+        if (message.windowText.isEmpty())
+            return;
+        if (!message.archive.isEmpty())
+            showDelivered(message.windowText, message.title, message.icon, message.archive);
+        else
+            showMessage(message.windowText, message.title, message.icon);
     }
 };

@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/Sha1.h"
+#include "package/FileCopy.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -31,7 +32,6 @@ QString systemText(const std::error_code &error) {
     return QString::fromLocal8Bit(error.message().c_str());
 }
 
-constexpr qint64 ChunkSize = 1024 * 1024;
 constexpr qsizetype CompareSlice = 256 * 1024;
 
 // Compares an entry's data with the staged file, piece by piece, reading the file into
@@ -84,22 +84,6 @@ bool entryMatchesFile(const ArchiveReader &reader, const ArchiveItem &item, cons
     return true;
 }
 
-// Feeds what is left of `in` to `hash` in large pieces; `keepGoing`, when given, may stop it
-// before each.
-bool hashAll(QIODevice &in, Sha1 &hash, const std::function<bool()> &keepGoing = {}) {
-    QByteArray buffer(ChunkSize, Qt::Uninitialized);
-    for (;;) {
-        if (keepGoing && !keepGoing())
-            return false;
-        const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        hash.addData(QByteArrayView(buffer.constData(), got));
-    }
-}
-
 // A name beside `target` that nothing uses yet, of a form that later runs recognise:
 // "." + its name + ".mapzip-part-" + eight hexadecimal digits.
 QString temporaryNameBeside(const QString &target) {
@@ -124,16 +108,18 @@ void removeAbandonedTemporaries(const QString &folder) {
 
 } // namespace
 
-bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
-                         const std::function<bool()> &keepGoing) {
-    const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(error);
-    if (!reader)
-        return false;
-    if (!reader->open(request.archive, error)) {
-        error = QStringLiteral("the archive just written cannot be read back: %1").arg(error);
-        return false;
-    }
+namespace {
 
+struct EntryCheck {
+    ArchiveItem item;
+    const StagedFile *file; // null: only read, to test its data against its CRC
+};
+
+// One check for each entry of the archive, its staged file beside it where the content is
+// compared. A staged file the archive lacks is an error, or with freshen goes to
+// `notInArchive`.
+bool planChecks(const VerifyRequest &request, const ArchiveReader &reader,
+                QList<EntryCheck> &checks, QStringList &notInArchive, QString &error) {
     QHash<QString, const StagedFile *> byEntry;
     for (const StagedFile &file : request.files) {
         const QString entry = request.junkPaths
@@ -141,13 +127,8 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
                                   : file.entry;
         byEntry.insert(entry, &file);
     }
-    struct Check {
-        ArchiveItem item;
-        const StagedFile *file; // null: only read, to test its data against its CRC
-    };
-    QList<Check> checks;
     QSet<QString> seen;
-    for (const ArchiveItem &item : reader->items()) {
+    for (const ArchiveItem &item : reader.items()) {
         const StagedFile *file = byEntry.value(item.name);
         checks.append({item, request.compareContent ? file : nullptr});
         if (file)
@@ -163,51 +144,76 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
         notInArchive.append(it.value()->entry);
     }
     notInArchive.sort();
+    return true;
+}
 
-    // A big archive is read on two threads, each with a reader of its own, the largest entries
-    // first, each to the less loaded thread. A small one is read on one: a second thread, with
-    // its reader and buffers, costs more than it saves there.
-    std::sort(checks.begin(), checks.end(),
-              [](const Check &a, const Check &b) { return a.item.size > b.item.size; });
+// A big archive is read on two threads, each with a reader of its own, the largest entries
+// first, each to the less loaded thread. A small one is read on one: a second thread, with its
+// reader and buffers, costs more than it saves there.
+QList<QList<EntryCheck>> shareOut(QList<EntryCheck> checks) {
+    std::sort(checks.begin(), checks.end(), [](const EntryCheck &a, const EntryCheck &b) {
+        return a.item.size > b.item.size;
+    });
     qint64 total = 0;
-    for (const Check &check : std::as_const(checks))
+    for (const EntryCheck &check : std::as_const(checks))
         total += check.item.size;
-    const int workers = total < (16 << 20) ? 1 : 2;
-    QList<Check> shares[2];
+    QList<QList<EntryCheck>> shares(total < (16 << 20) ? 1 : 2);
     qint64 load[2] = {};
-    for (const Check &check : std::as_const(checks)) {
-        const int least = workers == 1 || load[0] <= load[1] ? 0 : 1;
+    for (const EntryCheck &check : std::as_const(checks)) {
+        const int least = shares.size() == 1 || load[0] <= load[1] ? 0 : 1;
         shares[least].append(check);
         load[least] += check.item.size;
     }
-    std::atomic<bool> stop = false;
-    auto work = [&](const QList<Check> &share, QString &why) {
-        const std::unique_ptr<ArchiveReader> own = ArchiveReader::create(why);
-        if (!own || !own->open(request.archive, why))
+    return shares;
+}
+
+// Reads one share of the checks with a reader of its own; the first fault sets `stop` for all.
+bool readShare(const VerifyRequest &request, const QList<EntryCheck> &share,
+               std::atomic<bool> &stop, QString &why) {
+    const std::unique_ptr<ArchiveReader> own = ArchiveReader::create(why);
+    if (!own || !own->open(request.archive, why))
+        return false;
+    QByteArray buffer;
+    own->setPassword(request.password);
+    for (const EntryCheck &check : share) {
+        if (stop)
             return false;
-        QByteArray buffer;
-        own->setPassword(request.password);
-        for (const Check &check : share) {
-            if (stop)
-                return false;
-            QString readError;
-            if (check.file ? !entryMatchesFile(*own, check.item, *check.file, buffer, stop, why)
-                           : !own->read(
-                                 check.item, [&](QByteArrayView) { return !stop; }, readError)) {
-                if (!check.file && !stop)
-                    why = QStringLiteral("%1: %2").arg(check.item.name, readError);
-                stop = true;
-                return false;
-            }
+        QString readError;
+        if (check.file ? !entryMatchesFile(*own, check.item, *check.file, buffer, stop, why)
+                       : !own->read(
+                             check.item, [&](QByteArrayView) { return !stop; }, readError)) {
+            if (!check.file && !stop)
+                why = QStringLiteral("%1: %2").arg(check.item.name, readError);
+            stop = true;
+            return false;
         }
-        return true;
-    };
+    }
+    return true;
+}
+
+} // namespace
+
+bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive, QString &error,
+                         const std::function<bool()> &keepGoing) {
+    const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(error);
+    if (!reader)
+        return false;
+    if (!reader->open(request.archive, error)) {
+        error = QStringLiteral("the archive just written cannot be read back: %1").arg(error);
+        return false;
+    }
+    QList<EntryCheck> checks;
+    if (!planChecks(request, *reader, checks, notInArchive, error))
+        return false;
+    const QList<QList<EntryCheck>> shares = shareOut(checks);
+    std::atomic<bool> stop = false;
     QString why[2];
     std::future<bool> done[2];
-    for (int i = 0; i < workers; ++i)
-        done[i] = std::async(std::launch::async, work, std::cref(shares[i]), std::ref(why[i]));
+    for (int i = 0; i < shares.size(); ++i)
+        done[i] = std::async(std::launch::async, readShare, std::cref(request),
+                             std::cref(shares[i]), std::ref(stop), std::ref(why[i]));
     bool passed = true;
-    for (int i = 0; i < workers; ++i) {
+    for (int i = 0; i < shares.size(); ++i) {
         while (done[i].wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
             if (keepGoing && !keepGoing())
                 stop = true;
@@ -263,6 +269,21 @@ bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QStri
     return true;
 }
 
+bool checkTargetFolder(const QString &folder, QString &error) {
+    QFile probe;
+    if (platform::openUnnamedFile(folder, probe))
+        return true;
+    // A name that later runs recognise, should this one be killed before it is removed.
+    probe.setFileName(temporaryNameBeside(folder + QStringLiteral("/archive")));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        error = probe.errorString();
+        return false;
+    }
+    probe.close();
+    probe.remove();
+    return true;
+}
+
 QByteArray sha1OfFile(const QString &path, QString &error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -299,70 +320,82 @@ bool PendingDelivery::prepare(const QString &stagedArchive, const QString &targe
     const std::unique_ptr<Sha1> hash = Sha1::create(error);
     if (!hash)
         return false;
-    const QString stopped = QStringLiteral("stopped");
+    const bool prepared = adopt(staged, folder)
+                              ? hashAdopted(stagedArchive, *hash, keepGoing, error)
+                              : copyBeside(*staged, folder, *hash, keepGoing, error);
+    if (prepared && m_sha1.isEmpty()) {
+        error = QStringLiteral("the archive's SHA-1 could not be computed");
+        return false;
+    }
+    return prepared;
+}
 
+bool PendingDelivery::adopt(std::unique_ptr<QFile> &staged, const QString &folder) {
     // Same file system: the staged archive itself is delivered, no data written twice. It is
     // named beside the target only in commit(); a name given and taken back now tells that it
     // can be.
-    if (platform::sameFileSystem(stagedArchive, folder) && platform::lockFile(*staged, 0)) {
-        const QString probe = temporaryNameBeside(target);
-        if (QString unused; platform::nameFile(*staged, probe, unused)) {
-            if (!QFile::remove(probe))
-                m_named = probe; // then the name it has already
-            m_file = std::move(staged);
-        }
-    }
-    if (m_file) {
-        keepTargetPermissions();
-        // Its data goes to the disk while it is hashed.
-        QString syncError;
-        std::future<bool> synced = std::async(std::launch::async, [&] {
-            QFile written(stagedArchive);
-            if (!written.open(QIODevice::ReadOnly)) {
-                syncError = written.errorString();
-                return false;
-            }
-            return platform::syncToDisk(written, syncError);
-        });
-        const bool hashed = hashAll(*m_file, *hash, keepGoing);
-        if (!synced.get()) {
-            error = syncError;
-            return false;
-        }
-        if (!hashed) {
-            error = m_file->error() != QFileDevice::NoError ? m_file->errorString() : stopped;
-            return false;
-        }
-        m_sha1 = hash->result();
-        if (m_sha1.isEmpty()) {
-            error = QStringLiteral("the archive's SHA-1 could not be computed");
-            return false;
-        }
-        return true;
-    }
+    if (!platform::sameFileSystem(staged->fileName(), folder) || !platform::lockFile(*staged, 0))
+        return false;
+    const QString probe = temporaryNameBeside(m_target);
+    if (QString unused; !platform::nameFile(*staged, probe, unused))
+        return false;
+    if (!QFile::remove(probe))
+        m_named = probe; // then the name it has already
+    m_file = std::move(staged);
+    return true;
+}
 
-    // Otherwise a copy beside the target, with no name until commit() where the file system
-    // allows, else under a temporary name that later runs recognise, locked while this one
-    // lives.
+bool PendingDelivery::hashAdopted(const QString &stagedArchive, Sha1 &hash,
+                                  const std::function<bool()> &keepGoing, QString &error) {
+    keepTargetPermissions();
+    // Its data goes to the disk while it is hashed.
+    QString syncError;
+    std::future<bool> synced = std::async(std::launch::async, [&] {
+        QFile written(stagedArchive);
+        if (!written.open(QIODevice::ReadOnly)) {
+            syncError = written.errorString();
+            return false;
+        }
+        return platform::syncToDisk(written, syncError);
+    });
+    const bool hashed = hashAll(*m_file, hash, keepGoing);
+    if (!synced.get()) {
+        error = syncError;
+        return false;
+    }
+    if (!hashed) {
+        error = m_file->error() != QFileDevice::NoError ? m_file->errorString()
+                                                        : QStringLiteral("stopped");
+        return false;
+    }
+    m_sha1 = hash.result();
+    return true;
+}
+
+bool PendingDelivery::copyBeside(QFile &staged, const QString &folder, Sha1 &hash,
+                                 const std::function<bool()> &keepGoing, QString &error) {
+    // A copy beside the target, with no name until commit() where the file system allows,
+    // else under a temporary name that later runs recognise, locked while this one lives.
     m_file = std::make_unique<QFile>();
     if (platform::openUnnamedFile(folder, *m_file))
         platform::lockFile(*m_file, 0); // named in commit(), where no clean-up may take it
     else if (!createNamedTemporary(error))
         return false;
     keepTargetPermissions();
-    if (!copyAll(*staged, *m_file, error, hash.get(), keepGoing) ||
+    if (!copyAll(staged, *m_file, error, &hash, keepGoing) ||
         !platform::syncToDisk(*m_file, error))
         return false;
-    m_sha1 = hash->result();
+    m_sha1 = hash.result();
     // What the disk gives back must be what was written.
     const std::unique_ptr<Sha1> again = Sha1::create(error);
     if (!again)
         return false;
     if (!m_file->seek(0) || !hashAll(*m_file, *again, keepGoing)) {
-        error = m_file->error() != QFileDevice::NoError ? m_file->errorString() : stopped;
+        error = m_file->error() != QFileDevice::NoError ? m_file->errorString()
+                                                        : QStringLiteral("stopped");
         return false;
     }
-    if (m_sha1.isEmpty() || again->result() != m_sha1) {
+    if (again->result() != m_sha1) {
         error = QStringLiteral("the copy differs from the staged archive");
         return false;
     }

@@ -12,6 +12,7 @@
 #include <memory>
 
 class QFile;
+class Sha1;
 
 struct VerifyRequest {
     QString archive;         // the staged archive
@@ -43,6 +44,11 @@ bool verifyStagedArchive(const VerifyRequest &request, QStringList &notInArchive
 bool checkDeliveryTarget(const QString &target, const QStringList &inputs, QString &error,
                          const QString &made = QStringLiteral("the archive"));
 
+// Whether the folder `folder` exists and takes a new file now: one is made there and removed at
+// once (without a name, where the file system allows). False, with `error` as the system says
+// it ("No such file or directory", "Permission denied"), otherwise.
+bool checkTargetFolder(const QString &folder, QString &error);
+
 // SHA-1 of a file's content, or an empty array with `error` set.
 QByteArray sha1OfFile(const QString &path, QString &error);
 
@@ -70,6 +76,13 @@ public:
     const QByteArray &sha1() const { return m_sha1; }
 
 private:
+    // The staged archive itself becomes the target, where it lies on the target's file system.
+    bool adopt(std::unique_ptr<QFile> &staged, const QString &folder);
+    bool hashAdopted(const QString &stagedArchive, Sha1 &hash,
+                     const std::function<bool()> &keepGoing, QString &error);
+    // Elsewhere a copy beside the target, read back and compared by its SHA-1.
+    bool copyBeside(QFile &staged, const QString &folder, Sha1 &hash,
+                    const std::function<bool()> &keepGoing, QString &error);
     bool createNamedTemporary(QString &error);
     void keepTargetPermissions();
 

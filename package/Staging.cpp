@@ -1,9 +1,9 @@
 #include "package/Staging.h"
 
-#include "archive/Sha1.h"
 #include "intake/FileNames.h"
 #include "intake/GameFolder.h"
 #include "intake/MapReader.h"
+#include "package/FileCopy.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
@@ -31,50 +31,63 @@ QString shown(const QString &path) {
     return QDir::toNativeSeparators(path);
 }
 
-// The user's folders: nobody else may look into them.
-constexpr QFileDevice::Permissions PrivateFolder =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+QString fromNative(const fs::path &path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+QString systemText(const std::error_code &code) {
+    return QString::fromLocal8Bit(code.message().c_str());
+}
 
 // Removes `path` and, for a real folder, everything in it; a link is removed, not followed.
-// False when something could not be removed.
-bool removeEntry(const QString &path) {
-    std::error_code error;
-    fs::remove_all(nativePath(path), error);
-    return !error;
+// False, with `error` naming the path and the cause, when something could not be removed.
+bool removeEntry(const QString &path, QString &error) {
+    std::error_code code;
+    fs::remove_all(nativePath(path), code);
+    if (code)
+        error = QStringLiteral("%1: %2").arg(shown(path), systemText(code));
+    return !code;
 }
 
-// Empties `folder`, keeping the folder itself.
-void emptyFolder(const QString &folder) {
-    std::error_code error;
-    for (fs::directory_iterator it(nativePath(folder), error), end; !error && it != end;
-         it.increment(error)) {
-        std::error_code ignored;
-        fs::remove_all(it->path(), ignored);
+// Empties `folder`, keeping the folder itself; what cannot be listed or removed fails it.
+bool emptyFolder(const QString &folder, QString &error) {
+    std::error_code code;
+    for (fs::directory_iterator it(nativePath(folder), code), end; !code && it != end;
+         it.increment(code)) {
+        if (!removeEntry(fromNative(it->path()), error))
+            return false;
     }
+    if (code)
+        error = QStringLiteral("%1: %2").arg(shown(folder), systemText(code));
+    return !code;
 }
 
+// Makes `path` a real folder that only the user may enter, replacing a file or link there.
 bool makeFolder(const QString &path, QString &error) {
     const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
         return true;
-    if (info.exists() || info.isSymLink())
-        removeEntry(path);
-    if (!QDir().mkdir(path, PrivateFolder) || !QFileInfo(path).isDir()) {
-        error = QStringLiteral("The staging folder %1 cannot be created. Check that its parent "
-                               "folder exists, is writable and that the disk is not full.")
-                    .arg(shown(path));
+    if ((info.exists() || info.isSymLink()) && !removeEntry(path, error))
         return false;
-    }
-    return true;
+    std::error_code code;
+    const fs::path folder = nativePath(path);
+    fs::create_directory(folder, code);
+    if (!code)
+        fs::permissions(folder, fs::perms::owner_all, code);
+    if (code)
+        error = QStringLiteral("%1: %2").arg(shown(path), systemText(code));
+    return !code;
 }
 
 // Stages `source` at `target`: a hard link where `mayLink` and the file system allow one, a
-// copy otherwise. The source is opened first, so a file that cannot be read is never staged and
-// nothing waits on a FIFO. A copy asks `keepGoing` before each MiB.
+// copy of one state of it otherwise (copySnapshot); either once the file was left alone. The
+// source is opened first, so a file that cannot be read is never staged and nothing waits on a
+// FIFO. A copy asks `keepGoing` before each MiB. A linked file that changes later is caught by
+// the check of the written archive against it.
 bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
                qint64 &modified, QString &error, const std::function<bool()> &keepGoing) {
     QFile in;
-    if (!platform::openRegularFile(source, in, error))
+    if (!platform::openRegularFile(source, in, error) || !waitUntilQuiet(in, error))
         return false;
     size = in.size();
     modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
@@ -87,60 +100,21 @@ bool stageFile(const QString &source, const QString &target, bool mayLink, qint6
         const QFileInfo staged(target);
         if (!staged.isSymLink() && staged.isFile() && staged.size() == size)
             return true;
-        QFile::remove(target);
+        if (!QFile::remove(target)) {
+            error = QStringLiteral("%1 cannot be removed").arg(shown(target));
+            return false;
+        }
     }
 
-    return copyToNewFile(in, target, error, keepGoing);
+    if (!copySnapshot(in, target, error, keepGoing))
+        return false;
+    // The state that was copied, which may be a later one than the first look saw.
+    size = in.size();
+    modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
+    return true;
 }
 
 } // namespace
-
-bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash,
-             const std::function<bool()> &keepGoing) {
-    QByteArray buffer(1024 * 1024, Qt::Uninitialized);
-    for (;;) {
-        if (keepGoing && !keepGoing()) {
-            error = QStringLiteral("stopped");
-            return false;
-        }
-        const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            error = in.errorString();
-            return false;
-        }
-        if (got == 0)
-            return true;
-        if (hash)
-            hash->addData(QByteArrayView(buffer.constData(), got));
-        // A full disk first takes part of a piece; the next write says why it takes no more.
-        qint64 written = 0;
-        while (written < got) {
-            const qint64 now = out.write(buffer.constData() + written, got - written);
-            if (now <= 0)
-                break;
-            written += now;
-        }
-        if (written < got) {
-            error = out.errorString();
-            return false;
-        }
-    }
-}
-
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
-                   const std::function<bool()> &keepGoing) {
-    // Unbuffered, so that a failing write reports the system's own reason at once.
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        error = out.errorString();
-        return false;
-    }
-    if (copyAll(in, out, error, nullptr, keepGoing))
-        return true;
-    out.close();
-    QFile::remove(target);
-    return false;
-}
 
 ArchiveFormat formatForPath(const QString &archivePath) {
     return archivePath.endsWith(QStringLiteral(".smap"), Qt::CaseInsensitive) ? ArchiveFormat::Smap
@@ -187,20 +161,27 @@ bool buildCleanup(const QString &stagingFolder, ArchiveFormat format, const QStr
     if (!makeFolder(paths.root, error))
         return false;
     const QStringList layout = {paths.mapsFolder, paths.sceneryFolder, paths.texturesFolder};
-    // Whatever else lies in TEMP would be packed with the build's own files.
-    const QFileInfoList entries =
-        QDir(paths.root)
-            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        const QString name = entry.fileName();
-        const bool link = entry.isSymLink();
-        if (!link && entry.isFile() && !keepFileName.isEmpty() && name == keepFileName)
+    // Whatever else lies in TEMP would be packed with the build's own files: what cannot be
+    // listed or removed fails the build.
+    std::error_code code;
+    for (fs::directory_iterator it(nativePath(paths.root), code), end; !code && it != end;
+         it.increment(code)) {
+        const QString path = fromNative(it->path());
+        const QString name = QFileInfo(path).fileName();
+        const fs::file_type type = it->symlink_status(code).type();
+        if (code)
+            break;
+        if (type == fs::file_type::regular && !keepFileName.isEmpty() && name == keepFileName)
             continue;
-        if (!link && entry.isDir() && layout.contains(name)) {
-            emptyFolder(entry.filePath());
-            continue;
-        }
-        removeEntry(entry.filePath());
+        const bool emptied = type == fs::file_type::directory && layout.contains(name)
+                                 ? emptyFolder(path, error)
+                                 : removeEntry(path, error);
+        if (!emptied)
+            return false;
+    }
+    if (code) {
+        error = QStringLiteral("%1: %2").arg(shown(paths.root), systemText(code));
+        return false;
     }
     for (const QString &folder : {paths.maps, paths.scenery, paths.textures}) {
         if (!makeFolder(folder, error))
@@ -265,8 +246,9 @@ platform::Lock lockForRun(const QString &path, int waitMs, QFile &file, QString 
 // killed on the way leaves a folder that the next run still knows as ours.
 // A second try removes what a passing failure of the system kept the first from removing.
 void removeStagingFolder(const QString &folder) {
+    QString unused; // nobody to tell: the next run removes what stays
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (removeEntry(folder + QStringLiteral("/TEMP")) && removeEntry(folder))
+        if (removeEntry(folder + QStringLiteral("/TEMP"), unused) && removeEntry(folder, unused))
             return;
     }
 }
@@ -369,73 +351,47 @@ void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
 
 namespace {
 
-// Stages `source` as `name` in one of the tree's folders and records it in `report`.
+// Stages `source` as `name` in one of the tree's folders and records it in `report`. A failure
+// that is no stop is the build's: FillReport::failedFile and failure say which and why.
 bool stageInto(FillReport &report, const QString &source, const QString &folder,
-               const QString &folderPath, const QString &name, bool mayLink, QString &error,
+               const QString &folderPath, const QString &name, bool mayLink,
                const std::function<bool()> &keepGoing = {}) {
     StagedFile file;
     file.entry = folder + QLatin1Char('/') + name;
     file.path = folderPath + QLatin1Char('/') + name;
     file.source = source;
     qint64 modified = 0;
-    if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing))
+    QString error;
+    if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing)) {
+        if (!report.stopped)
+            report.fail(source, error);
         return false;
+    }
     report.newestModified = std::max(report.newestModified, modified);
     report.staged.append(file);
     return true;
 }
 
-} // namespace
-
-bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
-    const StagingPaths paths =
-        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
-    const QString mapName =
-        inputs.stagedMapName +
-        (inputs.format == ArchiveFormat::Smap ? QStringLiteral(".pms") : QStringLiteral(".PMS"));
-    QString error;
-    if (!isPlainFileName(mapName)) {
-        report.mapError = QStringLiteral("%1 is not a plain file name").arg(mapName);
-        return false;
+// The file the game loads for an image, looked up in `game` (none: nothing is found).
+ImageFile lookUpImage(const GameFolder *game, const QString &name, bool scenery) {
+    if (!game) {
+        ImageFile none;
+        none.reason =
+            isPlainFileName(name) ? ImageMissing::NotInGameFolder : ImageMissing::NotPlainName;
+        return none;
     }
-    // A copy, never a link: the map may be saved again while the build runs.
-    if (!stageInto(report, inputs.mapPath, paths.mapsFolder, paths.maps, mapName, false, error)) {
-        report.mapError = QStringLiteral("%1: %2").arg(shown(inputs.mapPath), error);
-        return false;
-    }
-    return true;
+    return scenery ? game->scenery(name) : game->texture(name);
 }
 
-void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
-    const StagingPaths paths =
-        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
-    auto stopped = [&] {
-        if (inputs.stopRequested && inputs.stopRequested())
-            report.stopped = true;
-        return report.stopped;
-    };
-    // A big image copied to another file system stops within a MiB, not only between files.
-    const auto keepGoing = [&] { return !stopped(); };
-    QString error;
-    const bool haveGame = !inputs.soldatPath.isEmpty();
-    const std::unique_ptr<GameFolder> game =
-        haveGame ? std::make_unique<GameFolder>(inputs.soldatPath) : nullptr;
-    auto lookUp = [&](const QString &name, bool scenery) {
-        if (!game) {
-            ImageFile none;
-            none.reason =
-                isPlainFileName(name) ? ImageMissing::NotInGameFolder : ImageMissing::NotPlainName;
-            return none;
-        }
-        return scenery ? game->scenery(name) : game->texture(name);
-    };
-
+// The sceneries of the add list, each file once. False when the fill failed or stopped.
+bool stageSceneries(const StagingPaths &paths, const FillInputs &inputs, const GameFolder *game,
+                    FillReport &report, const std::function<bool()> &keepGoing) {
     QSet<QString> stagedSceneries;
     for (const QString &entry : inputs.addList) {
-        if (stopped())
-            return;
+        if (!keepGoing())
+            return false;
         const QString name = withoutMarker(entry);
-        const ImageFile image = lookUp(name, true);
+        const ImageFile image = lookUpImage(game, name, true);
         if (!image.found()) {
             report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, image.reason});
             continue;
@@ -443,40 +399,82 @@ void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillRep
         if (stagedSceneries.contains(image.storedName))
             continue; // named twice, or two names the game resolves to one file
         if (!stageInto(report, image.target, paths.sceneryFolder, paths.scenery, image.storedName,
-                       true, error, keepGoing)) {
-            if (report.stopped)
-                return;
-            report.leftOut.append({paths.sceneryFolder + QLatin1Char('/') + name, error});
-            continue;
-        }
+                       true, keepGoing))
+            return false;
         stagedSceneries.insert(image.storedName);
     }
     report.sceneriesStaged = int(stagedSceneries.size());
+    return true;
+}
 
-    if (!inputs.withTexture || inputs.textureName.isEmpty() || stopped())
-        return;
-    const ImageFile image = lookUp(inputs.textureName, false);
-    const QString shownEntry = paths.texturesFolder + QLatin1Char('/') + inputs.textureName;
+// The texture and, where the game has one and it is wanted, its edge texture.
+void stageTextures(const StagingPaths &paths, const FillInputs &inputs, const GameFolder *game,
+                   FillReport &report, const std::function<bool()> &keepGoing) {
+    const ImageFile image = lookUpImage(game, inputs.textureName, false);
     if (!image.found())
-        report.leftOut.append({shownEntry, image.reason});
+        report.leftOut.append(
+            {paths.texturesFolder + QLatin1Char('/') + inputs.textureName, image.reason});
     else if (!stageInto(report, image.target, paths.texturesFolder, paths.textures,
-                        image.storedName, true, error, keepGoing) &&
-             !report.stopped)
-        report.leftOut.append({shownEntry, error});
+                        image.storedName, true, keepGoing))
+        return;
 
     const ImageFile edge =
         game && inputs.withEdgeTexture ? game->edgeTexture(inputs.textureName) : ImageFile();
     // A link out of the game folder is an image the game has and we do not take.
     report.edgeTextureExpected = edge.found() || edge.reason == ImageMissing::LinkOutOfGameFolder;
-    if (!report.edgeTextureExpected || stopped())
+    if (!report.edgeTextureExpected || !keepGoing())
         return;
-    const QString edgeEntry = paths.edgesFolder + QLatin1Char('/') + inputs.textureName;
-    if (!edge.found())
-        report.leftOut.append({edgeEntry, edge.reason});
-    else if (!makeFolder(paths.edges, error) ||
-             !stageInto(report, edge.target, paths.edgesFolder, paths.edges, edge.storedName, true,
-                        error, keepGoing)) {
-        if (!report.stopped)
-            report.leftOut.append({edgeEntry, error});
+    if (!edge.found()) {
+        report.leftOut.append({paths.edgesFolder + QLatin1Char('/') + inputs.textureName,
+                               edge.reason});
+        return;
     }
+    QString error;
+    if (!makeFolder(paths.edges, error))
+        report.fail(paths.edges, error);
+    else
+        stageInto(report, edge.target, paths.edgesFolder, paths.edges, edge.storedName, true,
+                  keepGoing);
+}
+
+} // namespace
+
+void FillReport::fail(const QString &file, const QString &reason) {
+    failedFile = QDir::toNativeSeparators(file);
+    failure = reason;
+}
+
+bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
+    const StagingPaths paths =
+        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
+    const QString mapName =
+        inputs.stagedMapName +
+        (inputs.format == ArchiveFormat::Smap ? QStringLiteral(".pms") : QStringLiteral(".PMS"));
+    if (!isPlainFileName(mapName)) {
+        report.fail(mapName, QStringLiteral("not a plain file name"));
+        return false;
+    }
+    // A copy, never a link: the map may be saved again while the build runs.
+    return stageInto(report, inputs.mapPath, paths.mapsFolder, paths.maps, mapName, false);
+}
+
+void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {
+    const StagingPaths paths =
+        StagingPaths::under(stagingFolder, inputs.format, inputs.gameFolders);
+    // A big image copied to another file system stops within a MiB, not only between files.
+    const std::function<bool()> keepGoing = [&] {
+        if (inputs.stopRequested && inputs.stopRequested())
+            report.stopped = true;
+        return !report.stopped;
+    };
+    const std::unique_ptr<GameFolder> game =
+        inputs.soldatPath.isEmpty() ? nullptr : std::make_unique<GameFolder>(inputs.soldatPath);
+    // A folder that could not be read hides what the game has: that is no gap.
+    if (game && !game->listingError().isEmpty()) {
+        report.fail(game->unlistedFolder(), game->listingError());
+        return;
+    }
+    if (stageSceneries(paths, inputs, game.get(), report, keepGoing) && inputs.withTexture &&
+        !inputs.textureName.isEmpty() && keepGoing())
+        stageTextures(paths, inputs, game.get(), report, keepGoing);
 }

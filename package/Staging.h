@@ -14,8 +14,6 @@
 #include <memory>
 #include <optional>
 
-class Sha1;
-class QIODevice;
 class QFile;
 class QTemporaryDir;
 
@@ -104,17 +102,6 @@ private:
     QString m_error;
 };
 
-// Copies what is left to read of `in` to `out` in pieces of 1 MiB, feeding each to `hash` when
-// given; `keepGoing`, when given, is asked before each piece and may stop the copy. False, with
-// `error` naming the cause as the system gives it ("No space left on device"), otherwise.
-bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash = nullptr,
-             const std::function<bool()> &keepGoing = {});
-
-// copyAll() into the new file `target` (which must not exist yet). On failure, a stop included,
-// the partial file is removed.
-bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
-                   const std::function<bool()> &keepGoing = {});
-
 struct FillInputs {
     QStringList addList;   // entries of the add list, in order, "(!) " markers included
     QString soldatPath;    // game root, ends with '/'
@@ -137,27 +124,34 @@ struct StagedFile {
 
 struct LeftOutFile {
     QString entry;  // as the map names it: "Scenery-gfx/water.bmp"
-    QString reason; // "not in the game folder", "permission denied", ...
+    QString reason; // "not in the game folder", "excluded", ...
 };
 
 struct FillReport {
-    QString mapError;                 // set when the map could not be staged: the build must stop
+    // Set when a file could not be staged (read, written, or its folder listed): the build must
+    // stop. A file the game folder lacks is no failure but a gap (leftOut).
+    QString failedFile; // the file or folder, as the system shows paths
+    QString failure;    // the system's reason ("No space left on device")
     QList<StagedFile> staged;         // the map first, then sceneries in list order, the texture
-    QList<LeftOutFile> leftOut;       // images the map needs that could not be staged
+    QList<LeftOutFile> leftOut;       // images the map needs that the game folder lacks
     int sceneriesStaged = 0;          // distinct scenery files staged
     bool edgeTextureExpected = false; // the game has an edge texture for the staged texture
     qint64 newestModified = 0;        // newest modification time (seconds since 1970) staged
     bool stopped = false;             // stopRequested() said so; the fill ended early
+
+    bool failed() const { return !failure.isEmpty(); }
+    void fail(const QString &file, const QString &reason);
 };
 
 // The two steps of filling the tree, in this order. stageMap copies the map (never links it:
 // the map may be saved again meanwhile, and what is read from the copy must be what gets
-// packed); false, with report.mapError set, when it cannot. stageImages then stages every
+// packed); false, with the report's failure set, when it cannot. stageImages then stages every
 // scenery of the add list and (when asked) the texture and its edge texture, each as the file
 // the game loads for it (see GameFolder), under its name on disk; an entry marked "(!) " is
-// looked up again. A game without an edge texture leaves none out: the game has a default. Images
-// are linked into the tree where the file system allows (staged files are only ever read) and
-// copied otherwise. Images that cannot be staged are collected with their reasons; the same
-// file is staged once.
+// looked up again. A game without an edge texture leaves none out: the game has a default.
+// Images are linked into the tree where the file system allows (staged files are only ever
+// read) and copied otherwise, each copy one state of its file (copySnapshot). Images the game
+// folder lacks are collected with their reasons; the same file is staged once. Any error of the
+// system (a file or folder that cannot be read, a full disk) ends the fill as a failure.
 bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);
 void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);

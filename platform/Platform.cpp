@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -148,6 +149,32 @@ bool sameFileSystem(const QString &, const QString &) {
 }
 
 void endWithThisProcess(QProcess &) {}
+
+bool stampOf(const QFile &file, FileStamp &stamp, QString &error) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
+        error = QStringLiteral("the file's state cannot be read");
+        return false;
+    }
+    auto nanoseconds = [](const FILETIME &time) {
+        const qint64 ticks = qint64(quint64(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+        return (ticks - 116444736000000000LL) * 100; // from 1601 in 100 ns to 1970 in ns
+    };
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.inode = quint64(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    stamp.size = qint64(quint64(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+    stamp.modifiedNs = nanoseconds(info.ftLastWriteTime);
+    stamp.changedNs = stamp.modifiedNs;
+    return true;
+}
+
+qint64 fileClockNow() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    const qint64 ticks = qint64(quint64(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    return (ticks - 116444736000000000LL) * 100;
+}
 
 #else
 
@@ -325,6 +352,35 @@ bool sameFileSystem(const QString &a, const QString &b) {
            ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
 }
 
+bool stampOf(const QFile &file, FileStamp &stamp, QString &error) {
+    struct stat info = {};
+    if (::fstat(file.handle(), &info) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    stamp.device = quint64(info.st_dev);
+    stamp.inode = quint64(info.st_ino);
+    stamp.size = qint64(info.st_size);
+#if defined(__APPLE__)
+    stamp.modifiedNs = qint64(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctimespec.tv_sec) * 1000000000 + info.st_ctimespec.tv_nsec;
+#else
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+#endif
+    return true;
+}
+
+qint64 fileClockNow() {
+    struct timespec now = {};
+#if defined(CLOCK_REALTIME_COARSE)
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now); // what Linux stamps changes with
+#else
+    ::clock_gettime(CLOCK_REALTIME, &now);
+#endif
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 void endWithThisProcess(QProcess &process) {
 #if defined(__linux__)
     const pid_t parent = ::getpid();
@@ -349,6 +405,7 @@ namespace {
 
 std::atomic<int> g_interrupt = 0;
 std::atomic<bool> g_catching = false;
+std::atomic<bool> g_ignoring = false;
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "a signal handler may only use lock-free atomics");
 
@@ -365,12 +422,19 @@ extern "C" void onInterrupt(int signal) {
 #ifdef Q_OS_WIN
     std::signal(signal, onInterrupt); // Windows resets the handler before calling it
 #endif
+    if (g_ignoring.load())
+        return;
     if (g_catching.load()) {
         const int seen = g_interrupt.load();
         const bool pipe = isClosedPipe(signal);
         // The first interrupt counts; a closed pipe only until a real one comes.
         if (seen == 0 || (isClosedPipe(seen) && !pipe))
             g_interrupt.store(signal);
+        // The run's result may have been settled meanwhile: then the signal does not count.
+        if (g_ignoring.load()) {
+            g_interrupt.store(0);
+            return;
+        }
         // Read again after the store: stopCatchingInterrupts() either sees the signal, or it
         // has finished, and the signal ends the process here.
         if (g_catching.load() && (pipe || seen != signal))
@@ -422,6 +486,13 @@ void catchInterrupts() {
 
 int caughtInterrupt() {
     return g_interrupt.load();
+}
+
+void ignoreInterrupts() {
+    // First the flag, then the record: a handler that stored its signal after the clearing
+    // sees the flag and clears it itself.
+    g_ignoring.store(true);
+    g_interrupt.store(0);
 }
 
 int stopCatchingInterrupts() {

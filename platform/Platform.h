@@ -46,6 +46,11 @@ int caughtInterrupt();
 // comes during the call is either returned or ends the process: none is lost.
 int stopCatchingInterrupts();
 
+// The result of the run stands: interrupts from now on are ignored (only tidying up is left),
+// and one recorded until now no longer counts: caughtInterrupt() and stopCatchingInterrupts()
+// say 0 from here on.
+void ignoreInterrupts();
+
 // Makes `process`, once started, get a request to terminate (SIGTERM) when this process ends,
 // however it ends, so that it can clean up after itself. Does nothing where the system cannot.
 void endWithThisProcess(QProcess &process);
@@ -83,6 +88,23 @@ bool nameFile(QFile &file, const QString &path, QString &error);
 // Renames `from`, the open `file`, to `to`, replacing what is there in one step. Where an open
 // file cannot be renamed (Windows), `file` is closed first. False with `error` set.
 bool renameOpenFile(QFile &file, const QString &from, const QString &to, QString &error);
+
+// One state of a file: which file it is, its size, and the times of its last change. Any write
+// to the file after the stamp was taken gives a different stamp, provided that the stamp's
+// change time lies before fileClockNow() read just before taking it (the system stamps changes
+// with a coarse clock: a change in the same tick as an earlier one keeps its time).
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = -1;
+    qint64 modifiedNs = 0; // since 1970
+    qint64 changedNs = 0;  // since 1970; where the system has no change time, the modification
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of the open `file`. False with `error` set.
+bool stampOf(const QFile &file, FileStamp &stamp, QString &error);
+// Now, by the clock the file system stamps changes with (ns since 1970).
+qint64 fileClockNow();
 
 // Whether `a` and `b` lie on one file system (a file of one may be linked into the other).
 bool sameFileSystem(const QString &a, const QString &b);

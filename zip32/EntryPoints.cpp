@@ -50,13 +50,20 @@ int ZIP32_CALL ZpSetOptions(const ZipOptions *options) {
         settings.comment = options->CommentFlag != 0;
         settings.recurse = options->RecurseFlag != 0;
         settings.level = options->LevelChar;
-        settings.entryTime = options->EntryTime;
-        settings.threads = options->Threads;
         state.settings = std::move(settings);
         return 1;
     } catch (...) {
         return 0;
     }
+}
+
+int ZIP32_CALL ZpSetExtras(const ZipExtras *extras) {
+    EngineState &state = engine();
+    if (!extras || !state.settings)
+        return 0;
+    state.settings->entryTime = extras->EntryTime;
+    state.settings->threads = extras->Threads;
+    return 1;
 }
 
 int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName, const ZipFileSpecs *specs) {

@@ -93,14 +93,19 @@ typedef struct ZipOptions {
     int32_t FreshenFlag;    /* 88 */
     int32_t Reserved92[2];  /* 92, 96 */
     int32_t CommentFlag;    /* 100 */
-    uint32_t EntryTime;     /* 104: 0, or the time every entry gets (seconds since 1970, UTC) */
-    int32_t Threads;        /* 108: 0 for one worker per core, else the most worker threads */
-    int32_t Reserved112;    /* 112 */
+    int32_t Reserved104[3]; /* 104 .. 112 */
     int32_t RecurseFlag;    /* 116 */
     int32_t Reserved120;    /* 120 */
     char LevelChar;         /* 124: '0' .. '9' */
     char Padding125[3];     /* 125 .. 127 */
 } ZipOptions;
+
+/* What this engine takes beyond the original engine's records, which keep their layout: an
+ * engine built to that layout never sees these. Set through ZpSetExtras, after ZpSetOptions. */
+typedef struct ZipExtras {
+    uint32_t EntryTime; /* 0, or the time every entry gets (seconds since 1970, UTC) */
+    int32_t Threads;    /* 0 for one worker per core, else the most worker threads */
+} ZipExtras;
 
 #define ZIP32_MAX_FILESPECS 100
 typedef struct ZipFileSpecs {
@@ -109,8 +114,12 @@ typedef struct ZipFileSpecs {
 
 /* Registers the callbacks. Non-zero: the engine is ready. */
 ZIP32_API int ZIP32_CALL ZpInit(const ZipCallbacks *callbacks);
-/* Copies the options (texts included) for the next ZpArchive. Non-zero on success. */
+/* Copies the options (texts included) for the next ZpArchive, with no extras (all 0).
+ * Non-zero on success. */
 ZIP32_API int ZIP32_CALL ZpSetOptions(const ZipOptions *options);
+/* This engine's own, optional for callers: the extras for the next ZpArchive, after
+ * ZpSetOptions. Non-zero on success; 0 when no options are set. */
+ZIP32_API int ZIP32_CALL ZpSetExtras(const ZipExtras *extras);
 /* Packs the files matching specs->Spec[0 .. fileCount-1] into archiveName inside RootFolder.
  * Entries are written in the byte order of their names. An entry is stored rather than
  * deflated when deflating would not make it smaller. A file over 4 MiB is deflated in blocks
@@ -119,8 +128,9 @@ ZIP32_API int ZIP32_CALL ZpSetOptions(const ZipOptions *options);
  * at most 0.1% where it does not shrink. With EncryptFlag every entry of the result is
  * encrypted with this run's password, entries carried over by update or freshen included (one
  * that this password cannot read fails the run); without it, carried-over entries are kept
- * byte for byte. With EntryTime set, every entry carries that time, so the same files give
- * the same archive byte for byte (encryption aside), whatever the number of workers. */
+ * byte for byte. With the extras' EntryTime set, every entry carries that time, so the same
+ * files give the same archive byte for byte (encryption aside), whatever the number of
+ * workers. */
 ZIP32_API int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName,
                                    const ZipFileSpecs *specs);
 
@@ -137,8 +147,7 @@ static_assert(offsetof(ZipOptions, JunkPathsFlag) == 64, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, UpdateFlag) == 84, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, FreshenFlag) == 88, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, CommentFlag) == 100, "ZipOptions layout");
-static_assert(offsetof(ZipOptions, EntryTime) == 104, "ZipOptions layout");
-static_assert(offsetof(ZipOptions, Threads) == 108, "ZipOptions layout");
+static_assert(offsetof(ZipOptions, Reserved104) == 104, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, RecurseFlag) == 116, "ZipOptions layout");
 static_assert(offsetof(ZipOptions, LevelChar) == 124, "ZipOptions layout");
 #elif !defined(__cplusplus) && defined(UINTPTR_MAX) && UINTPTR_MAX == 0xFFFFFFFFu

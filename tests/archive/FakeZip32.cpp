@@ -30,6 +30,12 @@ extern "C" ZIP32_API int ZIP32_CALL ZpSetOptions(const ZipOptions *options) {
     return 1;
 }
 
+extern "C" ZIP32_API int ZIP32_CALL ZpSetExtras(const ZipExtras *extras) {
+    g_state.calls.push_back("ZpSetExtras");
+    g_state.extras = *extras;
+    return 1;
+}
+
 // Built a second time without this entry point, to stand for a broken engine library.
 #ifndef FAKE_ZIP32_WITHOUT_ARCHIVE
 extern "C" ZIP32_API int ZIP32_CALL ZpArchive(int32_t fileCount, const char *archiveName,

@@ -20,9 +20,10 @@ struct FakeZip32State {
     std::function<int(const ZipCallbacks &)> archiveAction;
 
     // Records.
-    std::vector<std::string> calls; // "ZpInit", "ZpSetOptions", "ZpArchive" in call order
+    std::vector<std::string> calls; // "ZpInit", "ZpSetOptions", ... in call order
     const ZipCallbacks *callbacks = nullptr;
     std::vector<unsigned char> optionBytes; // the last ZipOptions, byte for byte
+    std::optional<ZipExtras> extras;        // the last ZpSetExtras
     std::optional<std::string> dateFilter, rootFolder, tempFolder;
     int32_t fileCount = -1;
     std::optional<std::string> archiveName;

@@ -316,6 +316,8 @@ TEST_F(PackTest, ServerMapArchiveLayoutAndRefusals) {
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(QStringLiteral("cannot have a password")))
         << run.err.toStdString();
+    // Worded for the command line, not for the window's check box.
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Leave out --password-stdin")));
     EXPECT_FALSE(QFileInfo::exists(refused));
 }
 

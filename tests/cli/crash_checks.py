@@ -1,23 +1,31 @@
 #!/usr/bin/env python3
 """mapzip pack against a failing system and against being killed.
 
-Usage: crash_checks.py faults|kills --mapzip MAPZIP --shim FAULTSHIM --data TEST_DATA
+Usage: crash_checks.py faults|kills|stops --mapzip MAPZIP --shim FAULTSHIM --data TEST_DATA
 
 faults: about 190 runs of `mapzip pack`, each with an injected I/O fault (FAULTSHIM, built from
   tests/support/faultshim.c): ENOSPC, EIO or a short transfer on the Nth write, read, open, sync,
   rename, link, close, unlink or mkdir, N spread over the calls a clean run makes, in each of
   the three ways an archive reaches its target: the staged archive itself (same file system),
   a copy without a name, a copy with a temporary name (where unnamed files are refused). Each
-  run must end with 0 and the clean run's archive at the target byte for byte, with 3 and an
-  archive every reader accepts, or with 1 and the earlier archive there unchanged; it must not
-  crash, and must leave nothing beside the target or in the temporary folder. The archive is
-  synced to the disk on its way to the target, and a failing sync fails the run.
+  run must end with 0 and the clean run's archive at the target byte for byte, or with 1 and the
+  earlier archive there unchanged (an I/O error is never a gap, exit 3); it must not crash, and
+  must leave nothing beside the target or in the temporary folder. The archive is synced to the
+  disk on its way to the target, and a failing sync fails the run. Then: a temporary folder
+  too small (2 MiB) for a 4 MiB scenery must end with 1, "No space left on device" and the
+  earlier archive byte for byte; 30 packs while a scenery on another file system is rewritten
+  in place must never end with 0 and an archive that holds a version that was never whole on
+  disk; a termination that comes as the archive is renamed into place must end with 0 and the
+  sha1 line: the archive was delivered.
 kills: 12 runs on a heavy map killed (SIGKILL) at random instants, in the same three ways, and 2
   batches killed while their builds run, whose builds must then clean up by themselves. A later
   run must leave nothing but archives every reader accepts in the output folder, and nothing in
   the temporary folder. Then 18 runs stopped by SIGINT, SIGTERM or SIGHUP at random instants
   (half of them in the first 50 ms, while mapzip starts) and one whose output pipe is closed
   must each end with 128 + the signal's number, and leave nothing behind.
+stops (not run by the tests, for a manual check): 40 runs of a 48 MiB pack stopped by SIGINT or
+  SIGTERM at random instants. Each must end with 130 or 143 and the earlier archive as it was,
+  or, stopped after the archive was renamed into place, with 0 and the new archive.
 Prints what failed and exits 1, or a summary and exits 0.
 """
 import argparse
@@ -31,6 +39,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zipfile
 
@@ -174,8 +183,9 @@ def faults(setup):
         if status == 0 and now != expected and \
                 (now != stock_packed or stock_warning not in result.stderr):
             found.append("exit 0, but the archive is not the clean run's")
-        elif status == 3 and (now == before or not readers_accept(target)):
-            found.append("exit 3, but no sound archive was written")
+        elif status == 3:
+            found.append("exit 3: an I/O error was reported as a gap: " +
+                         result.stderr.decode(errors="replace")[-300:])
         elif status == 1 and now not in (before, expected):
             # Delivered, and then the sha1 line could not be printed: a failure all the same.
             found.append("exit 1, and the earlier archive was damaged")
@@ -198,7 +208,99 @@ def faults(setup):
     print("%d runs with injected faults (%s); exit statuses: %s" % (len(plan), ", ".join(
         "%s %d" % (way, sum(spec[0] == way for spec in plan)) for way, _, _ in setup.ways()),
         ", ".join("%s %d times" % item for item in sorted(statuses.items(), key=str))))
+    return problems + full_disk(setup) + rewrites(setup) + late_stop(setup, expected)
+
+
+def full_disk(setup):
+    """A temporary folder too small for the map's scenery."""
+    game = os.path.join(setup.work, "full-game")
+    map_path = heavy_game(game, count=1, megabytes=4)[0]
+    temp = tempfile.mkdtemp(dir=setup.work)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", temp],
+                      capture_output=True).returncode != 0:
+        print("note: no tmpfs could be mounted; the full disk is skipped")
+        return []
+    try:
+        target = os.path.join(setup.work, "full.zip")
+        with open(target, "wb") as out:
+            out.write(b"the earlier archive")
+        run = setup.run([setup.args.mapzip, "pack", map_path, "-o", target, "-q",
+                         "--defaults", setup.defaults], temp)
+        problems = []
+        if run.returncode != 1 or b"No space left on device" not in run.stderr:
+            problems.append("full disk: exit %d: %s" % (run.returncode, run.stderr.decode()))
+        if sha1(target) != hashlib.sha1(b"the earlier archive").hexdigest():
+            problems.append("full disk: the earlier archive was replaced")
+        if listing(temp):
+            problems.append("full disk: left " + tree(temp))
+        print("a 4 MiB scenery and a 2 MiB temporary folder: exit %d" % run.returncode)
+        return problems
+    finally:
+        subprocess.run(["umount", temp])
+
+
+def rewrites(setup, packs=30):
+    """Packs while a scenery on another file system (so that it is copied) is rewritten in
+    place, again and again, in pieces."""
+    game = tempfile.mkdtemp(dir=setup.other)
+    map_path = heavy_game(game, count=1, megabytes=4)[0]
+    scenery = os.path.join(game, "scenery-gfx", "big0.bmp")
+    versions = [bytes([0x41 + i]) * (4 << 20) for i in range(2)]
+    with open(scenery, "wb") as out:
+        out.write(versions[0])
+    done = threading.Event()
+
+    def rewrite():
+        """Truncates and rewrites it in pieces over some 40 ms, then leaves it alone a while."""
+        turn, rng = 0, random.Random(3)
+        while not done.is_set():
+            turn += 1
+            with open(scenery, "r+b") as out:
+                out.truncate(0)
+                for at in range(0, len(versions[0]), 256 << 10):
+                    out.write(versions[turn % 2][at:at + (256 << 10)])
+                    out.flush()
+                    time.sleep(0.0025)
+            done.wait(rng.uniform(0, 0.25))
+
+    writer = threading.Thread(target=rewrite)
+    writer.start()
+    statuses, problems = {}, []
+    try:
+        for i in range(packs):
+            target = os.path.join(setup.work, "rewritten%d.zip" % i)
+            run = setup.run([setup.args.mapzip, "pack", map_path, "-o", target, "-q",
+                             "--defaults", setup.defaults], tempfile.mkdtemp(dir=setup.work))
+            statuses[run.returncode] = statuses.get(run.returncode, 0) + 1
+            if run.returncode == 0:
+                with zipfile.ZipFile(target) as archive:
+                    if archive.read("scenery-gfx/big0.bmp") not in versions:
+                        problems.append("rewrites: exit 0 with a scenery never whole on disk")
+            elif run.returncode != 1:
+                problems.append("rewrites: exit %d: %s" % (run.returncode, run.stderr.decode()))
+    finally:
+        done.set()
+        writer.join()
+        shutil.rmtree(game, ignore_errors=True)
+    print("%d packs under in-place rewrites: exit statuses %s" % (packs, ", ".join(
+        "%d %d times" % item for item in sorted(statuses.items()))))
     return problems
+
+
+def late_stop(setup, expected):
+    """SIGTERM right after the rename that puts the archive in place."""
+    counts = os.path.join(setup.work, "counts-late")
+    target = os.path.join(setup.work, "late.zip")
+    setup.run(setup.pack(target), tempfile.mkdtemp(dir=setup.work), "", counts)
+    os.remove(target)
+    with open(counts) as file:
+        renames = dict(line.split() for line in file)["rename"]
+    run = setup.run(setup.pack(target), tempfile.mkdtemp(dir=setup.work),
+                    "rename:%s:SIGTERM" % renames)
+    if run.returncode != 0 or not run.stdout.startswith(b"sha1 ") or sha1(target) != expected:
+        return ["a stop after the archive was in place: exit %d, %r" % (run.returncode,
+                                                                       run.stdout)]
+    return []
 
 
 def write_map(path, sceneries, texture):
@@ -357,9 +459,45 @@ def stops(command, temp, out):
     return problems
 
 
+def stops_heavy(setup, runs=40):
+    """A 48 MiB pack stopped at random instants."""
+    maps = heavy_game(os.path.join(setup.work, "game"), count=6)
+    temp, problems, statuses = tempfile.mkdtemp(dir=setup.work), [], {}
+    target = os.path.join(setup.work, "map.zip")
+    command = [setup.args.mapzip, "pack", maps[0], "-o", target, "-q", "--defaults",
+               setup.defaults]
+    started = time.monotonic()
+    setup.run(command, temp)
+    duration, new = time.monotonic() - started, sha1(target)
+    rng = random.Random()
+    for i in range(runs):
+        with open(target, "wb") as out:
+            out.write(b"the earlier archive")
+        run = subprocess.Popen(command, env=dict(os.environ, TMPDIR=temp),
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0, duration * 1.1))
+        sig = (signal.SIGINT, signal.SIGTERM)[i % 2]
+        run.send_signal(sig)
+        out, _ = run.communicate()
+        status, now = run.returncode, sha1(target)
+        if status == -sig:  # before mapzip's own code ran: the system's way, 128 + N in a shell
+            status = 128 + sig
+        statuses[status] = statuses.get(status, 0) + 1
+        if status == 128 + sig and now != hashlib.sha1(b"the earlier archive").hexdigest():
+            problems.append("%s: exit %d, but the earlier archive was replaced" % (sig.name,
+                                                                                  status))
+        elif status == 0 and (now != new or not out.startswith(b"sha1 ")):
+            problems.append("%s: exit 0 without the new archive and its sha1 line" % sig.name)
+        elif status not in (0, 128 + sig):
+            problems.append("%s: exit %d" % (sig.name, status))
+    print("%d runs of a %.1f s pack stopped at random instants: exit statuses %s" % (
+        runs, duration, ", ".join("%d %d times" % item for item in sorted(statuses.items()))))
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("check", choices=["faults", "kills"])
+    parser.add_argument("check", choices=["faults", "kills", "stops"])
     parser.add_argument("--mapzip", required=True)
     parser.add_argument("--shim", required=True)
     parser.add_argument("--data", required=True)
@@ -367,7 +505,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="crash-checks-") as work:
         setup = Setup(args, work)
         try:
-            problems = (faults if args.check == "faults" else kills)(setup)
+            problems = {"faults": faults, "kills": kills, "stops": stops_heavy}[args.check](setup)
         finally:
             setup.close()
     for problem in problems:

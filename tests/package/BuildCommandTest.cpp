@@ -422,6 +422,7 @@ TEST_F(BuildTest, ATargetThatCannotBeWrittenIsReportedWithItsPath) {
     EXPECT_TRUE(host.messages[0].text.contains(missing)) << host.messages[0].text.toStdString();
     EXPECT_FALSE(anySuccessShown());
     EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(filesIn(staging().maps).isEmpty()) << "said before anything is staged";
     expectIdleAtEnd();
 
     // A folder nobody can create files in, not even the superuser.
@@ -467,17 +468,25 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
     chooseMap(game.path() + QStringLiteral("/maps/Arena.pms"));
     ASSERT_EQ(host.inputs.addList,
               (QStringList{"rock.bmp", "bush.png", "(!) gone.bmp", "(!) never.bmp"}));
-    // Found when the map was read, unreadable by the time of the build.
-    for (const char *image : {"/scenery-gfx/ROCK.png", "/Textures/edges/Sky.png"})
-        QFile::setPermissions(game.path() + QLatin1String(image), QFileDevice::WriteOwner);
-
+    // Found when the map was read, unreadable by the time of the build: no gap, a failure.
+    const QString rock = game.path() + QStringLiteral("/scenery-gfx/ROCK.png");
+    QFile::setPermissions(rock, QFileDevice::WriteOwner);
     const QString target = outPath(QStringLiteral("arena.zip"));
     writeBytes(target, "earlier");
+    ASSERT_EQ(build(target), BuildOutcome::Failed);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(host.messages[0].text, rock + QStringLiteral(" could not be packed, so nothing was "
+                                                           "built: Permission denied."));
+    EXPECT_EQ(readFile(target), QByteArray("earlier"));
+    QFile::setPermissions(rock, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
     ASSERT_EQ(build(target), BuildOutcome::PackedWithMissing);
     EXPECT_FALSE(anySuccessShown());
     // Each folder named as the game names its own.
-    EXPECT_EQ(fileNames(target), (QStringList{"Textures/SKY.PNG", "maps/Arena.PMS",
-                                              "maps/Arena_ReadMe.txt", "scenery-gfx/bush.png"}));
+    EXPECT_EQ(fileNames(target),
+              (QStringList{"Textures/SKY.PNG", "Textures/edges/Sky.png", "maps/Arena.PMS",
+                           "maps/Arena_ReadMe.txt", "scenery-gfx/ROCK.png",
+                           "scenery-gfx/bush.png"}));
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Map Packed With Missing Files"));
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Warning);
@@ -485,15 +494,14 @@ TEST_F(BuildTest, WhatCannotBePackedIsNamedAndNeverCalledASuccess) {
               QStringLiteral("Your map has been compiled, but the archive lacks files the map "
                              "needs.\r\n\r\nPath: ") +
                   target +
-                  QStringLiteral("\r\n\r\nLeft out:\r\nscenery-gfx/rock.bmp: Permission denied"
-                                 "\r\nscenery-gfx/gone.bmp: not in the game folder"
-                                 "\r\nTextures/edges/sky.bmp: Permission denied"));
+                  QStringLiteral("\r\n\r\nLeft out:\r\nscenery-gfx/gone.bmp: not in the game "
+                                 "folder"));
     // A scenery the game never loads is no gap.
     ASSERT_EQ(result.notUsed.size(), 1);
     EXPECT_EQ(result.notUsed[0].entry, QStringLiteral("scenery-gfx/never.bmp"));
     // The readme counts what the archive holds.
     EXPECT_TRUE(readEntry(target, QStringLiteral("maps/Arena_ReadMe.txt"))
-                    .contains("Sceneries Added: 1/0\r\n"));
+                    .contains("Sceneries Added: 2/0\r\n"));
 
     // Twenty missing images: fifteen named, then how many more.
     QFile::remove(game.path() + QStringLiteral("/Textures/edges/Sky.png"));
@@ -610,6 +618,9 @@ TEST_F(BuildTest, AServerMapArchiveHasTheGamesLayoutAndTheArchivesName) {
     ASSERT_EQ(result.notes.size(), 2);
     EXPECT_TRUE(result.notes[0].contains(QStringLiteral("maps/ctf_Viet_v2.pms")));
     EXPECT_TRUE(host.output.contains(result.notes[1]));
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].text.endsWith(QStringLiteral("\r\n\r\nNotes:\r\n") +
+                                               result.notes.join(QStringLiteral("\r\n"))));
 
     // The game cannot open an encrypted archive: refused before anything is staged.
     host.inputs.chkPass = host.inputs.zip.chkPass = 1;

@@ -1,6 +1,7 @@
 #include "package/Staging.h"
 #include "package/BuildCommand.h"
 #include "package/Delivery.h"
+#include "package/FileCopy.h"
 
 #include "platform/Platform.h"
 #include "support/MapWriter.h"
@@ -41,6 +42,15 @@ protected:
         const QString path = game.path() + QLatin1Char('/') + relative;
         writeBytes(path, bytes);
         return path;
+    }
+    // Arena.pms of the game folder with one scenery, staged under `stagingFolder`.
+    FillReport fillArena(const QString &stagingFolder, const QString &scenery) {
+        FillInputs inputs;
+        inputs.addList = {scenery};
+        inputs.soldatPath = game.path() + QLatin1Char('/');
+        inputs.stagedMapName = QStringLiteral("Arena");
+        inputs.mapPath = game.path() + QStringLiteral("/maps/Arena.pms");
+        return fill(stagingFolder, inputs);
     }
     void makeTree() {
         QString error;
@@ -150,7 +160,7 @@ TEST_F(StagingTest, FillStagesWhatTheGameLoadsUnderItsNameOnDisk) {
     inputs.mapPath = map;
     const FillReport report = fill(program.path(), inputs);
 
-    EXPECT_TRUE(report.mapError.isEmpty());
+    EXPECT_FALSE(report.failed()) << report.failure.toStdString();
     QStringList entries;
     for (const StagedFile &file : report.staged)
         entries << file.entry;
@@ -170,33 +180,66 @@ TEST_F(StagingTest, FillStagesWhatTheGameLoadsUnderItsNameOnDisk) {
     EXPECT_FALSE(QFileInfo::exists(program.path() + QStringLiteral("/secret.png")));
 }
 
-TEST_F(StagingTest, WhatCannotBeStagedIsReportedWithItsReason) {
+// What the game has but cannot be read is no gap: the fill fails, naming it and the cause.
+TEST_F(StagingTest, WhatCannotBeReadFailsTheFillNamingIt) {
     if (rerunAsPlainUser())
         return;
-    makeTree();
     const QString locked = gameFile(QStringLiteral("scenery-gfx/locked.png"));
-    QFile::setPermissions(locked, QFileDevice::WriteOwner);
-    gameFile(QStringLiteral("Textures/sky.png"));
-    FillInputs inputs;
-    inputs.addList = {QStringLiteral("locked.png")};
-    inputs.soldatPath = game.path() + QLatin1Char('/');
-    inputs.textureName = QStringLiteral("sky.png");
-    inputs.stagedMapName = QStringLiteral("Arena");
-    inputs.mapPath = gameFile(QStringLiteral("maps/Arena.pms"));
-    inputs.withTexture = false;
-    FillReport report = fill(program.path(), inputs);
-    ASSERT_EQ(report.leftOut.size(), 1);
-    EXPECT_EQ(report.leftOut[0].entry, QStringLiteral("Scenery-gfx/locked.png"));
-    EXPECT_TRUE(report.leftOut[0].reason.contains(QStringLiteral("ermission")))
-        << report.leftOut[0].reason.toStdString();
-    EXPECT_TRUE(filesIn(paths.textures).isEmpty()) << "the texture was not asked for";
+    const QString map = gameFile(QStringLiteral("maps/Arena.pms"));
+    const QString sceneries = game.path() + QStringLiteral("/scenery-gfx");
+    const struct {
+        QString unreadable;
+        QString named;
+    } cases[] = {{locked, locked}, {sceneries, sceneries}, {map, map}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.unreadable.toStdString());
+        makeTree();
+        const QFileDevice::Permissions before = QFile::permissions(c.unreadable);
+        QFile::setPermissions(c.unreadable, QFileDevice::WriteOwner);
+        const FillReport report = fillArena(program.path(), QStringLiteral("locked.png"));
+        QFile::setPermissions(c.unreadable, before);
+        EXPECT_EQ(report.failedFile, c.named);
+        EXPECT_TRUE(report.failure.contains(QStringLiteral("ermission")))
+            << report.failure.toStdString();
+        EXPECT_TRUE(report.leftOut.isEmpty());
+        EXPECT_TRUE(filesIn(paths.scenery).isEmpty());
+    }
+}
 
-    // Without the map there is nothing to build: the error names it.
-    QFile::setPermissions(inputs.mapPath, QFileDevice::WriteOwner);
-    report = fill(program.path(), inputs);
-    EXPECT_TRUE(report.mapError.contains(QStringLiteral("Arena.pms")))
-        << report.mapError.toStdString();
-    EXPECT_TRUE(report.staged.isEmpty());
+// A copy is of one state of its file: changed while it is copied, it is copied again; changed
+// again, it fails. The changes come between two pieces of the copy.
+TEST_F(StagingTest, AFileChangedWhileItIsCopiedIsCopiedAgainOrRefused) {
+    const QByteArray first(3 << 20, 'a');
+    const QByteArray second = QByteArray(1 << 20, 'b') + QByteArray(2 << 20, 'c');
+    const struct {
+        int changes;
+        QByteArray copied; // empty: refused
+    } cases[] = {{0, first}, {1, second}, {2, {}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.changes);
+        const QString source = gameFile(QStringLiteral("big.png"), first);
+        const QString target = program.path() + QStringLiteral("/copy.png");
+        QFile in(source);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        int pieces = 0;
+        int changed = 0;
+        const auto rewrite = [&] {
+            // In the middle of each copy, until `changes` rewrites were made, in place.
+            if (++pieces % 4 == 2 && changed < c.changes) {
+                QFile out(source);
+                EXPECT_TRUE(out.open(QIODevice::ReadWrite));
+                EXPECT_EQ(out.write(changed == 0 ? second : first), first.size());
+                ++changed;
+            }
+            return true;
+        };
+        QString error;
+        EXPECT_EQ(copySnapshot(in, target, error, rewrite), !c.copied.isEmpty());
+        QFile copy(target);
+        EXPECT_EQ(copy.open(QIODevice::ReadOnly) ? copy.readAll() : QByteArray(), c.copied);
+        EXPECT_EQ(error.isEmpty(), !c.copied.isEmpty()) << error.toStdString();
+        QFile::remove(target);
+    }
 }
 
 TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
@@ -326,18 +369,15 @@ TEST_F(StagingTest, AFullDiskIsNamedAsTheCauseAndLeavesNothingBehind) {
     if (!disk.mounted())
         GTEST_SKIP() << "mounting a small file system needs the superuser";
     const QByteArray big(400 * 1024, 'x');
-    const QString map = gameFile(QStringLiteral("maps/Arena.pms"), "map");
+    gameFile(QStringLiteral("maps/Arena.pms"), "map");
     gameFile(QStringLiteral("scenery-gfx/big.png"), big);
     QString error;
     ASSERT_TRUE(buildCleanup(disk.path(), ArchiveFormat::Zip, QString(), error));
-    FillInputs inputs;
-    inputs.addList = {QStringLiteral("big.png")};
-    inputs.soldatPath = game.path() + QLatin1Char('/');
-    inputs.stagedMapName = QStringLiteral("Arena");
-    inputs.mapPath = map;
-    const FillReport report = fill(disk.path(), inputs);
-    ASSERT_EQ(report.leftOut.size(), 1);
-    EXPECT_EQ(report.leftOut[0].reason, QStringLiteral("No space left on device"));
+    const FillReport report = fillArena(disk.path(), QStringLiteral("big.png"));
+    EXPECT_TRUE(report.leftOut.isEmpty()) << "a full disk is no gap";
+    EXPECT_EQ(report.failedFile, game.path() + QStringLiteral("/scenery-gfx/big.png"));
+    EXPECT_TRUE(report.failure.startsWith(QStringLiteral("No space left on device")))
+        << report.failure.toStdString();
     EXPECT_TRUE(filesIn(StagingPaths::under(disk.path()).scenery).isEmpty());
 
     // Delivery onto the full disk: the cause named, the earlier file kept, no leftovers.

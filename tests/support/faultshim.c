@@ -9,7 +9,8 @@
  *          openat, fopen and mkstemp; ...)
  *   N      which call of that kind fails, counted from 1 in the whole process
  *   ERROR  ENOSPC, EIO or EOPNOTSUPP; or SHORT: a read or write that does half
- *          its work (any other call fails with EIO)
+ *          its work (any other call fails with EIO); or SIGINT or SIGTERM: a sync, rename,
+ *          link, unlink or mkdir goes through, and then the process gets that signal
  *   sticky every call from the Nth on fails, not only the Nth
  * FAULT_COUNTS=FILE: at exit, a line "CALL COUNT" for each kind is appended to FILE.
  *
@@ -18,6 +19,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,6 +43,7 @@ static const char *const kindNames[KindCount] = {"write",  "read", "open",  "tmp
 
 #define MaxSpecs 8
 #define Short (-1)
+#define SignalBase (-100) /* SignalBase - N: the call goes through, then signal N */
 struct Spec {
     int kind;
     long nth;
@@ -55,7 +58,12 @@ static int errorNamed(const char *name) {
     static const struct {
         const char *name;
         int code;
-    } known[] = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EOPNOTSUPP", EOPNOTSUPP}, {"SHORT", Short}};
+    } known[] = {{"ENOSPC", ENOSPC},
+                 {"EIO", EIO},
+                 {"EOPNOTSUPP", EOPNOTSUPP},
+                 {"SHORT", Short},
+                 {"SIGINT", SignalBase - SIGINT},
+                 {"SIGTERM", SignalBase - SIGTERM}};
     for (size_t i = 0; i < sizeof known / sizeof known[0]; ++i)
         if (strcmp(name, known[i].name) == 0)
             return known[i].code;
@@ -113,11 +121,15 @@ static size_t part(int error, size_t count) {
     return error == Short && count > 1 ? count / 2 : count;
 }
 
-/* A call that fails with -1 and errno, or goes through. */
+/* A call that fails with -1 and errno, or goes through (and then raises a signal). */
 #define FAILING(kind, result, name, parameters, arguments)                                         \
     result name parameters {                                                                       \
         const int error = fault(kind);                                                             \
-        return error ? failWith(error) : REAL(name) arguments;                                     \
+        if (error > SignalBase)                                                                    \
+            return error ? failWith(error) : REAL(name) arguments;                                 \
+        const result done = REAL(name) arguments;                                                  \
+        raise(SignalBase - error);                                                                 \
+        return done;                                                                               \
     }
 /* A read or write: fails, does half its work (Short), or goes through. */
 #define TRANSFER(kind, name, parameters, ...)                                                      \

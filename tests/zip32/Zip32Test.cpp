@@ -120,7 +120,8 @@ protected:
         m_options.RootFolder = m_rootText.c_str();
         m_options.RecurseFlag = 1;
         m_options.LevelChar = '9';
-        m_options.Threads = 3; // more workers than cores: the parallel path even on one core
+        m_extras = {};
+        m_extras.Threads = 3; // more workers than cores: the parallel path even on one core
     }
     void TearDown() override { host = nullptr; }
 
@@ -166,6 +167,7 @@ protected:
             fileSpecs.Spec[i] = specs[i];
         EXPECT_NE(ZpInit(&m_callbacks), 0);
         EXPECT_NE(ZpSetOptions(&m_options), 0);
+        EXPECT_NE(ZpSetExtras(&m_extras), 0);
         return ZpArchive(static_cast<int32_t>(specs.size()), archiveName, &fileSpecs);
     }
 
@@ -209,6 +211,7 @@ protected:
     Host m_host;
     ZipCallbacks m_callbacks{};
     ZipOptions m_options{};
+    ZipExtras m_extras{};
 };
 
 const QStringList AllStaged{"Maps/ctf_Run.pms",
@@ -343,12 +346,12 @@ TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers
     };
     for (const Shape &shape : shapes)
         write(shape.name, shape.data);
-    m_options.EntryTime =
+    m_extras.EntryTime =
         static_cast<uint32_t>(QDateTime(QDate(2022, 3, 4), QTime(5, 6, 8)).toSecsSinceEpoch());
     QByteArray first;
     for (const int threads : {1, 2, 6}) {
         SCOPED_TRACE(threads);
-        m_options.Threads = threads;
+        m_extras.Threads = threads;
         ASSERT_EQ(run(), ZE_OK) << m_host.printed;
         const ArchiveListing listing = readArchive(path("Arena.zip"));
         ASSERT_TRUE(listing.ok) << listing.error.toStdString();
@@ -831,9 +834,9 @@ TEST_F(EngineTest, BadRequestsAreRefused) {
     m_options.RootFolder = nullptr;
     EXPECT_EQ(run(), ZE_PARMS);
     m_options.RootFolder = m_rootText.c_str();
-    m_options.Threads = -1;
+    m_extras.Threads = -1;
     EXPECT_EQ(run(), ZE_PARMS);
-    m_options.Threads = 0;
+    m_extras.Threads = 0;
     EXPECT_FALSE(QFile::exists(path("Arena.zip")));
 
     // Options that are refused replace good ones: the next run has none.
@@ -895,8 +898,8 @@ TEST_F(EngineTest, NamesOutsideAsciiWorkEverywhere) {
 TEST_F(EngineTest, EntryTimeMakesTheSameFilesTheSameArchive) {
     stageMap();
     const QDateTime when(QDate(2021, 6, 5), QTime(14, 30, 8)); // local time, an even second
-    m_options.EntryTime = static_cast<uint32_t>(when.toSecsSinceEpoch());
-    m_options.Threads = 1;
+    m_extras.EntryTime = static_cast<uint32_t>(when.toSecsSinceEpoch());
+    m_extras.Threads = 1;
     ASSERT_EQ(run(), ZE_OK);
     const QByteArray first = read("Arena.zip");
 
@@ -904,7 +907,7 @@ TEST_F(EngineTest, EntryTimeMakesTheSameFilesTheSameArchive) {
     setModified("notes.txt", QDateTime::currentDateTime().addDays(-9));
     QFile::setPermissions(path("Maps/ctf_Run.pms"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    m_options.Threads = 0;
+    m_extras.Threads = 0;
     ASSERT_EQ(run(), ZE_OK);
     EXPECT_EQ(read("Arena.zip"), first);
     const ArchiveListing listing = readArchive(path("Arena.zip"));

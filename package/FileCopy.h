@@ -1,0 +1,39 @@
+#pragma once
+// Reading a file in pieces, to copy or to hash it: the one place that does it, for staging
+// and delivery alike.
+
+#include <QString>
+
+#include <functional>
+
+class QFile;
+class QIODevice;
+class Sha1;
+
+// Copies what is left to read of `in` to `out` in pieces of 1 MiB, feeding each to `hash` when
+// given; `keepGoing`, when given, is asked before each piece and may stop the copy. False, with
+// `error` naming the cause as the system gives it ("No space left on device"), otherwise.
+bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash = nullptr,
+             const std::function<bool()> &keepGoing = {});
+
+// copyAll() into the new file `target` (which must not exist yet). On failure, a stop included,
+// the partial file is removed; a failure to write names `target`.
+bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
+                   const std::function<bool()> &keepGoing = {});
+
+// Waits until the open file `in` has been left alone for a moment (0.1 s), so that what is read
+// from it next is not a state in the middle of a rewrite, which no reader could tell from a
+// finished one. False, with `error` "changed while it was being packed", when it is not left
+// alone within 2 s.
+bool waitUntilQuiet(const QFile &in, QString &error);
+
+// Copies the open regular file `in`, from its start, into the new file `target` as one state
+// of it, once it was left alone (waitUntilQuiet): a copy during which `in` changed
+// (platform::FileStamp) is made once more, and a second change fails with `error` "changed
+// while it was being packed". On any failure nothing is left at `target`.
+bool copySnapshot(QFile &in, const QString &target, QString &error,
+                  const std::function<bool()> &keepGoing = {});
+
+// Feeds what is left of `in` to `hash` in large pieces; `keepGoing`, when given, may stop it
+// before each. False on a read error (see in.errorString()) or a stop.
+bool hashAll(QIODevice &in, Sha1 &hash, const std::function<bool()> &keepGoing = {});
