@@ -73,14 +73,17 @@ const char *const Help =
     "(its texture and edge texture, and the sceneries its props show) that could not be\n"
     "packed are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
     "each. A listed scenery that no prop shows is never loaded: when it could not be packed\n"
-    "it gets a line 'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
-    "-d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
+    "it gets a line 'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. A\n"
+    "map with a count over the game's own limit, which the game will not load, is packed\n"
+    "and named so ('mapzip pack: the game will not load this map: 612 props (at most 500)').\n"
+    "With -d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
     "standard output, and the messages of its build on standard error.\n"
     "\n"
     "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
-    "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
-    "143, 129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
-    "(nothing is left behind). With -d the worst status of all maps (1 over 3 over 0).\n";
+    "was written, but such files were left out or the game will not load the map; 1 nothing\n"
+    "was written; 2 bad usage; 130, 143, 129 or 141 stopped by an interrupt, termination,\n"
+    "hang-up or a closed output pipe (nothing is left behind). With -d the worst status of\n"
+    "all maps (1 over 3 over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -275,6 +278,8 @@ public:
             print(message);
         // Only an archive that was written lacks anything.
         if (result.delivered()) {
+            if (!result.refused.isEmpty())
+                printErr(Prefix + result.refused + QLatin1Char('\n'));
             for (const LeftOutFile &file : result.leftOut)
                 printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
                          QStringLiteral(": ") + file.reason + QLatin1Char('\n'));

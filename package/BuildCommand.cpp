@@ -64,17 +64,24 @@ void showSuccess(BuildHost &host, const QString &savedTo) {
                        QStringLiteral("100% Complete"), MessageIcon::Information, savedTo);
 }
 
-void showLeftOut(BuildHost &host, const QString &savedTo, const QList<LeftOutFile> &leftOut) {
-    QString text = QStringLiteral("Your map has been compiled, but the archive lacks files the "
-                                  "map needs.") +
-                   CrLf + CrLf + QStringLiteral("Path: ") + savedTo + CrLf + CrLf +
-                   QStringLiteral("Left out:");
+// `refused`: why the game will not load the map, which outweighs any file it lacks.
+void showLeftOut(BuildHost &host, const QString &savedTo, const QList<LeftOutFile> &leftOut,
+                 const QString &refused) {
+    QString text = (refused.isEmpty() ? QStringLiteral("Your map has been compiled, but the "
+                                                       "archive lacks files the map needs.")
+                                      : QStringLiteral("Your map has been compiled, but ") +
+                                            refused + QLatin1Char('.')) +
+                   CrLf + CrLf + QStringLiteral("Path: ") + savedTo;
+    if (!leftOut.isEmpty())
+        text += CrLf + CrLf + QStringLiteral("Left out:");
     for (qsizetype i = 0; i < leftOut.size() && i < MaxLeftOutLines; ++i)
         text += CrLf + leftOut[i].entry + QStringLiteral(": ") + leftOut[i].reason;
     if (leftOut.size() > MaxLeftOutLines)
         text += CrLf + QStringLiteral("and %1 more").arg(leftOut.size() - MaxLeftOutLines);
-    host.showDelivered(text, QStringLiteral("Map Packed With Missing Files"), MessageIcon::Warning,
-                       savedTo);
+    host.showDelivered(text,
+                       refused.isEmpty() ? QStringLiteral("Map Packed With Missing Files")
+                                         : QStringLiteral("Map Packed, But The Game Refuses It"),
+                       MessageIcon::Warning, savedTo);
 }
 
 // The reason first, in our words and naming the user's archive; then the code as it always
@@ -499,6 +506,8 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
     result.leftOut =
         gapsOf(found.missing, staged.leftOut, excluded, !notInArchive.isEmpty(), paths);
     result.notUsed = notUsedOf(staged.leftOut, map, paths);
+    if (!found.refusedByGame.isEmpty())
+        result.refused = refusedSentence(found.refusedByGame.constFirst().second);
 
     if (!ready || !delivery.commit(deliveryError))
         return fail(QStringLiteral("The archive could not be saved to %1: %2. Any file that was "
@@ -507,12 +516,12 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
                     QStringLiteral("Archive Not Saved"));
     result.sha1 = delivery.sha1();
 
-    if (result.leftOut.isEmpty()) {
+    if (result.leftOut.isEmpty() && result.refused.isEmpty()) {
         finish(BuildOutcome::Succeeded);
         showSuccess(host, state.rSaveTo);
     } else {
         finish(BuildOutcome::PackedWithMissing);
-        showLeftOut(host, state.rSaveTo, result.leftOut);
+        showLeftOut(host, state.rSaveTo, result.leftOut, result.refused);
     }
     return result;
 }

@@ -17,7 +17,8 @@ enum class BuildOutcome {
     Stopped,           // the user asked to stop (host.stopRequested()); nothing delivered
     MapChanged,        // the map on disk is not the one the lists came from (see BuildHost)
     Failed,            // an error message shown; nothing delivered, the earlier file kept
-    PackedWithMissing, // delivered, but files the map needs were left out (warning shown)
+    PackedWithMissing, // delivered, but files the map needs were left out, or the game will
+                       // not load the map (warning shown)
     Succeeded,         // delivered with everything the map needs; M2 shown
 };
 
@@ -25,6 +26,7 @@ struct BuildResult {
     BuildOutcome outcome = BuildOutcome::NotStarted;
     QList<LeftOutFile> leftOut; // images the map needs that the archive lacks, with reasons
     QList<LeftOutFile> notUsed; // sceneries left out that the game never loads: no gap
+    QString refused;            // why the game will not load the map (refusedSentence), or empty
     QStringList notes;          // what the build decided on its own (also in the text output)
     QByteArray sha1;            // of the delivered archive
     ArchiveFormat format = ArchiveFormat::Zip;
@@ -69,6 +71,8 @@ struct BuildContext {
 //   too) is left out, with its reason, and a warning box "Map Packed With Missing Files" takes
 //   the place of M2. A listed scenery that no drawn prop shows is never loaded: when it could
 //   not be staged it goes to BuildResult::notUsed, and the build still succeeds.
+// - A map whose counts the game refuses (GameLimits) is packed as asked, but the build is
+//   incomplete: BuildResult::refused names the limit, in the same warning box.
 // - The readme counts the sceneries actually staged. Without update and freshen every entry
 //   gets the newest modification time of what was staged, so the same inputs give the same
 //   archive byte for byte.
