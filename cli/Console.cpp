@@ -101,3 +101,16 @@ QString escapeControls(const QString &text) {
 QString defaultsPath(const QString &given) {
     return given.isEmpty() ? programFolder() + QStringLiteral("/defaults.txt") : given;
 }
+
+QJsonArray refusedJson(const QList<RefusedCount> &refused, const QString &map) {
+    QJsonArray array;
+    for (const RefusedCount &c : refused) {
+        QJsonObject object{{QStringLiteral("block"), c.block},
+                           {QStringLiteral("count"), c.count},
+                           {QStringLiteral("limit"), c.limit}};
+        if (!map.isEmpty())
+            object.insert(QStringLiteral("map"), map);
+        array.append(object);
+    }
+    return array;
+}

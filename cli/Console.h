@@ -3,6 +3,9 @@
 // the two streams interleave in the order things happened. Text from maps, archives and file
 // names can hold anything; nothing printed may drive the terminal.
 
+#include "intake/GameLimits.h"
+
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -28,6 +31,9 @@ void printOut(const QString &text);
 void printErr(const QString &text);
 // One JSON object on a line of standard output, with every control character escaped.
 void printJsonLine(const QJsonObject &object);
+// The counts the game refuses as --json gives them: [{block, count, limit}], each with "map"
+// when `map` is given.
+QJsonArray refusedJson(const QList<RefusedCount> &refused, const QString &map = {});
 
 // `text` for a single line of plain output: control characters (line ends included) and
 // bidirectional overrides become visible escapes such as \n, \r, \x1b and \u202e.

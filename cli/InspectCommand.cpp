@@ -20,7 +20,8 @@ const char InspectHelp[] =
     "Reads each map as the wizard's browse button does and prints what its add list would\n"
     "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk; then\n"
     "those of them that no prop shows, which the game never loads. A map with no game\n"
-    "folder around it (no scenery-gfx folder beside or above it) gets a warning.\n"
+    "folder around it (no scenery-gfx folder beside or above it) gets a warning, and so does\n"
+    "a map the game will not load, as a count is over the game's own limit.\n"
     "Control characters in the map's texts are shown escaped (\\n, \\x1b, ...).\n"
     "\n"
     "  --defaults FILE  stock scenery list (default: the program folder's)\n"
@@ -28,7 +29,8 @@ const char InspectHelp[] =
     "                   gameFolder, sceneries, unused (the items of sceneries no prop\n"
     "                   shows), and files: for each scenery and the texture {\"name\": as\n"
     "                   the map writes it, \"found\": the file the game loads, relative to\n"
-    "                   the game folder, or null}; or map and error\n"
+    "                   the game folder, or null}; refused: [{block, count, limit}], the\n"
+    "                   counts the game will not load the map with; or map and error\n"
     "  -h, --help       this text\n"
     "\n"
     "Exit status: 0 every map read, 1 some map could not be read, 2 bad usage.\n";
@@ -95,6 +97,9 @@ int runInspect(const QStringList &args) {
                                     "(no scenery-gfx folder beside or above it), so every image "
                                     "counts as missing\n")
                          .arg(escapeControls(map)));
+        if (ok && !details.refused.isEmpty())
+            printErr(QStringLiteral("mapzip inspect: warning: %1: %2\n")
+                         .arg(escapeControls(map), refusedSentence(details.refused)));
 
         if (json) {
             QJsonObject object{{QStringLiteral("map"), map}};
@@ -110,6 +115,7 @@ int runInspect(const QStringList &args) {
                 object.insert(QStringLiteral("sceneries"), QJsonArray::fromStringList(addList));
                 object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(unused));
                 object.insert(QStringLiteral("files"), files);
+                object.insert(QStringLiteral("refused"), refusedJson(details.refused));
             } else {
                 object.insert(QStringLiteral("error"), error);
             }

@@ -74,16 +74,18 @@ const char *const Help =
     "lacks are named on standard error, one 'mapzip pack: left out: ENTRY: REASON' line\n"
     "each; a file that cannot be read, or a full disk, fails the run. A listed scenery that\n"
     "no prop shows is never loaded: when the game folder lacks it, it gets a line\n"
-    "'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. With\n"
-    "-d, each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on\n"
-    "standard output, and the messages of its build on standard error.\n"
+    "'mapzip pack: skipped, not used by the map: ENTRY: REASON' instead. A map with a count\n"
+    "over the game's own limit, which the game will not load, is packed and named so\n"
+    "('mapzip pack: the game will not load this map: 612 props (at most 500)'). With -d,\n"
+    "each map gets a line 'ok|incomplete|failed|stopped MAP [-> OUT sha1 HEX]' on standard\n"
+    "output, and the messages of its build on standard error.\n"
     "\n"
     "Exit status: 0 the archive holds everything the game loads for the map; 3 the archive\n"
-    "was written, but such files were left out; 1 nothing was written; 2 bad usage; 130,\n"
-    "143, 129 or 141 stopped by an interrupt, termination, hang-up or a closed output pipe\n"
-    "(nothing is left behind; a stop that comes once the archive is in place is too late,\n"
-    "and the run ends as it would have). With -d the worst status of all maps (1 over 3\n"
-    "over 0).\n";
+    "was written, but such files were left out or the game will not load the map; 1 nothing\n"
+    "was written; 2 bad usage; 130, 143, 129 or 141 stopped by an interrupt, termination,\n"
+    "hang-up or a closed output pipe (nothing is left behind; a stop that comes once the\n"
+    "archive is in place is too late, and the run ends as it would have). With -d the worst\n"
+    "status of all maps (1 over 3 over 0).\n";
 
 const QString Prefix = QStringLiteral("mapzip pack: ");
 
@@ -271,6 +273,8 @@ public:
     void report(const BuildResult &result) {
         // Only an archive that was written lacks anything.
         if (result.delivered()) {
+            if (!result.refused.isEmpty())
+                printErr(Prefix + result.refused + QLatin1Char('\n'));
             for (const LeftOutFile &file : result.leftOut)
                 printErr(Prefix + QStringLiteral("left out: ") + escapeControls(file.entry) +
                          QStringLiteral(": ") + file.reason + QLatin1Char('\n'));

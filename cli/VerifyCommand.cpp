@@ -36,7 +36,8 @@ const char VerifyHelp[] =
     "that its content was not checked. An archive whose sizes are impossible, whose entries\n"
     "share data or unpack to more than 1 GiB is refused; one with entry names that would\n"
     "unpack outside the game folder (\"..\", an absolute path, a backslash or a drive letter)\n"
-    "is unsafe.\n"
+    "is unsafe. A map with a count over the game's own limit (612 props, at most 500) is\n"
+    "named: the game will not load it.\n"
     "\n"
     "  --game DIR        the game folder the archive is meant for: its own images count\n"
     "  --defaults FILE   stock scenery list (default: the program folder's)\n"
@@ -44,13 +45,15 @@ const char VerifyHelp[] =
     "                    (at most 4096 bytes) and check the content too\n"
     "  --json            one JSON object per archive and line: archive, status, maps,\n"
     "                    missing [{map, kind, name}], unused, badEntries [{entry, problem}],\n"
-    "                    unchecked [entry] (encrypted, no password given); or archive,\n"
+    "                    unchecked [entry] (encrypted, no password given), refused [{map,\n"
+    "                    block, count, limit}] (the game will not load the map); or archive,\n"
     "                    status, error and (when unsafe) unsafe [entry]\n"
     "  -h, --help        this text\n"
     "\n"
     "Exit status: 0 every archive holds what its maps need (as far as it could be checked); 3\n"
-    "something is missing or unreadable; 1 some archive could not be read at all, was refused,\n"
-    "is unsafe or does not open with the password given; 2 bad usage.\n";
+    "something is missing or unreadable, or the game will not load a map; 1 some archive\n"
+    "could not be read at all, was refused, is unsafe or does not open with the password\n"
+    "given; 2 bad usage.\n";
 
 const QString Prefix = QStringLiteral("mapzip verify: ");
 
@@ -102,6 +105,9 @@ void printPlain(const QString &archive, const ArchiveFindings &findings) {
     for (const auto &[entry, problem] : findings.badEntries)
         text += shown + QStringLiteral(": ") + escapeControls(entry) + QStringLiteral(": ") +
                 escapeControls(problem) + QLatin1Char('\n');
+    for (const auto &[map, counts] : findings.refusedByGame)
+        text += shown + QStringLiteral(": ") + escapeControls(map) + QStringLiteral(": ") +
+                refusedSentence(counts) + QLatin1Char('\n');
     for (const QString &entry : findings.unused)
         text +=
             shown + QStringLiteral(": unused entry ") + escapeControls(entry) + QLatin1Char('\n');
@@ -113,7 +119,8 @@ void printPlain(const QString &archive, const ArchiveFindings &findings) {
                   .arg(findings.unchecked.size())
                   .arg(findings.unchecked.size() == 1 ? QStringLiteral("y")
                                                       : QStringLiteral("ies"));
-    const int problems = int(findings.missing.size() + findings.badEntries.size());
+    const int problems =
+        int(findings.missing.size() + findings.badEntries.size() + findings.refusedByGame.size());
     text += shown +
             (problems == 0 ? QStringLiteral(": ok, %1 map(s)").arg(findings.maps.size())
                            : QStringLiteral(": incomplete, %1 problem(s)").arg(problems)) +
@@ -147,6 +154,12 @@ void printJson(const QString &archive, const ArchiveFindings &findings) {
     object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(findings.unused));
     object.insert(QStringLiteral("badEntries"), bad);
     object.insert(QStringLiteral("unchecked"), QJsonArray::fromStringList(findings.unchecked));
+    QJsonArray refused;
+    for (const auto &[map, counts] : findings.refusedByGame) {
+        for (const QJsonValue &count : refusedJson(counts, map))
+            refused.append(count);
+    }
+    object.insert(QStringLiteral("refused"), refused);
     printJsonLine(object);
 }
 

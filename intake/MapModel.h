@@ -1,6 +1,9 @@
 #pragma once
 // A game map (*.pms) as the map reader gives it: header, polygons, props and scenery list, up
-// to the end of the scenery list. Sector lists are derived data and are skipped.
+// to the end of the scenery list. Sector lists are derived data and are skipped; of the blocks
+// after the scenery list only the counts are judged.
+
+#include "intake/GameLimits.h"
 
 #include <QList>
 #include <QSet>
@@ -65,6 +68,8 @@ struct MapFileContents {
     qint32 sectorDivision = 0, sectorCount = 0;
     QList<MapProp> props;
     QStringList sceneryNames;
+    // The counts the game refuses, in file order: it will not load the map (GameLimits).
+    QList<RefusedCount> refused;
 };
 
 // The lower-cased names of the sceneries whose images the game loads for `map`: those that a

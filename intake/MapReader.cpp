@@ -2,6 +2,7 @@
 
 #include "intake/DefaultSceneries.h"
 #include "intake/FileNames.h"
+#include "intake/GameLimits.h"
 #include "platform/Platform.h"
 #include "text/CodePage.h"
 
@@ -26,6 +27,9 @@ constexpr int SectorCount = 2601;
 constexpr qint64 PropRecordSize = 44;
 constexpr qint64 SceneryNameSize = 50;
 constexpr qint64 SceneryRecordSize = 55;
+constexpr qint64 ColliderRecordSize = 16;
+constexpr qint64 SpawnPointRecordSize = 16;
+constexpr qint64 WaypointRecordSize = 112;
 constexpr qint32 MaxSectorCount = 16383;  // 2 * count must fit 16 bits
 constexpr qint32 MaxSceneryCount = 32767; // the count must fit 16 bits
 constexpr qint64 MaxPosition = std::numeric_limits<qint32>::max();
@@ -72,6 +76,7 @@ public:
     explicit MapCursor(QIODevice &file) : m_file(file), m_size(file.size()) {}
 
     bool failed() const { return !m_error.isEmpty(); }
+    qint64 remaining() const { return m_size - m_position; }
     const QString &error() const { return m_error; }
 
     // Moves forward by `count` bytes inside the block named `where`.
@@ -255,6 +260,68 @@ MapProp propFrom(Fields fields) {
     return prop;
 }
 
+// The header's fields into `read`; returns the polygon count, or -1 when the file ends first.
+qint32 readHeader(MapCursor &cursor, MapFileContents &read) {
+    const QByteArrayView header = cursor.read(HeaderSize, "header");
+    if (header.isEmpty())
+        return -1;
+    Fields fields(header);
+    read.version = fields.i32();
+    read.description = fields.text(DescriptionSize);
+    read.texture = fields.text(TextureSize);
+    read.backgroundTop = fields.colour();
+    read.backgroundBottom = fields.colour();
+    read.jetAmount = fields.i32();
+    read.grenades = fields.u8();
+    read.medikits = fields.u8();
+    read.weather = fields.u8();
+    read.steps = fields.u8();
+    read.randomId = fields.i32();
+    return fields.i32();
+}
+
+// The sector grid's size and its 2601 lists of polygon numbers, which are skipped.
+void readSectors(MapCursor &cursor, MapFileContents &read) {
+    if (const QByteArrayView sectors = cursor.read(SectorHeaderSize, "sector lists");
+        !sectors.isEmpty()) {
+        Fields fields(sectors);
+        read.sectorDivision = fields.i32();
+        read.sectorCount = fields.i32();
+        judgeCount(MapBlock::Sectors, read.sectorCount, read.refused);
+    }
+    qint16 largest = 0;
+    for (int sector = 0; sector < SectorCount && !cursor.failed(); ++sector) {
+        const qint16 count = cursor.readInt16("sector lists");
+        if (checkCount(cursor, count, MaxSectorCount, [sector] {
+                return QStringLiteral("the count of sector %1").arg(sector + 1);
+            }))
+            cursor.skip(2 * qint64(count), "sector lists");
+        largest = std::max(largest, count);
+    }
+    judgeCount(MapBlock::SectorPolygons, largest, read.refused);
+}
+
+// The blocks after the scenery list: the archive needs nothing of them, the game refuses a map
+// by their counts. Judged where the file holds them: a file that ends before one of them is not
+// judged by it, as the reader has never needed what follows the scenery list.
+void judgeLaterBlocks(MapCursor &cursor, QList<RefusedCount> &refused) {
+    static const struct {
+        MapBlock block;
+        qint64 recordSize;
+    } blocks[] = {{MapBlock::Colliders, ColliderRecordSize},
+                  {MapBlock::SpawnPoints, SpawnPointRecordSize},
+                  {MapBlock::Waypoints, WaypointRecordSize}};
+    for (const auto &[block, recordSize] : blocks) {
+        if (cursor.failed() || cursor.remaining() < 4)
+            return;
+        const qint32 count = cursor.readInt32("later blocks");
+        judgeCount(block, count, refused);
+        if (count < 0 || cursor.remaining() < recordSize * count ||
+            !cursor.skip(recordSize * count, "later blocks"))
+            return;
+    }
+}
+
 QString withClosingSlash(const QString &folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
@@ -280,51 +347,27 @@ bool readMapFrom(QIODevice &file, const QString &shownPath, MapFileContents &con
     }
     MapCursor cursor(file);
     MapFileContents read;
-    qint32 polygons = -1;
-    if (const QByteArrayView header = cursor.read(HeaderSize, "header"); !header.isEmpty()) {
-        Fields fields(header);
-        read.version = fields.i32();
-        read.description = fields.text(DescriptionSize);
-        read.texture = fields.text(TextureSize);
-        read.backgroundTop = fields.colour();
-        read.backgroundBottom = fields.colour();
-        read.jetAmount = fields.i32();
-        read.grenades = fields.u8();
-        read.medikits = fields.u8();
-        read.weather = fields.u8();
-        read.steps = fields.u8();
-        read.randomId = fields.i32();
-        polygons = fields.i32();
-    }
-
+    const qint32 polygons = readHeader(cursor, read);
     if (checkCount(cursor, polygons, (MaxPosition - HeaderSize) / PolygonRecordSize,
                    [] { return QStringLiteral("the polygon count"); }))
         readRecords(cursor, polygons, PolygonRecordSize, "polygon records", read.polygons,
                     polygonFrom);
-    if (const QByteArrayView sectors = cursor.read(SectorHeaderSize, "sector lists");
-        !sectors.isEmpty()) {
-        Fields fields(sectors);
-        read.sectorDivision = fields.i32();
-        read.sectorCount = fields.i32();
-    }
-    for (int sector = 0; sector < SectorCount && !cursor.failed(); ++sector) {
-        const qint16 count = cursor.readInt16("sector lists");
-        if (checkCount(cursor, count, MaxSectorCount, [sector] {
-                return QStringLiteral("the count of sector %1").arg(sector + 1);
-            }))
-            cursor.skip(2 * qint64(count), "sector lists");
-    }
+    judgeCount(MapBlock::Polygons, polygons, read.refused);
+    readSectors(cursor, read);
 
     const qint32 props = cursor.readInt32("prop records");
     if (checkCount(cursor, props, MaxPosition / PropRecordSize,
                    [] { return QStringLiteral("the prop count"); }))
         readRecords(cursor, props, PropRecordSize, "prop records", read.props, propFrom);
+    judgeCount(MapBlock::Props, props, read.refused);
 
     const qint32 sceneries = cursor.readInt32("scenery count");
     if (checkCount(cursor, sceneries, MaxSceneryCount,
                    [] { return QStringLiteral("the scenery count"); }))
         readRecords(cursor, sceneries, SceneryRecordSize, "scenery records", read.sceneryNames,
                     [](Fields fields) { return fields.text(SceneryNameSize); });
+    judgeCount(MapBlock::Sceneries, sceneries, read.refused);
+    judgeLaterBlocks(cursor, read.refused);
 
     if (cursor.failed()) {
         error = QStringLiteral("%1: %2").arg(shownPath, cursor.error());
@@ -390,6 +433,7 @@ bool listStuff(WizardState &state, QString &filepath, const QString &pathBoxText
     if (details) {
         details->texture = game->texture(state.TextureName);
         details->inGameFolder = game->hasSceneryFolder();
+        details->refused = map.refused;
     }
     return true;
 }

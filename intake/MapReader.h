@@ -21,6 +21,8 @@ inline QString withoutMarker(const QString &item) {
 // be opened, "This is not a Soldat map" and why (empty, an image, text, another version), ends
 // inside a block, or a count out of its limits. Every count is checked against the bytes
 // that are there before anything is made for it. Never waits on a FIFO or device.
+// A count the game refuses (GameLimits) does not end the read: it goes to `contents.refused`,
+// with the counts of the blocks after the scenery list where the file holds them.
 bool readMapFile(const QString &path, MapFileContents &contents, QString &error);
 
 // The same from an open, seekable device; `shownName` names it in the error.
@@ -45,6 +47,7 @@ struct IntakeDetails {
     // False when no folder beside or above the map holds a scenery-gfx folder: the map lies
     // outside any game folder, and every image counts as missing.
     bool inGameFolder = false;
+    QList<RefusedCount> refused; // the counts the game refuses: it will not load the map
 };
 
 // Builds the add list for a map: clears `ListBox1`, reads the map at `filepath` (used as it

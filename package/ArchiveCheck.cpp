@@ -186,6 +186,8 @@ private:
             m_findings.badEntries.append({entry, QStringLiteral("unreadable: ") + error});
             return;
         }
+        if (!map.refused.isEmpty())
+            m_findings.refusedByGame.append({entry, map.refused});
         checkReadme(entry);
 
         static const DefaultSceneryTable none;

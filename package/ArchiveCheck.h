@@ -67,8 +67,12 @@ struct ArchiveFindings {
     QStringList unused;
     QList<std::pair<QString, QString>> badEntries; // entry, problem
     QStringList unchecked; // encrypted, no password given: judged by their names only
+    // Maps the game will not load, each with the counts it refuses (GameLimits).
+    QList<std::pair<QString, QList<RefusedCount>>> refusedByGame;
     bool refused() const { return !error.isEmpty() || !unsafe.isEmpty(); }
-    bool complete() const { return !refused() && missing.isEmpty() && badEntries.isEmpty(); }
+    bool complete() const {
+        return !refused() && missing.isEmpty() && badEntries.isEmpty() && refusedByGame.isEmpty();
+    }
 };
 
 // Opens `path` with `reader` and checks every map in its maps folder: the images it needs

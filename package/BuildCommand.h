@@ -15,8 +15,9 @@ struct BuildResult {
     BuildEnd end = BuildEnd::MapNotRead; // how it ended, in detail (see BuildOutcomes)
     QList<LeftOutFile> leftOut; // images the map needs that the archive lacks, with reasons
     QList<LeftOutFile> notUsed; // sceneries left out that the game never loads: no gap
+    QString refused;            // why the game will not load the map (refusedSentence), or empty
     QStringList notes; // what the build decided on its own (in the text output and final box)
-    QByteArray sha1;            // of the delivered archive
+    QByteArray sha1;   // of the delivered archive
     ArchiveFormat format = ArchiveFormat::Zip;
     bool delivered() const {
         return outcome == BuildOutcome::Succeeded || outcome == BuildOutcome::PackedWithMissing;
@@ -62,6 +63,9 @@ struct BuildContext {
 //   Missing Files" takes the place of M2. A listed scenery that no drawn prop shows is never
 //   loaded: when the game folder lacks it, it goes to BuildResult::notUsed, and the build
 //   still succeeds.
+// - A map whose counts the game refuses (GameLimits) is packed as asked, but the build is
+//   incomplete: BuildResult::refused names the limit, in the box "Map Packed, But The Game
+//   Refuses It" (with the files left out, if any).
 // - The readme counts the sceneries actually staged. Without update and freshen every entry
 //   gets the newest modification time of what was staged, so the same inputs give the same
 //   archive byte for byte.

@@ -75,11 +75,14 @@ const Row Rows[] = {
      nullptr},
     {BuildEnd::Stopped, BuildOutcome::Stopped, BySignal, MessageIcon::None, u"", u"",
      u"stopped; nothing was written"},
-    // mapzip names each left-out file on a line of its own instead.
+    // mapzip names each left-out file, and the limit the map is over, on a line of its own.
     {BuildEnd::PackedWithMissing, BuildOutcome::PackedWithMissing, 3, MessageIcon::Warning,
      u"Map Packed With Missing Files",
      u"Your map has been compiled, but the archive lacks files the map needs.\r\n\r\n"
-     u"Path: %1\r\n\r\nLeft out:%2", u""},
+     u"Path: %1", u""},
+    {BuildEnd::RefusedByGame, BuildOutcome::PackedWithMissing, 3, MessageIcon::Warning,
+     u"Map Packed, But The Game Refuses It",
+     u"Your map has been compiled, but %2.\r\n\r\nPath: %1", u""},
     {BuildEnd::Succeeded, BuildOutcome::Succeeded, 0, MessageIcon::Information, u"100% Complete",
      u"Congratulations! Your map has successfully been compiled.\r\n\r\nPath: %1\r\n\r\n"
      u"Please do not remove the readme that was automatically generated.", nullptr},
@@ -109,8 +112,13 @@ QString filled(const char16_t *text, const QString (&blanks)[3]) {
 
 } // namespace
 
+bool isDelivered(BuildEnd end) {
+    return end == BuildEnd::Succeeded || end == BuildEnd::PackedWithMissing ||
+           end == BuildEnd::RefusedByGame;
+}
+
 BuildMessage buildMessage(BuildEnd end, const QString &file, const QString &reason, int code,
-                          const QStringList &notes) {
+                          const QStringList &notes, const QString &leftOut) {
     const Row &row = rowOf(end);
     Q_ASSERT(row.end == end);
     const QString blanks[3] = {QDir::toNativeSeparators(file), reason, QString::number(code)};
@@ -121,12 +129,15 @@ BuildMessage buildMessage(BuildEnd end, const QString &file, const QString &reas
     message.title = filled(row.title, blanks);
     message.windowText = filled(row.window, blanks);
     message.commandLineText = filled(row.commandLine ? row.commandLine : row.window, blanks);
-    const bool delivered = end == BuildEnd::Succeeded || end == BuildEnd::PackedWithMissing;
+    const bool delivered = isDelivered(end);
     if (delivered)
         message.archive = file;
+    if (delivered && !leftOut.isEmpty())
+        message.windowText += QStringLiteral("\r\n\r\nLeft out:") + leftOut;
     // Under the result, what the build decided on its own.
     if (delivered && !notes.isEmpty())
-        message.windowText += QStringLiteral("\r\n\r\nNotes:\r\n") + notes.join(QStringLiteral("\r\n"));
+        message.windowText +=
+            QStringLiteral("\r\n\r\nNotes:\r\n") + notes.join(QStringLiteral("\r\n"));
     return message;
 }
 

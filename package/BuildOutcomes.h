@@ -15,7 +15,8 @@ enum class BuildOutcome {
     Stopped,           // the user asked to stop (host.stopRequested()); nothing delivered
     MapChanged,        // the map on disk is not the one the lists came from (see BuildHost)
     Failed,            // an error message shown; nothing delivered, the earlier file kept
-    PackedWithMissing, // delivered, but files the map needs were left out (warning shown)
+    PackedWithMissing, // delivered, but files the map needs were left out, or the game will
+                       // not load the map (warning shown)
     Succeeded,         // delivered with everything the map needs; M2 shown
 };
 
@@ -41,12 +42,14 @@ enum class BuildEnd {
     NotSaved,
     Stopped,
     PackedWithMissing,
+    RefusedByGame, // delivered, but the game will not load the map (its counts, GameLimits)
     Succeeded,
 };
 
 // What to say about one end, with its blanks filled: `file` (a path) and `reason` (the
 // system's or the check's words), `code` (the engine's code, for EngineError), and for a
-// delivered archive the notes of the build.
+// delivered archive the lines of the files it lacks (`leftOut`, shown under "Left out:") and
+// the notes of the build.
 struct BuildMessage {
     BuildEnd end = BuildEnd::Succeeded;
     BuildOutcome outcome = BuildOutcome::Succeeded;
@@ -58,7 +61,10 @@ struct BuildMessage {
 };
 
 BuildMessage buildMessage(BuildEnd end, const QString &file = {}, const QString &reason = {},
-                          int code = 0, const QStringList &notes = {});
+                          int code = 0, const QStringList &notes = {}, const QString &leftOut = {});
+
+// True for the ends that delivered an archive.
+bool isDelivered(BuildEnd end);
 
 BuildOutcome outcomeOf(BuildEnd end);
 

@@ -4,6 +4,7 @@
 #include "archive/MakeZip.h"
 #include "archive/ReadBack.h"
 #include "intake/FileNames.h"
+#include "intake/GameLimits.h"
 #include "package/ArchiveCheck.h"
 #include "package/ErrorReasons.h"
 #include "package/ProgramInfo.h"
@@ -133,7 +134,6 @@ QList<LeftOutFile> notUsedOf(const QList<LeftOutFile> &notStaged, const MapFileC
     return notUsed;
 }
 
-
 // The lines of the left-out box: the first fifteen files, then how many more.
 QString leftOutLines(const QList<LeftOutFile> &leftOut) {
     QString text;
@@ -206,17 +206,17 @@ BuildResult BuildSteps::run(std::initializer_list<Step> steps) {
 void BuildSteps::finish(const StepResult &last, bool gaps) {
     stopDelivery();
     const bool delivered = last.status == StepStatus::Done;
-    const BuildEnd end =
-        delivered ? (gaps ? BuildEnd::PackedWithMissing : BuildEnd::Succeeded) : last.end;
+    const BuildEnd end = !delivered                    ? last.end
+                         : !m_result.refused.isEmpty() ? BuildEnd::RefusedByGame
+                         : gaps                        ? BuildEnd::PackedWithMissing
+                                                       : BuildEnd::Succeeded;
     m_result.end = end;
     m_result.outcome = outcomeOf(end);
     if (m_busy)
         m_host.setBuildButton(true, IdleCaption);
-    m_host.showBuildMessage(delivered ? buildMessage(end, m_state.rSaveTo,
-                                                     leftOutLines(m_result.leftOut), 0,
-                                                     m_result.notes)
-                                      : buildMessage(end, last.file, last.reason,
-                                                     m_state.retcode));
+    m_host.showBuildMessage(delivered ? buildMessage(end, m_state.rSaveTo, m_result.refused, 0,
+                                                     m_result.notes, leftOutLines(m_result.leftOut))
+                                      : buildMessage(end, last.file, last.reason, m_state.retcode));
 }
 
 StepResult BuildSteps::checkInputs() {
@@ -269,8 +269,8 @@ StepResult BuildSteps::goBusy() {
 StepResult BuildSteps::prepareStaging() {
     m_state.MapName = m_mapName;
     // The archive's folders are named as the game's own, so that it unpacks into them.
-    m_gameFolders = m_state.SoldatPath.isEmpty() ? GameFolderNames()
-                                                 : gameFolderNames(m_state.SoldatPath);
+    m_gameFolders =
+        m_state.SoldatPath.isEmpty() ? GameFolderNames() : gameFolderNames(m_state.SoldatPath);
     return cleanStaging(ArchiveFormat::Zip);
 }
 
@@ -342,9 +342,9 @@ StepResult BuildSteps::stageMapFile() {
     m_fill.gameFolders = m_gameFolders;
     m_fill.stopRequested = [this] { return m_host.stopRequested(); };
     if (!stageMap(m_context.stagingFolder, m_fill, m_staged))
-        return StepResult::failed(BuildEnd::MapNotPacked, m_staged.failedFile,
-                                  QStringLiteral("%1: %2").arg(m_staged.failedFile,
-                                                               m_staged.failure));
+        return StepResult::failed(
+            BuildEnd::MapNotPacked, m_staged.failedFile,
+            QStringLiteral("%1: %2").arg(m_staged.failedFile, m_staged.failure));
     return StepResult::done();
 }
 
@@ -465,10 +465,14 @@ StepResult BuildSteps::judgeArchive() {
         found = checkArchive(*reader, m_stagedArchive, needs);
     if (found.refused() || !found.badEntries.isEmpty())
         return StepResult::failed(BuildEnd::CheckFailed, m_state.rSaveTo, refusalOf(found));
-    m_result.leftOut = gapsOf(found.missing, m_staged.leftOut, m_excluded,
-                              !m_notInArchive.isEmpty(), m_paths);
+    m_result.leftOut =
+        gapsOf(found.missing, m_staged.leftOut, m_excluded, !m_notInArchive.isEmpty(), m_paths);
     m_result.notUsed = notUsedOf(m_staged.leftOut, m_map, m_paths);
-    return m_result.leftOut.isEmpty() ? StepResult::done() : StepResult::gaps();
+    // A map the game refuses loads nothing of what the archive holds.
+    if (!found.refusedByGame.isEmpty())
+        m_result.refused = refusedSentence(found.refusedByGame.constFirst().second);
+    return m_result.leftOut.isEmpty() && m_result.refused.isEmpty() ? StepResult::done()
+                                                                    : StepResult::gaps();
 }
 
 StepResult BuildSteps::deliver() {

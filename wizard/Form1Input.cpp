@@ -8,6 +8,7 @@
 #include "intake/MapReader.h"
 #include "wizard/SceneryList.h"
 #include "wizard/SceneryThumbnails.h"
+#include "wizard/WizardLayout.h"
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -115,7 +116,13 @@ bool Form1::readMap(const QString &pathText) {
     thumbnails->setImages(details.sceneries);
     setItemTexts(lScADD, addList);
     // Said above the lists, rather than marking every scenery missing without a word.
-    LabelGameFolder->setVisible(read && !details.inGameFolder);
+    QString refused = refusedSentence(details.refused);
+    if (!refused.isEmpty())
+        refused[0] = refused[0].toUpper();
+    LabelRefused->setText(refused);
+    WizardLayout::fitLabelText(LabelRefused);
+    LabelRefused->setVisible(read && !refused.isEmpty());
+    LabelGameFolder->setVisible(read && !details.inGameFolder && refused.isEmpty());
     cmdPreview->setEnabled(read);
     showMapInPreview();
     if (read) {

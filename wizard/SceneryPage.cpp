@@ -43,16 +43,24 @@ void SceneryPage::buildSceneryPage(QWidget *window, GameImages &images) {
         QStringLiteral("No scenery-gfx folder lies beside or above the map, so every image "
                        "counts as missing. Move the map into a game folder's maps folder."));
     LabelGameFolder->hide();
+    LabelRefused = makeLabel(Frame1, "LabelRefused", QString(), 1350, 0, 3330, 210);
+    LabelRefused->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    LabelRefused->setToolTip(QStringLiteral("A count in the map is over the game's own limit: "
+                                            "the game refuses the whole map."));
+    LabelRefused->hide();
 
     setFonts(Frame1, window->font());
     for (QGroupBox *listFrame : {Frame2, Frame3})
         listFrame->setFont(titleFont(6.75, true));
-    LabelGameFolder->setFont(titleFont(6.75, true));
+    for (QLabel *label : {LabelGameFolder, LabelRefused})
+        label->setFont(titleFont(6.75, true));
     for (QListWidget *list : {lScADD, lScExclude})
         list->setFont(systemSansFont(8.25));
     const QColor captionText = systemCaptionText();
-    finishLooks(Frame1,
-                {{lScADD, captionText}, {lScExclude, captionText}, {LabelGameFolder, FocusRing}});
+    finishLooks(Frame1, {{lScADD, captionText},
+                         {lScExclude, captionText},
+                         {LabelGameFolder, FocusRing},
+                         {LabelRefused, FocusRing}});
     fitLabelText(LabelGameFolder);
 }
 

@@ -3,7 +3,8 @@
 // frame "ADD") and those left out (lScExclude, in "EXCLUDE"), and the four buttons between them
 // that move items. The map reader fills the add list; a build packs what stands in it. Items
 // show small pictures of their images (SceneryThumbnails). "Preview..." below the move buttons
-// opens the map's picture; a line above the lists says when the map lies in no game folder.
+// opens the map's picture; a line above the lists says when the map lies in no game folder, or
+// when the game will not load it.
 
 #include "wizard/SceneryList.h"
 
@@ -31,6 +32,9 @@ public:
     QPushButton *cmdR2L = nullptr;
     QPushButton *cmdPreview = nullptr;
     QLabel *LabelGameFolder = nullptr; // hidden while the map lies in a game folder
+    // In the same place: why the game will not load the map (refusedSentence); hidden when it
+    // will. It takes the place of LabelGameFolder while shown.
+    QLabel *LabelRefused = nullptr;
     SceneryThumbnails *thumbnails = nullptr;
 
     // Why an empty add list is empty.

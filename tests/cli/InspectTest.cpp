@@ -29,8 +29,8 @@ TEST(MapzipInspect, JsonLinesForTheFixtureMaps) {
     const QJsonObject first = objects[0];
     EXPECT_EQ(keys(first), (QStringList{QStringLiteral("description"), QStringLiteral("files"),
                                         QStringLiteral("gameFolder"), QStringLiteral("map"),
-                                        QStringLiteral("sceneries"), QStringLiteral("texture"),
-                                        QStringLiteral("unused")}));
+                                        QStringLiteral("refused"), QStringLiteral("sceneries"),
+                                        QStringLiteral("texture"), QStringLiteral("unused")}));
     EXPECT_EQ(first[QStringLiteral("map")].toString(), viet);
     EXPECT_EQ(first[QStringLiteral("description")].toString(), QStringLiteral("Viet"));
     EXPECT_EQ(first[QStringLiteral("texture")].toString(),

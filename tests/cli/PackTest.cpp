@@ -1,10 +1,12 @@
 // mapzip pack run as a program; archives read back with Python's zipfile and unzip -t.
 
 #include "CliSupport.h"
+#include "support/MapWriter.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -490,4 +492,63 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
     }
     EXPECT_FALSE(QFileInfo::exists(target));
     EXPECT_FALSE(QFileInfo::exists(dir));
+}
+
+// The game refuses a map with a count over its limit: inspect, pack (exit 3, archive written)
+// and verify name it. A map at every limit, and the game's own maps, are not flagged.
+TEST_F(PackTest, MapsOverTheGamesLimitsAreNamedButPacked) {
+    const struct {
+        const char *block;
+        int count;
+        void (*set)(MapSpec &, int);
+    } cases[] = {
+        {"polygons", 5001, [](MapSpec &s, int n) { s.polygonCount = n; }},
+        {"sectors", 26, [](MapSpec &s, int n) { s.sectorGrid = n; }},
+        {"polygons in one sector", 5001, [](MapSpec &s, int n) { s.sectorCounts[77] = qint16(n); }},
+        {"props", 501, [](MapSpec &s, int n) { s.props->resize(n, MapSpec::Prop{0}); }},
+        {"sceneries", 501, [](MapSpec &s, int n) { s.sceneries.resize(n); }},
+        {"colliders", 129, [](MapSpec &s, int n) { (*s.laterCounts)[0] = n; }},
+        {"spawn points", 256, [](MapSpec &s, int n) { (*s.laterCounts)[1] = n; }},
+        {"waypoints", 5001, [](MapSpec &s, int n) { (*s.laterCounts)[2] = n; }},
+    };
+    MapSpec base; // no image to find: only a count can make a build incomplete
+    base.props.emplace();
+    base.laterCounts.emplace();
+    MapSpec atLimits = base;
+    QStringList maps{outPath("maps/m0.pms")};
+    for (const auto &c : cases) {
+        c.set(atLimits, c.count - 1);
+        MapSpec over = base;
+        c.set(over, c.count);
+        maps << outPath(QStringLiteral("maps/m%1.pms").arg(maps.size()));
+        writeMap(maps.last(), over);
+    }
+    writeMap(maps.first(), atLimits);
+    const qsizetype written = maps.size();
+    maps << fixtureMap("ctf_Viet") << fixtureMap("htf_Dorothy") << fixtureMap("ctf_Aftermath");
+    const QList<QJsonObject> inspected =
+        jsonLines(mapzip(QStringList{"inspect", "--json"} + maps).out);
+    ASSERT_EQ(inspected.size(), maps.size());
+    for (qsizetype i = 0; i < inspected.size(); ++i) {
+        const auto *c = i >= 1 && i < written ? &cases[i - 1] : nullptr;
+        SCOPED_TRACE(c ? c->block : "at every limit, or the game's own map");
+        EXPECT_EQ(inspected[i]["refused"].toArray(),
+                  (c ? QJsonArray{QJsonObject{
+                           {"block", c->block}, {"count", c->count}, {"limit", c->count - 1}}}
+                     : QJsonArray()));
+        if (i >= written)
+            continue;
+        const QString line =
+            c ? QString::asprintf("the game will not load this map: %d %s (at most %d)\n", c->count,
+                                  c->block, c->count - 1)
+              : "never";
+        const QString archive = outPath(QStringLiteral("m%1.zip").arg(i));
+        const MapzipRun pack = mapzip(QStringList{"pack", maps[i], "-o", archive, "-q"});
+        EXPECT_EQ(pack.status, c ? 3 : 0) << pack.err.toStdString();
+        EXPECT_EQ(pack.err.contains("mapzip pack: " + line), c != nullptr);
+        EXPECT_EQ(fileNames(readArchive(archive)).filter(".PMS").size(), 1);
+        const MapzipRun verify = mapzip(QStringList{"verify", archive});
+        EXPECT_EQ(verify.status, c ? 3 : 0);
+        EXPECT_EQ(verify.out.contains(".PMS: " + line), c != nullptr) << verify.out.toStdString();
+    }
 }

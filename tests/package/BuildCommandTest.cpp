@@ -216,6 +216,19 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
     EXPECT_TRUE(unzipTest(target));
 }
 
+// A map the game refuses is packed, but the box says why the game will not load it.
+TEST_F(BuildTest, AMapTheGameRefusesIsPackedButNeverASuccess) {
+    MapSpec spec;
+    spec.sceneries.resize(501); // with a prop each
+    writeMap(outPath(QStringLiteral("maps/big.pms")), spec);
+    chooseMap(outPath(QStringLiteral("maps/big.pms")));
+    ASSERT_EQ(build(outPath(QStringLiteral("big.zip"))), BuildOutcome::PackedWithMissing);
+    EXPECT_EQ(host.messages.value(0).title, QStringLiteral("Map Packed, But The Game Refuses It"));
+    EXPECT_TRUE(host.messages.value(0).text.startsWith(
+        QStringLiteral("Your map has been compiled, but the game will not load this map: 501 "
+                       "props (at most 500), 501 sceneries (at most 500).\r\n\r\nPath: ")));
+}
+
 TEST_F(BuildTest, EncryptsWithThePasswordOfTheSettingsPage) {
     chooseFixtureMap(QStringLiteral("htf_Dorothy"));
     host.inputs.chkPass = host.inputs.zip.chkPass = 1;

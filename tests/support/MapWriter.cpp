@@ -49,7 +49,8 @@ QByteArray buildMap(const MapSpec &spec) {
         }
         out.append(record);
     }
-    out.append(QByteArray(8, '\x33'));
+    out.append(QByteArray(4, '\x33'));
+    putInt32(out, spec.sectorGrid);
     for (qint16 count : spec.sectorCounts) {
         putInt16(out, count);
         out.append(QByteArray(2 * std::max<int>(count, 0), '\x44'));
@@ -84,6 +85,10 @@ QByteArray buildMap(const MapSpec &spec) {
     for (const auto &scenery : spec.sceneries) {
         putText(out, scenery.name, scenery.length, 50);
         out.append(QByteArray(4, '\x66'));
+    }
+    for (size_t i = 0; spec.laterCounts && i < 3; ++i) {
+        putInt32(out, (*spec.laterCounts)[i]);
+        out.append(QByteArray((i < 2 ? 16 : 112) * std::max((*spec.laterCounts)[i], 0), '\x77'));
     }
     out.append(spec.trailing);
     return out;

@@ -18,6 +18,7 @@ struct MapSpec {
     qint32 polygonCount = 0; // records of 121 filler bytes are written
     // Then these triangles (x, y of each corner), white and opaque; the count covers both.
     std::vector<std::array<float, 6>> triangles;
+    qint32 sectorGrid = 25; // the n of the game's (2n + 1)² grid of sectors
     std::vector<qint16> sectorCounts = std::vector<qint16>(2601, 0); // 2 * c filler bytes each
     struct Prop {
         quint16 style = 1; // 1-based scenery record
@@ -37,7 +38,10 @@ struct MapSpec {
     };
     std::vector<Scenery> sceneries;
     std::optional<qint32> sceneryCount; // written count; default: sceneries.size()
-    QByteArray trailing;                // bytes after the last scenery record
+    // Colliders, spawn points, waypoints: each count with records of filler bytes; unset, the
+    // file ends with the sceneries.
+    std::optional<std::array<qint32, 3>> laterCounts;
+    QByteArray trailing; // bytes after the last scenery record, or the later blocks
 };
 
 QByteArray buildMap(const MapSpec &spec);

@@ -229,6 +229,12 @@ TEST_F(WizardTest, PreviewOutlinesTheSelectedSceneriesProps) {
     EXPECT_EQ(form.LabelGameFolder->text(), SceneryPage::NoGameFolder);
     ASSERT_TRUE(drawn());
     EXPECT_TRUE(preview->preview().problems.join("\n").contains("no game folder"));
+    spec.sceneries.resize(501);
+    writeMap(game.filePath("maps/x.pms"), spec);
+    form.openMap(game.filePath("maps/x.pms"));
+    EXPECT_FALSE(form.LabelRefused->isHidden());
+    EXPECT_EQ(form.LabelRefused->text(),
+              "The game will not load this map: 501 sceneries (at most 500)");
 
     // A map that can no longer be read keeps saying so when the window's size changes.
     QFile::remove(lone.filePath("maps/x.pms"));
