@@ -44,9 +44,8 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
-        const double oneThread = medianTime<std::milli>(repetitions, [&] {
-            drawMap(preview.map, preview.images, preview.frame, images, {1});
-        });
+        const double oneThread = medianTime<std::milli>(
+            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, images, {1}); });
         const double draw = medianTime<std::milli>(
             repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, images); });
         const double warm = medianTime<std::milli>(

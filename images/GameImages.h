@@ -90,9 +90,9 @@ private:
     struct Entry {
         qint64 fileSize = -1;
         QDateTime modified;
-        QSize size;         // from the header, or from a decode
-        ImageLevels kept;   // empty until decoded, and once dropped for the ceiling
-        QString failure;    // why it cannot be decoded; empty while not known
+        QSize size;                    // from the header, or from a decode
+        ImageLevels kept;              // empty until decoded, and once dropped for the ceiling
+        QString failure;               // why it cannot be decoded; empty while not known
         QHash<int, QImage> thumbnails; // by edge
         quint64 lastUse = 0;
     };

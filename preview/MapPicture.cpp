@@ -102,8 +102,8 @@ class Scene {
 public:
     Scene(const MapFileContents &map, const MapImages &images, const PictureFrame &frame)
         : m_map(map), m_images(images), m_frame(frame),
-          m_budget(WorkBudget * std::max(LeastBudgetArea, double(frame.size().width()) *
-                                                              frame.size().height())) {
+          m_budget(WorkBudget * std::max(LeastBudgetArea,
+                                         double(frame.size().width()) * frame.size().height())) {
         m_paths.append(images.texture.path);
         m_sizes.append(images.texture.size);
         for (const MapImage &image : images.sceneries) {
@@ -341,9 +341,8 @@ int decodeForScene(Scene &scene, GameImages &images, const DrawOptions &options,
             scene.setTexture(qsizetype(i), decoded);
         }
     };
-    const int threads = std::clamp(int(levels.size()), 1,
-                                   options.threads > 0 ? options.threads
-                                                       : QThread::idealThreadCount());
+    const int threads = std::clamp(
+        int(levels.size()), 1, options.threads > 0 ? options.threads : QThread::idealThreadCount());
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)
         helpers.emplace_back(work);
@@ -362,9 +361,9 @@ MapImages findMapImages(const MapFileContents &map, const GameFolder &game, Game
             QStringLiteral("the map names no texture, so the polygons show their colours"));
     } else {
         const ImageFile texture = game.texture(map.texture);
-        found.texture = imageFor(texture, QStringLiteral("texture %1").arg(map.texture),
-                                 QStringLiteral("the polygons show their colours"), images,
-                                 &found.problems);
+        found.texture =
+            imageFor(texture, QStringLiteral("texture %1").arg(map.texture),
+                     QStringLiteral("the polygons show their colours"), images, &found.problems);
         for (const ImageFile &file : {texture, game.edgeTexture(map.texture)}) {
             if (file.found())
                 found.files.append(file.path);

@@ -2,10 +2,10 @@
 // The map's picture in a window of its own beside the wizard, opened by "Preview..." on page 2:
 // the map as the game shows it (preview/), drawn off the window's thread, and again to fit
 // whenever the window's size changes. It opens in the map's proportions; a new map or size
-// drops the drawing under way for a fresh one, and a closed window draws nothing. The props of the sceneries selected in page 2's lists
-// are outlined (the rest of the picture is dimmed), and the line below the picture says what
-// the selection is: props found, props whose image the game cannot find (the red boxes), or a
-// scenery that no prop shows.
+// drops the drawing under way for a fresh one, and a closed window draws nothing. The props of the
+// sceneries selected in page 2's lists are outlined (the rest of the picture is dimmed), and the
+// line below the picture says what the selection is: props found, props whose image the game cannot
+// find (the red boxes), or a scenery that no prop shows.
 
 #include "preview/MapPicture.h"
 
@@ -80,7 +80,7 @@ private:
     QTimer *m_resized = nullptr;
     QThreadPool m_worker; // one drawing at a time, off the window's thread
     bool m_busy = false;
-    bool m_again = false;                     // the map or the size changed while drawing
+    bool m_again = false;                      // the map or the size changed while drawing
     std::shared_ptr<std::atomic<bool>> m_stop; // stops the drawing under way
     QSize m_drawnSize;                         // of the last drawing started
     QPointer<const QWidget> m_beside;

@@ -190,8 +190,10 @@ QString writePixelGame(const QTemporaryDir &dir) {
     }
     using Place = MapSpec::Prop::Place;
     MapSpec spec;
-    spec.triangles = {{0, 0, 400, 0, 400, 500},     {0, 0, 400, 500, 0, 500},
-                      {600, 0, 1000, 0, 1000, 500}, {600, 0, 1000, 500, 600, 500}};
+    spec.triangles = {{0, 0, 400, 0, 400, 500},
+                      {0, 0, 400, 500, 0, 500},
+                      {600, 0, 1000, 0, 1000, 500},
+                      {600, 0, 1000, 500, 600, 500}};
     spec.colours = {0xFF008000, 0xFF008000, 0xFF808080, 0xFF808080};
     spec.types = {0, 0, 25, 25};
     spec.sceneries = {{"blue.png", {}}, {"yellow.png", {}}};
@@ -253,7 +255,8 @@ TEST(MapzipPreview, DrawsTheMapsLayersWhereTheyLie) {
 // told with the system's reason.
 TEST(MapzipPreview, RefusesItsInputsAsOutputAndTellsWhyAWriteFails) {
     QTemporaryDir dir;
-    const QString pixels = writePixelGame(dir), map = dir.filePath(QStringLiteral("maps/inputs.pms"));
+    const QString pixels = writePixelGame(dir),
+                  map = dir.filePath(QStringLiteral("maps/inputs.pms"));
     for (const char *input : {"maps/inputs.pms", "textures/t.png", "textures/edges/t.png",
                               "scenery-gfx/blue.png", "scenery-gfx/unused.png"}) {
         const QByteArray before = readFile(dir.filePath(QLatin1String(input)));
@@ -264,21 +267,23 @@ TEST(MapzipPreview, RefusesItsInputsAsOutputAndTellsWhyAWriteFails) {
     }
     const QString png = dir.filePath(QStringLiteral("p.png"));
     for (const auto &[width, status] : {std::pair{"16", 0}, {"15", 2}, {"8192", 0}, {"8193", 2}}) {
-        const MapzipRun run = mapzip({QStringLiteral("preview"), pixels, QStringLiteral("-o"),
-                                      png, QStringLiteral("--width"), QLatin1String(width)});
+        const MapzipRun run = mapzip({QStringLiteral("preview"), pixels, QStringLiteral("-o"), png,
+                                      QStringLiteral("--width"), QLatin1String(width)});
         EXPECT_EQ(run.status, status) << width;
         EXPECT_TRUE(status != 0 || identify(png).width == QByteArray(width).toInt()) << width;
     }
     // The first write after the warnings and the staging folder's lock is the picture's.
-    const qsizetype warnings = preview(pixels, dir.filePath(QStringLiteral("w.png"))).err.count(u'\n');
+    const qsizetype warnings =
+        preview(pixels, dir.filePath(QStringLiteral("w.png"))).err.count(u'\n');
     qputenv("LD_PRELOAD", MAPZIP_FAULTSHIM);
     qputenv("FAULTS", QStringLiteral("write:%1:ENOSPC").arg(warnings + 2).toLatin1());
     const MapzipRun full = preview(pixels, dir.filePath(QStringLiteral("full.png")));
     qunsetenv("LD_PRELOAD");
     qunsetenv("FAULTS");
     EXPECT_EQ(full.status, 1);
-    EXPECT_TRUE(full.err.contains(QLatin1String("cannot write the picture: No space left on device")) &&
-                !full.err.contains(QLatin1String("libpng")))
+    EXPECT_TRUE(
+        full.err.contains(QLatin1String("cannot write the picture: No space left on device")) &&
+        !full.err.contains(QLatin1String("libpng")))
         << full.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("full.png"))));
 }

@@ -80,7 +80,8 @@ TEST_F(GameImagesTest, DecodesEachFileOnceUntilItChangesAndKeepsToItsBudget) {
     EXPECT_EQ(images.levels(a, 1).levels.at(0).cacheKey(), images.levels(a).levels.at(1).cacheKey())
         << "the halvings kept serve a smaller picture";
     images.levels(b); // a goes for b
-    EXPECT_NE(images.levels(a).levels.at(0).cacheKey(), first) << "decoded again after it was dropped";
+    EXPECT_NE(images.levels(a).levels.at(0).cacheKey(), first)
+        << "decoded again after it was dropped";
 
     file("a.png", encoded(sample().mirrored(true, false), "PNG"));
     QFile saved(a);

@@ -44,7 +44,8 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndDrawingStops) 
         drawPreview(preview, QSize(c.width, c.width), images, {0, &stop});
         EXPECT_EQ(preview.picture.isNull(), c.stop);
         const QString told = preview.problems.join(u'\n');
-        EXPECT_EQ(told.contains(QLatin1String("less detail")), *c.problem != 0) << told.toStdString();
+        EXPECT_EQ(told.contains(QLatin1String("less detail")), *c.problem != 0)
+            << told.toStdString();
         EXPECT_TRUE(told.contains(QLatin1String(c.problem)));
         EXPECT_LE(images.keptBytes(), c.kept);
         EXPECT_TRUE(c.kept == 0 || images.keptBytes() > c.kept / 4) << images.keptBytes();
