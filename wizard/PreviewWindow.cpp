@@ -137,6 +137,12 @@ void PreviewWindow::place(QSizeF shape, QSize extra) {
     placed.moveCenter(best.center());
     placed.moveLeft(qBound(free.left(), placed.left(), free.right() + 1 - placed.width()));
     placed.moveTop(qBound(free.top(), placed.top(), free.bottom() + 1 - placed.height()));
+    if (isVisible()) {
+        // A shown window's frame is known: its client goes inside the room's frame.
+        setGeometry(
+            QRect(placed.topLeft() + geometry().topLeft() - frameGeometry().topLeft(), size));
+        return;
+    }
     resize(size);
     move(placed.topLeft());
 }
