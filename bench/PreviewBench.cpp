@@ -45,9 +45,9 @@ int main(int argc, char *argv[]) {
             return 1;
         }
         const double oneThread = medianTime<std::milli>(
-            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, 1); });
+            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, images, {1}); });
         const double draw = medianTime<std::milli>(
-            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame); });
+            repetitions, [&] { drawMap(preview.map, preview.images, preview.frame, images); });
         const double warm = medianTime<std::milli>(
             repetitions, [&] { previewMap(path, Width1024, images, preview, error); });
         const double cold = medianTime<std::milli>(std::max(1, repetitions / 4), [&] {

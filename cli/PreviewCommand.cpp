@@ -26,13 +26,15 @@ const char PreviewHelp[] =
     "\n"
     "  -o, --output OUT.png  the picture to write. A file there is replaced; a folder,\n"
     "                        symbolic link, device, FIFO or socket there is refused, and so\n"
-    "                        is a file the picture is made from\n"
+    "                        is the map or any image of it (texture, edge texture,\n"
+    "                        sceneries)\n"
     "  --width N             its width in pixels, 16 to 8192 (default 1024); the height\n"
     "                        follows the map's shape (at most 8192)\n"
     "  -h, --help            this text\n"
     "\n"
     "What the picture cannot show as the game would (no game folder around the map, a\n"
-    "texture or scenery image the game would not find or that cannot be read) is named on\n"
+    "texture or scenery image the game would not find or that cannot be read, props that\n"
+    "show a scenery the map names no image for, a map too large to draw whole) is named on\n"
     "standard error, one 'mapzip preview: warning: ...' line each.\n"
     "\n"
     "Exit status: 0 the picture was written; 1 it was not (nothing is written); 2 bad usage;\n"
@@ -52,6 +54,32 @@ int failed(const QString &why) {
     return ExitStatus::Failed;
 }
 
+// Passes what is written on to a file and keeps the file's first failure, with the system's
+// reason, taking the rest as written: the image writer then ends as it would, without a
+// library's own line on standard error or its "Unknown error".
+class KeepingFailure : public QIODevice {
+public:
+    explicit KeepingFailure(QFile &file) : m_file(file) { open(QIODevice::WriteOnly); }
+    // The first failure, flushing included; empty when everything was written.
+    QString failure() {
+        if (m_failure.isEmpty() && !m_file.flush())
+            m_failure = m_file.errorString();
+        return m_failure;
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 length) override {
+        if (m_failure.isEmpty() && m_file.write(data, length) != length)
+            m_failure = m_file.errorString();
+        return length;
+    }
+
+private:
+    QFile &m_file;
+    QString m_failure;
+};
+
 // The picture as a PNG in a new file at `path`. The picture is opaque throughout, as its
 // background is, so its pixels are RGB32 as they stand: no copy of a picture that may take
 // hundreds of MiB.
@@ -62,16 +90,16 @@ bool writePng(QImage picture, const QString &path, QString &error) {
         error = file.errorString();
         return false;
     }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(picture)) {
+    KeepingFailure device(file);
+    QImageWriter writer(&device, "png");
+    // Lighter than the default compression: most of the time of a large picture went into
+    // compressing it; this halves that, for files about a tenth larger.
+    writer.setCompression(30);
+    const bool written = writer.write(picture);
+    error = device.failure();
+    if (error.isEmpty() && !written)
         error = writer.errorString();
-        return false;
-    }
-    if (!file.flush()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    return error.isEmpty();
 }
 
 } // namespace
@@ -109,8 +137,8 @@ int runPreview(const QStringList &args) {
     const QString map = QFileInfo(maps.first()).absoluteFilePath();
     const QString output = QFileInfo(parser.value(outputOption)).absoluteFilePath();
 
-    // Checked before the drawing, so that a wrong -o is told at once, and again once the images
-    // the picture is made from are known.
+    // Checked before the map is read, so that a wrong -o is told at once, again once the files
+    // the picture may be made from are known, and before the picture is put in place.
     QString error;
     auto refusedTarget = [&](const QStringList &inputs) {
         if (checkDeliveryTarget(output, inputs, error, QStringLiteral("the picture")))
@@ -123,8 +151,11 @@ int runPreview(const QStringList &args) {
         return ExitStatus::Failed;
     GameImages images;
     MapPreview preview;
-    if (!previewMap(map, QSize(width, MaxPictureEdge), images, preview, error))
+    if (!readMapPreview(map, images, preview, error))
         return failed(error);
+    if (refusedTarget(QStringList{map} + preview.images.files))
+        return ExitStatus::Failed;
+    drawPreview(preview, QSize(width, MaxPictureEdge), images);
     for (const QString &problem : std::as_const(preview.problems))
         printErr(Prefix + QStringLiteral("warning: ") + escapeControls(problem) +
                  QLatin1Char('\n'));

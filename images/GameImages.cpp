@@ -25,15 +25,27 @@ bool fileStamp(const QString &path, qint64 &size, QDateTime &modified) {
     return true;
 }
 
-qint64 bytesOf(const QImage &image) {
-    return image.isNull() ? 0 : image.sizeInBytes();
+// Opens `path` for decoding as the game reads it: a regular file, told BMP or PNG by content,
+// refused beyond the decode limit. False, with `error`, otherwise.
+bool openImage(const QString &path, QFile &file, QImageReader &reader, QString &error) {
+    if (!platform::openRegularFile(path, file, error))
+        return false;
+    reader.setDevice(&file);
+    reader.setAllocationLimit(DecodeLimitMiB);
+    const QByteArray format = reader.format();
+    if (format != "png" && format != "bmp") {
+        error = QStringLiteral("not a BMP or PNG image");
+        return false;
+    }
+    return true;
 }
 
-qint64 bytesOf(const ImageLevels &levels) {
-    qint64 bytes = 0;
-    for (const QImage &level : levels)
-        bytes += bytesOf(level);
-    return bytes;
+// The thumbnail of `edge` pixels is made from the smallest halving that is as large.
+int thumbnailLevel(QSize size, int edge) {
+    int level = 0;
+    for (int side = qMax(size.width(), size.height()); side / 2 >= edge; side /= 2)
+        ++level;
+    return level;
 }
 
 // The mean of two pixels, four channels at once, rounded down.
@@ -66,14 +78,10 @@ QImage decodeGameImage(const QString &path, QString *error) {
         return QImage();
     };
     QFile file;
+    QImageReader reader;
     QString why;
-    if (!platform::openRegularFile(path, file, why))
+    if (!openImage(path, file, reader, why))
         return failed(why);
-    QImageReader reader(&file);
-    reader.setAllocationLimit(DecodeLimitMiB);
-    const QByteArray format = reader.format();
-    if (format != "png" && format != "bmp")
-        return failed(QStringLiteral("not a BMP or PNG image"));
     QImage image = reader.read();
     if (image.isNull())
         return failed(reader.errorString());
@@ -90,18 +98,66 @@ QImage decodeGameImage(const QString &path, QString *error) {
     return image;
 }
 
+QSize gameImageSize(const QString &path, QString *error) {
+    QFile file;
+    QImageReader reader;
+    QString why;
+    QSize size;
+    if (openImage(path, file, reader, why)) {
+        size = reader.size();
+        if (size.isEmpty())
+            why = reader.errorString();
+        else if (qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMiB) << 20)
+            why = QStringLiteral("larger than %1 MiB decoded").arg(DecodeLimitMiB);
+    }
+    if (!why.isEmpty()) {
+        if (error)
+            *error = why;
+        return {};
+    }
+    return size;
+}
+
 void quietImageReaderWarnings() {
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio=false"));
 }
 
-ImageLevels imageLevels(const QImage &image) {
-    ImageLevels levels;
+qint64 ImageLevels::bytes() const {
+    qint64 bytes = 0;
+    for (const QImage &level : levels)
+        bytes += level.sizeInBytes();
+    return bytes;
+}
+
+ImageLevels ImageLevels::from(int level) const {
+    const qsizetype skip = qBound(qsizetype(0), qsizetype(level - first), levels.size() - 1);
+    return isEmpty() ? ImageLevels{size, level, {}}
+                     : ImageLevels{size, first + int(skip), levels.mid(skip)};
+}
+
+ImageLevels imageLevels(const QImage &image, int first) {
+    ImageLevels made{image.size(), 0, {}};
     if (image.isNull())
-        return levels;
-    levels.append(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
-    while (levels.constLast().width() > 1 || levels.constLast().height() > 1)
-        levels.append(halved(levels.constLast()));
-    return levels;
+        return made;
+    QImage level = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (; made.first < first && (level.width() > 1 || level.height() > 1); ++made.first)
+        level = halved(level); // the larger one goes as soon as it is halved
+    made.levels.append(level);
+    while (made.levels.constLast().width() > 1 || made.levels.constLast().height() > 1)
+        made.levels.append(halved(made.levels.constLast()));
+    return made;
+}
+
+qint64 levelBytes(QSize size, int first) {
+    qint64 bytes = 0;
+    for (int level = 0; size.width() > 0 && size.height() > 0; ++level) {
+        if (level >= first)
+            bytes += qint64(size.width()) * size.height() * 4;
+        if (size == QSize(1, 1))
+            break;
+        size = QSize(qMax(1, size.width() / 2), qMax(1, size.height() / 2));
+    }
+    return bytes;
 }
 
 QImage squareThumbnail(const QImage &image, int edge) {
@@ -119,8 +175,8 @@ QImage squareThumbnail(const QImage &image, int edge) {
     return square;
 }
 
-GameImages::GameImages(qint64 budgetBytes, QObject *parent)
-    : QObject(parent), m_budget(budgetBytes) {
+GameImages::GameImages(qint64 ceilingBytes, QObject *parent)
+    : QObject(parent), m_ceiling(ceilingBytes) {
     // Half the cores at most: the window and a running build keep the rest.
     m_pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount() / 2));
 }
@@ -130,83 +186,78 @@ GameImages::~GameImages() {
     m_pool.waitForDone();
 }
 
-GameImages::Entry *GameImages::current(const QString &path, qint64 size,
-                                       const QDateTime &modified) {
-    const auto found = m_entries.find(path);
-    if (found == m_entries.end() || found->size != size || found->modified != modified)
-        return nullptr;
-    found->lastUse = ++m_useCounter;
-    return &*found;
+GameImages::Entry &GameImages::entryFor(const QString &path) {
+    qint64 fileSize = -1;
+    QDateTime modified;
+    fileStamp(path, fileSize, modified);
+    Entry &entry = m_entries[path];
+    if (entry.fileSize != fileSize || entry.modified != modified) {
+        m_bytes -= entry.kept.bytes();
+        entry = Entry{fileSize, modified, {}, {}, {}, {}, 0};
+    }
+    entry.lastUse = ++m_useCounter;
+    return entry;
 }
 
-GameImages::Entry &GameImages::store(const QString &path, qint64 size, const QDateTime &modified,
-                                     const QImage &image, const QString &failure) {
-    if (const auto old = m_entries.constFind(path); old != m_entries.cend())
-        m_bytes -= bytesOf(old->image) + bytesOf(old->halvings);
-    Entry &entry = m_entries[path];
-    entry = Entry{size, modified, image, failure, {}, ++m_useCounter, {}};
-    m_bytes += bytesOf(image);
-    while (m_bytes > m_budget) {
+void GameImages::keep(Entry &entry, const ImageLevels &levels) {
+    if (!entry.kept.isEmpty() && entry.kept.first <= levels.first)
+        return;
+    m_bytes += levels.bytes() - entry.kept.bytes();
+    entry.kept = levels;
+    while (m_bytes > m_ceiling) {
         Entry *oldest = nullptr;
         for (Entry &other : m_entries) {
-            if (&other != &entry && !other.image.isNull() &&
+            if (&other != &entry && !other.kept.isEmpty() &&
                 (!oldest || other.lastUse < oldest->lastUse))
                 oldest = &other;
         }
         if (!oldest)
-            break; // the new picture alone is over the budget: kept while it is in use
-        m_bytes -= bytesOf(oldest->image) + bytesOf(oldest->halvings);
-        oldest->image = QImage();
-        oldest->halvings.clear();
+            break; // this image alone is over the ceiling: kept while it is in use
+        m_bytes -= oldest->kept.bytes();
+        oldest->kept = {};
     }
-    return entry;
 }
 
-QImage GameImages::image(const QString &path) {
-    qint64 size = -1;
-    QDateTime modified;
-    fileStamp(path, size, modified);
+qint64 GameImages::keptBytes() const {
+    QMutexLocker locker(&m_lock);
+    return m_bytes;
+}
+
+QSize GameImages::size(const QString &path) {
     {
         QMutexLocker locker(&m_lock);
-        if (const Entry *known = current(path, size, modified);
-            known && (!known->image.isNull() || !known->failure.isEmpty()))
-            return known->image;
+        const Entry &entry = entryFor(path);
+        if (!entry.size.isEmpty() || !entry.failure.isEmpty())
+            return entry.size;
     }
     QString failure;
-    const QImage decoded = decodeGameImage(path, &failure);
+    const QSize size = gameImageSize(path, &failure);
     QMutexLocker locker(&m_lock);
-    // Thumbnails made from the same file stay.
-    QHash<int, QImage> thumbnails;
-    if (const Entry *known = current(path, size, modified))
-        thumbnails = known->thumbnails;
-    Entry &entry = store(path, size, modified, decoded, failure);
-    entry.thumbnails = thumbnails;
-    return decoded;
+    Entry &entry = entryFor(path);
+    entry.size = size;
+    entry.failure = failure;
+    return size;
 }
 
-ImageLevels GameImages::levels(const QString &path) {
-    const QImage picture = image(path);
-    if (picture.isNull())
-        return {};
+ImageLevels GameImages::levels(const QString &path, int first) {
     {
         QMutexLocker locker(&m_lock);
-        const auto known = m_entries.constFind(path);
-        if (known != m_entries.cend() && known->image.cacheKey() == picture.cacheKey() &&
-            !known->halvings.isEmpty())
-            return ImageLevels{picture} + known->halvings;
+        const Entry &entry = entryFor(path);
+        if (!entry.failure.isEmpty())
+            return {};
+        if (!entry.kept.isEmpty() && entry.kept.first <= first)
+            return entry.kept.from(first);
     }
-    ImageLevels levels = imageLevels(picture);
+    QString failure;
+    const ImageLevels made = imageLevels(decodeGameImage(path, &failure), first);
     QMutexLocker locker(&m_lock);
-    const auto known = m_entries.find(path);
-    // Kept only with the picture they were made of, and while the budget holds them.
-    if (known != m_entries.end() && known->image.cacheKey() == picture.cacheKey()) {
-        const ImageLevels halvings = levels.mid(1);
-        if (m_bytes + bytesOf(halvings) <= m_budget) {
-            m_bytes += bytesOf(halvings) - bytesOf(known->halvings);
-            known->halvings = halvings;
-        }
+    Entry &entry = entryFor(path);
+    entry.failure = failure;
+    if (!made.isEmpty()) {
+        entry.size = made.size;
+        keep(entry, made);
     }
-    return levels;
+    return made;
 }
 
 QImage GameImages::thumbnail(const QString &path, int edge) const {
@@ -238,21 +289,21 @@ void GameImages::cancelPending() {
 }
 
 void GameImages::decodeInBackground(const QString &path, int edge) {
-    qint64 size = -1;
-    QDateTime modified;
-    fileStamp(path, size, modified);
     bool known = false;
     {
         QMutexLocker locker(&m_lock);
-        const Entry *entry = current(path, size, modified);
-        known = entry && (entry->thumbnails.contains(edge) || !entry->failure.isEmpty());
+        const Entry &entry = entryFor(path);
+        known = entry.thumbnails.contains(edge) || !entry.failure.isEmpty();
     }
     if (!known) {
-        const QImage decoded = image(path);
-        const QImage small = decoded.isNull() ? QImage() : squareThumbnail(decoded, edge);
+        const QSize full = size(path);
+        const ImageLevels decoded =
+            full.isEmpty() ? ImageLevels() : levels(path, thumbnailLevel(full, edge));
+        const QImage small =
+            decoded.isEmpty() ? QImage() : squareThumbnail(decoded.levels.constFirst(), edge);
         QMutexLocker locker(&m_lock);
-        if (Entry *entry = current(path, size, modified); entry && !small.isNull())
-            entry->thumbnails.insert(edge, small);
+        if (!small.isNull())
+            entryFor(path).thumbnails.insert(edge, small);
     }
     {
         QMutexLocker locker(&m_lock);

@@ -18,6 +18,9 @@
 // why, when `path` is not a regular file (a FIFO or device is never waited on), not a BMP or
 // PNG, damaged, or larger than 64 MiB decoded.
 QImage decodeGameImage(const QString &path, QString *error = nullptr);
+// The size of the image at `path` as its header gives it, without decoding it: empty, with
+// `error` saying why, where decodeGameImage() fails before it decodes.
+QSize gameImageSize(const QString &path, QString *error = nullptr);
 
 // Keeps Qt's image readers from telling on standard error of flaws that many game images have
 // and that change nothing shown (libpng's "known incorrect sRGB profile"): decodeGameImage()
@@ -29,28 +32,46 @@ void quietImageReaderWarnings();
 // centred in it: smoothly reduced, or enlarged by whole pixels so that small images stay sharp.
 QImage squareThumbnail(const QImage &image, int edge);
 
-// An image and its halvings, each half the size of the one before, down to 1 x 1: what a
-// picture that shows the image smaller samples from.
-using ImageLevels = QList<QImage>;
-// Each pixel of a halving is the mean of the 2 x 2 it covers (at an odd edge the last row or
-// column is left out). Premultiplied ARGB; empty for a null image.
-ImageLevels imageLevels(const QImage &image);
+// An image as a picture samples it: its size, and its halvings (each half the size of the one
+// before, down to 1 x 1) from the `first` on. A picture that shows an image small needs none
+// of the larger ones.
+struct ImageLevels {
+    QSize size;           // the image's own size; empty when there is no image
+    int first = 0;        // levels[0] is the image halved this many times
+    QList<QImage> levels; // premultiplied ARGB
+    bool isEmpty() const { return levels.isEmpty(); }
+    qint64 bytes() const;
+    // These levels from halving `first` on (the coarsest there is, when there are fewer).
+    ImageLevels from(int first) const;
+};
+// The halvings of `image` from the `first` on; each pixel of a halving is the mean of the 2 x 2
+// it covers (at an odd edge the last row or column is left out). Empty for a null image.
+ImageLevels imageLevels(const QImage &image, int first = 0);
+// The bytes that the halvings of an image of `size` take from the `first` on.
+qint64 levelBytes(QSize size, int first);
 
 class GameImages : public QObject {
     Q_OBJECT
 
 public:
-    // Pictures decoded whole are kept up to `budgetBytes` in all; beyond that the least
-    // recently used go (thumbnails and failures stay).
-    explicit GameImages(qint64 budgetBytes = qint64(256) << 20, QObject *parent = nullptr);
+    // What the decoded images kept take in all, at most, by default.
+    static constexpr qint64 DefaultCeiling = qint64(256) << 20;
+
+    // Decoded images are kept up to `ceilingBytes` in all; beyond that the least recently used
+    // go (sizes, thumbnails and failures stay).
+    explicit GameImages(qint64 ceilingBytes = DefaultCeiling, QObject *parent = nullptr);
     ~GameImages() override; // drops what waits; waits for decodes under way
 
-    // The picture of `path`, from memory or decoded now on the calling thread (null when it
-    // cannot be decoded). Safe on any thread.
-    QImage image(const QString &path);
-    // image() with its halvings (imageLevels), made once and kept with the picture; empty when
-    // the file cannot be decoded. Safe on any thread.
-    ImageLevels levels(const QString &path);
+    qint64 ceiling() const { return m_ceiling; }
+    // What the decoded images kept take now.
+    qint64 keptBytes() const;
+    // The size of the image at `path`, from memory or from the file's header; empty when it
+    // cannot be decoded (failure() says why). Safe on any thread.
+    QSize size(const QString &path);
+    // The image at `path` with its halvings from the `first` on: from memory where they are
+    // kept, otherwise decoded now on the calling thread. Empty when the file cannot be decoded.
+    // Safe on any thread.
+    ImageLevels levels(const QString &path, int first = 0);
     // The thumbnail of `edge` pixels made by request(); null while it is not made.
     QImage thumbnail(const QString &path, int edge) const;
     // Why `path` could not be decoded; empty while that is not known to have failed.
@@ -67,22 +88,23 @@ Q_SIGNALS:
 
 private:
     struct Entry {
-        qint64 size = -1;
+        qint64 fileSize = -1;
         QDateTime modified;
-        QImage image; // null once dropped for the budget, or when decoding failed
-        QString failure;
+        QSize size;                    // from the header, or from a decode
+        ImageLevels kept;              // empty until decoded, and once dropped for the ceiling
+        QString failure;               // why it cannot be decoded; empty while not known
         QHash<int, QImage> thumbnails; // by edge
         quint64 lastUse = 0;
-        ImageLevels halvings; // made on first request, dropped with the image
     };
-    // The entry of `path` if it still matches the file on disk; null otherwise. Under m_lock.
-    Entry *current(const QString &path, qint64 size, const QDateTime &modified);
-    // Stores a fresh decode and keeps the budget. Under m_lock.
-    Entry &store(const QString &path, qint64 size, const QDateTime &modified, const QImage &image,
-                 const QString &failure);
+    // The entry of `path` as it is on disk: kept when the file is unchanged, fresh otherwise.
+    // Under m_lock.
+    Entry &entryFor(const QString &path);
+    // Keeps `levels` for `entry` unless it keeps finer ones, then drops the least recently used
+    // others while the ceiling is passed. Under m_lock.
+    void keep(Entry &entry, const ImageLevels &levels);
     void decodeInBackground(const QString &path, int edge);
 
-    const qint64 m_budget;
+    const qint64 m_ceiling;
     mutable QMutex m_lock;
     QHash<QString, Entry> m_entries;
     QSet<QString> m_pending;

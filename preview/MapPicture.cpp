@@ -4,13 +4,16 @@
 #include "intake/MapReader.h"
 #include "preview/Rasteriser.h"
 
+#include <QDir>
 #include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -25,10 +28,18 @@ const QRectF EmptyMapArea(-320, -240, 640, 480);
 constexpr QRgb MissingColour = 0xFFFF0000;
 constexpr double MissingLineWidth = 2;
 
-// A map's triangles are drawn while the boxes around them cover the picture this many times
-// over: real maps stay below 10, and a map made to cover it thousands of times would take
-// minutes.
-constexpr double OverdrawBudget = 64;
+// What a drawing may cost, in the work of drawing one pixel: this many times a picture of at
+// least 1024 x 1024 pixels, and never more than about five seconds on two cores. Real maps take
+// less than half of it; past it, a map's last triangles are left out, so that no map takes long
+// to draw.
+constexpr double WorkBudget = 32;
+constexpr double LeastBudgetArea = 1024.0 * 1024.0;
+constexpr double MostWork = 5 * 8192.0 * 8192.0;
+// A row a triangle spans costs as much as this many pixels, a triangle this many on its own.
+constexpr double RowWork = 4;
+constexpr double TriangleWork = 64;
+// No more triangles than this are kept for a drawing (about 160 bytes each).
+constexpr size_t MaxTriangles = size_t(1) << 20;
 
 // Values further than this many times the width of the middle half from it are strays.
 constexpr double StrayDistance = 4;
@@ -73,36 +84,68 @@ void fillGradient(QImage &picture, const MapColour &top, const MapColour &bottom
     }
 }
 
-// The images of `paths` with their halvings, decoded through `images` on every core: decoding
-// large PNGs is most of the work of a map's first picture.
-QHash<QString, ImageLevels> decodeAll(const QStringList &paths, GameImages &images) {
-    std::vector<ImageLevels> decoded(size_t(paths.size()));
-    std::atomic<qsizetype> next{0};
-    auto work = [&] {
-        for (qsizetype i = next++; i < paths.size(); i = next++)
-            decoded[size_t(i)] = images.levels(paths.at(i));
-    };
-    const int threads = std::clamp(int(paths.size()), 1, QThread::idealThreadCount());
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
-    QHash<QString, ImageLevels> byPath;
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        byPath.insert(paths.at(i), decoded[size_t(i)]);
-    return byPath;
+// The work of drawing `triangle` into a picture of `size`: its rows, its pixels (at most those
+// of its box within the picture) and its own.
+double workOf(const RasterTriangle &triangle, QSize size) {
+    const auto &[a, b, c] = triangle.corners;
+    auto row = [&](double y) { return std::clamp(std::ceil(y - 0.5), 0.0, double(size.height())); };
+    const double rows = row(std::max({a.y, b.y, c.y})) - row(std::min({a.y, b.y, c.y}));
+    const double area = std::abs((b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y)) / 2;
+    const QRectF box = QPolygonF({{a.x, a.y}, {b.x, b.y}, {c.x, c.y}})
+                           .boundingRect()
+                           .intersected(QRectF(QPointF(0, 0), QSizeF(size)));
+    return TriangleWork + rows * RowWork + std::min(area, box.width() * box.height());
 }
 
-// Builds the list of triangles in the game's order.
+// The triangles of a map in the game's order, each textured image in one slot: slot 0 is the
+// map's texture, the others its sceneries' images, one per file. The textures are filled in
+// once the levels the triangles sample are known.
 class Scene {
 public:
     Scene(const MapFileContents &map, const MapImages &images, const PictureFrame &frame)
-        : m_map(map), m_images(images), m_frame(frame), m_texture(images.texture),
-          m_sceneries(size_t(images.sceneries.size())) {}
+        : m_map(map), m_images(images), m_frame(frame),
+          m_budget(std::min(MostWork,
+                            WorkBudget * std::max(LeastBudgetArea, double(frame.size().width()) *
+                                                                       frame.size().height()))) {
+        m_paths.append(images.texture.path);
+        m_sizes.append(images.texture.size);
+        for (const MapImage &image : images.sceneries) {
+            if (!image.isNull() && !m_slots.contains(image.path)) {
+                m_slots.insert(image.path, int(m_paths.size()));
+                m_paths.append(image.path);
+                m_sizes.append(image.size);
+            }
+        }
+        m_textures.resize(size_t(m_paths.size()));
+        m_needed.assign(size_t(m_paths.size()), -1);
+    }
 
+    // The game's order: the polygons behind everything, the props behind the players and
+    // among them, the other polygons, then the props in front.
+    void build() {
+        addPolygons(true);
+        addProps(0);
+        addProps(1);
+        addPolygons(false);
+        addProps(2);
+    }
+
+    // Each slot's image file and size, and the finest level its triangles sample (-1: none).
+    const QStringList &paths() const { return m_paths; }
+    const QList<QSize> &sizes() const { return m_sizes; }
+    const std::vector<int> &neededLevels() const { return m_needed; }
+    void setTexture(qsizetype slot, const ImageLevels &levels) {
+        m_textures[size_t(slot)] = Texture(levels.size, levels.first, levels.levels);
+    }
+    qsizetype leftOut() const { return m_leftOut; }
+
+    void draw(QImage &picture, const DrawOptions &options) {
+        rasteriseInBands(picture, m_triangles, options.threads, options.stop);
+    }
+
+private:
     void addPolygons(bool background) {
+        const bool textured = !m_images.texture.isNull();
         for (const MapPolygon &polygon : m_map.polygons) {
             const bool behind = polygon.type == MapPolygon::Background ||
                                 polygon.type == MapPolygon::BackgroundTransition;
@@ -114,7 +157,7 @@ public:
                 triangle.corners[i] = corner(m_frame.toPicture({vertex.x, vertex.y}), vertex.u,
                                              vertex.v, vertex.colour, vertex.colour.alpha / 255.0f);
             }
-            add(triangle, m_texture.isNull() ? nullptr : &m_texture);
+            add(triangle, textured ? 0 : -1);
         }
     }
 
@@ -124,20 +167,15 @@ public:
                 continue;
             const qsizetype index = qsizetype(prop.style) - 1;
             const bool listed = index >= 0 && index < m_images.sceneries.size();
-            const ImageLevels none;
-            const ImageLevels &levels = listed ? m_images.sceneries.at(index) : none;
-            const QSize imageSize = levels.isEmpty() ? QSize() : levels.constFirst().size();
-            const QPolygonF outline = m_frame.toPicture(propOutline(prop, imageSize));
+            const MapImage image = listed ? m_images.sceneries.at(index) : MapImage();
+            const QPolygonF outline = m_frame.toPicture(propOutline(prop, image.size));
             if (outline.size() != 4)
                 continue;
-            if (levels.isEmpty()) {
+            if (image.isNull()) {
                 for (int i = 0; i < 4; ++i)
                     addLine(outline[i], outline[(i + 1) % 4]);
                 continue;
             }
-            Texture &texture = m_sceneries[size_t(index)];
-            if (texture.isNull())
-                texture = Texture(levels);
             const float alpha = prop.alpha / 255.0f;
             const std::array<RasterVertex, 4> corners{corner(outline[0], 0, 0, prop.colour, alpha),
                                                       corner(outline[1], 1, 0, prop.colour, alpha),
@@ -147,37 +185,26 @@ public:
                 RasterTriangle triangle;
                 triangle.corners = {corners[a], corners[b], corners[c]};
                 triangle.wrap = TextureWrap::Clamp;
-                add(triangle, &texture);
+                add(triangle, m_slots.value(image.path));
             }
         }
     }
 
-    // Draws the triangles in order while what they cover adds up to OverdrawBudget pictures;
-    // returns how many were left out after that.
-    qsizetype draw(QImage &picture, int threads) {
-        const QRectF whole(QPointF(0, 0), QSizeF(picture.size()));
-        const double budget = OverdrawBudget * whole.width() * whole.height();
-        double covered = 0;
-        qsizetype kept = 0;
-        for (; kept < qsizetype(m_triangles.size()) && covered <= budget; ++kept) {
-            const auto &[a, b, c] = m_triangles[size_t(kept)].corners;
-            const QRectF box = QPolygonF({{a.x, a.y}, {b.x, b.y}, {c.x, c.y}}).boundingRect();
-            const QRectF inside = box.intersected(whole);
-            covered += inside.width() * inside.height();
-        }
-        const qsizetype leftOut = qsizetype(m_triangles.size()) - kept;
-        m_triangles.resize(size_t(kept));
-        rasteriseInBands(picture, m_triangles, threads);
-        return leftOut;
-    }
-
-private:
-    void add(RasterTriangle triangle, const Texture *texture) {
+    // Keeps `triangle`, textured by `slot` (-1: none), while the work stays within the budget;
+    // past it, only counts it as left out.
+    void add(RasterTriangle triangle, int slot) {
         if (!drawable(triangle))
             return;
-        if (texture) {
-            triangle.texture = texture;
-            triangle.level = levelFor(triangle, texture->size());
+        if (m_work > m_budget || m_triangles.size() >= MaxTriangles) {
+            ++m_leftOut;
+            return;
+        }
+        m_work += workOf(triangle, m_frame.size());
+        if (slot >= 0) {
+            triangle.texture = &m_textures[size_t(slot)];
+            triangle.level = levelFor(triangle, m_sizes.at(slot));
+            int &needed = m_needed[size_t(slot)];
+            needed = needed < 0 ? triangle.level : std::min(needed, triangle.level);
         }
         m_triangles.push_back(triangle);
     }
@@ -195,71 +222,160 @@ private:
         for (const auto &[a, b, c] : {std::array{0, 1, 2}, std::array{0, 2, 3}}) {
             RasterTriangle triangle;
             triangle.corners = {corners[a], corners[b], corners[c]};
-            add(triangle, nullptr);
+            add(triangle, -1);
         }
     }
 
     const MapFileContents &m_map;
     const MapImages &m_images;
     const PictureFrame &m_frame;
-    Texture m_texture;
-    std::vector<Texture> m_sceneries; // made when a prop first shows one
+    const double m_budget;
+    double m_work = 0;
+    qsizetype m_leftOut = 0;
+    QStringList m_paths;
+    QList<QSize> m_sizes;
+    QHash<QString, int> m_slots; // by image file
+    std::vector<Texture> m_textures;
+    std::vector<int> m_needed;
     std::vector<RasterTriangle> m_triangles;
 };
 
-} // namespace
+// An image for the picture, or none with a line in `problems` saying why.
+MapImage imageFor(const ImageFile &file, const QString &what, const QString &consequence,
+                  GameImages &images, QStringList *problems) {
+    MapImage image;
+    if (file.found()) {
+        image.size = images.size(file.target);
+        if (!image.size.isEmpty())
+            image.path = file.target;
+    }
+    if (image.isNull() && problems) {
+        const QString why = file.found() ? images.failure(file.target) : file.reason;
+        problems->append(QStringLiteral("%1: %2, so %3").arg(what, why, consequence));
+    }
+    return image;
+}
 
-MapImages loadMapImages(const MapFileContents &map, const GameFolder &game, GameImages &images,
-                        QStringList *problems) {
-    // What the game loads: the texture, and the image of every scenery a drawn prop shows.
+// A line naming the drawn props whose scenery number the map names no image for; empty when
+// there are none.
+QString unnamedSceneries(const MapFileContents &map) {
+    constexpr int Named = 8; // props named one by one; the rest are counted
+    QStringList named;
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < map.props.size(); ++i) {
+        const MapProp &prop = map.props.at(i);
+        if (!prop.drawn() || (prop.style >= 1 && prop.style <= map.sceneryNames.size() &&
+                              !map.sceneryNames.at(prop.style - 1).isEmpty()))
+            continue;
+        if (++count <= Named)
+            named.append(QStringLiteral("prop %1 shows %2").arg(i + 1).arg(prop.style));
+    }
+    if (count == 0)
+        return {};
+    if (count > Named)
+        named.append(QStringLiteral("%1 more").arg(count - Named));
+    return QStringLiteral("%1 prop(s) show a scenery number the map names no image for (it names "
+                          "%2): %3, so they are red boxes")
+        .arg(count)
+        .arg(map.sceneryNames.size())
+        .arg(named.join(QStringLiteral(", ")));
+}
+
+// The images of `map`'s sceneries that drawn props show, by record; a scenery listed twice is
+// told of once.
+QList<MapImage> sceneryImages(const MapFileContents &map, const GameFolder &game,
+                              GameImages &images, MapImages &found) {
     QList<bool> shown(map.sceneryNames.size(), false);
     for (const MapProp &prop : map.props) {
         if (prop.drawn() && prop.style >= 1 && prop.style <= shown.size())
             shown[prop.style - 1] = true;
     }
-    const ImageFile texture = game.texture(map.texture);
-    QList<ImageFile> sceneries(map.sceneryNames.size());
-    QStringList files{texture.target};
-    for (qsizetype i = 0; i < shown.size(); ++i) {
-        if (shown.at(i) && !map.sceneryNames.at(i).isEmpty()) {
-            sceneries[i] = game.scenery(map.sceneryNames.at(i));
-            files.append(sceneries.at(i).target);
-        }
-    }
-    files.removeAll(QString());
-    files.removeDuplicates();
-    const QHash<QString, ImageLevels> decoded = decodeAll(files, images);
-
-    MapImages loaded;
-    auto take = [&](const ImageFile &file, const QString &what, const QString &consequence,
-                    bool tell) {
-        if (file.found())
-            loaded.files.append(file.path);
-        const ImageLevels levels = decoded.value(file.target);
-        if (levels.isEmpty() && problems && tell) {
-            const QString why = file.found() ? images.failure(file.target) : file.reason;
-            problems->append(QStringLiteral("%1: %2, so %3").arg(what, why, consequence));
-        }
-        return levels;
-    };
-    if (map.texture.isEmpty() && problems)
-        problems->append(
-            QStringLiteral("the map names no texture, so the polygons show their colours"));
-    else
-        loaded.texture = take(texture, QStringLiteral("texture %1").arg(map.texture),
-                              QStringLiteral("the polygons show their colours"), true);
-    loaded.sceneries.resize(map.sceneryNames.size());
-    QSet<QString> told; // a scenery listed twice is told of once
+    QList<MapImage> sceneries(map.sceneryNames.size());
+    QHash<QString, MapImage> byName;
     for (qsizetype i = 0; i < shown.size(); ++i) {
         const QString &name = map.sceneryNames.at(i);
-        if (!shown.at(i) || name.isEmpty())
+        const QString key = name.toLower();
+        if (name.isEmpty() || byName.contains(key))
             continue;
-        const bool tell = !told.contains(name.toLower());
-        told.insert(name.toLower());
-        loaded.sceneries[i] = take(sceneries.at(i), QStringLiteral("scenery %1").arg(name),
-                                   QStringLiteral("its props are red boxes"), tell);
+        const ImageFile file = game.scenery(name);
+        if (file.found())
+            found.files.append(file.path);
+        if (shown.at(i))
+            byName.insert(key, imageFor(file, QStringLiteral("scenery %1").arg(name),
+                                        QStringLiteral("its props are red boxes"), images,
+                                        &found.problems));
     }
-    return loaded;
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        sceneries[i] = shown.at(i) ? byName.value(map.sceneryNames.at(i).toLower()) : MapImage();
+    return sceneries;
+}
+
+// Decodes the images the scene's triangles sample, each from the level they need, on every
+// core: decoding large PNGs is most of the work of a map's first picture. Where together they
+// would take more than `images` keeps, the largest are taken a halving smaller, in turn.
+// Returns how many were; `failed` gets the slots that cannot be decoded.
+int decodeForScene(Scene &scene, GameImages &images, const DrawOptions &options,
+                   QList<qsizetype> &failed) {
+    std::vector<int> levels = scene.neededLevels();
+    std::vector<qint64> bytes(levels.size(), 0);
+    qint64 total = 0;
+    for (size_t i = 0; i < levels.size(); ++i)
+        total += bytes[i] = levels[i] < 0 ? 0 : levelBytes(scene.sizes().at(i), levels[i]);
+    QSet<size_t> coarser;
+    while (total > images.ceiling()) {
+        const size_t largest = size_t(std::max_element(bytes.begin(), bytes.end()) - bytes.begin());
+        const qint64 smaller = levelBytes(scene.sizes().at(largest), ++levels[largest]);
+        if (smaller >= bytes[largest])
+            break; // nothing is left to take smaller
+        total -= bytes[largest] - smaller;
+        bytes[largest] = smaller;
+        coarser.insert(largest);
+    }
+    std::atomic<size_t> next{0};
+    QMutex lock;
+    auto work = [&] {
+        for (size_t i = next++; i < levels.size(); i = next++) {
+            if (levels[i] < 0 || (options.stop && options.stop->load()))
+                continue;
+            const ImageLevels decoded = images.levels(scene.paths().at(qsizetype(i)), levels[i]);
+            QMutexLocker locker(&lock);
+            if (decoded.isEmpty())
+                failed.append(qsizetype(i));
+            scene.setTexture(qsizetype(i), decoded);
+        }
+    };
+    const int threads = std::clamp(
+        int(levels.size()), 1, options.threads > 0 ? options.threads : QThread::idealThreadCount());
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    return int(coarser.size());
+}
+
+} // namespace
+
+MapImages findMapImages(const MapFileContents &map, const GameFolder &game, GameImages &images) {
+    MapImages found;
+    if (map.texture.isEmpty()) {
+        found.problems.append(
+            QStringLiteral("the map names no texture, so the polygons show their colours"));
+    } else {
+        const ImageFile texture = game.texture(map.texture);
+        found.texture =
+            imageFor(texture, QStringLiteral("texture %1").arg(map.texture),
+                     QStringLiteral("the polygons show their colours"), images, &found.problems);
+        for (const ImageFile &file : {texture, game.edgeTexture(map.texture)}) {
+            if (file.found())
+                found.files.append(file.path);
+        }
+    }
+    found.sceneries = sceneryImages(map, game, images, found);
+    if (const QString unnamed = unnamedSceneries(map); !unnamed.isEmpty())
+        found.problems.append(unnamed);
+    return found;
 }
 
 PictureFrame PictureFrame::fit(const MapFileContents &map, QSize maxSize) {
@@ -325,44 +441,80 @@ QPolygonF propOutline(const MapProp &prop, QSize imageSize) {
                : QPolygonF();
 }
 
-QImage drawMap(const MapFileContents &map, const MapImages &images, const PictureFrame &frame,
-               int threads, qsizetype *leftOut) {
-    QImage picture(frame.size(), QImage::Format_ARGB32_Premultiplied);
-    if (picture.isNull())
-        return picture;
-    fillGradient(picture, map.backgroundTop, map.backgroundBottom);
-    // The game's order: the polygons behind everything, the props behind the players and
-    // among them, the other polygons, then the props in front.
-    Scene scene(map, images, frame);
-    scene.addPolygons(true);
-    scene.addProps(0);
-    scene.addProps(1);
-    scene.addPolygons(false);
-    scene.addProps(2);
-    const qsizetype notDrawn = scene.draw(picture, threads);
-    if (leftOut)
-        *leftOut = notDrawn;
-    return picture;
+MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
+                   const PictureFrame &frame, GameImages &images, const DrawOptions &options) {
+    MapDrawing drawing;
+    MapImages shown = mapImages;
+    auto scene = std::make_unique<Scene>(map, shown, frame);
+    scene->build();
+    QList<qsizetype> failed;
+    const int coarser = decodeForScene(*scene, images, options, failed);
+    if (!failed.isEmpty()) {
+        // An image that cannot be decoded after all: the texture leaves the polygons their
+        // colours, a scenery's props become red boxes.
+        for (const qsizetype slot : std::as_const(failed)) {
+            const QString &path = scene->paths().at(slot);
+            drawing.problems.append(QStringLiteral("%1: %2, so it is not shown")
+                                        .arg(QDir::toNativeSeparators(path), images.failure(path)));
+            for (MapImage &image : shown.sceneries) {
+                if (image.path == path)
+                    image = MapImage();
+            }
+        }
+        scene = std::make_unique<Scene>(map, shown, frame);
+        scene->build();
+        decodeForScene(*scene, images, options, failed);
+    }
+    if (options.stop && options.stop->load())
+        return drawing;
+    drawing.picture = QImage(frame.size(), QImage::Format_ARGB32_Premultiplied);
+    if (drawing.picture.isNull())
+        return drawing;
+    fillGradient(drawing.picture, map.backgroundTop, map.backgroundBottom);
+    scene->draw(drawing.picture, options);
+    if (options.stop && options.stop->load())
+        drawing.picture = QImage();
+    if (coarser > 0)
+        drawing.problems.append(QStringLiteral("%1 image(s) are shown with less detail than the "
+                                               "game shows them, as together they would take "
+                                               "more than %2 MiB")
+                                    .arg(coarser)
+                                    .arg(images.ceiling() >> 20));
+    if (scene->leftOut() > 0)
+        drawing.problems.append(QStringLiteral("the map's last %1 triangles are left out, as the "
+                                               "map would take too long to draw whole")
+                                    .arg(scene->leftOut()));
+    return drawing;
 }
 
-bool previewMap(const QString &mapPath, QSize maxSize, GameImages &images, MapPreview &preview,
-                QString &error) {
+bool readMapPreview(const QString &mapPath, GameImages &images, MapPreview &preview,
+                    QString &error) {
     MapPreview made;
     if (!readMapFile(mapPath, made.map, error))
         return false;
     const GameFolder game(gameFolderForMap(mapPath));
+    made.images = findMapImages(made.map, game, images);
     if (!game.hasSceneryFolder())
-        made.problems.append(QStringLiteral("no game folder around the map (no scenery-gfx "
-                                            "folder beside or above it), so no image is found"));
-    made.images = loadMapImages(made.map, game, images, &made.problems);
-    made.frame = PictureFrame::fit(made.map, maxSize);
-    qsizetype leftOut = 0;
-    made.picture = drawMap(made.map, made.images, made.frame, 0, &leftOut);
-    if (leftOut > 0)
-        made.problems.append(QStringLiteral("the map's last %1 triangles are left out, as the "
-                                            "map would cover its picture more than %2 times over")
-                                 .arg(leftOut)
-                                 .arg(OverdrawBudget));
+        made.images.problems.prepend(
+            QStringLiteral("no game folder around the map (no scenery-gfx folder beside or "
+                           "above it), so no image is found"));
+    made.problems = made.images.problems;
     preview = std::move(made);
+    return true;
+}
+
+void drawPreview(MapPreview &preview, QSize maxSize, GameImages &images,
+                 const DrawOptions &options) {
+    preview.frame = PictureFrame::fit(preview.map, maxSize);
+    MapDrawing drawing = drawMap(preview.map, preview.images, preview.frame, images, options);
+    preview.picture = std::move(drawing.picture);
+    preview.problems = preview.images.problems + drawing.problems;
+}
+
+bool previewMap(const QString &mapPath, QSize maxSize, GameImages &images, MapPreview &preview,
+                QString &error) {
+    if (!readMapPreview(mapPath, images, preview, error))
+        return false;
+    drawPreview(preview, maxSize, images);
     return true;
 }

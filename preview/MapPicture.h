@@ -16,23 +16,35 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 // No picture is made larger than this many pixels either way.
 constexpr int MaxPictureEdge = 8192;
 
-// The images a map's picture shows, as the game finds them.
-// Each is an image with its halvings; empty when the game finds none.
+// An image a map's picture shows: the file decoded (a link's final target) and its size.
+struct MapImage {
+    QString path; // empty: the game finds no image, or it cannot be decoded
+    QSize size;
+    bool isNull() const { return path.isEmpty(); }
+};
+
+// The images a map's picture shows, as the game finds them. They are decoded only when drawn,
+// each as large as the picture needs it.
 struct MapImages {
-    ImageLevels texture;          // empty: the polygons show their corners' colours alone
-    QList<ImageLevels> sceneries; // by scenery record (a prop's style - 1); empty: a red box
-    QStringList files;            // the image files read, as the game folder names them
+    MapImage texture;          // none: the polygons show their corners' colours alone
+    QList<MapImage> sceneries; // by scenery record (a prop's style - 1); none: a red box
+    // Every file the map's picture may be made from, as the game folder names them: the
+    // texture, its edge texture and every scenery the map lists that is there.
+    QStringList files;
+    // What the picture cannot show as the game would, one line each: no game folder around the
+    // map, a texture or scenery image the game would not find or that cannot be decoded, props
+    // that show a scenery the map does not name.
+    QStringList problems;
 };
 
 // Finds the texture and the images of the sceneries that drawn props show the way the game
-// does, and decodes them through `images` (each file once, shared with whatever else shows
-// it). `problems`, when given, receives a line for the texture and for each such scenery that
-// cannot be shown, naming it and saying why.
-MapImages loadMapImages(const MapFileContents &map, const GameFolder &game, GameImages &images,
-                        QStringList *problems = nullptr);
+// does, and reads their sizes through `images`.
+MapImages findMapImages(const MapFileContents &map, const GameFolder &game, GameImages &images);
 
 // Where the map lies in its picture.
 class PictureFrame {
@@ -62,12 +74,27 @@ private:
 // prop without one. Empty when it has no finite place or size.
 QPolygonF propOutline(const MapProp &prop, QSize imageSize = {});
 
-// Draws `map` into a picture of `frame`'s size, on `threads` threads (0: as many as the machine
-// has). Parts that cannot be drawn (not finite, or far outside the picture) are left out, and
-// so are the last triangles of a map that would cover its picture dozens of times over (their
-// count goes to `leftOut`), so that no map takes long to draw.
-QImage drawMap(const MapFileContents &map, const MapImages &images, const PictureFrame &frame,
-               int threads = 0, qsizetype *leftOut = nullptr);
+// How a drawing runs: on `threads` threads (0: as many as the machine has); once `stop` is
+// set, it ends soon with no picture.
+struct DrawOptions {
+    int threads = 0;
+    const std::atomic<bool> *stop = nullptr;
+};
+
+struct MapDrawing {
+    QImage picture; // null when stopped, or when there is no memory for it
+    // What the drawing could not show: images that cannot be decoded, images shown with less
+    // detail, triangles left out.
+    QStringList problems;
+};
+
+// Draws `map` into a picture of `frame`'s size, decoding its images through `images` as large
+// as the picture shows them. Parts that cannot be drawn (not finite, or far outside the
+// picture) are left out, and so are the last triangles of a map that would take long to draw,
+// and images are shown with less detail where together they would take more memory than
+// `images` keeps, so that no map takes long or much memory to draw.
+MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
+                   const PictureFrame &frame, GameImages &images, const DrawOptions &options = {});
 
 // Everything a preview shows and keeps: the map, its images, where it lies and its picture.
 struct MapPreview {
@@ -75,13 +102,18 @@ struct MapPreview {
     MapImages images;
     PictureFrame frame;
     QImage picture;
-    // What the picture cannot show as the game would: no game folder around the map, a texture
-    // or scenery image the game would not find or that cannot be decoded.
+    // What the picture cannot show as the game would: the images' problems and the drawing's.
     QStringList problems;
 };
 
-// Reads the map at `mapPath`, finds its images in the game folder around it (see
-// gameFolderForMap) and draws it into at most `maxSize`. False, with `error` naming the map
+// Reads the map at `mapPath` and finds its images in the game folder around it (see
+// gameFolderForMap), into a preview with no picture yet. False, with `error` naming the map
 // and why, when the map cannot be read.
+bool readMapPreview(const QString &mapPath, GameImages &images, MapPreview &preview,
+                    QString &error);
+// Draws the preview's map into at most `maxSize` (see drawMap).
+void drawPreview(MapPreview &preview, QSize maxSize, GameImages &images,
+                 const DrawOptions &options = {});
+// Both: reads the map and draws it.
 bool previewMap(const QString &mapPath, QSize maxSize, GameImages &images, MapPreview &preview,
                 QString &error);

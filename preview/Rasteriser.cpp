@@ -225,17 +225,28 @@ int levelFor(const RasterTriangle &triangle, QSize textureSize) {
 
 namespace {
 void drawBand(const Target &picture, const std::vector<RasterTriangle> &triangles, int top,
-              int bottom) {
+              int bottom, const std::atomic<bool> *stop) {
     top = std::max(top, 0);
     bottom = std::min(bottom, picture.height);
-    for (const RasterTriangle &triangle : triangles) {
-        if (top < bottom && drawable(triangle))
+    if (top >= bottom)
+        return;
+    const double above = top - 0.5, below = bottom + 0.5;
+    for (size_t i = 0; i < triangles.size(); ++i) {
+        if (stop && i % 256 == 0 && stop->load(std::memory_order_relaxed))
+            return;
+        const RasterTriangle &triangle = triangles[i];
+        const auto &[a, b, c] = triangle.corners;
+        // Most triangles lie in other bands: told at a glance (NaN never passes).
+        if (!(std::max({a.y, b.y, c.y}) >= above && std::min({a.y, b.y, c.y}) <= below))
+            continue;
+        if (drawable(triangle))
             drawTriangle(picture, triangle, top, bottom);
     }
 }
 } // namespace
 
-void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles, int threads) {
+void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles, int threads,
+                      const std::atomic<bool> *stop) {
     if (threads <= 0)
         threads = QThread::idealThreadCount();
     threads = std::clamp(threads, 1, std::max(1, picture.height() / 16));
@@ -245,7 +256,7 @@ void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triang
     const Target target(picture);
     auto work = [&](int first) {
         for (int band = first; band < bands; band += threads)
-            drawBand(target, triangles, band * bandHeight, (band + 1) * bandHeight);
+            drawBand(target, triangles, band * bandHeight, (band + 1) * bandHeight, stop);
     };
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)

@@ -10,23 +10,27 @@
 #include <QSize>
 
 #include <array>
+#include <atomic>
 #include <vector>
 
-// A texture ready for sampling: an image and its halvings (see imageLevels in images/), all
-// premultiplied ARGB. Drawing only reads it.
+// A texture ready for sampling: an image's halvings from the `first` on (see ImageLevels in
+// images/), all premultiplied ARGB. Drawing only reads it.
 class Texture {
 public:
     Texture() = default;
-    explicit Texture(QList<QImage> levels) : m_levels(std::move(levels)) {}
+    Texture(QSize size, int first, QList<QImage> levels)
+        : m_size(size), m_first(first), m_levels(std::move(levels)) {}
 
     bool isNull() const { return m_levels.isEmpty(); }
-    QSize size() const { return isNull() ? QSize() : m_levels.constFirst().size(); }
+    QSize size() const { return m_size; } // the image's own size, whatever halvings there are
     // The halving nearest to `level` (0 is the image itself) that there is.
     const QImage &level(int level) const {
-        return m_levels.at(qBound(0, level, int(m_levels.size()) - 1));
+        return m_levels.at(qBound(0, level - m_first, int(m_levels.size()) - 1));
     }
 
 private:
+    QSize m_size;
+    int m_first = 0;
     QList<QImage> m_levels;
 };
 
@@ -59,6 +63,7 @@ int levelFor(const RasterTriangle &triangle, QSize textureSize);
 // Draws `triangles`, in order, onto `picture` (ARGB32 premultiplied), on `threads` threads at
 // once (0: as many as the machine has), each drawing a band of rows. A pixel belongs to a
 // triangle when its centre lies inside; of two triangles that share an edge exactly one takes
-// the pixels on it. Triangles that are not drawable() are left out.
+// the pixels on it. Triangles that are not drawable() are left out. Once `stop` is set, the
+// drawing ends within a few triangles, its picture unfinished.
 void rasteriseInBands(QImage &picture, const std::vector<RasterTriangle> &triangles,
-                      int threads = 0);
+                      int threads = 0, const std::atomic<bool> *stop = nullptr);

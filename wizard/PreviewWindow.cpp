@@ -29,6 +29,7 @@ class PreviewCanvas : public QWidget {
 public:
     PreviewCanvas(const PreviewWindow &window, QWidget *parent)
         : QWidget(parent), m_window(window) {
+        setObjectName(QStringLiteral("PreviewCanvas"));
         setMinimumSize(160, 100);
     }
 
@@ -100,36 +101,55 @@ PreviewWindow::PreviewWindow(GameImages &images, QWidget *parent)
 }
 
 void PreviewWindow::placeBeside(const QWidget *other) {
-    const QScreen *shown = other->screen();
+    m_beside = other;
+    m_shapePending = true;
+    place(WantedSize, QSize());
+}
+
+void PreviewWindow::place(QSizeF shape, QSize extra) {
+    const QScreen *shown = m_beside ? m_beside->screen() : nullptr;
     if (!shown)
         return;
     const QRect free = shown->availableGeometry();
-    const QRect taken = other->frameGeometry();
+    const QRect taken = m_beside->frameGeometry();
     const QRect rooms[] = {QRect(QPoint(taken.right() + 1, free.top()), free.bottomRight()),
                            QRect(free.topLeft(), QPoint(taken.left() - 1, free.bottom())),
                            QRect(free.topLeft(), QPoint(free.right(), taken.top() - 1)),
                            QRect(QPoint(free.left(), taken.bottom() + 1), free.bottomRight())};
     QRect best;
+    QSize canvas;
     qint64 bestArea = -1;
     for (const QRect &room : rooms) {
-        const QSize fits = WantedSize.boundedTo(room.size() - FrameAllowance);
-        const qint64 area = qint64(qMax(0, fits.width())) * qMax(0, fits.height());
+        const QSize fits = (WantedSize - extra)
+                               .boundedTo(room.size() - FrameAllowance - extra)
+                               .expandedTo(QSize(1, 1));
+        const QSize scaled = shape.scaled(QSizeF(fits), Qt::KeepAspectRatio).toSize();
+        const qint64 area = qint64(scaled.width()) * scaled.height();
         if (area > bestArea) {
             best = room;
+            canvas = scaled;
             bestArea = area;
         }
     }
     // In a room too small the window covers part of the other one, but stays on the screen.
-    const QSize size = WantedSize.boundedTo(best.size() - FrameAllowance).expandedTo(SmallestSize);
+    const QSize size = (canvas + extra).expandedTo(SmallestSize);
     QRect placed(QPoint(), size + FrameAllowance);
     placed.moveCenter(best.center());
     placed.moveLeft(qBound(free.left(), placed.left(), free.right() + 1 - placed.width()));
     placed.moveTop(qBound(free.top(), placed.top(), free.bottom() + 1 - placed.height()));
+    if (isVisible()) {
+        // A shown window's frame is known: its client goes inside the room's frame.
+        setGeometry(
+            QRect(placed.topLeft() + geometry().topLeft() - frameGeometry().topLeft(), size));
+        return;
+    }
     resize(size);
     move(placed.topLeft());
 }
 
 PreviewWindow::~PreviewWindow() {
+    if (m_stop)
+        m_stop->store(true);
     m_worker.waitForDone();
 }
 
@@ -147,9 +167,32 @@ void PreviewWindow::resizeEvent(QResizeEvent *event) {
     m_resized->start();
 }
 
+void PreviewWindow::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    schedule();
+}
+
+void PreviewWindow::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    m_again = false;
+    m_pending = false;
+    if (m_busy)
+        m_stop->store(true);
+}
+
+QSize PreviewWindow::canvasPixels() const {
+    return (QSizeF(m_canvas->size()) * m_canvas->devicePixelRatioF()).toSize();
+}
+
 void PreviewWindow::schedule() {
+    if (!isVisible())
+        return; // drawn when shown
+    const bool drawn = m_busy || !m_preview.picture.isNull();
+    if (!m_mapChanged && m_error.isEmpty() && drawn && canvasPixels() == m_drawnSize)
+        return; // what is shown, or drawn now, is what is wanted
     if (m_busy) {
         m_again = true;
+        m_stop->store(true);
         return;
     }
     startDrawing();
@@ -158,37 +201,55 @@ void PreviewWindow::schedule() {
 void PreviewWindow::startDrawing() {
     m_busy = true;
     m_again = false;
+    m_pending = false;
     m_status->setText(QStringLiteral("Drawing the map..."));
-    const QSize size = (QSizeF(m_canvas->size()) * m_canvas->devicePixelRatioF()).toSize();
+    m_drawnSize = canvasPixels();
     // A map that could not be read left nothing to fit anew: it is read again.
-    const bool read = m_mapChanged || !m_error.isEmpty();
+    Drawn drawn;
+    drawn.read = m_mapChanged || !m_error.isEmpty();
+    drawn.shapeOnly = drawn.read && m_shapePending;
     m_mapChanged = false;
+    m_stop = std::make_shared<std::atomic<bool>>(false);
     // The worker gets copies: the map, its images and the path are shared, never changed.
-    m_worker.start([this, read, size, path = m_mapPath, kept = m_preview] {
-        MapPreview made;
+    m_worker.start([this, drawn, size = m_drawnSize, path = m_mapPath, kept = m_preview,
+                    stop = m_stop]() mutable {
+        MapPreview made = drawn.read ? MapPreview() : kept;
         QString error;
-        if (path.isEmpty()) {
+        if (path.isEmpty())
             error = QStringLiteral("No map read yet");
-        } else if (read) {
-            previewMap(path, size, m_images, made, error);
-        } else {
-            made = kept;
-            made.frame = PictureFrame::fit(made.map, size);
-            made.picture = drawMap(made.map, made.images, made.frame);
-        }
+        else if (drawn.read && !readMapPreview(path, m_images, made, error))
+            drawn.shapeOnly = false;
+        else if (drawn.shapeOnly)
+            made.frame = PictureFrame::fit(made.map, QSize(MaxPictureEdge, MaxPictureEdge));
+        else
+            drawPreview(made, size, m_images, {0, stop.get()});
+        drawn.stopped = stop->load();
         QMetaObject::invokeMethod(
-            this, [this, made, error] { finishDrawing(made, error); }, Qt::QueuedConnection);
+            this, [this, made, error, drawn] { finishDrawing(made, error, drawn); },
+            Qt::QueuedConnection);
     });
 }
 
-void PreviewWindow::finishDrawing(const MapPreview &made, const QString &error) {
+void PreviewWindow::finishDrawing(const MapPreview &made, const QString &error, Drawn drawn) {
     m_busy = false;
-    m_preview = made;
-    m_error = error;
-    updateSelection();
-    m_canvas->update();
-    Q_EMIT pictureReady();
-    if (m_again)
+    // Dropped when stopped, closed, or when the map or size has changed since it began.
+    if (drawn.stopped || m_again || !isVisible()) {
+        m_mapChanged = m_mapChanged || drawn.read; // a map it was to read is read again
+    } else if (drawn.shapeOnly) {
+        m_preview = made;
+        m_error.clear();
+        m_shapePending = false;
+        m_pending = true;
+        place(made.frame.mapArea().size(), size() - m_canvas->size());
+        m_resized->start(); // drawn once the new size has settled
+    } else {
+        m_preview = made;
+        m_error = error;
+        updateSelection();
+        m_canvas->update();
+        Q_EMIT pictureReady();
+    }
+    if (m_again && isVisible())
         startDrawing();
 }
 
@@ -203,7 +264,7 @@ void PreviewWindow::updateSelection() {
     m_outlines.clear();
     m_selection.clear();
     const MapFileContents &map = m_preview.map;
-    const QList<ImageLevels> &images = m_preview.images.sceneries;
+    const QList<MapImage> &images = m_preview.images.sceneries;
     QHash<QString, int> propsOf; // by selected scenery; a scenery may be listed twice
     QSet<QString> missingImages;
     QString shownName; // as the map writes it
@@ -211,9 +272,7 @@ void PreviewWindow::updateSelection() {
         const QString name = map.sceneryNames.at(record).toLower();
         if (!m_selected.contains(name))
             continue;
-        const QSize imageSize = record < images.size() && !images.at(record).isEmpty()
-                                    ? images.at(record).constFirst().size()
-                                    : QSize();
+        const QSize imageSize = record < images.size() ? images.at(record).size : QSize();
         int props = 0;
         for (const MapProp &prop : map.props) {
             if (!prop.drawn() || prop.style != record + 1)

@@ -1,20 +1,25 @@
 #pragma once
 // The map's picture in a window of its own beside the wizard, opened by "Preview..." on page 2:
 // the map as the game shows it (preview/), drawn off the window's thread, and again to fit
-// whenever the window's size changes. The props of the sceneries selected in page 2's lists
-// are outlined (the rest of the picture is dimmed), and the line below the picture says what
-// the selection is: props found, props whose image the game cannot find (the red boxes), or a
-// scenery that no prop shows.
+// whenever the window's size changes. It opens in the map's proportions; a new map or size
+// drops the drawing under way for a fresh one, and a closed window draws nothing. The props of the
+// sceneries selected in page 2's lists are outlined (the rest of the picture is dimmed), and the
+// line below the picture says what the selection is: props found, props whose image the game cannot
+// find (the red boxes), or a scenery that no prop shows.
 
 #include "preview/MapPicture.h"
 
 #include <QList>
+#include <QPointer>
 #include <QPolygonF>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
 #include <QWidget>
+
+#include <atomic>
+#include <memory>
 
 class GameImages;
 class QLabel;
@@ -35,10 +40,11 @@ public:
     void setSelected(const QStringList &items);
     // Sizes and moves the window into the largest free room of the screen beside `other`, so
     // that both can be seen and used; where no room is large enough, it covers the least of
-    // `other` it can.
+    // `other` it can. Once the map is read, it takes the map's proportions there.
     void placeBeside(const QWidget *other);
 
-    bool drawing() const { return m_busy; }
+    // True while a picture is being drawn or is about to be.
+    bool drawing() const { return m_busy || m_pending; }
     // The last picture drawn, with its map and images; no picture while there is none.
     const MapPreview &preview() const { return m_preview; }
     // Where the selected props lie, in the picture's pixels.
@@ -51,11 +57,21 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    // How a drawing went: whether it read the map, was stopped, or only read it for its shape.
+    struct Drawn {
+        bool read = false, stopped = false, shapeOnly = false;
+    };
+    // Places the window beside m_beside with a canvas of `shape`'s proportions, `extra` being
+    // what the window takes beside its canvas.
+    void place(QSizeF shape, QSize extra);
+    QSize canvasPixels() const;
     void schedule();
     void startDrawing();
-    void finishDrawing(const MapPreview &made, const QString &error);
+    void finishDrawing(const MapPreview &made, const QString &error, Drawn drawn);
     void updateSelection();
 
     GameImages &m_images;
@@ -64,7 +80,12 @@ private:
     QTimer *m_resized = nullptr;
     QThreadPool m_worker; // one drawing at a time, off the window's thread
     bool m_busy = false;
-    bool m_again = false; // the map or the size changed while drawing
+    bool m_again = false;                      // the map or the size changed while drawing
+    std::shared_ptr<std::atomic<bool>> m_stop; // stops the drawing under way
+    QSize m_drawnSize;                         // of the last drawing started
+    QPointer<const QWidget> m_beside;
+    bool m_shapePending = false; // take the map's proportions once it is read
+    bool m_pending = false;      // shaped to the map: drawn once the size settles
 
     QString m_mapPath;
     bool m_mapChanged = false; // read the map again on the next drawing

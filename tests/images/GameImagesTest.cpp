@@ -75,17 +75,20 @@ TEST_F(GameImagesTest, DecodesEachFileOnceUntilItChangesAndKeepsToItsBudget) {
     const QString a = file("a.png", encoded(sample(), "PNG"));
     const QString b = file("b.png", encoded(sample(), "PNG"));
     GameImages images(decodeGameImage(a).sizeInBytes()); // room for one picture
-    const qint64 first = images.image(a).cacheKey();
-    EXPECT_EQ(images.image(a).cacheKey(), first) << "shared, not decoded again";
-    images.image(b); // a goes for b
-    EXPECT_NE(images.image(a).cacheKey(), first) << "decoded again after it was dropped";
+    const qint64 first = images.levels(a).levels.at(0).cacheKey();
+    EXPECT_EQ(images.levels(a).levels.at(0).cacheKey(), first) << "shared, not decoded again";
+    EXPECT_EQ(images.levels(a, 1).levels.at(0).cacheKey(), images.levels(a).levels.at(1).cacheKey())
+        << "the halvings kept serve a smaller picture";
+    images.levels(b); // a goes for b
+    EXPECT_NE(images.levels(a).levels.at(0).cacheKey(), first)
+        << "decoded again after it was dropped";
 
     file("a.png", encoded(sample().mirrored(true, false), "PNG"));
     QFile saved(a);
     ASSERT_TRUE(saved.open(QIODevice::ReadWrite) &&
                 saved.setFileTime(QDateTime::currentDateTime().addSecs(60),
                                   QFileDevice::FileModificationTime));
-    EXPECT_EQ(qAlpha(images.image(a).pixel(3, 0)), 0) << "saved again: read again";
+    EXPECT_EQ(qAlpha(images.levels(a).levels.at(0).pixel(3, 0)), 0) << "saved again: read again";
 }
 
 TEST_F(GameImagesTest, ThumbnailsAreMadeInTheBackgroundSquareAndSharp) {

@@ -40,13 +40,14 @@ QByteArray buildMap(const MapSpec &spec) {
     out.append(QByteArray(20, '\x11'));
     putInt32(out, spec.polygonCount + qint32(spec.triangles.size()));
     out.append(QByteArray(121 * std::max(spec.polygonCount, 0), '\x22'));
-    for (const auto &corners : spec.triangles) {
+    for (size_t t = 0; t < spec.triangles.size(); ++t) {
         QByteArray record(121, '\0');
         for (int i = 0; i < 3; ++i) {
-            putAt(record, 28 * i, corners[2 * i]);
-            putAt(record, 28 * i + 4, corners[2 * i + 1]);
-            putAt(record, 28 * i + 16, quint32(0xFFFFFFFF));
+            putAt(record, 28 * i, spec.triangles[t][2 * i]);
+            putAt(record, 28 * i + 4, spec.triangles[t][2 * i + 1]);
+            putAt(record, 28 * i + 16, t < spec.colours.size() ? spec.colours[t] : 0xFFFFFFFFu);
         }
+        record[120] = char(t < spec.types.size() ? spec.types[t] : 0);
         out.append(record);
     }
     out.append(QByteArray(4, '\x33'));

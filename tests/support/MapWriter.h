@@ -16,8 +16,10 @@ struct MapSpec {
     std::optional<int> textureLength;
     qint32 version = 11;
     qint32 polygonCount = 0; // records of 121 filler bytes are written
-    // Then these triangles (x, y of each corner), white and opaque; the count covers both.
+    // Then these triangles (x, y of each corner); the count covers both.
     std::vector<std::array<float, 6>> triangles;
+    std::vector<quint32> colours; // of the triangles, by index, as ARGB; default opaque white
+    std::vector<quint8> types;    // of the triangles, by index; default 0, a front polygon
     qint32 sectorGrid = 25; // the n of the game's (2n + 1)² grid of sectors
     std::vector<qint16> sectorCounts = std::vector<qint16>(2601, 0); // 2 * c filler bytes each
     struct Prop {

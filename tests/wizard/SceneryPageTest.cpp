@@ -246,3 +246,48 @@ TEST_F(WizardTest, PreviewOutlinesTheSelectedSceneriesProps) {
     EXPECT_TRUE(preview->statusText().contains("cannot be drawn"))
         << preview->statusText().toStdString();
 }
+
+// The preview opens in the map's proportions; a new map drops the drawing under way; a closed
+// preview draws nothing until it is shown again.
+TEST_F(WizardTest, PreviewTakesTheMapsShapeAndDrawsOnlyWhatIsWanted) {
+    QTemporaryDir game;
+    QDir().mkpath(game.filePath("scenery-gfx"));
+    MapSpec wide, tall;
+    wide.triangles = {{0, 0, 1000, 0, 1000, 250}};
+    tall.triangles = {{0, 0, 250, 0, 250, 1000}};
+    writeMap(game.filePath("maps/wide.pms"), wide);
+    writeMap(game.filePath("maps/tall.pms"), tall);
+    Form1 &form = makeForm();
+    form.show();
+    form.openMap(game.filePath("maps/wide.pms"));
+    goToPage(form, 2);
+    form.cmdPreview->click();
+    PreviewWindow *preview = form.previewWindow();
+    QSignalSpy ready(preview, &PreviewWindow::pictureReady);
+    auto drawnMapWidth = [&] { // of the map last drawn, in map units
+        return preview->preview().map.polygons.value(0).vertices[1].x;
+    };
+    ASSERT_TRUE(ready.wait(30000));
+    const QWidget *canvas = preview->findChild<QWidget *>("PreviewCanvas");
+    const QSize room = canvas->size() * canvas->devicePixelRatioF();
+    const QSize picture = preview->preview().picture.size();
+    EXPECT_LE(std::abs(room.width() - picture.width()) + std::abs(room.height() - picture.height()),
+              4)
+        << "canvas " << room.width() << " x " << room.height() << ", picture " << picture.width()
+        << " x " << picture.height();
+
+    preview->showMap(game.filePath("maps/tall.pms"));
+    preview->showMap(game.filePath("maps/wide.pms"));
+    ASSERT_TRUE(ready.wait(30000));
+    EXPECT_EQ(drawnMapWidth(), 1000) << "the first picture after a change is of the last map";
+
+    ready.clear();
+    preview->showMap(game.filePath("maps/tall.pms"));
+    preview->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->drawing(); }));
+    EXPECT_EQ(ready.size(), 0);
+    EXPECT_EQ(drawnMapWidth(), 1000);
+    preview->show();
+    ASSERT_TRUE(ready.wait(30000));
+    EXPECT_EQ(drawnMapWidth(), 250);
+}
