@@ -21,14 +21,21 @@ from engine_bench import (Targets, data_set, ensure_bsdtar, make_heavy, make_map
                           peak_kib, timed)
 
 
+MAP_VERSION = 11  # the game's map format; mapzip refuses any other
+
+
 def write_map(path, sceneries, texture):
-    """A map file with no geometry that places each scenery once."""
+    """A map file with no polygons and one prop for each scenery, so that each is one the game
+    loads."""
     def text(value, size):
         raw = value.encode("cp1252")[:size]
         return bytes([len(raw)]) + raw.ljust(size, b"\0")
 
-    data = bytearray(4) + text("Bench map", 38) + text(texture, 24) + bytes(20)
-    data += struct.pack("<i", 0) + bytes(8) + bytes(2 * 2601) + struct.pack("<i", 0)
+    data = bytearray(struct.pack("<i", MAP_VERSION)) + text("Bench map", 38) + text(texture, 24)
+    data += bytes(20) + struct.pack("<i", 0) + bytes(8) + bytes(2 * 2601)
+    data += struct.pack("<i", len(sceneries))
+    for style in range(1, len(sceneries) + 1):  # active, drawn with scenery record `style`
+        data += bytes([1, 0]) + struct.pack("<H", style) + bytes(40)
     data += struct.pack("<i", len(sceneries))
     for name in sceneries:
         data += text(name, 50) + bytes(4)
