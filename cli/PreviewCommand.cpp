@@ -2,18 +2,15 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/PictureLibrary.h"
 
-#include "images/GameImages.h"
 #include "package/Delivery.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
-#include "preview/MapPicture.h"
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QImageWriter>
 
 namespace {
 
@@ -52,28 +49,6 @@ int failed(const QString &why) {
     return ExitStatus::Failed;
 }
 
-// The picture as a PNG in a new file at `path`. The picture is opaque throughout, as its
-// background is, so its pixels are RGB32 as they stand: no copy of a picture that may take
-// hundreds of MiB.
-bool writePng(QImage picture, const QString &path, QString &error) {
-    picture.reinterpretAsFormat(QImage::Format_RGB32);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(picture)) {
-        error = writer.errorString();
-        return false;
-    }
-    if (!file.flush()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int runPreview(const QStringList &args) {
@@ -101,17 +76,20 @@ int runPreview(const QStringList &args) {
     if (parser.isSet(widthOption)) {
         bool number = false;
         width = parser.value(widthOption).toInt(&number);
-        if (!number || width < MinWidth || width > MaxPictureEdge)
+        if (!number || width < MinWidth || width > LargestPictureEdge)
             return usageError(QStringLiteral("--width must be a whole number from %1 to %2")
                                   .arg(MinWidth)
-                                  .arg(MaxPictureEdge));
+                                  .arg(LargestPictureEdge));
     }
+    QString error;
+    const std::unique_ptr<MapPictureMaker> maker = MapPictureMaker::create(error);
+    if (!maker)
+        return failed(error);
     const QString map = QFileInfo(maps.first()).absoluteFilePath();
     const QString output = QFileInfo(parser.value(outputOption)).absoluteFilePath();
 
     // Checked before the drawing, so that a wrong -o is told at once, and again once the images
     // the picture is made from are known.
-    QString error;
     auto refusedTarget = [&](const QStringList &inputs) {
         if (checkDeliveryTarget(output, inputs, error, QStringLiteral("the picture")))
             return false;
@@ -121,21 +99,19 @@ int runPreview(const QStringList &args) {
     };
     if (refusedTarget({map}))
         return ExitStatus::Failed;
-    GameImages images;
-    MapPreview preview;
-    if (!previewMap(map, QSize(width, MaxPictureEdge), images, preview, error))
+    if (!maker->draw(map, width, error))
         return failed(error);
-    for (const QString &problem : std::as_const(preview.problems))
+    for (const QString &problem : maker->problems())
         printErr(Prefix + QStringLiteral("warning: ") + escapeControls(problem) +
                  QLatin1Char('\n'));
-    if (preview.picture.isNull())
+    if (!maker->drawn())
         return failed(QStringLiteral("there is not enough memory for a picture of %1 x %2 pixels")
-                          .arg(preview.frame.size().width())
-                          .arg(preview.frame.size().height()));
+                          .arg(maker->size().width())
+                          .arg(maker->size().height()));
 
     // Written whole beside the staging of a build, then put in place in one step: a full
     // disk or a kill never leaves half a picture at the target.
-    if (refusedTarget(QStringList{map} + preview.images.files))
+    if (refusedTarget(QStringList{map} + maker->imageFiles()))
         return ExitStatus::Failed;
     PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-preview"));
     PrivateStagingFolder staging(QStringLiteral("mapzip-preview"));
@@ -145,7 +121,7 @@ int runPreview(const QStringList &args) {
     platform::catchInterrupts();
     const QString staged = staging.path() + QStringLiteral("/preview.png");
     QByteArray sha1;
-    if (!writePng(std::move(preview.picture), staged, error))
+    if (!maker->writePng(staged, error))
         return failed(QStringLiteral("cannot write the picture: %1").arg(error));
     if (platform::caughtInterrupt() != 0)
         return ExitStatus::Failed; // the interrupt decides the status
