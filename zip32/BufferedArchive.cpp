@@ -35,6 +35,7 @@ public:
 
 private:
     zip_int64_t serve(void *data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t serveWriting(void *data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t write(const unsigned char *data, std::size_t length);
     zip_int64_t seekWrite(void *data, zip_uint64_t length);
     bool flush();
@@ -82,6 +83,18 @@ zip_int64_t BufferedFile::serve(void *data, zip_uint64_t length, zip_source_cmd_
     }
     case ZIP_SOURCE_ACCEPT_EMPTY:
         return 0; // as libzip's file source: an empty file is no archive
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&m_error, data, length);
+    case ZIP_SOURCE_FREE:
+        delete this;
+        return 0;
+    default:
+        return serveWriting(data, length, command);
+    }
+}
+
+zip_int64_t BufferedFile::serveWriting(void *data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
     case ZIP_SOURCE_BEGIN_WRITE:
         if (!m_buffer)
             m_buffer.reset(new (std::nothrow) unsigned char[BufferSize]);
@@ -114,11 +127,6 @@ zip_int64_t BufferedFile::serve(void *data, zip_uint64_t length, zip_source_cmd_
         }
         return 0;
     }
-    case ZIP_SOURCE_ERROR:
-        return zip_error_to_data(&m_error, data, length);
-    case ZIP_SOURCE_FREE:
-        delete this;
-        return 0;
     default:
         zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
