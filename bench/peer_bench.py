@@ -68,13 +68,11 @@ def run(command, ok=(0,), stdout=subprocess.DEVNULL):
     return wall, usage.ru_utime + usage.ru_stime
 
 
-def side_by_side(ours, peer, runs, before=None):
+def side_by_side(ours, peer, runs):
     """Medians of (wall, cpu) for two callables that each run a command, taking turns."""
     times = {0: [], 1: []}
     for round_ in range(runs):
         for which in ((0, 1) if round_ % 2 == 0 else (1, 0)):
-            if before:
-                before()
             times[which].append((ours, peer)[which]())
     return [tuple(statistics.median(t[k] for t in times[w]) for k in (0, 1)) for w in (0, 1)]
 
@@ -155,12 +153,13 @@ def bench_batch(mapzip, work, runs, targets):
     tar = ("xargs -P2 -L1 bsdtar -c --format zip --options zip:compression-level=6 -n -C %s < %s"
            % (game, jobs))
 
-    def fresh():
-        for folder in (ours, theirs):
-            shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(theirs)
+    def fresh(folder):  # each run writes into an empty folder
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        return folder
 
-    mine, peer = side_by_side(lambda: run(pack, ok=(0, 3)), lambda: run(tar), runs, fresh)
+    mine, peer = side_by_side(lambda: fresh(ours) and run(pack, ok=(0, 3)),
+                              lambda: fresh(theirs) and run(tar), runs)
 
     def total(folder):
         return sum(os.path.getsize(f) for f in glob.glob(os.path.join(folder, "*.zip")))
