@@ -2,18 +2,15 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/PictureLibrary.h"
 
-#include "images/GameImages.h"
 #include "package/Delivery.h"
 #include "package/Staging.h"
 #include "platform/Platform.h"
-#include "preview/MapPicture.h"
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QImageWriter>
 
 namespace {
 
@@ -54,54 +51,6 @@ int failed(const QString &why) {
     return ExitStatus::Failed;
 }
 
-// Passes what is written on to a file and keeps the file's first failure, with the system's
-// reason, taking the rest as written: the image writer then ends as it would, without a
-// library's own line on standard error or its "Unknown error".
-class KeepingFailure : public QIODevice {
-public:
-    explicit KeepingFailure(QFile &file) : m_file(file) { open(QIODevice::WriteOnly); }
-    // The first failure, flushing included; empty when everything was written.
-    QString failure() {
-        if (m_failure.isEmpty() && !m_file.flush())
-            m_failure = m_file.errorString();
-        return m_failure;
-    }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 length) override {
-        if (m_failure.isEmpty() && m_file.write(data, length) != length)
-            m_failure = m_file.errorString();
-        return length;
-    }
-
-private:
-    QFile &m_file;
-    QString m_failure;
-};
-
-// The picture as a PNG in a new file at `path`. The picture is opaque throughout, as its
-// background is, so its pixels are RGB32 as they stand: no copy of a picture that may take
-// hundreds of MiB.
-bool writePng(QImage picture, const QString &path, QString &error) {
-    picture.reinterpretAsFormat(QImage::Format_RGB32);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    KeepingFailure device(file);
-    QImageWriter writer(&device, "png");
-    // Lighter than the default compression: most of the time of a large picture went into
-    // compressing it; this halves that, for files about a tenth larger.
-    writer.setCompression(30);
-    const bool written = writer.write(picture);
-    error = device.failure();
-    if (error.isEmpty() && !written)
-        error = writer.errorString();
-    return error.isEmpty();
-}
-
 } // namespace
 
 int runPreview(const QStringList &args) {
@@ -129,17 +78,20 @@ int runPreview(const QStringList &args) {
     if (parser.isSet(widthOption)) {
         bool number = false;
         width = parser.value(widthOption).toInt(&number);
-        if (!number || width < MinWidth || width > MaxPictureEdge)
+        if (!number || width < MinWidth || width > LargestPictureEdge)
             return usageError(QStringLiteral("--width must be a whole number from %1 to %2")
                                   .arg(MinWidth)
-                                  .arg(MaxPictureEdge));
+                                  .arg(LargestPictureEdge));
     }
+    QString error;
+    const std::unique_ptr<MapPictureMaker> maker = MapPictureMaker::create(error);
+    if (!maker)
+        return failed(error);
     const QString map = QFileInfo(maps.first()).absoluteFilePath();
     const QString output = QFileInfo(parser.value(outputOption)).absoluteFilePath();
 
     // Checked before the map is read, so that a wrong -o is told at once, again once the files
     // the picture may be made from are known, and before the picture is put in place.
-    QString error;
     auto refusedTarget = [&](const QStringList &inputs) {
         if (checkDeliveryTarget(output, inputs, error, QStringLiteral("the picture")))
             return false;
@@ -149,24 +101,22 @@ int runPreview(const QStringList &args) {
     };
     if (refusedTarget({map}))
         return ExitStatus::Failed;
-    GameImages images;
-    MapPreview preview;
-    if (!readMapPreview(map, images, preview, error))
+    if (!maker->read(map, error))
         return failed(error);
-    if (refusedTarget(QStringList{map} + preview.images.files))
+    if (refusedTarget(QStringList{map} + maker->imageFiles()))
         return ExitStatus::Failed;
-    drawPreview(preview, QSize(width, MaxPictureEdge), images);
-    for (const QString &problem : std::as_const(preview.problems))
+    maker->draw(width);
+    for (const QString &problem : maker->problems())
         printErr(Prefix + QStringLiteral("warning: ") + escapeControls(problem) +
                  QLatin1Char('\n'));
-    if (preview.picture.isNull())
+    if (!maker->drawn())
         return failed(QStringLiteral("there is not enough memory for a picture of %1 x %2 pixels")
-                          .arg(preview.frame.size().width())
-                          .arg(preview.frame.size().height()));
+                          .arg(maker->size().width())
+                          .arg(maker->size().height()));
 
     // Written whole beside the staging of a build, then put in place in one step: a full
     // disk or a kill never leaves half a picture at the target.
-    if (refusedTarget(QStringList{map} + preview.images.files))
+    if (refusedTarget(QStringList{map} + maker->imageFiles()))
         return ExitStatus::Failed;
     PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-preview"));
     PrivateStagingFolder staging(QStringLiteral("mapzip-preview"));
@@ -176,7 +126,7 @@ int runPreview(const QStringList &args) {
     platform::catchInterrupts();
     const QString staged = staging.path() + QStringLiteral("/preview.png");
     QByteArray sha1;
-    if (!writePng(std::move(preview.picture), staged, error))
+    if (!maker->writePng(staged, error))
         return failed(QStringLiteral("cannot write the picture: %1").arg(error));
     if (platform::caughtInterrupt() != 0)
         return ExitStatus::Failed; // the interrupt decides the status

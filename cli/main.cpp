@@ -3,7 +3,6 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
-#include "images/GameImages.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
@@ -32,7 +31,6 @@ const char Usage[] =
 // The command's status; main() adds what became of its output.
 static int runMapzip(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    quietImageReaderWarnings();
     QCoreApplication::setApplicationName(QStringLiteral("mapzip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MAPZIP_VERSION_TEXT));
 

@@ -1,5 +1,6 @@
 #include "ArchiveRun.h"
 
+#include "BufferedArchive.h"
 #include "FileSelection.h"
 #include "Packer.h"
 #include "Reporter.h"
@@ -70,6 +71,22 @@ std::string libzipCause(const zip_error_t *error) {
     if (!text.empty())
         text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
+}
+
+// zip_open() with the archive's writes gathered into large ones (BufferedArchive.h): the same
+// archive and the same errors.
+zip_t *openArchive(const fs::path &path, int flags, int &error) {
+    zip_error_t why;
+    zip_error_init(&why);
+    zip_t *archive = nullptr;
+    if (zip_source_t *source = bufferedArchiveFile(path, &why)) {
+        archive = zip_open_from_source(source, flags, &why);
+        if (!archive)
+            zip_source_free(source);
+    }
+    error = zip_error_code_zip(&why);
+    zip_error_fini(&why);
+    return archive;
 }
 
 // Modification times compared the way an entry stores them: local time in two-second steps.
@@ -204,9 +221,8 @@ int Run::execute(const std::vector<std::string> &specs) {
     // The packer outlives the archive: libzip calls the packer's sources until it lets go.
     Packer packer(m_reporter, m_settings.level - '0', m_settings.threads);
     int openError = 0;
-    const std::string targetText = utf8Path(m_target);
     ArchivePtr archive(
-        zip_open(targetText.c_str(), useExisting ? 0 : (ZIP_CREATE | ZIP_TRUNCATE), &openError));
+        openArchive(m_target, useExisting ? 0 : (ZIP_CREATE | ZIP_TRUNCATE), openError));
     if (!archive) {
         if (openError == ZIP_ER_MEMORY)
             return fail(ZE_MEM, "Ran out of memory while opening " + m_archiveName + ".");

@@ -1,5 +1,7 @@
 #include "Packer.h"
 
+#include "BlockDeflate.h"
+
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -26,18 +28,14 @@ constexpr std::uint64_t MemoryPerWorker = 2u << 20;
 // Bigger files are never held whole: the workers deflate them in blocks of this many bytes.
 constexpr std::uint64_t LargestHeldFile = 4u << 20;
 constexpr std::size_t SplitBlock = 512u << 10;
-// Deflate looks back this far: each block gets the bytes before it as its dictionary.
-constexpr std::size_t Window = 32u << 10;
 // Whether a big file is deflated at all is judged from its first blocks.
 constexpr std::uint64_t SampleBlocks = 4;
-// Input handed to zlib between two looks at the stop request.
-constexpr std::size_t StopStep = 64u << 10;
 // Buffers are sized in steps, so that they fit more files when used again.
 constexpr std::size_t BufferStep = 64u << 10;
-// Room for a deflated block: above zlib's bound for data that does not shrink.
+// Room counted for a deflated block: above libdeflate's bound for data that does not shrink.
 constexpr std::size_t PackedBlockRoom = SplitBlock + SplitBlock / 64 + 64;
-// Memory a worker holds while it deflates a block: the block with its dictionary, its output.
-constexpr std::uint64_t BlockCost = Window + SplitBlock + PackedBlockRoom + 2 * BufferStep;
+// Memory a worker holds while it deflates a block: the block and its output.
+constexpr std::uint64_t BlockCost = SplitBlock + PackedBlockRoom + 2 * BufferStep;
 // The sample must fit the smallest budget, or the writer would wait for it forever.
 static_assert(SampleBlocks * BlockCost <= LeastMemory);
 // zip32.h tells callers these sizes.
@@ -82,17 +80,8 @@ const char *verbOf(Action action) {
 
 } // namespace
 
-struct BlockDeflater {
-    z_stream zs{};
-    bool ready = false;
-    ~BlockDeflater() {
-        if (ready)
-            deflateEnd(&zs);
-    }
-};
-
 // One block of a big file, deflated by a worker.
-struct Block {
+struct Packer::Block {
     Bytes packed;
     std::uint64_t number = 0, size = 0; // its place in the file; raw bytes
     std::uint32_t crc = 0;
@@ -122,11 +111,10 @@ struct Packer::Entry {
     std::uint64_t size = 0, packedSize = 0;
     std::uint64_t heldBytes = 0; // memory of the budget this entry holds
 
-    // Split entries. Workers read the blocks in turn under readMutex, so that each block's
-    // dictionary is exactly the data before it, whatever happens to the file meanwhile.
+    // Split entries. Workers read the blocks in turn under readMutex, so that the blocks are
+    // the file's data in order, whatever happens to the file meanwhile.
     std::mutex readMutex;
     FilePtr source;           // under readMutex
-    Bytes window;             // under readMutex: the last bytes read
     bool over = false;        // under m_mutex: every block is claimed, or none is wanted any more
     std::deque<Block> blocks; // under m_mutex: read and not yet written, in file order
     std::uint64_t blocksRead = 0;                                // under m_mutex
@@ -297,7 +285,11 @@ bool Packer::claimable() const {
 
 void Packer::work() {
     std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
-    BlockDeflater deflater;
+    auto deflater = [&] { // made when first needed: null when there is no memory for it
+        if (!compressor)
+            compressor.reset(libdeflate_alloc_compressor(m_level));
+        return compressor.get();
+    };
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_workWanted.wait(lock, [this] { return m_stop || claimable(); });
@@ -309,7 +301,7 @@ void Packer::work() {
         if (entry.split) {
             // Every worker may take a block of it; the last block read moves the queue on.
             lock.unlock();
-            deflateBlock(entry, claimed, deflater);
+            deflateNextBlock(entry, claimed, deflater());
             lock.lock();
             continue;
         }
@@ -321,9 +313,8 @@ void Packer::work() {
         if (FilePtr file = openForReading(entry.file.path); !file) {
             error = errno ? errno : EIO;
         } else {
-            if (!compressor)
-                compressor.reset(libdeflate_alloc_compressor(m_level));
-            error = compressor ? hold(entry, file.get(), compressor.get()) : ENOMEM;
+            libdeflate_compressor *held = deflater();
+            error = held ? hold(entry, file.get(), held) : ENOMEM;
         }
 
         lock.lock();
@@ -380,61 +371,18 @@ int Packer::hold(Entry &entry, std::FILE *file, libdeflate_compressor *compresso
     return 0;
 }
 
-void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &deflater) {
-    Bytes input = takeBuffer(Window + SplitBlock);
-    Block *block = nullptr;
-    std::size_t dictionary = 0;
+void Packer::deflateNextBlock(Entry &entry, std::uint64_t claimed,
+                              libdeflate_compressor *compressor) {
+    Bytes input = takeBuffer(SplitBlock);
     int error = 0;
-    {
-        std::lock_guard readLock(entry.readMutex);
-        std::unique_lock lock(m_mutex);
-        if (entry.over) {
-            // Another worker read the last block, or the file is stored: nothing left to do.
-            m_heldBytes -= claimed;
-            giveBackLocked(input);
-            m_workWanted.notify_all();
-            lock.unlock();
-            entry.source.reset();
-            return;
-        }
-        lock.unlock();
-        if (!entry.source && !(entry.source = openForReading(entry.file.path)))
-            error = errno ? errno : EIO;
-        if (!entry.window.data)
-            entry.window = takeBuffer(Window);
-        dictionary = entry.window.size;
-        std::size_t got = 0;
-        if (!error) {
-            std::memcpy(input.data.get(), entry.window.data.get(), dictionary);
-            got = std::fread(input.data.get() + dictionary, 1, SplitBlock, entry.source.get());
-            error = errorOf(entry.source.get());
-        }
-        input.size = dictionary + got;
-        const bool last = error || got < SplitBlock;
-        // The next block's dictionary: the end of this one, or of the data before it too.
-        const std::size_t keep = std::min(Window, input.size);
-        std::memcpy(entry.window.data.get(), input.data.get() + input.size - keep, keep);
-        entry.window.size = keep;
-        if (last) {
-            entry.source.reset();
-            giveBack(entry.window);
-        }
-
-        lock.lock();
-        block = &entry.blocks.emplace_back();
-        block->number = entry.blocksRead++;
-        block->size = got;
-        block->last = last;
-        block->heldBytes = claimed;
-        if (last)
-            skipPast(entry);
-    }
-
+    Block *block = readNextBlock(entry, claimed, input, error);
+    if (!block)
+        return;
     Bytes packed;
     if (!error) {
         block->crc = static_cast<std::uint32_t>(
-            libdeflate_crc32(0, input.data.get() + dictionary, block->size));
-        error = compressBlock(deflater, input, dictionary, block->last, packed);
+            libdeflate_crc32(0, input.data.get(), static_cast<std::size_t>(block->size)));
+        error = compressBlock(compressor, input, block->last, packed);
     }
     giveBack(input);
     if (packed.size + BufferStep < packed.capacity) {
@@ -445,16 +393,54 @@ void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &de
         giveBack(packed);
         packed = std::move(fitting);
     }
+    settleBlock(entry, *block, std::move(packed), error);
+}
 
+Packer::Block *Packer::readNextBlock(Entry &entry, std::uint64_t claimed, Bytes &input,
+                                     int &error) {
+    std::lock_guard readLock(entry.readMutex);
     std::unique_lock lock(m_mutex);
-    m_heldBytes -= block->heldBytes;
-    block->heldBytes = 0;
-    block->done = true;
+    if (entry.over) {
+        // Another worker read the last block, or the file is stored: nothing left to do.
+        m_heldBytes -= claimed;
+        giveBackLocked(input);
+        m_workWanted.notify_all();
+        lock.unlock();
+        entry.source.reset();
+        return nullptr;
+    }
+    lock.unlock();
+    if (!entry.source && !(entry.source = openForReading(entry.file.path)))
+        error = errno ? errno : EIO;
+    if (!error) {
+        input.size = std::fread(input.data.get(), 1, SplitBlock, entry.source.get());
+        error = errorOf(entry.source.get());
+    }
+    const bool last = error || input.size < SplitBlock;
+    if (last)
+        entry.source.reset();
+
+    lock.lock();
+    Block &block = entry.blocks.emplace_back();
+    block.number = entry.blocksRead++;
+    block.size = input.size;
+    block.last = last;
+    block.heldBytes = claimed;
+    if (last)
+        skipPast(entry);
+    return &block;
+}
+
+void Packer::settleBlock(Entry &entry, Block &block, Bytes packed, int error) {
+    std::unique_lock lock(m_mutex);
+    m_heldBytes -= block.heldBytes;
+    block.heldBytes = 0;
+    block.done = true;
     bool stored = false;
     if (entry.ready && !entry.deflate) {
         giveBackLocked(packed); // stored after all: the writer reads the file itself
     } else if (error) {
-        block->failed = true;
+        block.failed = true;
         giveBackLocked(packed);
         if (error != ECANCELED && entry.failure.empty()) {
             entry.failureErrno = error;
@@ -462,13 +448,13 @@ void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &de
             entry.ready = true;
         }
     } else {
-        block->packed = std::move(packed);
-        block->heldBytes = block->packed.capacity;
-        m_heldBytes += block->heldBytes;
-        if (block->number < SampleBlocks) {
+        block.packed = std::move(packed);
+        block.heldBytes = block.packed.capacity;
+        m_heldBytes += block.heldBytes;
+        if (block.number < SampleBlocks) {
             ++entry.sampled;
-            entry.sampleSize += block->size;
-            entry.samplePacked += block->packed.size;
+            entry.sampleSize += block.size;
+            entry.samplePacked += block.packed.size;
         }
         stored = judge(entry);
     }
@@ -480,59 +466,19 @@ void Packer::deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &de
         // run of many such files keeps few open.
         std::lock_guard readLock(entry.readMutex);
         entry.source.reset();
-        giveBack(entry.window);
     }
 }
 
-int Packer::compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
-                          bool last, Bytes &packed) {
-    z_stream &zs = deflater.zs;
-    if (!deflater.ready) {
-        if (deflateInit2(&zs, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            return ENOMEM;
-        deflater.ready = true;
-    } else if (deflateReset(&zs) != Z_OK) {
-        return EINVAL;
-    }
-    if (dictionary > 0 &&
-        deflateSetDictionary(&zs, input.data.get(), static_cast<uInt>(dictionary)) != Z_OK)
-        return EINVAL;
-    packed = takeBuffer(PackedBlockRoom);
-    std::size_t left = input.size - dictionary;
-    zs.next_in = input.data.get() + dictionary;
-    zs.next_out = packed.data.get();
-    zs.avail_out = static_cast<uInt>(packed.capacity);
-    for (;;) {
-        if (m_stop)
-            return ECANCELED;
-        const std::size_t step = std::min(left, StopStep);
-        zs.avail_in = static_cast<uInt>(step);
-        left -= step;
-        // Blocks before the last end on a byte boundary, with no final bit: the next block's
-        // data follows on as the same deflate stream.
-        const int flush = left > 0 ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
-        int result = Z_OK;
-        for (;;) {
-            result = deflate(&zs, flush);
-            if (result == Z_STREAM_ERROR)
-                return EINVAL;
-            if (zs.avail_out > 0 && (flush != Z_FINISH || result == Z_STREAM_END))
-                break;
-            if (zs.avail_out == 0) { // rare: the data grew
-                const std::size_t used = packed.capacity;
-                Bytes bigger = takeBuffer(2 * used);
-                std::memcpy(bigger.data.get(), packed.data.get(), used);
-                giveBack(packed);
-                packed = std::move(bigger);
-                zs.next_out = packed.data.get() + used;
-                zs.avail_out = static_cast<uInt>(packed.capacity - used);
-            }
-        }
-        if (left == 0)
-            break;
-    }
-    packed.size = packed.capacity - zs.avail_out;
-    return 0;
+int Packer::compressBlock(libdeflate_compressor *compressor, const Bytes &input, bool last,
+                          Bytes &packed) {
+    if (!compressor)
+        return ENOMEM;
+    if (m_stop)
+        return ECANCELED;
+    packed = takeBuffer(deflateBlockBound(compressor, input.size));
+    packed.size = deflateBlock(compressor, input.data.get(), input.size, last, packed.data.get(),
+                               packed.capacity);
+    return packed.size > 0 ? 0 : EINVAL;
 }
 
 bool Packer::judge(Entry &entry) {

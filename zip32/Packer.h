@@ -7,14 +7,14 @@
 // entry, its source waits for that entry's data and reports it as already compressed, so libzip
 // only copies it (and encrypts it where asked). Small files are held whole and deflated in one
 // go (libdeflate); an entry is stored when that does not make it smaller. Bigger files are split
-// into blocks that all workers deflate at once (zlib), each block primed with the 32 KiB before
-// it as its dictionary and ended on a byte boundary, so that the blocks join into one deflate
-// stream; whether such a file is deflated at all is judged from its first blocks. As the method
+// into blocks that all workers deflate at once (libdeflate too), each ended on a byte boundary
+// without the final mark (BlockDeflate.h), so that the blocks join into one deflate stream;
+// whether such a file is deflated at all is judged from its first blocks. As the method
 // is known only once the data (or that sample) is, the source sets the entry's method when
 // libzip first asks it for its stat in zip_close, which libzip reads right after. Stored big
 // files and every file at level 0 are streamed by the writer as they are. The host's callbacks
 // are only called from the source callbacks, that is on the thread in zip_close. A worker looks
-// for a stop after each small file and every 64 KiB of a big one, so a cancelled run ends
+// for a stop after each small file and each block of a big one, so a cancelled run ends
 // within a fraction of a second.
 
 #include "FileSelection.h"
@@ -36,8 +36,6 @@
 struct libdeflate_compressor;
 
 namespace zip32 {
-
-struct BlockDeflater; // a worker's zlib stream for the blocks of big files
 
 // A buffer of `capacity` bytes, the first `size` of them in use; not zero-filled.
 struct Bytes {
@@ -99,9 +97,13 @@ private:
     void work();
     bool claimable() const;
     int hold(Entry &entry, std::FILE *file, libdeflate_compressor *compressor);
-    void deflateBlock(Entry &entry, std::uint64_t claimed, BlockDeflater &deflater);
-    int compressBlock(BlockDeflater &deflater, const Bytes &input, std::size_t dictionary,
-                      bool last, Bytes &packed);
+    struct Block;
+    void deflateNextBlock(Entry &entry, std::uint64_t claimed, libdeflate_compressor *compressor);
+    // The next block of a big file read into `input`, or null when no block is left to read.
+    Block *readNextBlock(Entry &entry, std::uint64_t claimed, Bytes &input, int &error);
+    void settleBlock(Entry &entry, Block &block, Bytes packed, int error);
+    int compressBlock(libdeflate_compressor *compressor, const Bytes &input, bool last,
+                      Bytes &packed);
     bool judge(Entry &entry); // true when it has just found the entry is to be stored
     void skipPast(Entry &entry);
     std::uint64_t cost(const Entry &entry) const;

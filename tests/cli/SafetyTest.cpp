@@ -194,7 +194,7 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
     const QString built = QFileInfo(QStringLiteral(MAPZIP_EXE)).absolutePath();
     for (const QString &file :
          {QFileInfo(QStringLiteral(MAPZIP_EXE)).fileName(), QStringLiteral("libzip32.so"),
-          QStringLiteral("libmapzip_readback.so")})
+          QStringLiteral("libmapzip_readback.so"), QStringLiteral("libmapzip_picture.so")})
         ASSERT_TRUE(
             QFile::copy(built + QLatin1Char('/') + file, program + QLatin1Char('/') + file));
     ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")),
@@ -225,6 +225,16 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
 
     const MapzipRun verify = mapzip({QStringLiteral("verify"), target}, {}, mapzipHere);
     EXPECT_EQ(verify.status, 0) << verify.out.toStdString() << verify.err.toStdString();
+    const QStringList preview = {QStringLiteral("preview"), map, QStringLiteral("-o"),
+                                 dir.filePath(QStringLiteral("map.png"))};
+    EXPECT_EQ(mapzip(preview, {}, mapzipHere).status, 0);
+    // Without the picture library only the picture is missing.
+    ASSERT_TRUE(QFile::remove(program + QStringLiteral("/libmapzip_picture.so")));
+    const MapzipRun noPicture = mapzip(preview, {}, mapzipHere);
+    EXPECT_EQ(noPicture.status, 1);
+    EXPECT_TRUE(noPicture.err.contains(
+        QStringLiteral("libmapzip_picture.so cannot be used: it is missing")))
+        << noPicture.err.toStdString();
 
     // Without the library that reads archives back, nothing is built that could not be checked.
     ASSERT_TRUE(QFile::remove(program + QStringLiteral("/libmapzip_readback.so")));
@@ -237,6 +247,25 @@ TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {
         << blind.err.toStdString();
     EXPECT_FALSE(blind.err.contains(QStringLiteral("Added"))) << blind.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(unchecked));
+}
+
+// Only a command that draws a picture loads QtGui (with its fonts and D-Bus): the others start
+// as fast as QtCore lets them.
+TEST(MapzipSafety, OnlyThePreviewLoadsQtGui) {
+    QTemporaryDir dir;
+    const QString map = fixtureMap(QStringLiteral("ctf_Viet"));
+    const QString picture = dir.filePath(QStringLiteral("viet.png"));
+    qputenv("LD_DEBUG", "files"); // the loader names each library it loads
+    const MapzipRun version = mapzip({QStringLiteral("--version")});
+    const MapzipRun inspect = mapzip(QStringList{QStringLiteral("inspect"), map} + defaultsArgs());
+    const MapzipRun preview =
+        mapzip({QStringLiteral("preview"), map, QStringLiteral("-o"), picture});
+    qunsetenv("LD_DEBUG");
+    for (const MapzipRun *run : {&version, &inspect, &preview})
+        EXPECT_EQ(run->status, 0) << run->err.toStdString();
+    EXPECT_FALSE(version.err.contains(QStringLiteral("libQt6Gui")));
+    EXPECT_FALSE(inspect.err.contains(QStringLiteral("libQt6Gui")));
+    EXPECT_TRUE(preview.err.contains(QStringLiteral("libQt6Gui")));
 }
 
 // A map saved again and again while it is packed: whichever version a run packs, it never calls

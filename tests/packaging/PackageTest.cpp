@@ -43,8 +43,13 @@ TEST_F(Package, UnpackedMapzipPacksAMapFromAReadOnlyTree) {
     const MapzipRun pack = mapzip({QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
                                    QStringLiteral("-o"), target, QStringLiteral("-q")},
                                   {}, path(QStringLiteral("/usr/bin/mapzip")));
+    const MapzipRun preview =
+        mapzip({QStringLiteral("preview"), fixtureMap(QStringLiteral("ctf_Viet")),
+                QStringLiteral("-o"), out.filePath(QStringLiteral("viet.png"))},
+               {}, path(QStringLiteral("/usr/bin/mapzip")));
     runTool(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("u+w"), root.path()});
     ASSERT_EQ(pack.status, 0) << pack.err.toStdString();
+    EXPECT_EQ(preview.status, 0) << preview.err.toStdString(); // its picture library is there
     const ArchiveListing archive = readArchive(target);
     ASSERT_TRUE(archive.ok) << archive.error.toStdString();
     // The stock list in the package's program folder left the stock sceneries out.

@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -104,6 +105,15 @@ QByteArray incompressible(int size) {
     QRandomGenerator generator(42);
     for (char &byte : data)
         byte = static_cast<char>(generator.generate() & 0xFF);
+    return data;
+}
+
+// Bytes of very unequal frequencies: deflate gives the rarest codes longer than ten bits.
+QByteArray skewed(int size) {
+    QByteArray data(size, '\0');
+    QRandomGenerator generator(7);
+    for (char &byte : data)
+        byte = static_cast<char>(std::countr_zero(generator.generate() | 0x80000000u) * 7);
     return data;
 }
 
@@ -342,7 +352,9 @@ TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers
         {"Maps/big.pms", compressible(150000), 8},
         {"Scenery-gfx/text-first.bmp", compressible(60000) + incompressible(3 << 20), 8},
         {"Scenery-gfx/noise-first.bmp", incompressible(3 << 20) + compressible(60000), 0},
-        {"Scenery-gfx/held.bmp", compressible(92000), 8}, // 3.4 MiB
+        {"Scenery-gfx/held.bmp", compressible(92000), 8},                        // 3.4 MiB
+        {"Scenery-gfx/whole-blocks.bmp", compressible(150000).left(9 << 19), 8}, // empty last
+        {"Scenery-gfx/skewed.bmp", skewed((4 << 20) + 99), 8},
     };
     for (const Shape &shape : shapes)
         write(shape.name, shape.data);
