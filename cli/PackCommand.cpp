@@ -418,8 +418,8 @@ int packOne(const PackOptions &options, const QString &password) {
             return ExitStatus::Failed;
         }
     } else {
-        PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
-        privateFolder.emplace(QStringLiteral("mapzip-pack"));
+        PrivateStagingFolder::removeAbandoned();
+        privateFolder.emplace(PackStagingPrefix);
         if (!privateFolder->isValid()) {
             printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
                                   .arg(privateFolder->errorString()));

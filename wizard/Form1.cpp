@@ -165,7 +165,7 @@ void Form1::Form_Terminate() {
 QString Form1::stagingFolder() {
     // Made when first needed: the window's start does without it.
     if (!m_staging && !m_stagingRemoved)
-        m_staging = std::make_unique<PrivateStagingFolder>(StagingPrefix);
+        m_staging = std::make_unique<PrivateStagingFolder>(WindowStagingPrefix);
     return m_staging && m_staging->isValid() ? m_staging->path() : QString();
 }
 
@@ -425,7 +425,7 @@ void Form1::paintEvent(QPaintEvent *event) {
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(programIcon());
             QApplication::setWindowIcon(windowIcon());
-            PrivateStagingFolder::removeAbandoned(StagingPrefix);
+            PrivateStagingFolder::removeAbandoned();
         });
     }
     // The engine's latest lines, between the navigation buttons.

@@ -48,9 +48,6 @@ constexpr int WizardWidth = 4890;
 constexpr int ShortPageHeight = 2115; // page 1
 constexpr int TallPageHeight = 4455;  // pages 2 and 3
 
-// Prefix of the private staging folders under the system's temporary folder.
-inline const QString StagingPrefix = QStringLiteral("velquarindostrammelfenboriax");
-
 // The controls are public members, named as the rest of the program refers to them; each page
 // declares its own. Those of pages 2 and 3 (Frame1 and Frame4 with everything in them) are null
 // until their page is first shown or, for the lists, filled by a map read.

@@ -158,7 +158,8 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     EXPECT_EQ(form.Frame4, nullptr);
 
     // The staging tree lives in a private temporary folder, never in the program folder.
-    EXPECT_TRUE(form.stagingFolder().startsWith(QDir::tempPath() + "/" + StagingPrefix + "-"));
+    EXPECT_TRUE(
+        form.stagingFolder().startsWith(QDir::tempPath() + "/" + WindowStagingPrefix + "-"));
     EXPECT_TRUE(QDir(form.stagingFolder()).exists());
     EXPECT_FALSE(QFileInfo::exists(programFolder() + "/TEMP"));
 
