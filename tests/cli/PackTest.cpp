@@ -472,6 +472,7 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
         {map, QStringLiteral("-o"), outPath(QStringLiteral("x.smap")), QStringLiteral("--format"),
          QStringLiteral("zip")},
         {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("rar")},
+        {map, QStringLiteral("-o"), outPath(QStringLiteral("p.tar"))},
         {map, QStringLiteral("-o"), target, QStringLiteral("-j"), QStringLiteral("2")},
         {map, QStringLiteral("-o"), target, QStringLiteral("-d"), dir},
         {map, QStringLiteral("-d"), dir, QStringLiteral("-j"), QStringLiteral("0")},
@@ -488,4 +489,5 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
     }
     EXPECT_FALSE(QFileInfo::exists(target));
     EXPECT_FALSE(QFileInfo::exists(dir));
+    EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("p.tar"))));
 }
