@@ -115,7 +115,7 @@ bool Form1::readMap(const QString &pathText) {
     thumbnails->setImages(details.sceneries);
     setItemTexts(lScADD, addList);
     // Said above the lists, rather than marking every scenery missing without a word.
-    LabelGameFolder->setVisible(read && !details.inGameFolder);
+    showMapNotice(read, details.inGameFolder, m_state.TextureName, details.texture.found());
     cmdPreview->setEnabled(read);
     showMapInPreview();
     if (read) {
