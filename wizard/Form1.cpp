@@ -2,6 +2,7 @@
 
 #include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/ShowInFolder.h"
 #include "intake/DefaultSceneries.h"
 #include "intake/MapReader.h"
 #include "package/ProgramInfo.h"
@@ -16,8 +17,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -44,8 +45,7 @@ Form1::Form1(QString programFolder, QWidget *parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_programFolder(std::move(programFolder)), m_binding(m_programFolder),
-      m_endProgram([] { std::_Exit(0); }),
-      m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); }) {
+      m_endProgram([] { std::_Exit(0); }), m_openUrl(openOnDesktop) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velquarindostrammelfenboriax             V1.0"));
     dressWindow(this);
@@ -404,7 +404,7 @@ void Form1::Label6_Click() {
 QVariant Form1::OpenBrowser(QWidget *frm, const QString &ToOpen) {
     Q_UNUSED(frm); // the platform picks the browser's window; nothing waits for an answer
     if (m_openUrl)
-        m_openUrl(QUrl::fromUserInput(ToOpen));
+        m_openUrl(QUrl::fromUserInput(ToOpen), {});
     return {};
 }
 
@@ -412,7 +412,7 @@ void Form1::setEndProgramHook(std::function<void()> endProgram) {
     m_endProgram = std::move(endProgram);
 }
 
-void Form1::setOpenUrlHook(std::function<bool(const QUrl &)> openUrl) {
+void Form1::setOpenUrlHook(DesktopOpener openUrl) {
     m_openUrl = std::move(openUrl);
 }
 

@@ -11,6 +11,7 @@
 #include "archive/ZipBinding.h"
 #include "archive/ZipRequest.h"
 #include "dialogs/FileChoice.h"
+#include "dialogs/ShowInFolder.h"
 #include "images/GameImages.h"
 #include "intake/WizardState.h"
 #include "package/BuildCommand.h"
@@ -102,9 +103,9 @@ public:
 
     // Seams for tests: how the program ends at once ("!! Quit !!" answered Yes), and how an
     // address or a folder reaches the desktop (the browser, or "Show in Folder" where no file
-    // manager can select the archive).
+    // manager can select the archive; when nothing can show the folder, a box names it).
     void setEndProgramHook(std::function<void()> endProgram);
-    void setOpenUrlHook(std::function<bool(const QUrl &)> openUrl);
+    void setOpenUrlHook(DesktopOpener openUrl);
 
     // BuildHost (Form1BuildHost.cpp)
     BuildInputs buildInputs() const override;
@@ -201,8 +202,10 @@ private:
     QHash<QWidget *, bool> m_enabledBeforeBuild; // its controls' states, given back after
 
     BuildResult m_lastBuild;
+    bool m_saveFolderChosen = false; // a save dialog was answered
+    bool m_quitConfirmed = false;    // the window may close without asking
     std::function<void()> m_endProgram;
-    std::function<bool(const QUrl &)> m_openUrl;
+    DesktopOpener m_openUrl;
 
 public:
     // The navigation buttons, on the window itself below the pages.

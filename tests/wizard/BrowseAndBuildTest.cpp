@@ -264,6 +264,13 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     // "Show in Folder": with no file manager to select the archive, its folder opens.
     EXPECT_EQ(boxes()[1].buttons, MessageButtons::OkShowInFolder);
     EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(saveTo()).absolutePath())});
+    // When nothing can show it, a box names the folder.
+    openUrlResult = false;
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::ShowInFolder);
+    form.showDelivered("text", "title", MessageIcon::Information, saveTo());
+    ASSERT_EQ(boxes().size(), 4);
+    EXPECT_EQ(boxes()[3].text,
+              FolderNotShown.arg(QDir::toNativeSeparators(QFileInfo(saveTo()).absolutePath())));
     EXPECT_TRUE(form.cmdGO->isEnabled());
     EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
 
