@@ -2,10 +2,14 @@
 #include "DialogTestSupport.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -147,6 +151,45 @@ TEST_F(MessageBoxes, LongTextsWrapAndScrollSoThatTheBoxFitsTheScreen) {
         EXPECT_TRUE(sizes[0].boundedTo(screen) == sizes[0] &&
                     sizes[1].boundedTo(screen) == sizes[1]);
         EXPECT_GT(sizes[1].height(), sizes[0].height()) << "the details take room of their own";
+    }
+}
+
+// The text keeps the layout's margin from the box's right edge, also on a screen wide enough
+// for Qt to cap the box's width: no letter is lost. (Run again on such a screen.)
+TEST_F(MessageBoxes, TextsKeepAMarginFromTheRightEdge) {
+    if (!qEnvironmentVariableIsSet("MAPZIP_WIDE_SCREEN_RUN")) {
+        QTemporaryDir dir;
+        QFile config(dir.filePath("wide.json"));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(R"({"screens": [{"name": "wide", "width": 1280, "height": 1024}]})");
+        config.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName());
+        environment.insert("MAPZIP_WIDE_SCREEN_RUN", "1");
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=MessageBoxes.TextsKeepAMarginFromTheRightEdge"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QString output = QString::fromLocal8Bit(child.readAll());
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    } else {
+        ASSERT_EQ(QGuiApplication::primaryScreen()->size().width(), 1280);
+    }
+    for (const QString &text : {QString("Are you sure you wish to quit?"),
+                                QString("A long line that has to wrap. ").repeated(12)}) {
+        int margin = -1;
+        auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+            const auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+            const QRect laidOut = QFontMetrics(label->font())
+                                      .boundingRect(label->contentsRect(), Qt::TextWordWrap, text);
+            margin = box->width() - label->mapTo(box, laidOut.topRight()).x() - 1;
+            box->button(QMessageBox::Ok)->click();
+        });
+        showMessageBox(nullptr, text, "T", MessageButtons::Ok, MessageIcon::Information);
+        EXPECT_GE(margin, 9) << text.toStdString();
     }
 }
 
