@@ -198,13 +198,25 @@ void Form1::closeEvent(QCloseEvent *event) {
         m_progress.askToStop(AfterBuild::Close, [this](AfterBuild after) { quitNow(after); });
         return;
     }
+    // As "!! Quit !!" asks, unless the user has answered already.
+    if (!m_quitConfirmed && !confirmQuit()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
+}
+
+bool Form1::confirmQuit() {
+    return showMessageBox(this, QStringLiteral("Are you sure you wish to quit?"),
+                          QStringLiteral("Confirm Exit"), MessageButtons::YesNo,
+                          MessageIcon::Information) == MessageAnswer::Yes;
 }
 
 void Form1::quitNow(AfterBuild after) {
     m_staging.reset();
     m_stagingRemoved = true;
+    m_quitConfirmed = true;
     if (after == AfterBuild::Close)
         close();
     else
@@ -218,10 +230,7 @@ void Form1::cmdNextFrame_Click() {
                                  [this](AfterBuild after) { quitNow(after); });
             return;
         }
-        const MessageAnswer answer = showMessageBox(
-            this, QStringLiteral("Are you sure you wish to quit?"), QStringLiteral("Confirm Exit"),
-            MessageButtons::YesNo, MessageIcon::Information);
-        if (answer == MessageAnswer::Yes) {
+        if (confirmQuit()) {
             quitNow(AfterBuild::EndProgram);
             return;
         }

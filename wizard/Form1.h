@@ -180,6 +180,8 @@ private:
     // The preview follows the map read and the items selected in `list`.
     void showMapInPreview();
     void showSelectionInPreview(const QListWidget *list);
+    // "Are you sure you wish to quit?": true for Yes.
+    bool confirmQuit();
     void quitNow(AfterBuild after);
     void cleanStaging();
 

@@ -349,11 +349,12 @@ TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
 // caption says "Stopping..." until it has ended, nothing is delivered, the staging folder goes
 // and the wizard stays on page 3. Closing the window or "!! Quit !!" asks first, No being the
 // default: Yes stops it the same way and the window or the program goes; No lets it finish.
+// Closed while it stops, the window goes once it has stopped, unasked.
 TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
-    enum How { Escape, StopButton, Close, Quit };
+    enum How { Escape, StopButton, Close, Quit, StopThenClose };
     for (const auto &[how, yes] :
          {std::pair{Escape, true}, std::pair{StopButton, true}, std::pair{Close, true},
-          std::pair{Quit, true}, std::pair{Close, false}}) {
+          std::pair{Quit, true}, std::pair{Close, false}, std::pair{StopThenClose, true}}) {
         SCOPED_TRACE(std::to_string(how) + (yes ? " yes" : " no"));
         MessageBoxTestHook::reset();
         programEnds = 0;
@@ -362,9 +363,11 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
         const QString staging = form.stagingFolder();
         QStringList afterStop; // the captions while the build winds down
         whileBuilding(form, [&, how = how] {
-            if (afterStop.isEmpty() && how == Escape) {
+            if (afterStop.isEmpty() && (how == Escape || how == StopThenClose)) {
                 QApplication::setActiveWindow(&form); // the key goes to the active window
                 QTest::keyClick(&form, Qt::Key_Escape);
+                if (how == StopThenClose)
+                    form.close();
             } else if (afterStop.isEmpty()) {
                 how == StopButton ? QTest::mouseClick(form.cmdGO, Qt::LeftButton)
                 : how == Close    ? void(form.close())
@@ -387,9 +390,9 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
         EXPECT_EQ(QFileInfo::exists(staging), !yes);
         EXPECT_TRUE(!yes || afterStop.count("Stopping...") == afterStop.size())
             << afterStop.join(" | ").toStdString();
-        EXPECT_EQ(form.isHidden(), yes && how == Close);
+        EXPECT_EQ(form.isHidden(), yes && (how == Close || how == StopThenClose));
         EXPECT_EQ(programEnds, yes && how == Quit ? 1 : 0);
-        if (!asks) { // still on page 3, ready for another try with a fresh staging folder
+        if (!asks && how != StopThenClose) { // on page 3, ready to try again, staging anew
             EXPECT_TRUE(form.cmdGO->isEnabled() && form.cmdGO->text() == "Make ZIP" &&
                         form.cmdNextFrame->text() == "!! Quit !!");
             EXPECT_NE(form.stagingFolder(), staging);

@@ -421,8 +421,15 @@ TEST_F(WizardTest, ClosingAndEndingTheWindowEachClearTheStagingTree) {
     const QString staging = form.stagingFolder();
     writeBytes(staging + "/TEMP/Scenery-gfx/a.png", "a");
     writeBytes(staging + "/TEMP/Textures/b.bmp", "b");
+    // Closing asks as "!! Quit !!" does; No keeps the window and its files.
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::No);
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(QFile::exists(staging + "/TEMP/Textures/b.bmp"));
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes);
     EXPECT_TRUE(form.close());
-    EXPECT_TRUE(boxes().isEmpty()) << "closing asks nothing";
+    ASSERT_EQ(boxes().size(), 2);
+    EXPECT_EQ(boxes()[1].text, "Are you sure you wish to quit?");
+    EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNo);
     EXPECT_FALSE(QFile::exists(staging + "/TEMP/Scenery-gfx/a.png"));
     EXPECT_FALSE(QFile::exists(staging + "/TEMP/Textures/b.bmp"));
 
