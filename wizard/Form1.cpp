@@ -284,28 +284,8 @@ void Form1::cmdBackFrame_Click() {
         cmdBackFrame->setEnabled(false);
         setDefaultButton(cmdNextFrame);
         txtPath->setFocus();
+        clearOutput(); // the lines of a build on page 3 would tell nothing here
     }
-}
-
-void Form1::cmdBrowse_Click() {
-    const QChar nul(0);
-    m_dialog.title = QStringLiteral("Browse for map...");
-    m_dialog.filter = QStringLiteral("Soldat Map File (*.PMS)") + nul + QStringLiteral("*.PMS") +
-                      nul + QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul;
-    m_dialog.initialDir = defaultMapsFolder();
-    const FileChoice choice = ::PromptOpenFile(m_dialog, this, true);
-    if (choice.Cancelled || choice.NameCount < 1)
-        return;
-    // Several names joined to one folder make no usable path: ask for one map instead.
-    if (choice.NameCount > 1) {
-        showMessageBox(this,
-                       QStringLiteral("Please choose only one map file. You chose %1 files.")
-                           .arg(choice.NameCount),
-                       QStringLiteral("One Map Only"), MessageButtons::Ok, MessageIcon::Error);
-        return;
-    }
-    txtPath->setText(choice.Folder + choice.FileNames.join(QString()));
-    readMap(txtPath->text());
 }
 
 void Form1::cmdL2R_Click() {
@@ -377,10 +357,14 @@ void Form1::cmdGO_Click() {
                     QStringLiteral("Staging Folder Error"), MessageIcon::Error);
         return;
     }
+    // Until the user has saved somewhere, the save dialog starts beside the map.
+    if (!m_saveFolderChosen && !m_state.MapPath.isEmpty())
+        m_state.SaveFolder = QFileInfo(m_state.MapPath).absolutePath();
     m_progress.start();
     platform::prepareForLargeBuffers();
     BuildContext context{staging, m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
+    m_saveFolderChosen = m_saveFolderChosen || !m_state.rSaveTo.isEmpty();
     const AfterBuild after = m_progress.finish();
     setBusy(false);
     if (m_lastBuild.outcome == BuildOutcome::Stopped)

@@ -140,6 +140,8 @@ public Q_SLOTS:
     void Label6_Click();
 
 protected:
+    // The tip over the engine's lines is the latest of them, whole.
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

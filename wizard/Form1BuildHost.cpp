@@ -133,6 +133,18 @@ QString Form1::engineLines() const {
     return m_output.lines();
 }
 
+bool Form1::event(QEvent *event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QString line = m_output.latestLine();
+    if (outputArea().contains(help->pos()) && !line.isEmpty())
+        QToolTip::showText(help->globalPos(), line, this, outputArea());
+    else
+        QToolTip::hideText();
+    return true;
+}
+
 QRect Form1::outputArea() const {
     const QRect back = cmdBackFrame->geometry();
     const QRect next = cmdNextFrame->geometry();

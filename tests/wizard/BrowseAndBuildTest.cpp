@@ -124,6 +124,33 @@ TEST_F(BrowseTest, EnterReadsTheTypedMapAndWalksToTheSaveDialog) {
     EXPECT_EQ(programEnds + boxes().size(), 0);
 }
 
+// The open dialog starts at the map in the path box where its folder is there. Once "..." has
+// read a map, Enter goes on from "Next >>": three presses reach the save dialog, which first
+// starts beside the map.
+TEST_F(BrowseTest, AfterBrowsingEnterWalksToASaveDialogBesideTheMap) {
+    Form1 &form = makeForm();
+    form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    for (const auto &[typed, file] : {std::pair{QString(), QString()},
+                                      {game() + "/nowhere/x.pms", QString()},
+                                      {viet(), viet()}}) {
+        form.txtPath->setText(typed);
+        FileDialogTestHook::setNextCancel();
+        form.cmdBrowse->click();
+        EXPECT_EQ(FileDialogTestHook::asked().last().file, file) << typed.toStdString();
+        EXPECT_EQ(FileDialogTestHook::asked().last().initialDir, defaultMapsFolder());
+    }
+    FileDialogTestHook::setNextPaths({viet()});
+    FileDialogTestHook::setNextCancel();
+    form.cmdBrowse->setFocus();
+    for (int press = 0; press < 4; ++press)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(FileDialogTestHook::asked().size(), 5);
+    EXPECT_EQ(FileDialogTestHook::asked()[4].title, "Save ZIP Map Archive...");
+    EXPECT_EQ(FileDialogTestHook::asked()[4].initialDir, game() + "/maps");
+}
+
 // A map dropped on the window opens as if chosen with "..."; other drops are refused.
 TEST_F(BrowseTest, ADroppedMapOpensAsIfChosen) {
     Form1 &form = makeForm();

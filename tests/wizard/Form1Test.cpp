@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,6 +20,7 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QToolTip>
 
 #include <algorithm>
 #include <string>
@@ -470,6 +472,15 @@ TEST_F(WizardTest, EngineLinesShowOnFreeBackgroundAndInEveryFailureBox) {
     for (qsizetype i = 0; i < icons.size(); ++i)
         EXPECT_EQ(boxes()[i].details, icons[i].second ? form.engineLines() : QString()) << i;
 
-    form.clearOutput();
+    // The latest line, whole, is the tip of the lines; back on page 1 they are gone.
+    const QString note = "The map is stored as maps/other.pms, the name the game looks for.";
+    form.appendOutput(note + "\n \n");
+    QHelpEvent tip(QEvent::ToolTip, form.outputArea().center(),
+                   form.mapToGlobal(form.outputArea().center()));
+    QApplication::sendEvent(&form, &tip);
+    EXPECT_EQ(QToolTip::text(), note);
+    form.cmdBackFrame->click();
+    EXPECT_FALSE(form.outputText().isEmpty()) << "kept on page 2";
+    form.cmdBackFrame->click();
     EXPECT_TRUE(form.outputText().isEmpty());
 }
