@@ -19,9 +19,10 @@ const char InspectHelp[] =
     "Usage: mapzip inspect [--defaults FILE] [--json] MAP...\n"
     "Reads each map as the wizard's browse button does and prints what its add list would\n"
     "show: sceneries not in the stock list, \"(!) \" in front of those missing on disk; then\n"
-    "those of them that no prop shows, which the game never loads. A map with no game\n"
-    "folder around it (no scenery-gfx folder beside or above it) gets a warning, and so does\n"
-    "a map the game will not load, as a count is over the game's own limit.\n"
+    "those of them that no prop shows, which the game never loads. A texture missing on disk\n"
+    "is marked \"(!) \" too. A map with no game folder around it (no scenery-gfx folder\n"
+    "beside or above it) gets a warning, and so does a map the game will not load, as a\n"
+    "count is over the game's own limit.\n"
     "Control characters in the map's texts are shown escaped (\\n, \\x1b, ...).\n"
     "\n"
     "  --defaults FILE  stock scenery list (default: the program folder's)\n"
@@ -130,8 +131,10 @@ int runInspect(const QStringList &args) {
         QString text = escapeControls(map) + QLatin1Char('\n');
         text += QStringLiteral("  Description: ") + escapeControls(mapState.MapDescription) +
                 QLatin1Char('\n');
-        text += QStringLiteral("  Texture:     ") + escapeControls(mapState.TextureName) +
-                QLatin1Char('\n');
+        // Marked as the lists mark a scenery the game folder lacks.
+        const bool textureMissing = !mapState.TextureName.isEmpty() && !details.texture.found();
+        text += QStringLiteral("  Texture:     ") + (textureMissing ? MissingMarker : QString()) +
+                escapeControls(mapState.TextureName) + QLatin1Char('\n');
         text += QStringLiteral("  Game folder: ") +
                 escapeControls(QDir::toNativeSeparators(mapState.SoldatPath)) + QLatin1Char('\n');
         text += QStringLiteral("  Sceneries to add (%1):\n").arg(addList.size());

@@ -38,10 +38,11 @@ const char *const Help =
     "(Maps, Scenery-gfx and Textures where it has none), to unpack into it; a server map\n"
     "archive (.smap) holds maps, scenery-gfx and textures, as the game's server hands it out.\n"
     "\n"
-    "  -o, --output OUT       the archive to write; a name ending in .smap makes a server\n"
-    "                         map archive. A file there is replaced; a folder, symbolic\n"
-    "                         link, device, FIFO or socket there is refused, and so is a\n"
-    "                         file the archive is made from\n"
+    "  -o, --output OUT       the archive to write: a name ending in .zip, or in .smap for a\n"
+    "                         server map archive (another extension is refused). A file\n"
+    "                         there is replaced; a folder, symbolic link, device, FIFO or\n"
+    "                         socket there is refused, and so is a file the archive is made\n"
+    "                         from\n"
     "  -d, --output-dir DIR   pack every MAP given into DIR/<map name>.zip (or .smap),\n"
     "                         several at a time; one summary line per map\n"
     "  --format zip|smap      the kind of archive; with -o it must match the name\n"
@@ -67,6 +68,7 @@ const char *const Help =
     "                         5 seconds, then gives up). By default a private temporary\n"
     "                         folder is used and removed afterwards\n"
     "  -q, --quiet            print only the sha1 line, notes, warnings and errors\n"
+    "  -h, --help             this text\n"
     "\n"
     "Standard output ends with the line 'sha1 HEX  OUT' for the archive written (for a\n"
     ".smap the checksum the game's server announces). Files the game loads for the map\n"
@@ -219,6 +221,12 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
         return QStringLiteral("no archive given (-o OUT.zip)");
     if (QFileInfo(options.output).fileName().isEmpty())
         return QStringLiteral("the archive path %1 names no file").arg(options.output);
+    // Any other extension would name a ZIP archive as something it is not.
+    const QString extension = QFileInfo(options.output).suffix();
+    if (!extension.isEmpty() && extension.compare(QLatin1String("zip"), Qt::CaseInsensitive) &&
+        extension.compare(QLatin1String("smap"), Qt::CaseInsensitive))
+        return QStringLiteral("the archive %1 must end in .zip or .smap, not .%2")
+            .arg(options.output, extension);
     const bool smapName = formatForPath(options.output) == ArchiveFormat::Smap;
     if (parser.isSet(format) && options.smap != smapName)
         return QStringLiteral("--format %1 does not match the archive name %2")
@@ -352,8 +360,8 @@ bool holdStagingFolder(const PackOptions &options, StagingLock &lock,
         }
         return true;
     }
-    PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-pack"));
-    privateFolder.emplace(QStringLiteral("mapzip-pack"));
+    PrivateStagingFolder::removeAbandoned();
+    privateFolder.emplace(PackStagingPrefix);
     if (!privateFolder->isValid()) {
         printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
                               .arg(privateFolder->errorString()));

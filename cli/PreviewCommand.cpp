@@ -118,8 +118,8 @@ int runPreview(const QStringList &args) {
     // disk or a kill never leaves half a picture at the target.
     if (refusedTarget(QStringList{map} + maker->imageFiles()))
         return ExitStatus::Failed;
-    PrivateStagingFolder::removeAbandoned(QStringLiteral("mapzip-preview"));
-    PrivateStagingFolder staging(QStringLiteral("mapzip-preview"));
+    PrivateStagingFolder::removeAbandoned();
+    PrivateStagingFolder staging(PreviewStagingPrefix);
     if (!staging.isValid())
         return failed(
             QStringLiteral("cannot create a temporary folder: %1").arg(staging.errorString()));

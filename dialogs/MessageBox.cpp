@@ -103,6 +103,7 @@ public:
 protected:
     void showEvent(QShowEvent *event) override {
         QMessageBox::showEvent(event); // sizes the box for its whole text
+        keepRightMargin();
         fit();
     }
     // The box sizes itself anew whenever its details are shown or hidden; a scrolled text
@@ -116,6 +117,21 @@ protected:
     }
 
 private:
+    // Qt caps a box's width; lines given more room than the cap leaves would run past the
+    // box's right edge. They are narrowed to keep the layout's margin there.
+    void keepRightMargin() {
+        auto *label = findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+        if (!label || !layout())
+            return;
+        layout()->activate();
+        const int overflow =
+            label->geometry().right() + 1 + layout()->contentsMargins().right() - width();
+        if (overflow <= 0)
+            return;
+        label->setMinimumWidth(qMax(0, label->width() - overflow));
+        setText(text()); // sizes the box again, for the narrower lines
+    }
+
     QWidget *detailsText() const {
         auto *text = findChild<QTextEdit *>();
         return text && !detailedText().isEmpty() ? text : nullptr;

@@ -1,6 +1,9 @@
 #include "dialogs/ShowInFolder.h"
 
+#include <QDesktopServices>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 
 #ifdef MAPZIP_HAVE_DBUS
 #include <QDBusConnection>
@@ -33,9 +36,40 @@ bool selectInFileManager(const QString &file) {
 
 } // namespace
 
-bool showInFolder(const QString &file, const std::function<bool(const QUrl &)> &openUrl) {
+bool openOnDesktop(const QUrl &url, std::function<void()> failedLater) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty()) {
+        // No parent: a file manager xdg-open runs must outlive the window, and a QProcess
+        // ends its process when it is deleted. It deletes itself once xdg-open has ended.
+        auto *process = new QProcess;
+        process->setProgram(opener);
+        process->setArguments({url.toString(QUrl::FullyEncoded)});
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        QObject::connect(process, &QProcess::finished, process,
+                         [process, failedLater](int code, QProcess::ExitStatus status) {
+                             if ((code != 0 || status != QProcess::NormalExit) && failedLater)
+                                 failedLater();
+                             process->deleteLater();
+                         });
+        process->start();
+        if (process->waitForStarted())
+            return true;
+        delete process;
+        return false;
+    }
+#endif
+    Q_UNUSED(failedLater);
+    return QDesktopServices::openUrl(url);
+}
+
+void showInFolder(const QString &file, const DesktopOpener &openUrl,
+                  const std::function<void()> &notShown) {
     const QString absolute = QFileInfo(file).absoluteFilePath();
     if (selectInFileManager(absolute))
-        return true;
-    return openUrl && openUrl(QUrl::fromLocalFile(QFileInfo(absolute).absolutePath()));
+        return;
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(absolute).absolutePath());
+    if ((!openUrl || !openUrl(folder, notShown)) && notShown)
+        notShown();
 }

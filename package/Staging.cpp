@@ -332,9 +332,11 @@ void PrivateStagingFolder::remove() {
     m_lock.reset();
 }
 
-void PrivateStagingFolder::removeAbandoned(const QString &prefix) {
-    const QRegularExpression ours(QLatin1Char('^') + QRegularExpression::escape(prefix) +
-                                  QStringLiteral("-[A-Za-z0-9]{6}$"));
+void PrivateStagingFolder::removeAbandoned(const QStringList &prefixes) {
+    QStringList escaped;
+    for (const QString &prefix : prefixes)
+        escaped << QRegularExpression::escape(prefix);
+    const QRegularExpression ours(QStringLiteral("^(%1)-[A-Za-z0-9]{6}$").arg(escaped.join('|')));
     const QFileInfoList folders =
         QDir(QDir::tempPath()).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QFileInfo &folder : folders) {

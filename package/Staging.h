@@ -78,6 +78,14 @@ private:
     std::unique_ptr<QFile> m_lock;
 };
 
+// The names the private staging folders of the window, of mapzip pack and of mapzip preview
+// begin with.
+inline const QString WindowStagingPrefix = QStringLiteral("velquarindostrammelfenboriax");
+inline const QString PackStagingPrefix = QStringLiteral("mapzip-pack");
+inline const QString PreviewStagingPrefix = QStringLiteral("mapzip-preview");
+inline const QStringList StagingPrefixes = {WindowStagingPrefix, PackStagingPrefix,
+                                            PreviewStagingPrefix};
+
 // A staging folder of one run's own under the system's temporary folder, readable only by
 // the user, removed with the object. Its name is `prefix` + "-" + six letters, and its lock
 // file is one only such folders have: together they mark it as ours.
@@ -91,10 +99,11 @@ public:
     // Removes the folder now (also done by the destructor).
     void remove();
 
-    // Removes the folders of `prefix` that runs which are gone left behind: those with our
-    // name and lock file whose lock nobody holds. Folders of running programs stay, and so
-    // does anything else under the temporary folder, whatever its name.
-    static void removeAbandoned(const QString &prefix);
+    // Removes the folders that runs which are gone left behind: those with our name (one of
+    // `prefixes`) and lock file whose lock nobody holds. Folders of running programs stay, and
+    // so does anything else under the temporary folder, whatever its name. By default the
+    // leftovers of the window and of mapzip alike: either program removes the other's.
+    static void removeAbandoned(const QStringList &prefixes = StagingPrefixes);
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;

@@ -31,6 +31,11 @@ void BuildProgress::requestStop() {
 }
 
 void BuildProgress::askToStop(AfterBuild after, std::function<void(AfterBuild)> quit) {
+    // Stopping already, the build is lost anyway: nothing to ask, it goes once it has stopped.
+    if (m_running && m_stopRequested) {
+        m_after = after;
+        return;
+    }
     if (m_questionOpen || m_stopRequested)
         return;
     m_questionOpen = true;

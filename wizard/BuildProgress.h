@@ -36,7 +36,7 @@ public:
     // Asks whether to stop the build and then do `after`, without holding the build up; No is
     // the default answer. Yes while the build runs requests the stop, and finish() hands
     // `after` back; Yes once it has returned calls `quit(after)` at once. Asks nothing while
-    // the question is open or a stop is already requested.
+    // the question is open; once a stop is requested, finish() hands `after` back unasked.
     void askToStop(AfterBuild after, std::function<void(AfterBuild)> quit);
     // Closes the open question, if any (closing answers No).
     void withdrawQuestion();

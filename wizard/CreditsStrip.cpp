@@ -42,5 +42,10 @@ void CreditsStrip::buildCreditsStrip(QWidget *window, std::function<void()> link
     setFonts(Frame5, window->font());
     fitLabelText(Label5);
     fitLabelText(Label6);
+    // Both lines centred on the strip; only the link's own text takes clicks.
+    const int linkWidth = QFontMetrics(Label6->font()).horizontalAdvance(Label6->text()) + 2;
+    Label6->resize(qMin(Label6->width(), linkWidth), Label6->height());
+    for (QLabel *label : {Label5, Label6})
+        label->move((Frame5->width() - label->width()) / 2, label->y());
     finishLooks(Frame5, {{Label5, Qt::white}, {Label6, Qt::white}});
 }

@@ -16,6 +16,15 @@ QString EngineOutput::lines() const {
     return text;
 }
 
+QString EngineOutput::latestLine() const {
+    const QStringList shown = lines().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto line = shown.crbegin(); line != shown.crend(); ++line) {
+        if (!line->trimmed().isEmpty())
+            return line->trimmed();
+    }
+    return {};
+}
+
 void EngineOutput::paint(QWidget *window, const QRect &area) const {
     if (m_text.isEmpty())
         return;

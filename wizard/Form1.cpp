@@ -2,6 +2,7 @@
 
 #include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/ShowInFolder.h"
 #include "intake/DefaultSceneries.h"
 #include "intake/MapReader.h"
 #include "package/ProgramInfo.h"
@@ -16,8 +17,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -44,8 +45,7 @@ Form1::Form1(QString programFolder, QWidget *parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_programFolder(std::move(programFolder)), m_binding(m_programFolder),
-      m_endProgram([] { std::_Exit(0); }),
-      m_openUrl([](const QUrl &url) { return QDesktopServices::openUrl(url); }) {
+      m_endProgram([] { std::_Exit(0); }), m_openUrl(openOnDesktop) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velquarindostrammelfenboriax             V1.0"));
     dressWindow(this);
@@ -165,7 +165,7 @@ void Form1::Form_Terminate() {
 QString Form1::stagingFolder() {
     // Made when first needed: the window's start does without it.
     if (!m_staging && !m_stagingRemoved)
-        m_staging = std::make_unique<PrivateStagingFolder>(StagingPrefix);
+        m_staging = std::make_unique<PrivateStagingFolder>(WindowStagingPrefix);
     return m_staging && m_staging->isValid() ? m_staging->path() : QString();
 }
 
@@ -198,13 +198,25 @@ void Form1::closeEvent(QCloseEvent *event) {
         m_progress.askToStop(AfterBuild::Close, [this](AfterBuild after) { quitNow(after); });
         return;
     }
+    // As "!! Quit !!" asks, unless the user has answered already.
+    if (!m_quitConfirmed && !confirmQuit()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
+}
+
+bool Form1::confirmQuit() {
+    return showMessageBox(this, QStringLiteral("Are you sure you wish to quit?"),
+                          QStringLiteral("Confirm Exit"), MessageButtons::YesNo,
+                          MessageIcon::Information) == MessageAnswer::Yes;
 }
 
 void Form1::quitNow(AfterBuild after) {
     m_staging.reset();
     m_stagingRemoved = true;
+    m_quitConfirmed = true;
     if (after == AfterBuild::Close)
         close();
     else
@@ -218,10 +230,7 @@ void Form1::cmdNextFrame_Click() {
                                  [this](AfterBuild after) { quitNow(after); });
             return;
         }
-        const MessageAnswer answer = showMessageBox(
-            this, QStringLiteral("Are you sure you wish to quit?"), QStringLiteral("Confirm Exit"),
-            MessageButtons::YesNo, MessageIcon::Information);
-        if (answer == MessageAnswer::Yes) {
+        if (confirmQuit()) {
             quitNow(AfterBuild::EndProgram);
             return;
         }
@@ -275,28 +284,8 @@ void Form1::cmdBackFrame_Click() {
         cmdBackFrame->setEnabled(false);
         setDefaultButton(cmdNextFrame);
         txtPath->setFocus();
+        clearOutput(); // the lines of a build on page 3 would tell nothing here
     }
-}
-
-void Form1::cmdBrowse_Click() {
-    const QChar nul(0);
-    m_dialog.title = QStringLiteral("Browse for map...");
-    m_dialog.filter = QStringLiteral("Soldat Map File (*.PMS)") + nul + QStringLiteral("*.PMS") +
-                      nul + QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul;
-    m_dialog.initialDir = defaultMapsFolder();
-    const FileChoice choice = ::PromptOpenFile(m_dialog, this, true);
-    if (choice.Cancelled || choice.NameCount < 1)
-        return;
-    // Several names joined to one folder make no usable path: ask for one map instead.
-    if (choice.NameCount > 1) {
-        showMessageBox(this,
-                       QStringLiteral("Please choose only one map file. You chose %1 files.")
-                           .arg(choice.NameCount),
-                       QStringLiteral("One Map Only"), MessageButtons::Ok, MessageIcon::Error);
-        return;
-    }
-    txtPath->setText(choice.Folder + choice.FileNames.join(QString()));
-    readMap(txtPath->text());
 }
 
 void Form1::cmdL2R_Click() {
@@ -368,10 +357,14 @@ void Form1::cmdGO_Click() {
                     QStringLiteral("Staging Folder Error"), MessageIcon::Error);
         return;
     }
+    // Until the user has saved somewhere, the save dialog starts beside the map.
+    if (!m_saveFolderChosen && !m_state.MapPath.isEmpty())
+        m_state.SaveFolder = QFileInfo(m_state.MapPath).absolutePath();
     m_progress.start();
     platform::prepareForLargeBuffers();
     BuildContext context{staging, m_request, m_binding, m_dialog};
     m_lastBuild = ::cmdGO_Click(m_state, *this, context);
+    m_saveFolderChosen = m_saveFolderChosen || !m_state.rSaveTo.isEmpty();
     const AfterBuild after = m_progress.finish();
     setBusy(false);
     if (m_lastBuild.outcome == BuildOutcome::Stopped)
@@ -404,7 +397,7 @@ void Form1::Label6_Click() {
 QVariant Form1::OpenBrowser(QWidget *frm, const QString &ToOpen) {
     Q_UNUSED(frm); // the platform picks the browser's window; nothing waits for an answer
     if (m_openUrl)
-        m_openUrl(QUrl::fromUserInput(ToOpen));
+        m_openUrl(QUrl::fromUserInput(ToOpen), {});
     return {};
 }
 
@@ -412,7 +405,7 @@ void Form1::setEndProgramHook(std::function<void()> endProgram) {
     m_endProgram = std::move(endProgram);
 }
 
-void Form1::setOpenUrlHook(std::function<bool(const QUrl &)> openUrl) {
+void Form1::setOpenUrlHook(DesktopOpener openUrl) {
     m_openUrl = std::move(openUrl);
 }
 
@@ -425,7 +418,7 @@ void Form1::paintEvent(QPaintEvent *event) {
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(programIcon());
             QApplication::setWindowIcon(windowIcon());
-            PrivateStagingFolder::removeAbandoned(StagingPrefix);
+            PrivateStagingFolder::removeAbandoned();
         });
     }
     // The engine's latest lines, between the navigation buttons.

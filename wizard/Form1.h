@@ -11,6 +11,7 @@
 #include "archive/ZipBinding.h"
 #include "archive/ZipRequest.h"
 #include "dialogs/FileChoice.h"
+#include "dialogs/ShowInFolder.h"
 #include "images/GameImages.h"
 #include "intake/WizardState.h"
 #include "package/BuildCommand.h"
@@ -47,9 +48,6 @@ constexpr int NominalFrameHeight = 29;
 constexpr int WizardWidth = 4890;
 constexpr int ShortPageHeight = 2115; // page 1
 constexpr int TallPageHeight = 4455;  // pages 2 and 3
-
-// Prefix of the private staging folders under the system's temporary folder.
-inline const QString StagingPrefix = QStringLiteral("velquarindostrammelfenboriax");
 
 // The controls are public members, named as the rest of the program refers to them; each page
 // declares its own. Those of pages 2 and 3 (Frame1 and Frame4 with everything in them) are null
@@ -105,9 +103,9 @@ public:
 
     // Seams for tests: how the program ends at once ("!! Quit !!" answered Yes), and how an
     // address or a folder reaches the desktop (the browser, or "Show in Folder" where no file
-    // manager can select the archive).
+    // manager can select the archive; when nothing can show the folder, a box names it).
     void setEndProgramHook(std::function<void()> endProgram);
-    void setOpenUrlHook(std::function<bool(const QUrl &)> openUrl);
+    void setOpenUrlHook(DesktopOpener openUrl);
 
     // BuildHost (Form1BuildHost.cpp)
     BuildInputs buildInputs() const override;
@@ -142,6 +140,8 @@ public Q_SLOTS:
     void Label6_Click();
 
 protected:
+    // The tip over the engine's lines is the latest of them, whole.
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -182,6 +182,8 @@ private:
     // The preview follows the map read and the items selected in `list`.
     void showMapInPreview();
     void showSelectionInPreview(const QListWidget *list);
+    // "Are you sure you wish to quit?": true for Yes.
+    bool confirmQuit();
     void quitNow(AfterBuild after);
     void cleanStaging();
 
@@ -204,8 +206,10 @@ private:
     QHash<QWidget *, bool> m_enabledBeforeBuild; // its controls' states, given back after
 
     BuildResult m_lastBuild;
+    bool m_saveFolderChosen = false; // a save dialog was answered
+    bool m_quitConfirmed = false;    // the window may close without asking
     std::function<void()> m_endProgram;
-    std::function<bool(const QUrl &)> m_openUrl;
+    DesktopOpener m_openUrl;
 
 public:
     // The navigation buttons, on the window itself below the pages.

@@ -10,10 +10,14 @@
 #include "package/Readme.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QToolTip>
 
 // Only a build asks, from page 3: both pages exist by then.
 BuildInputs Form1::buildInputs() const {
@@ -90,8 +94,15 @@ void Form1::showDelivered(const QString &text, const QString &title, MessageIcon
     const MessageAnswer answer =
         showMessageBox(this, text, title, MessageButtons::OkShowInFolder, icon,
                        icon == MessageIcon::Warning ? engineLines() : QString());
-    if (answer == MessageAnswer::ShowInFolder)
-        showInFolder(archive, m_openUrl);
+    if (answer != MessageAnswer::ShowInFolder)
+        return;
+    // Said now or once the desktop gives up, while the window is still there to say it.
+    const QString folder = QDir::toNativeSeparators(QFileInfo(archive).absolutePath());
+    showInFolder(archive, m_openUrl, [window = QPointer<Form1>(this), folder] {
+        if (window)
+            askMessageBox(window, FolderNotShown.arg(folder), ShowInFolderCaption,
+                          MessageButtons::Ok, MessageIcon::Information, [](MessageAnswer) {});
+    });
 }
 
 void Form1::clearOutput() {
@@ -120,6 +131,18 @@ QString Form1::readmeText() const {
 
 QString Form1::engineLines() const {
     return m_output.lines();
+}
+
+bool Form1::event(QEvent *event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const QString line = m_output.latestLine();
+    if (outputArea().contains(help->pos()) && !line.isEmpty())
+        QToolTip::showText(help->globalPos(), line, this, outputArea());
+    else
+        QToolTip::hideText();
+    return true;
 }
 
 QRect Form1::outputArea() const {

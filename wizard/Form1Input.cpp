@@ -1,11 +1,13 @@
 // The window's input beyond its controls' own: Enter walking the wizard, Escape stopping a
-// build or going back, maps dropped on the window or named on the command line, and the
-// reading of a map into the lists that all of them and "..." share.
+// build or going back, maps chosen with "...", dropped on the window or named on the command
+// line, and the reading of a map into the lists that all of them share.
 
 #include "wizard/Form1.h"
 
+#include "dialogs/FileDialogs.h"
 #include "dialogs/MessageBox.h"
 #include "intake/MapReader.h"
+#include "package/ProgramInfo.h"
 #include "wizard/SceneryList.h"
 #include "wizard/SceneryThumbnails.h"
 #include "wizard/WizardLayout.h"
@@ -93,12 +95,39 @@ void Form1::dropEvent(QDropEvent *event) {
     openMap(map);
 }
 
+void Form1::cmdBrowse_Click() {
+    const QChar nul(0);
+    m_dialog.title = QStringLiteral("Browse for map...");
+    m_dialog.filter = QStringLiteral("Soldat Map File (*.PMS)") + nul + QStringLiteral("*.PMS") +
+                      nul + QStringLiteral("All Files (*.*)") + nul + QStringLiteral("*.*") + nul;
+    m_dialog.initialDir = defaultMapsFolder();
+    // At the map in the path box, where its folder is there; else in the game's maps folder.
+    const QString typed = txtPath->text();
+    const QFileInfo map(QDir::current(), typed);
+    if (!typed.isEmpty() && map.absoluteDir().exists())
+        m_dialog.file = map.absoluteFilePath();
+    const FileChoice choice = ::PromptOpenFile(m_dialog, this, true);
+    if (choice.Cancelled || choice.NameCount < 1)
+        return;
+    // Several names joined to one folder make no usable path: ask for one map instead.
+    if (choice.NameCount > 1) {
+        showMessageBox(this,
+                       QStringLiteral("Please choose only one map file. You chose %1 files.")
+                           .arg(choice.NameCount),
+                       QStringLiteral("One Map Only"), MessageButtons::Ok, MessageIcon::Error);
+        return;
+    }
+    openMap(choice.Folder + choice.FileNames.join(QString()));
+}
+
 void Form1::openMap(const QString &path) {
     // The lists being read belong to page 2; from page 3 the user goes back to check them.
     if (Frame4 && Frame4->isVisibleTo(this))
         cmdBackFrame_Click();
     txtPath->setText(path);
-    readMap(path);
+    // Read, the map is ready to go on with: Enter turns the page rather than browsing again.
+    if (readMap(path))
+        cmdNextFrame->setFocus();
 }
 
 bool Form1::readMap(const QString &pathText) {
@@ -116,13 +145,8 @@ bool Form1::readMap(const QString &pathText) {
     thumbnails->setImages(details.sceneries);
     setItemTexts(lScADD, addList);
     // Said above the lists, rather than marking every scenery missing without a word.
-    QString refused = refusedSentence(details.refused);
-    if (!refused.isEmpty())
-        refused[0] = refused[0].toUpper();
-    LabelRefused->setText(refused);
-    WizardLayout::fitLabelText(LabelRefused);
-    LabelRefused->setVisible(read && !refused.isEmpty());
-    LabelGameFolder->setVisible(read && !details.inGameFolder && refused.isEmpty());
+    showMapNotice(read, details.inGameFolder, m_state.TextureName, details.texture.found(),
+                  refusedSentence(details.refused));
     cmdPreview->setEnabled(read);
     showMapInPreview();
     if (read) {

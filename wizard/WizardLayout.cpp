@@ -195,13 +195,22 @@ void fitTextHeight(QWidget *widget) {
     widget->setGeometry(area);
 }
 
-QString shortened(const QFontMetrics &metrics, QString line, int width) {
+QString shortened(const QFontMetrics &metrics, const QString &line, int width,
+                  Qt::TextElideMode mode) {
     if (metrics.horizontalAdvance(line) <= width)
         return line;
     const QString dots = QStringLiteral("...");
-    while (!line.isEmpty() && metrics.horizontalAdvance(line + dots) > width)
-        line.chop(1);
-    return line + dots;
+    const bool middle = mode == Qt::ElideMiddle;
+    QString start = middle ? line.left((line.size() + 1) / 2) : line;
+    QString end = middle ? line.mid(start.size()) : QString();
+    // Letters go from the longer side, the start's first.
+    while (!(start + end).isEmpty() && metrics.horizontalAdvance(start + dots + end) > width) {
+        if (start.size() >= end.size())
+            start.chop(1);
+        else
+            end.remove(0, 1);
+    }
+    return start + dots + end;
 }
 
 QString titleFamily() {
@@ -220,7 +229,9 @@ QFont titleFont(qreal pointSize, bool bold) {
 
 QFont systemSansFont(qreal pointSize) {
     QFont font = fullySpecified({}, pointSize, false);
-    font.setFamilies({QFontDatabase::systemFont(QFontDatabase::GeneralFont).family(),
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("Liberation Sans Narrow"),
+                      QFontDatabase::systemFont(QFontDatabase::GeneralFont).family(),
                       QStringLiteral("DejaVu Sans")});
     return font;
 }

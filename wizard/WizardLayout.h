@@ -64,9 +64,11 @@ void fitLabelText(QLabel *label);
 // keep their top (their text is top-aligned); check boxes grow about their centre. Both stay
 // inside their parent.
 void fitTextHeight(QWidget *widget);
-// `line` cut to `width` with "..." at its end. (Qt's own eliding asks the window's font for a
-// glyph it does not have, and warns on every paint.)
-QString shortened(const QFontMetrics &metrics, QString line, int width);
+// `line` cut to `width` with "..." at its end, or in its middle (keeping as much of its end as
+// of its start). (Qt's own eliding asks the window's font for a glyph it does not have, and
+// warns on every paint.)
+QString shortened(const QFontMetrics &metrics, const QString &line, int width,
+                  Qt::TextElideMode mode = Qt::ElideRight);
 
 inline const QColor WindowBackground(49, 61, 79);
 inline const QColor ButtonBackground(60, 142, 55);
@@ -92,7 +94,8 @@ QString titleFamily();
 // The window's font at `pointSize` (regular or bold), every attribute set so that it never
 // inherits from a parent.
 QFont titleFont(qreal pointSize, bool bold);
-// "MS Sans Serif": the system's sans.
+// "MS Sans Serif": a condensed sans, about as wide as the original, where the system has one
+// (so that the lists show long names whole); else the system's sans.
 QFont systemSansFont(qreal pointSize);
 
 // System colour names, resolved against the application palette and kept readable on

@@ -9,6 +9,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -122,6 +123,41 @@ bool isLibzipLeftover(const std::string &name, const std::string &archiveName) {
     });
 }
 
+// libzip keeps only comments that read as ASCII or UTF-8, while the caller's comment is in the
+// code page, as the readme it quotes is: a reader must find the same bytes in both. So libzip
+// stores a stand-in of the same length, '?' for each byte above 127, and the real bytes are
+// written over it once the archive is in place.
+std::string asciiStandIn(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 127; }, '?');
+    return text;
+}
+
+// Writes `comment` over the stand-in that ends `archive`, after the end record's 22 bytes,
+// whose last two give the comment's length. 0, or the system's error number (EINVAL when the
+// end record is not where it must be).
+int overwriteComment(const fs::path &archive, const std::string &comment) {
+    const FilePtr file = openFile(archive, true);
+    if (!file)
+        return errno ? errno : EIO;
+    const long recordSize = 22 + static_cast<long>(comment.size());
+    unsigned char record[22] = {};
+    if (std::fseek(file.get(), -recordSize, SEEK_END) != 0 ||
+        std::fread(record, 1, sizeof record, file.get()) != sizeof record)
+        return errno ? errno : EIO;
+    const std::size_t length = record[20] | record[21] << 8;
+    const bool endRecord = record[0] == 'P' && record[1] == 'K' && record[2] == 5 &&
+                           record[3] == 6 && length == comment.size();
+    if (!endRecord)
+        return EINVAL;
+    // Between a read and a write the stream must be positioned anew.
+    if (std::fseek(file.get(), -static_cast<long>(comment.size()), SEEK_END) != 0 ||
+        std::fwrite(comment.data(), 1, comment.size(), file.get()) != comment.size() ||
+        std::fflush(file.get()) != 0)
+        return errno ? errno : EIO;
+    return 0;
+}
+
 bool isValidUtf8(const std::string &text) {
     for (const char32_t c : decodeUtf8(text)) {
         if (c >= 0xDC80 && c <= 0xDCFF)
@@ -147,6 +183,7 @@ private:
                   std::vector<std::uint64_t> &weights);
     int checkPassword(zip_t *archive, zip_uint64_t index, const std::string &name);
     int setComment(zip_t *archive);
+    int storeCommentBytes();
     int closeFailure(zip_t *archive, const Packer &packer);
 
     const Settings &m_settings;
@@ -155,6 +192,7 @@ private:
     const std::string m_archiveName; // UTF-8, for paths and messages
     fs::path m_target;
     std::string m_password;
+    std::string m_comment; // in the code page
     std::size_t m_planned = 0;
 };
 
@@ -270,6 +308,8 @@ int Run::execute(const std::vector<std::string> &specs) {
     if (zip_close(archive.get()) != 0)
         return closeFailure(archive.get(), packer);
     archive.release();
+    if (const int code = storeCommentBytes(); code != ZE_OK)
+        return code;
     m_reporter.finish(); // the archive is in place: too late to cancel
     return ZE_OK;
 }
@@ -452,16 +492,25 @@ int Run::setComment(zip_t *archive) {
     if (m_callbacks.comment)
         m_callbacks.comment(buffer.data()); // its result carries no meaning
     buffer.back() = '\0';
-    // libzip keeps archive comments in UTF-8 only, so the caller's 8-bit text is converted.
-    const std::string comment = utf8FromCodePage(buffer.data());
-    const int result = comment.empty()
+    m_comment = buffer.data();
+    const std::string standIn = asciiStandIn(m_comment);
+    const int result = standIn.empty()
                            ? zip_set_archive_comment(archive, nullptr, 0)
-                           : zip_set_archive_comment(archive, comment.data(),
-                                                     static_cast<zip_uint16_t>(comment.size()));
+                           : zip_set_archive_comment(archive, standIn.data(),
+                                                     static_cast<zip_uint16_t>(standIn.size()));
     if (result != 0)
         return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
                     "Could not store the comment of " + m_archiveName + ": " +
                         libzipCause(zip_get_error(archive)) + ".");
+    return ZE_OK;
+}
+
+int Run::storeCommentBytes() {
+    if (m_comment == asciiStandIn(m_comment))
+        return ZE_OK;
+    if (const int error = overwriteComment(m_target, m_comment); error != 0)
+        return fail(ZE_WRITE, "Could not store the comment of " + m_archiveName + ": " +
+                                  causeText(error) + ".");
     return ZE_OK;
 }
 

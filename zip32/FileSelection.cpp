@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <tuple>
 
@@ -17,6 +18,15 @@ std::string utf8Path(const fs::path &path) {
 
 fs::path pathFromUtf8(const std::string &utf8) {
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+FilePtr openFile(const fs::path &path, bool inPlace) {
+    errno = 0;
+#ifdef _WIN32
+    return FilePtr(_wfopen(path.c_str(), inPlace ? L"r+b" : L"rb"));
+#else
+    return FilePtr(std::fopen(path.c_str(), inPlace ? "r+b" : "rb"));
+#endif
 }
 
 namespace {

@@ -2,8 +2,10 @@
 // Which files of the root folder go into the archive.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,5 +50,14 @@ NameClash findNameClash(const std::vector<FoundFile> &files);
 // and the entry names want it.
 std::string utf8Path(const std::filesystem::path &path);
 std::filesystem::path pathFromUtf8(const std::string &utf8);
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens `path` in binary mode, to read it, or to read and change it in place; null, with
+// errno set, when it cannot be opened.
+FilePtr openFile(const std::filesystem::path &path, bool inPlace = false);
 
 } // namespace zip32

@@ -43,11 +43,6 @@ static_assert(LargestHeldFile == 4u << 20 && SampleBlocks * SplitBlock == 2u << 
 // Past this many workers the single writer is the limit, and each worker costs memory.
 constexpr int MostWorkers = 6;
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 struct CompressorFree {
     void operator()(libdeflate_compressor *compressor) const {
         libdeflate_free_compressor(compressor);
@@ -56,15 +51,6 @@ struct CompressorFree {
 
 int errorOf(std::FILE *file) {
     return std::ferror(file) ? (errno ? errno : EIO) : 0;
-}
-
-FilePtr openForReading(const std::filesystem::path &path) {
-    errno = 0;
-#ifdef _WIN32
-    return FilePtr(_wfopen(path.c_str(), L"rb"));
-#else
-    return FilePtr(std::fopen(path.c_str(), "rb"));
-#endif
 }
 
 const char *verbOf(Action action) {
@@ -310,7 +296,7 @@ void Packer::work() {
         lock.unlock();
 
         int error = 0;
-        if (FilePtr file = openForReading(entry.file.path); !file) {
+        if (FilePtr file = openFile(entry.file.path); !file) {
             error = errno ? errno : EIO;
         } else {
             libdeflate_compressor *held = deflater();
@@ -410,7 +396,7 @@ Packer::Block *Packer::readNextBlock(Entry &entry, std::uint64_t claimed, Bytes 
         return nullptr;
     }
     lock.unlock();
-    if (!entry.source && !(entry.source = openForReading(entry.file.path)))
+    if (!entry.source && !(entry.source = openFile(entry.file.path)))
         error = errno ? errno : EIO;
     if (!error) {
         input.size = std::fread(input.data.get(), 1, SplitBlock, entry.source.get());
@@ -679,7 +665,7 @@ bool Packer::decide(Entry &entry) {
 }
 
 bool Packer::openStream(Entry &entry) {
-    entry.stream = openForReading(entry.file.path);
+    entry.stream = openFile(entry.file.path);
     if (!entry.stream)
         return fail(entry, ZIP_ER_OPEN, ZE_READ,
                     "Could not read " + entry.file.relative + ": " +

@@ -5,24 +5,6 @@
 namespace zip32 {
 namespace {
 
-void appendUtf8(std::string &out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 char32_t foldChar(char32_t c) {
     if (c >= U'A' && c <= U'Z')
         return c + 0x20;
@@ -41,16 +23,6 @@ char32_t foldChar(char32_t c) {
 }
 
 } // namespace
-
-std::string utf8FromCodePage(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const auto byte = static_cast<unsigned char>(ch);
-        appendUtf8(out, cp1252::toUnicode(byte));
-    }
-    return out;
-}
 
 std::string codePageFromUtf8(std::string_view utf8) {
     std::string out;

@@ -6,9 +6,6 @@
 
 namespace zip32 {
 
-// Every byte maps to one character; the five bytes 1252 leaves undefined keep their C1 code.
-std::string utf8FromCodePage(std::string_view bytes);
-
 // One byte per character; a character the code page lacks becomes '?'.
 std::string codePageFromUtf8(std::string_view utf8);
 

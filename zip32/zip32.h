@@ -12,7 +12,8 @@
  * encoding (UTF-8), so any file name works; entry names that are not plain ASCII are
  * stored as UTF-8 with the archive's UTF-8 flag. Texts handed to the callbacks (messages,
  * entry names, the password and the comment) are in Windows-1252; a character that code
- * page lacks reaches the print and service callbacks as '?'.
+ * page lacks reaches the print and service callbacks as '?'. The archive comment is stored
+ * byte for byte as the comment callback gives it, in Windows-1252 like the readme it quotes.
  *
  * Where pointers are 32 bits wide the records are laid out byte for byte as the
  * original engine's (ZipOptions 128 bytes, ZipCallbacks 16 bytes); where they are

@@ -133,7 +133,11 @@ TEST(MapzipInspect, MapTextsNeverDriveTheTerminal) {
             << plain.out.toStdString();
     EXPECT_TRUE(plain.out.contains(QStringLiteral("Description: Red\\x1b[31m\\r\\nFake: line")))
         << plain.out.toStdString();
-    EXPECT_TRUE(plain.out.contains(QStringLiteral("Texture:     tex\\x07.png")));
+    // A texture missing on disk is marked as a missing scenery is, a found one is not.
+    EXPECT_TRUE(plain.out.contains(QStringLiteral("Texture:     (!) tex\\x07.png")));
+    EXPECT_TRUE(
+        mapzip(QStringList{QStringLiteral("inspect"), fixtureMap(QStringLiteral("ctf_Viet"))})
+            .out.contains(QStringLiteral("Texture:     xt_forrestdirtrock.png\n")));
     EXPECT_TRUE(plain.out.contains(QStringLiteral("(!) a\\x1b]0;title\\x07.png")));
     // No game folder around the map: said on standard error, not only by the markers.
     EXPECT_TRUE(plain.err.contains(QStringLiteral("warning: ") + map +

@@ -397,7 +397,7 @@ TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
     const QString map = outPath(QStringLiteral("game/maps/ctf_Viet.pms"));
     const QString regular = outPath(QStringLiteral("regular.zip"));
     writeBytes(regular, "kept");
-    const QString defaults = outPath(QStringLiteral("defaults.txt"));
+    const QString defaults = outPath(QStringLiteral("stock.zip")); // any name will do
     ASSERT_TRUE(QFile::copy(testDataPath(QStringLiteral("defaults.txt")), defaults));
     QString device = outPath(QStringLiteral("device.zip"));
     if (QProcess::execute(QStringLiteral("mknod"), {device, QStringLiteral("c"), "1", "3"}) != 0) {
@@ -424,7 +424,7 @@ TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
         {socket, "is a socket"},
         {outPath(QStringLiteral("folder.zip")), "is a folder"},
         {link, "is a symbolic link"},
-        {map, "which the archive is made from"},
+        {map, "must end in .zip or .smap, not .pms"}, // bad usage, before anything is read
         {sameAsMap, "which the archive is made from"},
         {defaults, "which the archive is made from"},
     };
@@ -435,7 +435,7 @@ TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
         const QByteArray content = type == fs::file_type::regular ? readFile(c.target) : "";
         const MapzipRun run = mapzip({QStringLiteral("pack"), map, QStringLiteral("-o"), c.target,
                                       QStringLiteral("--defaults"), defaults});
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, c.target == map ? 2 : 1);
         EXPECT_TRUE(run.err.contains(QLatin1String(c.said))) << run.err.toStdString();
         EXPECT_EQ(fs::symlink_status(target).type(), type);
         if (type == fs::file_type::regular) {
@@ -476,6 +476,7 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
         {map, QStringLiteral("-o"), outPath(QStringLiteral("x.smap")), QStringLiteral("--format"),
          QStringLiteral("zip")},
         {map, QStringLiteral("-o"), target, QStringLiteral("--format"), QStringLiteral("rar")},
+        {map, QStringLiteral("-o"), outPath(QStringLiteral("p.tar"))},
         {map, QStringLiteral("-o"), target, QStringLiteral("-j"), QStringLiteral("2")},
         {map, QStringLiteral("-o"), target, QStringLiteral("-d"), dir},
         {map, QStringLiteral("-d"), dir, QStringLiteral("-j"), QStringLiteral("0")},
@@ -492,6 +493,7 @@ TEST_F(PackTest, BadUsageExitsWithTwoAndAUsageLine) {
     }
     EXPECT_FALSE(QFileInfo::exists(target));
     EXPECT_FALSE(QFileInfo::exists(dir));
+    EXPECT_FALSE(QFileInfo::exists(outPath(QStringLiteral("p.tar"))));
 }
 
 // The game refuses a map with a count over its limit: inspect, pack (exit 3, archive written)

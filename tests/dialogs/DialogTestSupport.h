@@ -22,6 +22,9 @@ inline QApplication &testApplication() {
     static int argc = 1;
     static char name[] = "dialogs_test";
     static char *argv[] = {name, nullptr};
+    // Offscreen, on a screen wider than 1024 pixels: there Qt caps the width of a box.
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" MAPZIP_WIDE_SCREEN);
     static QApplication *app =
         qApp ? static_cast<QApplication *>(qApp) : new QApplication(argc, argv);
     return *app;

@@ -1,11 +1,16 @@
 #include "dialogs/MessageBox.h"
 #include "DialogTestSupport.h"
+#include "dialogs/ShowInFolder.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -150,6 +155,25 @@ TEST_F(MessageBoxes, LongTextsWrapAndScrollSoThatTheBoxFitsTheScreen) {
     }
 }
 
+// The text keeps the layout's margin from the box's right edge, also where Qt caps the box's
+// width: no letter is lost.
+TEST_F(MessageBoxes, TextsKeepAMarginFromTheRightEdge) {
+    ASSERT_GT(QGuiApplication::primaryScreen()->size().width(), 1024);
+    for (const QString &text : {QString("Are you sure you wish to quit?"),
+                                QString("A long line that has to wrap. ").repeated(12)}) {
+        int margin = -1;
+        auto watchdog = whenShown<QMessageBox>([&](QMessageBox *box) {
+            const auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+            const QRect laidOut = QFontMetrics(label->font())
+                                      .boundingRect(label->contentsRect(), Qt::TextWordWrap, text);
+            margin = box->width() - label->mapTo(box, laidOut.topRight()).x() - 1;
+            box->button(QMessageBox::Ok)->click();
+        });
+        showMessageBox(nullptr, text, "T", MessageButtons::Ok, MessageIcon::Information);
+        EXPECT_GE(margin, 9) << text.toStdString();
+    }
+}
+
 TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {
     QWidget owner;
     owner.show();
@@ -169,6 +193,21 @@ TEST_F(MessageBoxes, RealQuestionThatDoesNotWaitAnswersWhenClickedOrWithdrawn) {
         QCoreApplication::processEvents();
         EXPECT_EQ(answers, QList<MessageAnswer>{withdraw ? MessageAnswer::No : MessageAnswer::Yes});
     }
+}
+
+// The desktop's opener: a failure xdg-open reports once it has ended reaches the caller.
+TEST_F(MessageBoxes, AFailureTheDesktopsOpenerReportsLaterIsTold) {
+    QTemporaryDir bin;
+    writeBytes(bin.filePath("xdg-open"), "#!/bin/sh\ncase \"$1\" in *nothing*) exit 3;; esac\n");
+    QFile::setPermissions(bin.filePath("xdg-open"), QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+    int failures = 0;
+    EXPECT_TRUE(openOnDesktop(QUrl::fromLocalFile("/tmp/shown"), [&] { failures += 1; }));
+    EXPECT_TRUE(openOnDesktop(QUrl::fromLocalFile("/tmp/nothing"), [&] { failures += 10; }));
+    qputenv("PATH", path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failures >= 10; }, 30000));
+    EXPECT_EQ(failures, 10);
 }
 
 } // namespace

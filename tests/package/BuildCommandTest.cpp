@@ -209,10 +209,10 @@ TEST_F(BuildTest, PacksTheMapItsSceneriesTextureAndReadme) {
                    "|         Please do not remove this README.        |\r\n"
                    "+--------------------------------------------------+\r\n");
     EXPECT_EQ(readEntry(target, QStringLiteral("maps/ctf_Viet_ReadMe.txt")), readme);
-    // The engine keeps archive comments in UTF-8.
-    const QString comment = QStringLiteral("Authors Comments: ") + host.inputs.comment +
-                            QStringLiteral("\r\n\r\n------\r\n") + fromCodePage(readme.chopped(2));
-    EXPECT_EQ(QString::fromUtf8(zip.comment).toStdString(), comment.toStdString());
+    // The archive comment quotes the readme in the same code page, byte for byte.
+    const QByteArray comment = "Authors Comments: " + toCodePage(host.inputs.comment) +
+                               "\r\n\r\n------\r\n" + readme.chopped(2);
+    EXPECT_EQ(zip.comment, comment);
     EXPECT_TRUE(unzipTest(target));
 }
 

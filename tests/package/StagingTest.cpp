@@ -283,7 +283,9 @@ TEST_F(StagingTest, OnlyWhatRunsThatAreGoneLeftIsRemoved) {
                  {"run-my-notes", "123\n", false},
                  {"run-backup", "", false},
                  {"run-GhIjKl", nullptr, false},
-                 {"other-MnOpQr", "123\n", false}};
+                 {"other-MnOpQr", "123\n", false},
+                 {"mapzip-pack-StUvWx", "123\n", true}, // the window's and mapzip's alike
+                 {"velquarindostrammelfenboriax-YzAbCd", "123\n", true}};
     for (const auto &c : cases) {
         const QString folder = game.path() + QLatin1Char('/') + QLatin1String(c.folder);
         if (c.lock)
@@ -296,7 +298,8 @@ TEST_F(StagingTest, OnlyWhatRunsThatAreGoneLeftIsRemoved) {
     }
     ASSERT_TRUE(QFile::link(game.path() + QStringLiteral("/other-MnOpQr"),
                             game.path() + QStringLiteral("/run-LnKaaa")));
-    PrivateStagingFolder::removeAbandoned(QStringLiteral("run"));
+    PrivateStagingFolder::removeAbandoned({QStringLiteral("run")});
+    PrivateStagingFolder::removeAbandoned();
     qputenv("TMPDIR", temp);
     for (const auto &c : cases)
         EXPECT_EQ(QFileInfo::exists(game.path() + QLatin1Char('/') + QLatin1String(c.folder)),

@@ -90,6 +90,11 @@ TEST_F(Package, ProgramsAndFilesPassTheirChecks) {
          {"--version"},
          "velquarindostrammelfenboriax 1.0\n"},
         {path(QStringLiteral("/usr/bin/mapzip")), {"--version"}, "mapzip 1.0\n"},
+        // Both help texts name the same formats.
+        {path(QStringLiteral("/usr/bin/mapzip")), {"--help"}, "-d OUTDIR [--format zip|smap]"},
+        {path(QStringLiteral("/usr/bin/mapzip")),
+         {"pack", "--help"},
+         "-d OUTDIR [--format zip|smap]"},
         {"desktop-file-validate", {desktop}, ""},
         // The metainfo, with the desktop entry and the icons it names.
         {"appstreamcli", {"validate-tree", "--no-net", root.path()}, "Validation was successful"},
@@ -133,6 +138,7 @@ TEST_F(Package, CompletionOffersCommandsOptionsAndTheFilesEachTakes) {
         {"mapzip ve", "verify"},
         {"mapzip pack ", "B.PMS a.pms sub"},
         {"mapzip pack a.pms --le", "--level"},
+        {"mapzip pack --he", "--help"},
         {"mapzip pack a.pms -o ", "c.zip d.smap sub"},
         {"mapzip pack a.pms --format ", "smap zip"},
         {"mapzip pack a.pms -d ", "sub"},

@@ -124,6 +124,33 @@ TEST_F(BrowseTest, EnterReadsTheTypedMapAndWalksToTheSaveDialog) {
     EXPECT_EQ(programEnds + boxes().size(), 0);
 }
 
+// The open dialog starts at the map in the path box where its folder is there. Once "..." has
+// read a map, Enter goes on from "Next >>": three presses reach the save dialog, which first
+// starts beside the map.
+TEST_F(BrowseTest, AfterBrowsingEnterWalksToASaveDialogBesideTheMap) {
+    Form1 &form = makeForm();
+    form.zipBinding().setEngineCandidates({QStringLiteral(MAPZIP_ZIP32_PATH)});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    for (const auto &[typed, file] : {std::pair{QString(), QString()},
+                                      {game() + "/nowhere/x.pms", QString()},
+                                      {viet(), viet()}}) {
+        form.txtPath->setText(typed);
+        FileDialogTestHook::setNextCancel();
+        form.cmdBrowse->click();
+        EXPECT_EQ(FileDialogTestHook::asked().last().file, file) << typed.toStdString();
+        EXPECT_EQ(FileDialogTestHook::asked().last().initialDir, defaultMapsFolder());
+    }
+    FileDialogTestHook::setNextPaths({viet()});
+    FileDialogTestHook::setNextCancel();
+    form.cmdBrowse->setFocus();
+    for (int press = 0; press < 4; ++press)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(FileDialogTestHook::asked().size(), 5);
+    EXPECT_EQ(FileDialogTestHook::asked()[4].title, "Save ZIP Map Archive...");
+    EXPECT_EQ(FileDialogTestHook::asked()[4].initialDir, game() + "/maps");
+}
+
 // A map dropped on the window opens as if chosen with "..."; other drops are refused.
 TEST_F(BrowseTest, ADroppedMapOpensAsIfChosen) {
     Form1 &form = makeForm();
@@ -264,6 +291,13 @@ TEST_F(BuildTest, MakeZipShowsProgressIgnoresClicksAndWritesTheChosenArchive) {
     // "Show in Folder": with no file manager to select the archive, its folder opens.
     EXPECT_EQ(boxes()[1].buttons, MessageButtons::OkShowInFolder);
     EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(saveTo()).absolutePath())});
+    // When nothing can show it, a box names the folder.
+    openUrlResult = false;
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::ShowInFolder);
+    form.showDelivered("text", "title", MessageIcon::Information, saveTo());
+    ASSERT_EQ(boxes().size(), 4);
+    EXPECT_EQ(boxes()[3].text,
+              FolderNotShown.arg(QDir::toNativeSeparators(QFileInfo(saveTo()).absolutePath())));
     EXPECT_TRUE(form.cmdGO->isEnabled());
     EXPECT_EQ(form.cmdGO->text(), "Make ZIP");
 
@@ -342,11 +376,12 @@ TEST_F(BuildTest, CancelledSaveAndPasswordMismatchBuildNothing) {
 // caption says "Stopping..." until it has ended, nothing is delivered, the staging folder goes
 // and the wizard stays on page 3. Closing the window or "!! Quit !!" asks first, No being the
 // default: Yes stops it the same way and the window or the program goes; No lets it finish.
+// Closed while it stops, the window goes once it has stopped, unasked.
 TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
-    enum How { Escape, StopButton, Close, Quit };
+    enum How { Escape, StopButton, Close, Quit, StopThenClose };
     for (const auto &[how, yes] :
          {std::pair{Escape, true}, std::pair{StopButton, true}, std::pair{Close, true},
-          std::pair{Quit, true}, std::pair{Close, false}}) {
+          std::pair{Quit, true}, std::pair{Close, false}, std::pair{StopThenClose, true}}) {
         SCOPED_TRACE(std::to_string(how) + (yes ? " yes" : " no"));
         MessageBoxTestHook::reset();
         programEnds = 0;
@@ -355,9 +390,11 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
         const QString staging = form.stagingFolder();
         QStringList afterStop; // the captions while the build winds down
         whileBuilding(form, [&, how = how] {
-            if (afterStop.isEmpty() && how == Escape) {
+            if (afterStop.isEmpty() && (how == Escape || how == StopThenClose)) {
                 QApplication::setActiveWindow(&form); // the key goes to the active window
                 QTest::keyClick(&form, Qt::Key_Escape);
+                if (how == StopThenClose)
+                    form.close();
             } else if (afterStop.isEmpty()) {
                 how == StopButton ? QTest::mouseClick(form.cmdGO, Qt::LeftButton)
                 : how == Close    ? void(form.close())
@@ -380,9 +417,9 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
         EXPECT_EQ(QFileInfo::exists(staging), !yes);
         EXPECT_TRUE(!yes || afterStop.count("Stopping...") == afterStop.size())
             << afterStop.join(" | ").toStdString();
-        EXPECT_EQ(form.isHidden(), yes && how == Close);
+        EXPECT_EQ(form.isHidden(), yes && (how == Close || how == StopThenClose));
         EXPECT_EQ(programEnds, yes && how == Quit ? 1 : 0);
-        if (!asks) { // still on page 3, ready for another try with a fresh staging folder
+        if (!asks && how != StopThenClose) { // on page 3, ready to try again, staging anew
             EXPECT_TRUE(form.cmdGO->isEnabled() && form.cmdGO->text() == "Make ZIP" &&
                         form.cmdNextFrame->text() == "!! Quit !!");
             EXPECT_NE(form.stagingFolder(), staging);

@@ -1,15 +1,18 @@
-// The credits strip: the web link.
+// The credits strip: its two lines and the web link.
 
 #include "WizardTestSupport.h"
 
 #include "package/ProgramInfo.h"
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QTest>
 
 TEST_F(WizardTest, CreditsLinkHandsTheAddressToTheBrowserOnEveryClick) {
     Form1 &form = makeForm();
     form.show();
+    for (const QLabel *line : {form.Label5, form.Label6}) // both centred on the strip
+        EXPECT_LE(qAbs(line->geometry().center().x() - form.Frame5->rect().center().x()), 1);
     QTest::mouseClick(form.Label6, Qt::LeftButton);
     openUrlResult = false; // no browser: nothing to see
     QTest::mouseClick(form.Label6, Qt::LeftButton);

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,6 +20,7 @@
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
+#include <QToolTip>
 
 #include <algorithm>
 #include <string>
@@ -158,7 +160,8 @@ TEST_F(WizardTest, StartsOnTheSourceMapPageWithTheDesignedControls) {
     EXPECT_EQ(form.Frame4, nullptr);
 
     // The staging tree lives in a private temporary folder, never in the program folder.
-    EXPECT_TRUE(form.stagingFolder().startsWith(QDir::tempPath() + "/" + StagingPrefix + "-"));
+    EXPECT_TRUE(
+        form.stagingFolder().startsWith(QDir::tempPath() + "/" + WindowStagingPrefix + "-"));
     EXPECT_TRUE(QDir(form.stagingFolder()).exists());
     EXPECT_FALSE(QFileInfo::exists(programFolder() + "/TEMP"));
 
@@ -420,8 +423,15 @@ TEST_F(WizardTest, ClosingAndEndingTheWindowEachClearTheStagingTree) {
     const QString staging = form.stagingFolder();
     writeBytes(staging + "/TEMP/Scenery-gfx/a.png", "a");
     writeBytes(staging + "/TEMP/Textures/b.bmp", "b");
+    // Closing asks as "!! Quit !!" does; No keeps the window and its files.
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::No);
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(QFile::exists(staging + "/TEMP/Textures/b.bmp"));
+    MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes);
     EXPECT_TRUE(form.close());
-    EXPECT_TRUE(boxes().isEmpty()) << "closing asks nothing";
+    ASSERT_EQ(boxes().size(), 2);
+    EXPECT_EQ(boxes()[1].text, "Are you sure you wish to quit?");
+    EXPECT_EQ(boxes()[1].buttons, MessageButtons::YesNo);
     EXPECT_FALSE(QFile::exists(staging + "/TEMP/Scenery-gfx/a.png"));
     EXPECT_FALSE(QFile::exists(staging + "/TEMP/Textures/b.bmp"));
 
@@ -462,6 +472,15 @@ TEST_F(WizardTest, EngineLinesShowOnFreeBackgroundAndInEveryFailureBox) {
     for (qsizetype i = 0; i < icons.size(); ++i)
         EXPECT_EQ(boxes()[i].details, icons[i].second ? form.engineLines() : QString()) << i;
 
-    form.clearOutput();
+    // The latest line, whole, is the tip of the lines; back on page 1 they are gone.
+    const QString note = "The map is stored as maps/other.pms, the name the game looks for.";
+    form.appendOutput(note + "\n \n");
+    QHelpEvent tip(QEvent::ToolTip, form.outputArea().center(),
+                   form.mapToGlobal(form.outputArea().center()));
+    QApplication::sendEvent(&form, &tip);
+    EXPECT_EQ(QToolTip::text(), note);
+    form.cmdBackFrame->click();
+    EXPECT_FALSE(form.outputText().isEmpty()) << "kept on page 2";
+    form.cmdBackFrame->click();
     EXPECT_TRUE(form.outputText().isEmpty());
 }

@@ -9,11 +9,13 @@
 #include "wizard/SceneryList.h"
 #include "wizard/SceneryThumbnails.h"
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include <tuple>
 
@@ -115,6 +117,58 @@ TEST_F(WizardTest, ItemsMoveByButtonKeyAndDoubleClickOneOrSeveralAtATime) {
     EXPECT_EQ(items(form.lScExclude), QStringList({"d", "b"}));
     EXPECT_EQ(form.windowHeightTwips(), TallPageHeight);
     EXPECT_EQ(form.cmdNextFrame->text(), "Next >>") << "still page 2";
+}
+
+// A name too long for the list is cut in its middle, its extension kept, within what the list
+// shows; its tip, the whole name, shows as soon as the mouse is on it.
+TEST_F(WizardTest, ALongNameShowsItsEndAndItsTipAtOnce) {
+    Form1 &form = makeForm();
+    form.show();
+    QApplication::setActiveWindow(&form);
+    form.openMap(fixtureMap("ctf_Aftermath"));
+    goToPage(form, 2);
+    SceneryList *list = form.lScADD;
+    int cut = 0;
+    for (int row = 0; row < list->count(); ++row) {
+        const QListWidgetItem *item = list->item(row);
+        const QString shown = list->shownName(item);
+        EXPECT_TRUE(shown.endsWith("." + QFileInfo(item->text()).suffix())) << shown.toStdString();
+        EXPECT_LE(QFontMetrics(list->font()).horizontalAdvance(shown),
+                  list->viewport()->width() - list->iconSize().width());
+        list->scrollToItem(item);
+        QToolTip::hideText();
+        QTest::mouseMove(list->viewport(), list->visualItemRect(item).center());
+        cut += shown != item->text();
+        EXPECT_EQ(QToolTip::isVisible() && QToolTip::text() == item->toolTip(),
+                  shown != item->text());
+    }
+    EXPECT_TRUE(cut > 0 && cut < list->count());
+}
+
+// Notices say in a row of their own above the lists what the game will miss: the game folder
+// around the map, or its texture. The list frames keep their bottom.
+TEST_F(WizardTest, NoticesTakeARowOfTheirOwnAboveTheLists) {
+    QTemporaryDir game, lone;
+    QDir().mkpath(game.filePath("scenery-gfx"));
+    writeBytes(game.filePath("textures/here.png"), "x");
+    Form1 &form = makeForm();
+    for (const auto &[map, texture, said] :
+         {std::tuple{game.filePath("maps/a.pms"), "here.png", QString()},
+          {game.filePath("maps/b.pms"), "gone.png", SceneryPage::NoTexture.arg("gone.png")},
+          {lone.filePath("maps/c.pms"), "here.png", SceneryPage::NoGameFolder},
+          {lone.filePath("maps/unread.pms"), "", QString()}}) {
+        MapSpec spec;
+        spec.texture = texture;
+        if (!spec.texture.isEmpty())
+            writeMap(map, spec);
+        form.openMap(map);
+        const QLabel *notice = form.LabelGameFolder;
+        EXPECT_EQ(notice->isHidden() ? QString() : notice->text(), said);
+        const int top = notice->isHidden() ? 14 : notice->geometry().bottom() + 1;
+        for (const QGroupBox *frame : {form.Frame2, form.Frame3})
+            EXPECT_EQ(frame->geometry(), QRect(frame->x(), top, 127, 226 - top));
+        EXPECT_EQ(form.lScADD->geometry().bottom(), form.Frame2->height() - 4);
+    }
 }
 
 // Each item shows a picture of the image the game loads for it, made in the background for the

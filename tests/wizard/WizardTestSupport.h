@@ -99,7 +99,7 @@ protected:
     Form1 &makeForm(const QString &folder = {}) {
         form = std::make_unique<Form1>(folder.isEmpty() ? programFolder() : folder);
         form->setEndProgramHook([this] { ++programEnds; });
-        form->setOpenUrlHook([this](const QUrl &url) {
+        form->setOpenUrlHook([this](const QUrl &url, const std::function<void()> &) {
             openedUrls.append(url);
             return openUrlResult;
         });
