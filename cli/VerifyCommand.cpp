@@ -12,12 +12,16 @@
 #include "text/CodePage.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -62,13 +66,21 @@ int statusOf(const ArchiveFindings &findings) {
 
 ArchiveFindings check(const QString &path, ArchiveCheckOptions options) {
     ArchiveFindings findings;
-    // Opening a FIFO or device would wait or read forever.
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        findings.error =
-            info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file");
+    // Opening a FIFO or device would wait or read forever. What cannot be looked at (a link
+    // loop, a folder that may not be entered) is named by the system's reason.
+    std::error_code failure;
+    const fs::file_status status =
+        fs::status(fs::path(QFile::encodeName(path).toStdString()), failure);
+    if (failure && status.type() != fs::file_type::not_found) {
+        findings.error = QString::fromLocal8Bit(failure.message());
         return findings;
     }
+    if (status.type() != fs::file_type::regular) {
+        findings.error = fs::exists(status) ? QStringLiteral("not a regular file")
+                                            : QStringLiteral("no such file");
+        return findings;
+    }
+    const QFileInfo info(path);
     const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(findings.error);
     if (!reader)
         return findings;
