@@ -75,9 +75,12 @@ public:
     bool lock(const QString &stagingFolder, int waitMs, QString &error);
     // Releases the folder (also done by the destructor).
     void unlock();
+    // The lock file, while the folder is held.
+    QString fileName() const;
 
 private:
     std::unique_ptr<QFile> m_lock;
+    QString m_path;
 };
 
 // A staging folder of one run's own under the system's temporary folder, readable only by
