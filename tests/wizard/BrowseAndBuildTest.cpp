@@ -382,10 +382,15 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
             << afterStop.join(" | ").toStdString();
         EXPECT_EQ(form.isHidden(), yes && how == Close);
         EXPECT_EQ(programEnds, yes && how == Quit ? 1 : 0);
-        if (!asks) { // still on page 3, ready for another try with a fresh staging folder
+        if (!asks) { // still on page 3, and the next "Make ZIP" builds, in a fresh staging folder
             EXPECT_TRUE(form.cmdGO->isEnabled() && form.cmdGO->text() == "Make ZIP" &&
                         form.cmdNextFrame->text() == "!! Quit !!");
             EXPECT_NE(form.stagingFolder(), staging);
+            FileDialogTestHook::setNextPaths({saveTo()});
+            MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace "earlier"
+            form.cmdGO->click();
+            EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
+            EXPECT_TRUE(readArchive(saveTo()).ok);
         }
     }
 }
