@@ -126,10 +126,16 @@ QString entryName(const Extent &extent) {
     return QString::fromUtf8(extent.name);
 }
 
-// Finds the central directory (through the zip64 records where there are some) and reads its
-// records. Counts and sizes are checked against the file before anything is allocated.
-bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
-                   OpenProblem &problem) {
+// Where the central directory lies, and how many records it holds.
+struct DirectoryPlace {
+    quint64 count = 0;
+    quint64 size = 0;
+    quint64 start = 0;
+};
+
+// Finds the central directory from the end record, through the zip64 records where there are
+// some. Count and size are checked against the file before anything is allocated.
+bool findDirectory(QFile &file, DirectoryPlace &place, OpenProblem &problem) {
     QString &error = problem.text;
     const qint64 fileSize = file.size();
     const qint64 tailSize = qMin<qint64>(fileSize, EndRecordSize + 0xFFFF);
@@ -145,9 +151,7 @@ bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
         return false;
     }
     const char *record = tail.constData() + end;
-    quint64 count = u16(record + 10);
-    quint64 size = u32(record + 12);
-    quint64 start = u32(record + 16);
+    place = {u16(record + 10), u32(record + 12), u32(record + 16)};
     quint64 directoryEnd = quint64(fileSize - tailSize + end);
     if (end >= 20 && tail.mid(end - 20, 4) == QByteArrayView("PK\6\7")) {
         const quint64 at = u64(tail.constData() + end - 12);
@@ -159,37 +163,64 @@ bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
             error = QStringLiteral("its zip64 end record is missing");
             return false;
         }
-        count = u64(zip64.constData() + 32);
-        size = u64(zip64.constData() + 40);
-        start = u64(zip64.constData() + 48);
+        const char *z = zip64.constData();
+        place = {u64(z + 32), u64(z + 40), u64(z + 48)};
         directoryEnd = at;
     }
-    if (start > directoryEnd || size > directoryEnd - start || count > size / CentralRecordSize) {
-        error = QStringLiteral("its directory of %1 entries does not fit the file").arg(count);
+    if (place.start > directoryEnd || place.size > directoryEnd - place.start ||
+        place.count > place.size / CentralRecordSize) {
+        error =
+            QStringLiteral("its directory of %1 entries does not fit the file").arg(place.count);
         return false;
     }
-    if (count > MaxEntries) {
+    if (place.count > MaxEntries) {
         error = QStringLiteral("it holds %1 entries, more than the %2 a map archive may hold")
-                    .arg(count)
+                    .arg(place.count)
                     .arg(MaxEntries);
         return false;
     }
-    QByteArray directory;
-    if (!readAt(file, start, qint64(size), directory, problem))
-        return false;
-    extents.reserve(qsizetype(count));
-    qsizetype at = 0;
-    for (quint64 i = 0; i < count; ++i) {
-        const char *r = directory.constData() + at;
-        if (directory.size() - at < CentralRecordSize ||
-            QByteArrayView(r, 4) != QByteArrayView("PK\1\2")) {
-            error = QStringLiteral("directory record %1 is damaged").arg(i + 1);
-            return false;
+    return true;
+}
+
+// The zip64 field of a record's `extra` holds, in this order, the values too large for their
+// 32-bit places.
+void readZip64Field(const char *extra, qsizetype extraSize, Extent &extent) {
+    for (qsizetype e = 0; e + 4 <= extraSize;) {
+        const qsizetype fieldSize = u16(extra + e + 2);
+        if (u16(extra + e) == 1) {
+            const char *field = extra + e + 4;
+            qsizetype left = qMin(fieldSize, extraSize - e - 4);
+            for (quint64 *value : {&extent.size, &extent.packed, &extent.header}) {
+                if (*value != 0xFFFFFFFF || left < 8)
+                    continue;
+                *value = u64(field);
+                field += 8;
+                left -= 8;
+            }
         }
-        const qsizetype nameSize = u16(r + 28), extraSize = u16(r + 30);
-        const qsizetype length = CentralRecordSize + nameSize + extraSize + u16(r + 32);
-        if (directory.size() - at < length) {
-            error = QStringLiteral("directory record %1 is damaged").arg(i + 1);
+        e += 4 + fieldSize;
+    }
+}
+
+// Finds the central directory and reads its records.
+bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
+                   OpenProblem &problem) {
+    DirectoryPlace place;
+    QByteArray directory;
+    if (!findDirectory(file, place, problem) ||
+        !readAt(file, place.start, qint64(place.size), directory, problem))
+        return false;
+    extents.reserve(qsizetype(place.count));
+    qsizetype at = 0;
+    for (quint64 i = 0; i < place.count; ++i) {
+        const char *r = directory.constData() + at;
+        const bool whole = directory.size() - at >= CentralRecordSize &&
+                           QByteArrayView(r, 4) == QByteArrayView("PK\1\2");
+        const qsizetype nameSize = whole ? u16(r + 28) : 0, extraSize = whole ? u16(r + 30) : 0;
+        const qsizetype length =
+            CentralRecordSize + nameSize + extraSize + (whole ? u16(r + 32) : 0);
+        if (!whole || directory.size() - at < length) {
+            problem.text = QStringLiteral("directory record %1 is damaged").arg(i + 1);
             return false;
         }
         Extent extent;
@@ -201,27 +232,11 @@ bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
         extent.packed = u32(r + 20);
         extent.size = u32(r + 24);
         extent.header = u32(r + 42);
-        // The zip64 field holds, in this order, the values too large for their 32-bit places.
-        const char *extra = r + CentralRecordSize + nameSize;
-        for (qsizetype e = 0; e + 4 <= extraSize;) {
-            const qsizetype fieldSize = u16(extra + e + 2);
-            if (u16(extra + e) == 1) {
-                const char *field = extra + e + 4;
-                qsizetype left = qMin(fieldSize, extraSize - e - 4);
-                for (quint64 *value : {&extent.size, &extent.packed, &extent.header}) {
-                    if (*value != 0xFFFFFFFF || left < 8)
-                        continue;
-                    *value = u64(field);
-                    field += 8;
-                    left -= 8;
-                }
-            }
-            e += 4 + fieldSize;
-        }
+        readZip64Field(r + CentralRecordSize + nameSize, extraSize, extent);
         extents.append(extent);
         at += length;
     }
-    directoryStart = start;
+    directoryStart = place.start;
     return true;
 }
 
@@ -347,31 +362,9 @@ QString libzipError(int code) {
     return text;
 }
 
-bool LibzipArchiveReader::open(const QString &path, QString &error) {
-    m_items.clear();
-    m_archive.reset();
-    // Every size and place is checked before libzip or libdeflate is trusted with it.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("not a readable ZIP archive (%1)").arg(file.errorString());
-        return false;
-    }
-    QList<Extent> extents;
-    quint64 directoryStart = 0;
-    OpenProblem why;
-    if (!readDirectory(file, extents, directoryStart, why) ||
-        !checkPlacement(file, extents, directoryStart, why) || !checkSizes(extents, why.text)) {
-        error = why.unreadable ? QStringLiteral("not a readable ZIP archive (%1)").arg(why.text)
-                               : QStringLiteral("not a sound ZIP archive: %1").arg(why.text);
-        return false;
-    }
-    int code = 0;
-    zip_t *handle = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-    if (!handle) {
-        error = QStringLiteral("not a readable ZIP archive (%1)").arg(libzipError(code));
-        return false;
-    }
-    std::unique_ptr<zip_t, ArchiveCloser> archive(handle);
+// The entries as libzip reads them, each as its directory record says, into `items`.
+bool listItems(zip_t *handle, const QList<Extent> &extents, QList<ArchiveItem> &items,
+               QString &error) {
     const zip_int64_t count = zip_get_num_entries(handle, 0);
     if (count != extents.size()) {
         error = QStringLiteral("not a sound ZIP archive: its directory lists %1 entries, of "
@@ -380,7 +373,7 @@ bool LibzipArchiveReader::open(const QString &path, QString &error) {
                     .arg(count);
         return false;
     }
-    m_items.reserve(count);
+    items.reserve(count);
     for (zip_int64_t i = 0; i < count; ++i) {
         const Extent &extent = extents[i];
         zip_stat_t stat;
@@ -406,8 +399,40 @@ bool LibzipArchiveReader::open(const QString &path, QString &error) {
         item.stored = known && stat.comp_method == ZIP_CM_STORE;
         item.deflated = known && stat.comp_method == ZIP_CM_DEFLATE;
         item.compressedSize = qint64(stat.comp_size);
-        m_items.append(item);
+        items.append(item);
     }
+    return true;
+}
+
+bool LibzipArchiveReader::open(const QString &path, QString &error) {
+    m_items.clear();
+    m_archive.reset();
+    // Every size and place is checked before libzip or libdeflate is trusted with it.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        error = QStringLiteral("not a readable ZIP archive (%1)").arg(file.errorString());
+        return false;
+    }
+    QList<Extent> extents;
+    quint64 directoryStart = 0;
+    OpenProblem why;
+    if (!readDirectory(file, extents, directoryStart, why) ||
+        !checkPlacement(file, extents, directoryStart, why) || !checkSizes(extents, why.text)) {
+        error = why.unreadable ? QStringLiteral("not a readable ZIP archive (%1)").arg(why.text)
+                               : QStringLiteral("not a sound ZIP archive: %1").arg(why.text);
+        return false;
+    }
+    int code = 0;
+    zip_t *handle = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!handle) {
+        error = QStringLiteral("not a readable ZIP archive (%1)").arg(libzipError(code));
+        return false;
+    }
+    std::unique_ptr<zip_t, ArchiveCloser> archive(handle);
+    QList<ArchiveItem> items;
+    if (!listItems(handle, extents, items, error))
+        return false;
+    m_items = std::move(items);
     m_archive = std::move(archive);
     return true;
 }
