@@ -269,9 +269,9 @@ bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error)
         return false;
     }
     m_lock = std::make_unique<QFile>();
+    m_path = stagingFolder + QLatin1Char('/') + StagingLockName;
     QString why;
-    const platform::Lock lock =
-        lockForRun(stagingFolder + QLatin1Char('/') + StagingLockName, waitMs, *m_lock, why);
+    const platform::Lock lock = lockForRun(m_path, waitMs, *m_lock, why);
     if (lock == platform::Lock::Taken)
         return true;
     const qint64 holder =
@@ -288,6 +288,10 @@ bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error)
 
 void StagingLock::unlock() {
     m_lock.reset();
+}
+
+QString StagingLock::fileName() const {
+    return m_lock ? m_path : QString();
 }
 
 PrivateStagingFolder::PrivateStagingFolder(const QString &prefix)

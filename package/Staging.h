@@ -73,9 +73,12 @@ public:
     bool lock(const QString &stagingFolder, int waitMs, QString &error);
     // Releases the folder (also done by the destructor).
     void unlock();
+    // The lock file, while the folder is held.
+    QString fileName() const;
 
 private:
     std::unique_ptr<QFile> m_lock;
+    QString m_path;
 };
 
 // The names the private staging folders of the window, of mapzip pack and of mapzip preview

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
@@ -121,6 +122,8 @@ TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
     // Held still while it owns the folder, however fast this machine is.
     sendSignal(holder, "STOP");
     const qint64 holderId = holder.processId();
+    QElapsedTimer waited;
+    waited.start();
     const MapzipRun refused =
         mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
                            QStringLiteral("-o"), second, QStringLiteral("--staging"), staging} +
@@ -129,6 +132,7 @@ TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
     const MapzipRun held = finishMapzip(holder);
 
     EXPECT_EQ(refused.status, 1);
+    EXPECT_GE(waited.elapsed(), 5000) << "it waits 5 seconds for the folder";
     EXPECT_TRUE(
         refused.err.contains(QStringLiteral("staging folder in use by process %1").arg(holderId)))
         << refused.err.toStdString();
@@ -185,6 +189,30 @@ TEST(MapzipSafety, AStagingTreeThatIsNotTheUsersOwnIsRefused) {
         EXPECT_FALSE(QFileInfo::exists(target));
         EXPECT_EQ(everythingIn(elsewhere), QStringList());
     }
+}
+
+// --update packs on from the map's staged archive; a link in its place, to an archive
+// elsewhere, is no staged archive: none of that archive's entries reaches the delivery, and it
+// stays as it was.
+TEST(MapzipSafety, UpdateNeverTakesInAnArchiveLinkedIntoTheStagingTree) {
+    QTemporaryDir dir;
+    const QString staging = dir.filePath(QStringLiteral("staging"));
+    const QString outside = dir.filePath(QStringLiteral("outside.zip"));
+    writeForeignZip(outside, {{QStringLiteral("scenery-gfx/planted.png"), "planted"}});
+    const QByteArray before = readFile(outside);
+    ASSERT_TRUE(QDir().mkpath(staging + QStringLiteral("/TEMP")));
+    ASSERT_TRUE(QFile::link(outside, staging + QStringLiteral("/TEMP/ctf_Viet.zip")));
+    const QString target = dir.filePath(QStringLiteral("x.zip"));
+    const MapzipRun run =
+        mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                           QStringLiteral("-o"), target, QStringLiteral("--staging"), staging,
+                           QStringLiteral("--update")} +
+               defaultsArgs());
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    const QStringList names = fileNames(readArchive(target));
+    EXPECT_TRUE(names.contains(QStringLiteral("maps/ctf_Viet.PMS")));
+    EXPECT_FALSE(names.contains(QStringLiteral("scenery-gfx/planted.png")));
+    EXPECT_EQ(readFile(outside), before);
 }
 
 TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {

@@ -9,13 +9,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -258,14 +261,25 @@ TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
     EXPECT_FALSE(QFileInfo(paths.scenery).isSymLink());
 }
 
+// A run waits for the folder up to its limit: it gives up no sooner, and takes a folder let go
+// of meanwhile.
 TEST_F(StagingTest, OneRunAtATimeHoldsAStagingFolder) {
     StagingLock first;
     StagingLock second;
     QString error;
     ASSERT_TRUE(first.lock(program.path(), 0, error)) << error.toStdString();
-    EXPECT_FALSE(second.lock(program.path(), 100, error));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_FALSE(second.lock(program.path(), 300, error));
+    EXPECT_GE(waited.elapsed(), 300);
     EXPECT_EQ(error, QStringLiteral("staging folder in use by process %1")
                          .arg(QCoreApplication::applicationPid()));
+    std::thread holder([&first] {
+        QThread::msleep(100);
+        first.unlock();
+    });
+    EXPECT_TRUE(second.lock(program.path(), 60000, error)) << error.toStdString();
+    holder.join();
 }
 
 // What runs that are gone left is removed, and only that: our folders under the temporary
