@@ -16,17 +16,26 @@ constexpr qint64 PieceSize = 1024 * 1024;
 
 const QString ChangedWhilePacked = QStringLiteral("changed while it was being packed");
 
-// A file left alone this long is taken to be written whole: in the middle of a rewrite no one
-// can tell its state from a finished one.
+// A file whose content was left alone this long is taken to be written whole: in the middle of
+// a rewrite no one can tell its state from a finished one.
 constexpr qint64 QuietNs = 100'000'000;
-// A change time further ahead of the clock than this is of another clock (a share's server).
+// A modification time further ahead of the clock than this is of another clock (a share's
+// server).
 constexpr qint64 AheadNs = 1'000'000'000;
 constexpr std::chrono::milliseconds MostWait(2000);
 
-// The stamp of `in` once the file has been left alone for QuietNs: by the file system's clock,
-// or where the file's change time is of another clock, by watching it that long. The change
-// time then lies before the clock, so that any change from now on shows in a later stamp. A
-// file not left alone for MostWait is refused.
+// The same content as far as its stamps tell: which file, its size and modification time. Its
+// change time is left out: links made and removed by other runs that pack the same file
+// change it all the time.
+bool sameContent(const platform::FileStamp &a, const platform::FileStamp &b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modifiedNs == b.modifiedNs;
+}
+
+// The stamp of `in` once its content has been left alone for QuietNs: by its modification
+// time, which every write sets to the file system's clock (where the time is of another clock,
+// by watching the file that long). Any write from now on then shows in a later stamp. A file
+// not left alone for MostWait is refused.
 bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error) {
     const auto deadline = std::chrono::steady_clock::now() + MostWait;
     platform::FileStamp watched;
@@ -34,8 +43,8 @@ bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error) {
         const qint64 now = platform::fileClockNow(); // before the stamp: see FileStamp
         if (!platform::stampOf(in, stamp, error))
             return false;
-        const qint64 age = now - stamp.changedNs;
-        if (age >= QuietNs || (age < -AheadNs && stamp == watched))
+        const qint64 age = now - stamp.modifiedNs;
+        if (age >= QuietNs || (age < -AheadNs && sameContent(stamp, watched)))
             return true;
         if (std::chrono::steady_clock::now() >= deadline) {
             error = ChangedWhilePacked;
@@ -86,8 +95,8 @@ bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
     // Unbuffered, so that a failing write reports the system's own reason at once.
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("%1 (writing %2)").arg(out.errorString(),
-                                                      QDir::toNativeSeparators(target));
+        error = QStringLiteral("%1 (writing %2)")
+                    .arg(out.errorString(), QDir::toNativeSeparators(target));
         return false;
     }
     if (copyAll(in, out, error, nullptr, keepGoing))

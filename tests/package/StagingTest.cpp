@@ -15,7 +15,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -240,6 +243,32 @@ TEST_F(StagingTest, AFileChangedWhileItIsCopiedIsCopiedAgainOrRefused) {
         EXPECT_EQ(error.isEmpty(), !c.copied.isEmpty()) << error.toStdString();
         QFile::remove(target);
     }
+}
+
+// Other runs that pack the same scenery link it into their staging trees and remove the links,
+// which touches its change time all the time; its content stays as it was, and is staged.
+TEST_F(StagingTest, LinksOtherRunsMakeToAFileAreNoChangeToIt) {
+    makeTree();
+    gameFile(QStringLiteral("maps/Arena.pms"));
+    const QString rock = gameFile(QStringLiteral("scenery-gfx/rock.png"));
+    for (const QString &file : {game.path() + QStringLiteral("/maps/Arena.pms"), rock})
+        std::filesystem::last_write_time(file.toStdString(),
+                                         std::filesystem::file_time_type::clock::now() -
+                                             std::chrono::hours(1));
+    std::atomic<bool> done = false;
+    std::thread otherRuns([&] {
+        const std::string link = (game.path() + QStringLiteral("/other-run.png")).toStdString();
+        while (!done) {
+            std::error_code unused;
+            std::filesystem::create_hard_link(rock.toStdString(), link, unused);
+            std::filesystem::remove(link, unused);
+        }
+    });
+    const FillReport report = fillArena(program.path(), QStringLiteral("rock.png"));
+    done = true;
+    otherRuns.join();
+    EXPECT_FALSE(report.failed()) << report.failure.toStdString();
+    EXPECT_EQ(report.staged.size(), 2);
 }
 
 TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
