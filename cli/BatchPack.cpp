@@ -1,5 +1,12 @@
-// mapzip pack -d: many maps, each built by a child mapzip, several at a time. The engine keeps
-// global state, so builds never share a process.
+// mapzip pack -d: many maps, several at a time. The engine keeps global state, so builds that
+// run at once never share a process: each runs in one of a few child processes, workers, which
+// build the maps the batch sends them one after another. A worker starts, loads the engine and
+// the read-back library, reads the stock list and makes its staging folder once, for all its
+// maps.
+//
+// What goes between them, one line each way for each map: the batch sends the password first
+// and then, for each map, "MAP TARGET"; the worker answers "STATUS SHA1 MESSAGES" (SHA1 "-" when
+// nothing was written). Every text is in hexadecimal, so that no name can break a line.
 
 #include "cli/Console.h"
 #include "cli/Pack.h"
@@ -10,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
@@ -17,7 +25,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
+#include <list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -27,7 +38,6 @@ const QString Prefix = QStringLiteral("mapzip pack: ");
 struct Job {
     QString map;    // as given
     QString output; // <dir>/<MapName>.<ext>
-    std::unique_ptr<QProcess> process;
     bool done = false;
     int status = ExitStatus::Failed;
     bool stopped = false;
@@ -35,11 +45,15 @@ struct Job {
     QString messages; // the child's standard error
 };
 
-QStringList childArguments(const PackOptions &options, const Job &job, int engineThreads,
-                           bool withPassword) {
+struct Worker {
+    std::unique_ptr<QProcess> process;
+    QByteArray answers; // what it wrote that is not a whole line yet
+    int job = -1;       // the index of the map it builds, -1 while it waits
+};
+
+QStringList workerArguments(const PackOptions &options, int engineThreads) {
     QStringList args{QStringLiteral("pack"),
-                     QStringLiteral("-o"),
-                     job.output,
+                     QStringLiteral("--worker"),
                      QStringLiteral("--quiet"),
                      QStringLiteral("--engine-threads"),
                      QString::number(engineThreads),
@@ -49,8 +63,6 @@ QStringList childArguments(const PackOptions &options, const Job &job, int engin
         args << QStringLiteral("--exclude") << name;
     if (options.comment)
         args << QStringLiteral("--comment") << *options.comment;
-    if (withPassword)
-        args << QStringLiteral("--password-stdin");
     const std::pair<bool, const char *> switches[] = {{options.noTexture, "--no-texture"},
                                                       {options.junkPaths, "--junk-paths"},
                                                       {options.noRecurse, "--no-recurse"},
@@ -64,9 +76,30 @@ QStringList childArguments(const PackOptions &options, const Job &job, int engin
         args << QStringLiteral("--defaults") << options.defaults;
     if (!options.staging.isEmpty())
         args << QStringLiteral("--staging") << options.staging;
-    // A map whose name starts with '-' is still a map.
-    args << QStringLiteral("--") << job.map;
     return args;
+}
+
+QByteArray hexLine(const QList<QByteArray> &fields) {
+    QByteArray line;
+    for (const QByteArray &field : fields)
+        line += (line.isEmpty() ? QByteArray() : QByteArray(" ")) + field.toHex();
+    return line + '\n';
+}
+
+// The worker's answer for `job`: false when the line is not one.
+bool takeAnswer(const QByteArray &line, Job &job) {
+    const QList<QByteArray> fields = line.split(' ');
+    bool ok = false;
+    const int status = fields.value(0).toInt(&ok);
+    if (fields.size() != 3 || !ok)
+        return false;
+    job.stopped = status > 128;
+    job.status =
+        status == ExitStatus::Ok || status == ExitStatus::Incomplete ? status : ExitStatus::Failed;
+    if (fields.at(1) != "-")
+        job.sha1 = QString::fromLatin1(fields.at(1));
+    job.messages += QString::fromUtf8(QByteArray::fromHex(fields.at(2)));
+    return true;
 }
 
 // The child's lines on standard error, each naming the map it is about.
@@ -92,30 +125,197 @@ QString summary(const Job &job) {
     return QStringLiteral("failed ") + map;
 }
 
-void collect(Job &job) {
-    QProcess &process = *job.process;
-    if (process.error() == QProcess::FailedToStart) {
-        job.messages = process.errorString() + QLatin1Char('\n');
-        job.status = ExitStatus::Failed;
-        return;
-    }
-    job.messages += QString::fromLocal8Bit(process.readAllStandardError());
-    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    for (const QString &line : out.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("sha1 ")))
-            job.sha1 = line.section(QLatin1Char(' '), 1, 1);
-    }
-    if (process.exitStatus() != QProcess::NormalExit) {
-        job.messages += QStringLiteral("the build ended abnormally\n");
-        job.status = ExitStatus::Failed;
-        return;
-    }
-    const int code = process.exitCode();
-    job.stopped = code > 128;
-    job.status =
-        code == ExitStatus::Ok || code == ExitStatus::Incomplete ? code : ExitStatus::Failed;
+// One line of standard input, without its end; false at the end of the input.
+bool readLine(QByteArray &line) {
+    line.clear();
+    int c;
+    while ((c = std::getc(stdin)) != EOF && c != '\n')
+        line += char(c);
+    return c != EOF || !line.isEmpty();
 }
 
+// The worker's answer, written and flushed at once: its batch waits for it.
+void answer(int status, const QByteArray &sha1, const QString &messages) {
+    const QByteArray line = QByteArray::number(status) + ' ' +
+                            (sha1.isEmpty() ? QByteArray("-") : sha1.toHex()) + ' ' +
+                            messages.toUtf8().toHex() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+// The batch's side: workers started, maps handed out one at a time to whichever worker is free,
+// answers taken, summaries printed in the order the maps were given.
+class BatchRun {
+public:
+    BatchRun(std::vector<Job> &jobs, QStringList arguments, const QString &password)
+        : m_jobs(jobs), m_arguments(std::move(arguments)), m_password(password) {}
+
+    // Runs until every map is answered, or, after an interrupt, until the workers are gone.
+    int run(int workers);
+
+private:
+    void startWorker();
+    void handOut(Worker &worker);
+    void send(Worker &worker);
+    void readAnswers(Worker &worker);
+    void workerEnded(Worker &worker);
+    void finish(int index);
+    void flush();
+    void stop();
+    bool mapsLeft() const { return !m_stopping && m_next < m_jobs.size(); }
+
+    std::vector<Job> &m_jobs;
+    const QStringList m_arguments;
+    const QString m_password;
+    std::list<Worker> m_workers;
+    QEventLoop m_loop;
+    size_t m_next = 0;
+    size_t m_flushed = 0;
+    int m_running = 0;
+    bool m_stopping = false;
+    int m_status = ExitStatus::Ok;
+};
+
+int BatchRun::run(int workers) {
+    // An interrupt stops the builds under way (they clean up after themselves) and the rest
+    // are not started.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &m_loop, [this] {
+        if (!m_stopping && platform::caughtInterrupt() != 0)
+            stop();
+    });
+    watch.start(50);
+    QTimer::singleShot(0, &m_loop, [this, workers] {
+        for (int i = 0; i < workers; ++i)
+            startWorker();
+    });
+    m_loop.exec();
+    for (Job &job : m_jobs) {
+        if (!job.done) {
+            job.done = true;
+            job.stopped = true;
+        }
+    }
+    flush();
+    return m_status;
+}
+
+void BatchRun::startWorker() {
+    if (!mapsLeft())
+        return;
+    Worker &worker = m_workers.emplace_back();
+    worker.process = std::make_unique<QProcess>();
+    QProcess *process = worker.process.get();
+    QObject::connect(process, &QProcess::readyReadStandardOutput, &m_loop,
+                     [this, &worker] { readAnswers(worker); });
+    QObject::connect(process, &QProcess::readyReadStandardError, &m_loop, [&worker, this] {
+        // Whatever the worker says outside its answers belongs to the map it builds.
+        const QString text = QString::fromLocal8Bit(worker.process->readAllStandardError());
+        if (worker.job >= 0)
+            m_jobs[size_t(worker.job)].messages += text;
+    });
+    QObject::connect(process, &QProcess::finished, &m_loop,
+                     [this, &worker] { workerEnded(worker); });
+    QObject::connect(process, &QProcess::errorOccurred, &m_loop,
+                     [this, &worker](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             workerEnded(worker);
+                     });
+    ++m_running;
+    // Killed outright, the batch cannot stop its workers: the system asks them to.
+    platform::endWithThisProcess(*process);
+    worker.job = int(m_next++); // a worker that cannot start fails this map (workerEnded)
+    process->start(QCoreApplication::applicationFilePath(), m_arguments);
+    if (worker.process && worker.process->waitForStarted(-1)) {
+        process->write(hexLine({m_password.toLocal8Bit()}));
+        send(worker);
+    }
+}
+
+void BatchRun::send(Worker &worker) {
+    const Job &job = m_jobs[size_t(worker.job)];
+    worker.process->write(hexLine({QFile::encodeName(job.map), QFile::encodeName(job.output)}));
+}
+
+void BatchRun::handOut(Worker &worker) {
+    worker.job = -1;
+    if (!mapsLeft()) {
+        worker.process->closeWriteChannel(); // the worker ends once it has answered
+        return;
+    }
+    worker.job = int(m_next++);
+    send(worker);
+}
+
+void BatchRun::readAnswers(Worker &worker) {
+    worker.answers += worker.process->readAllStandardOutput();
+    for (qsizetype end; (end = worker.answers.indexOf('\n')) >= 0;) {
+        const QByteArray line = worker.answers.left(end);
+        worker.answers.remove(0, end + 1);
+        if (worker.job < 0 || !takeAnswer(line, m_jobs[size_t(worker.job)]))
+            continue; // not an answer: nothing the batch asked for
+        const int answered = worker.job;
+        handOut(worker);
+        finish(answered);
+    }
+}
+
+void BatchRun::workerEnded(Worker &worker) {
+    if (!worker.process)
+        return;          // both signals came
+    readAnswers(worker); // what it said before it ended
+    QProcess &process = *worker.process;
+    const bool unstarted = process.error() == QProcess::FailedToStart;
+    if (worker.job >= 0) {
+        // It ended in the middle of a map: that map failed (or stopped), the others go on.
+        Job &job = m_jobs[size_t(worker.job)];
+        job.messages += QString::fromLocal8Bit(process.readAllStandardError());
+        job.stopped = m_stopping ||
+                      (process.exitStatus() == QProcess::NormalExit && process.exitCode() > 128);
+        if (unstarted)
+            job.messages += process.errorString() + QLatin1Char('\n');
+        else if (!job.stopped)
+            job.messages += QStringLiteral("the build ended abnormally\n");
+        job.status = ExitStatus::Failed;
+        finish(std::exchange(worker.job, -1));
+    }
+    // A program that cannot be started fails every map left the same way.
+    while (unstarted && mapsLeft()) {
+        m_jobs[m_next].messages = process.errorString() + QLatin1Char('\n');
+        finish(int(m_next++));
+    }
+    worker.process.release()->deleteLater();
+    --m_running;
+    startWorker(); // for the maps left, if any
+    if (m_running == 0)
+        m_loop.quit();
+}
+
+void BatchRun::finish(int index) {
+    m_jobs[size_t(index)].done = true;
+    flush();
+}
+
+void BatchRun::flush() {
+    for (; m_flushed < m_jobs.size() && m_jobs[m_flushed].done; ++m_flushed) {
+        const Job &job = m_jobs[m_flushed];
+        printErr(relayed(job));
+        printOut(summary(job) + QLatin1Char('\n'));
+        m_status = ExitStatus::worse(m_status, job.status);
+    }
+}
+
+void BatchRun::stop() {
+    m_stopping = true;
+    for (Worker &worker : m_workers) {
+        if (worker.process) {
+            worker.process->closeWriteChannel();
+            worker.process->terminate();
+        }
+    }
+    if (m_running == 0)
+        m_loop.quit();
+}
 } // namespace
 
 int packBatch(const PackOptions &options, const QString &password) {
@@ -149,87 +349,36 @@ int packBatch(const PackOptions &options, const QString &password) {
     // N builds at once share the processors instead of each starting a worker per core.
     const int engineThreads =
         options.engineThreads > 0 ? options.engineThreads : std::max(1, cores / parallel);
-    const QString program = QCoreApplication::applicationFilePath();
-
-    QEventLoop loop;
-    size_t next = 0;
-    size_t flushed = 0;
-    int running = 0;
-    bool stopping = false;
-    int status = ExitStatus::Ok;
-
-    auto flush = [&] {
-        for (; flushed < jobs.size() && jobs[flushed].done; ++flushed) {
-            const Job &job = jobs[flushed];
-            printErr(relayed(job));
-            printOut(summary(job) + QLatin1Char('\n'));
-            status = ExitStatus::worse(status, job.status);
-        }
-    };
-    std::function<void()> startMore;
-    auto finished = [&](Job &job) {
-        if (job.done)
-            return;
-        collect(job);
-        job.done = true;
-        --running;
-        flush();
-        startMore();
-    };
-    startMore = [&] {
-        while (!stopping && running < parallel && next < jobs.size()) {
-            Job &job = jobs[next++];
-            job.process = std::make_unique<QProcess>();
-            QProcess *process = job.process.get();
-            QObject::connect(process, &QProcess::finished, &loop,
-                             [&job, &finished] { finished(job); });
-            QObject::connect(process, &QProcess::errorOccurred, &loop,
-                             [&job, &finished](QProcess::ProcessError error) {
-                                 if (error == QProcess::FailedToStart)
-                                     finished(job);
-                             });
-            ++running;
-            // Killed outright, the batch cannot stop its builds: the system asks them to.
-            platform::endWithThisProcess(*process);
-            process->start(program,
-                           childArguments(options, job, engineThreads, !password.isEmpty()));
-            if (process->waitForStarted(-1)) {
-                if (!password.isEmpty())
-                    process->write(password.toLocal8Bit() + '\n');
-                process->closeWriteChannel();
-            }
-        }
-        if (running == 0)
-            loop.quit();
-    };
-
-    // An interrupt stops the builds under way (they clean up after themselves) and the rest
-    // are not started.
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (stopping || platform::caughtInterrupt() == 0)
-            return;
-        stopping = true;
-        for (Job &job : jobs) {
-            if (job.process && !job.done)
-                job.process->terminate();
-        }
-        if (running == 0)
-            loop.quit();
-    });
-    watch.start(50);
-
-    QTimer::singleShot(0, &loop, [&] { startMore(); });
-    loop.exec();
-
-    for (Job &job : jobs) {
-        if (!job.done) {
-            job.done = true;
-            job.stopped = true;
-        }
-    }
-    flush();
+    // What runs that are gone left, once for all the workers.
+    if (options.staging.isEmpty())
+        PrivateStagingFolder::removeAbandoned();
+    BatchRun batch(jobs, workerArguments(options, engineThreads), password);
+    const int status = batch.run(parallel);
     if (const int signal = platform::caughtInterrupt(); signal != 0)
         return ExitStatus::interrupted(signal);
     return status;
+}
+
+int runPackWorker(const PackOptions &options) {
+    QByteArray line;
+    if (!readLine(line))
+        return ExitStatus::Ok;
+    const QString password = QString::fromLocal8Bit(QByteArray::fromHex(line));
+    PackSession session;
+    while (platform::caughtInterrupt() == 0 && readLine(line)) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 2)
+            return ExitStatus::Usage;
+        QString out;
+        QString messages;
+        captureOutput(&out, &messages);
+        QByteArray sha1;
+        const int status =
+            session.build(options, password, QFile::decodeName(QByteArray::fromHex(fields.at(0))),
+                          QFile::decodeName(QByteArray::fromHex(fields.at(1))), sha1);
+        captureOutput(nullptr, nullptr);
+        answer(status, sha1, messages);
+    }
+    const int signal = platform::caughtInterrupt();
+    return signal != 0 ? ExitStatus::interrupted(signal) : ExitStatus::Ok;
 }

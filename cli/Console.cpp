@@ -42,8 +42,14 @@ QString escaped(const QString &text, bool keepLineBreaks) {
 // The first failed write to standard output and to standard error, as the system said it.
 QString g_outFailure;
 QString g_errFailure;
+QString *g_outCapture = nullptr;
+QString *g_errCapture = nullptr;
 
 void print(std::FILE *stream, const QString &text) {
+    if (QString *capture = stream == stdout ? g_outCapture : g_errCapture) {
+        *capture += escaped(text, true);
+        return;
+    }
     const QByteArray bytes = escaped(text, true).toLocal8Bit();
     QString &failure = stream == stdout ? g_outFailure : g_errFailure;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) ||
@@ -77,6 +83,11 @@ void printOut(const QString &text) {
 
 void printErr(const QString &text) {
     print(stderr, text);
+}
+
+void captureOutput(QString *out, QString *err) {
+    g_outCapture = out;
+    g_errCapture = err;
 }
 
 void printJsonLine(const QJsonObject &object) {

@@ -29,6 +29,10 @@ int afterOutput(int status);
 // Prints `text`; control characters other than line feed and tab are shown escaped.
 void printOut(const QString &text);
 void printErr(const QString &text);
+// While set, what printOut() and printErr() print is added to `out` and `err` instead, as it
+// would have been printed: a batch's worker hands each build's messages to its batch. Null
+// pointers print again.
+void captureOutput(QString *out, QString *err);
 // One JSON object on a line of standard output, with every control character escaped.
 void printJsonLine(const QJsonObject &object);
 // The counts the game refuses as --json gives them: [{block, count, limit}], each with "map"

@@ -149,9 +149,12 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
     const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     // Not for users: a batch gives each of its builds a share of the processors.
     const QCommandLineOption engineThreads = valued({QStringLiteral("engine-threads")}, "N");
-    parser.addOptions({helpOption, output, outputDir, format, jobs, exclude, noTexture, level,
-                       comment, passwordFile, passwordStdin, junkPaths, noRecurse, update, freshen,
-                       defaults, staging, quiet, engineThreads});
+    // Not for users: a batch's worker, which builds the maps its batch sends it one by one.
+    const QCommandLineOption worker(QStringLiteral("worker"));
+    parser.addOptions({helpOption,    output,    outputDir, format,        jobs,
+                       exclude,       noTexture, level,     comment,       passwordFile,
+                       passwordStdin, junkPaths, noRecurse, update,        freshen,
+                       defaults,      staging,   quiet,     engineThreads, worker});
     if (!parser.parse(QStringList{QStringLiteral("pack")} + args))
         return parser.errorText();
 
@@ -192,6 +195,9 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
         options.engineThreads = *count;
     }
 
+    options.worker = parser.isSet(worker);
+    if (options.worker)
+        return {};
     if (options.maps.isEmpty())
         return QStringLiteral("no map given");
     if (parser.isSet(output) && parser.isSet(outputDir))
@@ -347,30 +353,6 @@ void setSwitches(const PackOptions &options, const QString &password, BuildInput
     inputs.zip.threads = options.engineThreads;
 }
 
-// A named staging folder is held for the run, so two runs never mix their files; by default
-// each run stages in a private folder of its own. False, the cause printed, when neither can be.
-bool holdStagingFolder(const PackOptions &options, StagingLock &lock,
-                       std::optional<PrivateStagingFolder> &privateFolder, QString &folder) {
-    if (!options.staging.isEmpty()) {
-        folder = QFileInfo(options.staging).absoluteFilePath();
-        QString error;
-        if (!lock.lock(folder, 5000, error) || !checkStagingTree(folder, error)) {
-            printErr(Prefix + error + QLatin1Char('\n'));
-            return false;
-        }
-        return true;
-    }
-    PrivateStagingFolder::removeAbandoned();
-    privateFolder.emplace(PackStagingPrefix);
-    if (!privateFolder->isValid()) {
-        printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
-                              .arg(privateFolder->errorString()));
-        return false;
-    }
-    folder = privateFolder->path();
-    return true;
-}
-
 // Whether `path` lies in `folder` or below it, by its name or its real place.
 bool liesIn(const QString &path, const QString &folder) {
     const QString parent = QFileInfo(path).absolutePath();
@@ -456,15 +438,51 @@ bool readPassword(const QString &passwordFile, bool fromStdin, QString &password
     return true;
 }
 
-int packOne(const PackOptions &options, const QString &password) {
+bool PackSession::holdStaging(const PackOptions &options) {
+    if (!m_stagingFolder.isEmpty())
+        return true;
+    if (!options.staging.isEmpty()) {
+        m_stagingFolder = QFileInfo(options.staging).absoluteFilePath();
+        QString error;
+        if (!m_lock.lock(m_stagingFolder, 5000, error) ||
+            !checkStagingTree(m_stagingFolder, error)) {
+            printErr(Prefix + error + QLatin1Char('\n'));
+            m_stagingFolder.clear();
+            return false;
+        }
+        return true;
+    }
+    // A batch's workers leave the leftovers to the batch, which removed them once.
+    if (!options.worker)
+        PrivateStagingFolder::removeAbandoned();
+    m_privateFolder.emplace(PackStagingPrefix);
+    if (!m_privateFolder->isValid()) {
+        printErr(Prefix + QStringLiteral("cannot create a temporary staging folder: %1\n")
+                              .arg(m_privateFolder->errorString()));
+        m_privateFolder.reset();
+        return false;
+    }
+    m_stagingFolder = m_privateFolder->path();
+    return true;
+}
+
+void PackSession::loadDefaults(const PackOptions &options) {
+    if (m_defaultsRead)
+        return;
+    m_defaultsWarning = loadDefaultSceneries(defaultsPath(options.defaults), m_defaults).warning;
+    m_defaultsRead = true;
+}
+
+int PackSession::build(const PackOptions &options, const QString &password, const QString &map,
+                       const QString &target, QByteArray &sha1) {
     BuildInputs inputs;
     WizardState state;
-    const DefaultsLoadResult defaults =
-        loadDefaultSceneries(defaultsPath(options.defaults), state.DefaultSceneries);
-    if (!defaults.warning.isEmpty())
-        printErr(Prefix + QStringLiteral("warning: ") + defaults.warning + QLatin1Char('\n'));
+    loadDefaults(options);
+    state.DefaultSceneries = m_defaults;
+    if (!m_defaultsWarning.isEmpty())
+        printErr(Prefix + QStringLiteral("warning: ") + m_defaultsWarning + QLatin1Char('\n'));
 
-    inputs.pathText = QFileInfo(options.maps.constFirst()).absoluteFilePath();
+    inputs.pathText = QFileInfo(map).absoluteFilePath();
     QString filepath = inputs.pathText;
     QString error;
     if (!listStuff(state, filepath, inputs.pathText, inputs.addList, error)) {
@@ -478,37 +496,42 @@ int packOne(const PackOptions &options, const QString &password) {
 
     setSwitches(options, password, inputs);
 
-    StagingLock lock;
-    std::optional<PrivateStagingFolder> privateFolder;
-    QString stagingFolder;
-    if (!holdStagingFolder(options, lock, privateFolder, stagingFolder))
+    if (!holdStaging(options))
         return ExitStatus::Failed;
     if (const int status = interruptedStatus(); status >= 0)
         return status;
 
-    const QString output = QFileInfo(options.output).absoluteFilePath();
-    if (!targetIsFree(options, output, lock, error)) {
+    const QString output = QFileInfo(target).absoluteFilePath();
+    if (!targetIsFree(options, output, m_lock, error)) {
         printErr(Prefix + QStringLiteral("nothing was built: the archive cannot be saved to %1, "
                                          "as it %2\n")
-                              .arg(escapeControls(options.output), error));
+                              .arg(escapeControls(target), error));
         return ExitStatus::Failed;
     }
     ConsoleBuildHost host(state, inputs, output, options.quiet);
     ZipRequest request;
-    ZipBinding binding(programFolder());
     DialogRecord dialog;
-    BuildContext context{stagingFolder, request, binding, dialog};
+    BuildContext context{m_stagingFolder, request, m_binding, dialog};
     const BuildResult result = cmdGO_Click(state, host, context);
-    // Once the archive is in place the run reports it, whatever signal came meanwhile.
-    if (result.delivered())
+    // Once the archive is in place the run reports it, whatever signal came meanwhile (a
+    // worker goes on to its next map only while no signal came).
+    if (result.delivered() && !options.worker)
         platform::ignoreInterrupts();
     host.report(result);
-    if (result.delivered())
-        printOut(QStringLiteral("sha1 %1  %2\n")
-                     .arg(QString::fromLatin1(result.sha1.toHex()), options.output));
-    else if (const int status = interruptedStatus(); status >= 0)
+    if (result.delivered()) {
+        sha1 = result.sha1;
+        printOut(
+            QStringLiteral("sha1 %1  %2\n").arg(QString::fromLatin1(result.sha1.toHex()), target));
+    } else if (const int status = interruptedStatus(); status >= 0) {
         return status;
+    }
     return exitStatusOf(result.end);
+}
+
+int packOne(const PackOptions &options, const QString &password) {
+    PackSession session;
+    QByteArray sha1;
+    return session.build(options, password, options.maps.constFirst(), options.output, sha1);
 }
 
 int runPack(const QStringList &args) {
@@ -529,6 +552,10 @@ int runPack(const QStringList &args) {
         QString unused; // a build that cannot use it says so itself
         loadReadBackLibrary(unused);
     });
+    if (options.worker) {
+        platform::catchInterrupts();
+        return runPackWorker(options);
+    }
     QString password;
     QString error;
     if (!readPassword(options.passwordFile, options.passwordStdin, password, error)) {

@@ -8,6 +8,7 @@
 #include "intake/DefaultSceneries.h"
 #include "intake/FileNames.h"
 #include "intake/GameFolder.h"
+#include "platform/Platform.h"
 #include "package/ArchiveCheck.h"
 #include "text/CodePage.h"
 
@@ -227,6 +228,8 @@ int runVerify(const QStringList &args) {
     }
     // The bytes the archive was encrypted with: the game's code page, as mapzip pack uses.
     options.password = toCodePage(password);
+    // Entries are read whole, one after another: their buffers come from one pool, reused.
+    platform::prepareForLargeBuffers();
     int status = ExitStatus::Ok;
     for (const QString &archive : archives) {
         const ArchiveFindings findings = check(archive, options);

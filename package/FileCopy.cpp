@@ -18,20 +18,29 @@ constexpr qint64 PieceSize = 1024 * 1024;
 
 const QString ChangedWhilePacked = QStringLiteral("changed while it was being packed");
 
-// A file left alone this long is taken to be written whole: in the middle of a rewrite no one
-// can tell its state from a finished one.
+// A file whose content was left alone this long is taken to be written whole: in the middle of
+// a rewrite no one can tell its state from a finished one.
 constexpr qint64 QuietNs = 100'000'000;
-// A change time further ahead of the clock than this is of another clock (a share's server).
+// A modification time further ahead of the clock than this is of another clock (a share's
+// server).
 constexpr qint64 AheadNs = 1'000'000'000;
 constexpr std::chrono::milliseconds MostWait(2000);
 
 // How often a watched file is looked at: a rewrite in pieces shows between two looks.
 constexpr std::chrono::milliseconds WatchEvery(10);
 
-// The stamp of `in` once the file has been left alone for QuietNs: by the file system's clock,
-// or, where the file's change time is of another clock or `watch` is asked for, by watching it
-// that long as well. The change time then lies before the clock, so that any change from now on
-// shows in a later stamp. A file not left alone for MostWait is refused.
+// The same content as far as its stamps tell: which file, its size and modification time. Its
+// change time is left out: links made and removed by other runs that pack the same file
+// change it all the time.
+bool sameContent(const platform::FileStamp &a, const platform::FileStamp &b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modifiedNs == b.modifiedNs;
+}
+
+// The stamp of `in` once its content has been left alone for QuietNs: by its modification
+// time, which every write sets to the file system's clock, or, where that time is of another
+// clock or `watch` is asked for, by watching the file that long as well. Any write from now on
+// then shows in a later stamp. A file not left alone for MostWait is refused.
 bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error, bool watch) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + MostWait;
@@ -41,11 +50,11 @@ bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error, boo
         const qint64 now = platform::fileClockNow(); // before the stamp: see FileStamp
         if (!platform::stampOf(in, stamp, error))
             return false;
-        if (!(stamp == watched)) {
+        if (!sameContent(stamp, watched)) {
             watched = stamp;
             watchedSince = Clock::now();
         }
-        const qint64 age = now - stamp.changedNs;
+        const qint64 age = now - stamp.modifiedNs;
         const bool seenAlone = Clock::now() - watchedSince >= std::chrono::nanoseconds(QuietNs);
         if ((age >= QuietNs || age < -AheadNs) && (seenAlone || (!watch && age >= 0)))
             return true;
@@ -89,6 +98,18 @@ bool stillHolds(QFile &in, const QByteArray &digest, bool &same, QString &error,
     }
     same = hash->result() == digest;
     return true;
+}
+
+// Whether `in` holds the same bytes as the file at `copy`. False also where either cannot be
+// read: the caller then takes it for a change.
+bool sameBytes(QFile &in, const QString &copy) {
+    QFile other(copy);
+    QString error;
+    const std::unique_ptr<Sha1> mine = Sha1::create(error);
+    const std::unique_ptr<Sha1> theirs = Sha1::create(error);
+    return mine && theirs && other.open(QIODevice::ReadOnly) && in.seek(0) &&
+           hashAll(in, *mine, {}) && hashAll(other, *theirs, {}) &&
+           mine->result() == theirs->result();
 }
 
 } // namespace
@@ -160,7 +181,7 @@ bool copySnapshot(QFile &in, const QString &target, QString &error,
             !copyHashed(in, target, digest, error, keepGoing))
             return false;
         if (!platform::stampOf(in, after, error) ||
-            (after == before && QFileInfo(target).size() == after.size &&
+            (sameContent(after, before) && QFileInfo(target).size() == after.size &&
              !stillHolds(in, digest, same, error, keepGoing))) {
             QFile::remove(target);
             return false;
@@ -176,12 +197,17 @@ bool copySnapshot(QFile &in, const QString &target, QString &error,
     return false;
 }
 
-bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom, QString &error) {
+bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom,
+                   const QString &copy, QString &error) {
     QFile in;
     platform::FileStamp now;
     QString unused;
     if (!platform::openRegularFile(source, in, unused) || !platform::stampOf(in, now, unused) ||
         now.device != copiedFrom.device || now.inode != copiedFrom.inode || now == copiedFrom)
+        return true;
+    // Links other runs make change the change time alone; a writer that set the modification
+    // time back shows only in the content.
+    if (sameContent(now, copiedFrom) && sameBytes(in, copy))
         return true;
     error = ChangedWhilePacked;
     return false;

@@ -42,9 +42,11 @@ bool copySnapshot(QFile &in, const QString &target, QString &error,
 // Whether the file at `source`, where it is still the file a copy was made from, is still in
 // the state `copiedFrom` that was copied. A rewrite that had begun when the copy was made may
 // show only later: the system may shrink a file before it stamps the change. A file gone or
-// replaced since is no change of what was copied. False, with `error` "changed while it was
+// replaced since is no change of what was copied; a file whose stamps differ in its change time
+// alone (a link made to it) is compared with `copy`. False, with `error` "changed while it was
 // being packed", otherwise.
-bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom, QString &error);
+bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom,
+                   const QString &copy, QString &error);
 
 // Feeds what is left of `in` to `hash` in large pieces; `keepGoing`, when given, may stop it
 // before each. False on a read error (see in.errorString()) or a stop.

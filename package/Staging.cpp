@@ -18,6 +18,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -339,15 +342,44 @@ void PrivateStagingFolder::remove() {
     m_lock.reset();
 }
 
-void PrivateStagingFolder::removeAbandoned(const QStringList &prefixes) {
-    QStringList escaped;
+namespace {
+
+// The names in the folder `folder` that begin with one of `prefixes` + "-". Names only: the
+// temporary folder may hold thousands of entries, which are neither looked at nor kept.
+QStringList namesStartingWith(const QString &folder, const QStringList &prefixes) {
+    std::vector<std::string> starts;
     for (const QString &prefix : prefixes)
-        escaped << QRegularExpression::escape(prefix);
-    const QRegularExpression ours(QStringLiteral("^(%1)-[A-Za-z0-9]{6}$").arg(escaped.join('|')));
-    const QFileInfoList folders =
-        QDir(QDir::tempPath()).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &folder : folders) {
-        if (!ours.match(folder.fileName()).hasMatch() || folder.isSymLink() ||
+        starts.push_back(QFile::encodeName(prefix + QLatin1Char('-')).toStdString());
+    QStringList names;
+    std::error_code code;
+    for (fs::directory_iterator it(nativePath(folder), code), end; !code && it != end;
+         it.increment(code)) {
+        const std::string &path = it->path().native();
+        const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+        if (std::any_of(starts.begin(), starts.end(),
+                        [&](const std::string &start) { return name.starts_with(start); }))
+            names << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+    }
+    return names;
+}
+
+// Whether `name` is one of `prefixes`, "-" and six letters or digits, as QTemporaryDir makes
+// them.
+bool isOurFolderName(const QString &name, const QStringList &prefixes) {
+    const auto alphanumeric = [](QChar c) { return c.unicode() < 128 && c.isLetterOrNumber(); };
+    return std::any_of(prefixes.begin(), prefixes.end(), [&](const QString &prefix) {
+        return name.size() == prefix.size() + 7 && name.startsWith(prefix + QLatin1Char('-')) &&
+               std::all_of(name.end() - 6, name.end(), alphanumeric);
+    });
+}
+
+} // namespace
+
+void PrivateStagingFolder::removeAbandoned(const QStringList &prefixes) {
+    const QString temp = QDir::tempPath();
+    for (const QString &name : namesStartingWith(temp, prefixes)) {
+        const QFileInfo folder(temp + QLatin1Char('/') + name);
+        if (!isOurFolderName(name, prefixes) || folder.isSymLink() || !folder.isDir() ||
             !platform::ownedByCurrentUser(folder.filePath()))
             continue;
         // Held while the folder goes: its run is gone, and no other clean-up starts on it.
@@ -457,7 +489,7 @@ void FillReport::fail(const QString &file, const QString &reason) {
 bool confirmCopies(FillReport &report) {
     for (const StagedFile &file : std::as_const(report.staged)) {
         QString error;
-        if (file.copiedFrom && !stillAsCopied(file.source, *file.copiedFrom, error)) {
+        if (file.copiedFrom && !stillAsCopied(file.source, *file.copiedFrom, file.path, error)) {
             report.fail(file.source, error);
             return false;
         }

@@ -3,11 +3,14 @@
 #include "FileSelection.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <string>
 
 namespace zip32 {
 namespace {
@@ -22,6 +25,8 @@ public:
         zip_error_init(&m_error);
     }
     ~BufferedFile() {
+        if (m_out)
+            rollbackWrite(); // never committed: nothing is left behind
         zip_source_free(m_file);
         zip_error_fini(&m_error);
     }
@@ -36,17 +41,29 @@ public:
 private:
     zip_int64_t serve(void *data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t serveWriting(void *data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t beginWrite();
+    zip_int64_t commitWrite();
+    void rollbackWrite();
     zip_int64_t write(const unsigned char *data, std::size_t length);
     zip_int64_t seekWrite(void *data, zip_uint64_t length);
     bool flush();
+    // The new file's write of `length` bytes at `at`, straight through.
+    bool writeOut(std::uint64_t at, const unsigned char *data, std::size_t length);
     zip_int64_t fileFailed(); // takes over the file source's error
     zip_int64_t result(int status) { return status < 0 ? fileFailed() : 0; }
+    zip_int64_t failed(int code, int system = errno) {
+        zip_error_set(&m_error, code, system);
+        return -1;
+    }
 
-    zip_source_t *m_file; // libzip's file source
+    zip_source_t *m_file; // libzip's file source, for reading an earlier archive
     std::filesystem::path m_path;
     zip_error_t m_error;
-    // The bytes written since the file source last wrote: m_used of them, from the file's
-    // offset m_start, where the file source stands; the next write goes to m_start + m_at.
+    FilePtr m_out;                // the new archive while it is written
+    std::filesystem::path m_temp; // its name beside m_path
+    std::uint64_t m_outAt = 0;    // where m_out stands
+    // The bytes written since the last write to m_out: m_used of them, from the file's
+    // offset m_start; the next write goes to m_start + m_at.
     std::unique_ptr<unsigned char[]> m_buffer;
     std::uint64_t m_start = 0, m_end = 0; // m_end: the size of the file being written
     std::size_t m_used = 0, m_at = 0;
@@ -96,14 +113,7 @@ zip_int64_t BufferedFile::serve(void *data, zip_uint64_t length, zip_source_cmd_
 zip_int64_t BufferedFile::serveWriting(void *data, zip_uint64_t length, zip_source_cmd_t command) {
     switch (command) {
     case ZIP_SOURCE_BEGIN_WRITE:
-        if (!m_buffer)
-            m_buffer.reset(new (std::nothrow) unsigned char[BufferSize]);
-        if (!m_buffer) {
-            zip_error_set(&m_error, ZIP_ER_MEMORY, 0);
-            return -1;
-        }
-        m_start = m_end = m_used = m_at = 0;
-        return result(zip_source_begin_write(m_file));
+        return beginWrite();
     case ZIP_SOURCE_WRITE:
         return write(static_cast<const unsigned char *>(data), static_cast<std::size_t>(length));
     case ZIP_SOURCE_SEEK_WRITE:
@@ -111,13 +121,9 @@ zip_int64_t BufferedFile::serveWriting(void *data, zip_uint64_t length, zip_sour
     case ZIP_SOURCE_TELL_WRITE:
         return static_cast<zip_int64_t>(m_start + m_at);
     case ZIP_SOURCE_COMMIT_WRITE:
-        if (!flush())
-            return -1;
-        m_buffer.reset();
-        return result(zip_source_commit_write(m_file));
+        return commitWrite();
     case ZIP_SOURCE_ROLLBACK_WRITE:
-        m_buffer.reset();
-        zip_source_rollback_write(m_file);
+        rollbackWrite();
         return 0;
     case ZIP_SOURCE_REMOVE: {
         std::error_code error;
@@ -133,13 +139,82 @@ zip_int64_t BufferedFile::serveWriting(void *data, zip_uint64_t length, zip_sour
     }
 }
 
+zip_int64_t BufferedFile::beginWrite() {
+    if (!m_buffer)
+        m_buffer.reset(new (std::nothrow) unsigned char[BufferSize]);
+    if (!m_buffer)
+        return failed(ZIP_ER_MEMORY, 0);
+    m_start = m_end = m_used = m_at = m_outAt = 0;
+    // A name beside the target that nothing has yet; a dead run's is removed with its staging.
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && !m_out; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+        m_temp = m_path;
+        m_temp += suffix;
+        m_out = createNewFile(m_temp);
+        if (!m_out && errno != EEXIST)
+            break;
+    }
+    return m_out ? 0 : failed(ZIP_ER_TMPOPEN);
+}
+
+zip_int64_t BufferedFile::commitWrite() {
+    if (!flush())
+        return -1;
+    m_buffer.reset();
+    const bool closed = std::fclose(m_out.release()) == 0;
+    if (!closed) {
+        const int cause = errno;
+        rollbackWrite();
+        return failed(ZIP_ER_WRITE, cause);
+    }
+    std::error_code error;
+    std::filesystem::rename(m_temp, m_path, error);
+    if (error) {
+        rollbackWrite();
+        return failed(ZIP_ER_RENAME, error.value());
+    }
+    return 0;
+}
+
+void BufferedFile::rollbackWrite() {
+    m_buffer.reset();
+    m_out.reset();
+    std::error_code unused;
+    if (!m_temp.empty())
+        std::filesystem::remove(m_temp, unused);
+    m_temp.clear();
+}
+
+bool BufferedFile::writeOut(std::uint64_t at, const unsigned char *data, std::size_t length) {
+    if (at != m_outAt) {
+#ifdef _WIN32
+        const bool moved = _fseeki64(m_out.get(), static_cast<__int64>(at), SEEK_SET) == 0;
+#else
+        const bool moved = fseeko(m_out.get(), static_cast<off_t>(at), SEEK_SET) == 0;
+#endif
+        if (!moved) {
+            failed(ZIP_ER_SEEK);
+            return false;
+        }
+        m_outAt = at;
+    }
+    if (std::fwrite(data, 1, length, m_out.get()) != length) {
+        failed(ZIP_ER_WRITE);
+        return false;
+    }
+    m_outAt += length;
+    return true;
+}
+
 zip_int64_t BufferedFile::write(const unsigned char *data, std::size_t length) {
     if (length > BufferSize - m_at) {
         if (!flush())
             return -1;
         if (length >= BufferSize) { // as big as the buffer: straight through
-            if (zip_source_write(m_file, data, length) != static_cast<zip_int64_t>(length))
-                return fileFailed();
+            if (!writeOut(m_start, data, length))
+                return -1;
             m_start += length;
             m_end = std::max(m_end, m_start);
             return static_cast<zip_int64_t>(length);
@@ -171,25 +246,14 @@ zip_int64_t BufferedFile::seekWrite(void *data, zip_uint64_t length) {
     }
     if (!flush())
         return -1;
-    if (zip_source_seek_write(m_file, target, SEEK_SET) != 0)
-        return fileFailed();
-    m_start = to;
+    m_start = to; // the next write goes there
     return 0;
 }
 
 bool BufferedFile::flush() {
-    if (m_used > 0 &&
-        zip_source_write(m_file, m_buffer.get(), m_used) != static_cast<zip_int64_t>(m_used)) {
-        fileFailed();
+    if (m_used > 0 && !writeOut(m_start, m_buffer.get(), m_used))
         return false;
-    }
-    // The file source stands at the end of what it wrote; the next write goes to m_at.
-    if (m_at != m_used &&
-        zip_source_seek_write(m_file, static_cast<zip_int64_t>(m_start + m_at), SEEK_SET) != 0) {
-        fileFailed();
-        return false;
-    }
-    m_start += m_at;
+    m_start += m_at; // the next write goes to m_at
     m_used = m_at = 0;
     return true;
 }

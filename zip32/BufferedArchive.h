@@ -1,9 +1,11 @@
 #pragma once
 // The archive's file as libzip reads and writes it, with libzip's writes gathered into large
 // ones: libzip writes a few KiB at a time, and each entry's header twice (the second time after
-// a seek back), which would cost a system call each. Everything else is libzip's own file
-// source: reading an earlier archive, the temporary file beside the target, its rename into
-// place on commit and its removal on rollback.
+// a seek back), which would cost a system call each. An earlier archive is read through
+// libzip's own file source. The new one is written into a temporary file beside the target,
+// renamed into place on commit and removed on rollback, all here: libzip's file source names
+// its temporary file by a random number from OpenSSL, whose start-up costs more than a small
+// archive's whole writing.
 
 #include <zip.h>
 

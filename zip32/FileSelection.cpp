@@ -29,6 +29,18 @@ FilePtr openFile(const fs::path &path, bool inPlace) {
 #endif
 }
 
+FilePtr createNewFile(const fs::path &path) {
+    errno = 0;
+#ifdef _WIN32
+    FilePtr file(_wfopen(path.c_str(), L"wbx"));
+#else
+    FilePtr file(std::fopen(path.c_str(), "wbx"));
+#endif
+    if (file)
+        std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    return file;
+}
+
 namespace {
 
 bool matchesAnyPattern(const SelectionRules &rules, const std::string &relative,

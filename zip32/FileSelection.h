@@ -59,5 +59,8 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Opens `path` in binary mode, to read it, or to read and change it in place; null, with
 // errno set, when it cannot be opened.
 FilePtr openFile(const std::filesystem::path &path, bool inPlace = false);
+// Creates the new file `path` for writing, unbuffered; null (errno set) when it exists already or
+// cannot be made.
+FilePtr createNewFile(const std::filesystem::path &path);
 
 } // namespace zip32

@@ -4,12 +4,26 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
 QStringList lines(const QString &text) {
     return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The first child process of `parent` that the system lists, waited for up to 10 s.
+QString firstChild(qint64 parent) {
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(parent);
+    for (int i = 0; i < 1000; ++i) {
+        const QByteArray listed = readFile(children).trimmed();
+        if (!listed.isEmpty())
+            return QString::fromLatin1(listed.split(' ').constFirst());
+        QThread::msleep(10);
+    }
+    return {};
 }
 } // namespace
 
@@ -111,4 +125,31 @@ TEST(MapzipBatch, TwoMapsOfOneNameAreRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(run.err.contains(QStringLiteral("would both be packed to")))
         << run.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(out));
+}
+
+// A build that dies, here with its worker killed, fails its own map; a new worker builds the rest.
+TEST(MapzipBatch, ABuildThatDiesFailsOnlyItsMap) {
+    QTemporaryDir dir;
+    copyFixtureGame(dir.filePath(QStringLiteral("game")));
+    QStringList maps;
+    for (int i = 0; i < 4; ++i) {
+        maps << dir.filePath(QStringLiteral("game/maps/copy%1.pms").arg(i));
+        ASSERT_TRUE(QFile::copy(fixtureMap(QStringLiteral("ctf_Viet")), maps.last()));
+    }
+    QProcess batch;
+    startMapzip(batch, QStringList{QStringLiteral("pack")} + maps +
+                           QStringList{QStringLiteral("-d"), dir.filePath(QStringLiteral("out")),
+                                       QStringLiteral("-j"), QStringLiteral("1")} +
+                           defaultsArgs());
+    const QString worker = firstChild(batch.processId());
+    ASSERT_FALSE(worker.isEmpty());
+    runTool(QStringLiteral("kill"), {QStringLiteral("-KILL"), worker});
+    const MapzipRun run = finishMapzip(batch);
+    EXPECT_EQ(run.status, 1);
+    const QStringList summary = lines(run.out);
+    ASSERT_EQ(summary.size(), 4) << run.out.toStdString();
+    EXPECT_EQ(summary.filter(QRegularExpression(QStringLiteral("^failed "))).size(), 1);
+    EXPECT_EQ(summary.filter(QRegularExpression(QStringLiteral("^ok "))).size(), 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral(": the build ended abnormally")))
+        << run.err.toStdString();
 }

@@ -17,6 +17,8 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -251,7 +253,8 @@ TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
     const struct {
         const char *change;
         bool confirmed;
-    } cases[] = {{"none", true}, {"in place", false}, {"replaced", true}};
+    } cases[] = {{"none", true},     {"in place", false},          {"replaced", true},
+                 {"linked", true},   {"same size, time set back", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.change);
         const QString source = gameFile(QStringLiteral("big.png"), QByteArray(1 << 20, 'a'));
@@ -267,6 +270,17 @@ TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
             QFile out(source);
             ASSERT_TRUE(out.open(QIODevice::Append));
             out.write("b");
+        } else if (c.change == std::string("linked")) {
+            const std::string link = (source + QStringLiteral(".link")).toStdString();
+            std::filesystem::create_hard_link(source.toStdString(), link);
+            std::filesystem::remove(link);
+        } else if (c.change == std::string("same size, time set back")) {
+            const auto time = std::filesystem::last_write_time(source.toStdString());
+            QFile out(source);
+            ASSERT_TRUE(out.open(QIODevice::ReadWrite));
+            out.write("b");
+            out.close();
+            std::filesystem::last_write_time(source.toStdString(), time);
         } else if (c.change == std::string("replaced")) {
             writeBytes(source + QStringLiteral(".new"), "whole");
             ASSERT_TRUE(std::rename(QFile::encodeName(source + QStringLiteral(".new")),
@@ -276,6 +290,32 @@ TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
         EXPECT_EQ(report.failedFile, c.confirmed ? QString() : QDir::toNativeSeparators(source));
         QFile::remove(target);
     }
+}
+
+// Other runs that pack the same scenery link it into their staging trees and remove the links,
+// which touches its change time all the time; its content stays as it was, and is staged.
+TEST_F(StagingTest, LinksOtherRunsMakeToAFileAreNoChangeToIt) {
+    makeTree();
+    gameFile(QStringLiteral("maps/Arena.pms"));
+    const QString rock = gameFile(QStringLiteral("scenery-gfx/rock.png"));
+    for (const QString &file : {game.path() + QStringLiteral("/maps/Arena.pms"), rock})
+        std::filesystem::last_write_time(file.toStdString(),
+                                         std::filesystem::file_time_type::clock::now() -
+                                             std::chrono::hours(1));
+    std::atomic<bool> done = false;
+    std::thread otherRuns([&] {
+        const std::string link = (game.path() + QStringLiteral("/other-run.png")).toStdString();
+        while (!done) {
+            std::error_code unused;
+            std::filesystem::create_hard_link(rock.toStdString(), link, unused);
+            std::filesystem::remove(link, unused);
+        }
+    });
+    const FillReport report = fillArena(program.path(), QStringLiteral("rock.png"));
+    done = true;
+    otherRuns.join();
+    EXPECT_FALSE(report.failed()) << report.failure.toStdString();
+    EXPECT_EQ(report.staged.size(), 2);
 }
 
 TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
