@@ -154,36 +154,70 @@ QString libraryFileFor(const QString &candidate) {
 #endif
 }
 
-bool isLoadableLibraryFile(const QString &file, QString &why) {
-    QFile library(file);
-    if (!library.open(QIODevice::ReadOnly)) {
+namespace {
+
+// Reads `length` bytes of `library` from `at`. A file that ends before is cut short; a read the
+// system fails is named as such, never taken for a damaged library.
+bool readPart(QFile &library, qint64 at, qint64 length, QByteArray &part, QString &why) {
+    if (!library.seek(at)) {
         why = library.errorString();
         return false;
     }
-    const qint64 size = library.size();
-#if defined(Q_OS_WIN)
-    const QByteArray head = library.read(64);
-    if (head.size() < 64 || !head.startsWith("MZ")) {
-        why = QStringLiteral("not a Windows library");
+    part = library.read(length);
+    if (library.error() != QFileDevice::NoError) {
+        why = library.errorString();
         return false;
     }
-    const quint32 peAt = readLittle<quint32>(head, 0x3C);
-    if (peAt + 4 > size) {
+    if (part.size() < length) {
         why = QStringLiteral("the file is cut short");
         return false;
     }
     return true;
-#elif defined(Q_OS_MACOS)
-    Q_UNUSED(size);
+}
+
+#if defined(Q_OS_WIN)
+bool checkLibraryHeader(QFile &library, QString &why) {
+    QByteArray head;
+    if (!readPart(library, 0, 64, head, why))
+        return false;
+    if (!head.startsWith("MZ")) {
+        why = QStringLiteral("not a Windows library");
+        return false;
+    }
+    if (readLittle<quint32>(head, 0x3C) + 4 > library.size()) {
+        why = QStringLiteral("the file is cut short");
+        return false;
+    }
     return true;
+}
+#elif defined(Q_OS_MACOS)
+bool checkLibraryHeader(QFile &, QString &) {
+    return true;
+}
 #else
-    // ELF, in this program's own class and byte order, for this program's processor.
-    const QByteArray head = library.read(64);
-    constexpr char Class = sizeof(void *) == 8 ? 2 : 1;
-    if (head.size() < 52 ||
-        !head.startsWith("\x7f"
+// Where an ELF file's tables lie.
+struct ElfTables {
+    quint64 programAt = 0;
+    quint16 programEntrySize = 0;
+    quint16 programCount = 0;
+    quint64 sectionsAt = 0;
+    quint16 sectionEntrySize = 0;
+    quint16 sectionCount = 0;
+};
+
+constexpr bool Wide = sizeof(void *) == 8;
+
+// ELF, in this program's own class and byte order, for this program's processor.
+bool readElfHeader(QFile &library, ElfTables &tables, QString &why) {
+    QByteArray head;
+    if (!readPart(library, 0, Wide ? 64 : 52, head, why)) {
+        if (why == QStringLiteral("the file is cut short"))
+            why = QStringLiteral("not a library for this system");
+        return false;
+    }
+    if (!head.startsWith("\x7f"
                          "ELF") ||
-        head.at(4) != Class || head.at(5) != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 1 : 2)) {
+        head.at(4) != (Wide ? 2 : 1) || head.at(5) != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? 1 : 2)) {
         why = QStringLiteral("not a library for this system");
         return false;
     }
@@ -191,40 +225,63 @@ bool isLoadableLibraryFile(const QString &file, QString &why) {
         why = QStringLiteral("built for another processor");
         return false;
     }
-    const bool wide = Class == 2;
-    const quint64 phoff = wide ? readLittle<quint64>(head, 32) : readLittle<quint32>(head, 28);
-    const quint64 shoff = wide ? readLittle<quint64>(head, 40) : readLittle<quint32>(head, 32);
-    const quint16 phentsize = readLittle<quint16>(head, wide ? 54 : 42);
-    const quint16 phnum = readLittle<quint16>(head, wide ? 56 : 44);
-    const quint16 shentsize = readLittle<quint16>(head, wide ? 58 : 46);
-    const quint16 shnum = readLittle<quint16>(head, wide ? 60 : 48);
-    const quint64 fileSize = quint64(size);
-    const bool headersInside = phoff + quint64(phnum) * phentsize <= fileSize &&
-                               (shoff == 0 || shoff + quint64(shnum) * shentsize <= fileSize);
-    if (!headersInside || phentsize < (wide ? 56 : 32)) {
+    tables.programAt = Wide ? readLittle<quint64>(head, 32) : readLittle<quint32>(head, 28);
+    tables.sectionsAt = Wide ? readLittle<quint64>(head, 40) : readLittle<quint32>(head, 32);
+    tables.programEntrySize = readLittle<quint16>(head, Wide ? 54 : 42);
+    tables.programCount = readLittle<quint16>(head, Wide ? 56 : 44);
+    tables.sectionEntrySize = readLittle<quint16>(head, Wide ? 58 : 46);
+    tables.sectionCount = readLittle<quint16>(head, Wide ? 60 : 48);
+    return true;
+}
+
+// Every loadable segment must be in the file: the loader maps them, and touching a mapped page
+// past the end of the file kills the process.
+bool segmentsInside(QFile &library, const ElfTables &tables, QString &why) {
+    const quint64 fileSize = quint64(library.size());
+    const bool tablesInside =
+        tables.programAt + quint64(tables.programCount) * tables.programEntrySize <= fileSize &&
+        (tables.sectionsAt == 0 ||
+         tables.sectionsAt + quint64(tables.sectionCount) * tables.sectionEntrySize <= fileSize);
+    if (!tablesInside || tables.programEntrySize < (Wide ? 56 : 32)) {
         why = QStringLiteral("the file is cut short");
         return false;
     }
-    // Every loadable segment must be in the file: the loader maps them, and touching a mapped
-    // page past the end of the file kills the process.
-    library.seek(qint64(phoff));
-    const QByteArray table = library.read(qint64(phnum) * phentsize);
-    for (quint16 i = 0; i < phnum; ++i) {
-        const qsizetype at = qsizetype(i) * phentsize;
+    QByteArray table;
+    if (!readPart(library, qint64(tables.programAt),
+                  qint64(tables.programCount) * tables.programEntrySize, table, why))
+        return false;
+    for (quint16 i = 0; i < tables.programCount; ++i) {
+        const qsizetype at = qsizetype(i) * tables.programEntrySize;
         constexpr quint32 Loadable = 1;
         if (readLittle<quint32>(table, at) != Loadable)
             continue;
         const quint64 offset =
-            wide ? readLittle<quint64>(table, at + 8) : readLittle<quint32>(table, at + 4);
+            Wide ? readLittle<quint64>(table, at + 8) : readLittle<quint32>(table, at + 4);
         const quint64 length =
-            wide ? readLittle<quint64>(table, at + 32) : readLittle<quint32>(table, at + 16);
+            Wide ? readLittle<quint64>(table, at + 32) : readLittle<quint32>(table, at + 16);
         if (offset + length > fileSize) {
             why = QStringLiteral("the file is cut short");
             return false;
         }
     }
     return true;
+}
+
+bool checkLibraryHeader(QFile &library, QString &why) {
+    ElfTables tables;
+    return readElfHeader(library, tables, why) && segmentsInside(library, tables, why);
+}
 #endif
+
+} // namespace
+
+bool isLoadableLibraryFile(const QString &file, QString &why) {
+    QFile library(file);
+    if (!library.open(QIODevice::ReadOnly)) {
+        why = library.errorString();
+        return false;
+    }
+    return checkLibraryHeader(library, why);
 }
 
 struct ZipBinding::Engine {

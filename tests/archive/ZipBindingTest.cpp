@@ -185,6 +185,9 @@ TEST_F(ZipBindingTest, ALibraryCutShortIsNeverLoaded) {
         other.setEngineCandidates({cut});
         EXPECT_FALSE(other.load()) << size;
     }
+    // A file the system fails to read is named as such, not taken for a damaged library.
+    EXPECT_FALSE(isLoadableLibraryFile(QStringLiteral("/proc/self/mem"), why));
+    EXPECT_EQ(why, QStringLiteral("Input/output error")) << why.toStdString();
 }
 
 TEST_F(ZipBindingTest, OnlyTheValueOneCountsAsChecked) {
