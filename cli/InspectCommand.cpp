@@ -40,9 +40,15 @@ QJsonObject fileObject(const QString &name, const ImageFile &file) {
     return {{QStringLiteral("name"), name},
             {QStringLiteral("found"), file.found() ? QJsonValue(file.relative) : QJsonValue()}};
 }
-} // namespace
 
-int runInspect(const QStringList &args) {
+struct InspectOptions {
+    QStringList maps;
+    QString defaults;
+    bool json = false;
+};
+
+// Reads the command line into `options`; -1 to go on, or the exit status to end with.
+int parseInspect(const QStringList &args, InspectOptions &options) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
@@ -59,91 +65,127 @@ int runInspect(const QStringList &args) {
         printOut(QLatin1String(InspectHelp));
         return ExitStatus::Ok;
     }
-    const QStringList maps = parser.positionalArguments();
-    if (maps.isEmpty()) {
+    options.maps = parser.positionalArguments();
+    if (options.maps.isEmpty()) {
         printErr(QStringLiteral("mapzip inspect: no map given\n\n") + QLatin1String(InspectHelp));
         return ExitStatus::Usage;
     }
-    const bool json = parser.isSet(jsonOption);
+    options.json = parser.isSet(jsonOption);
+    options.defaults = parser.value(defaultsOption);
+    return -1;
+}
 
+// One map as the browse command reads it.
+struct InspectedMap {
+    QString map; // as given
+    bool ok = false;
+    QString error;
     WizardState state;
-    const DefaultsLoadResult defaults =
-        loadDefaultSceneries(defaultsPath(parser.value(defaultsOption)), state.DefaultSceneries);
-    if (!defaults.warning.isEmpty())
-        printErr(QStringLiteral("mapzip inspect: warning: ") + defaults.warning +
-                 QLatin1Char('\n'));
+    QStringList addList;
+    QStringList unused; // items of the add list no prop shows
+    IntakeDetails details;
+};
+
+InspectedMap inspectMap(const QString &map, const DefaultSceneryTable &defaults,
+                        GameFolderCache &games) {
+    // Each map on its own, as in a freshly started window.
+    InspectedMap inspected;
+    inspected.map = map;
+    inspected.state.DefaultSceneries = defaults;
+    const QString pathBoxText = QFileInfo(map).absoluteFilePath();
+    QString path = pathBoxText;
+    inspected.ok = listStuff(inspected.state, path, pathBoxText, inspected.addList, inspected.error,
+                             &games, &inspected.details);
+    for (const IntakeDetails::Scenery &scenery : std::as_const(inspected.details.sceneries)) {
+        if (!scenery.used)
+            inspected.unused << scenery.item;
+    }
+    return inspected;
+}
+
+void warnAbout(const InspectedMap &inspected) {
+    if (!inspected.ok)
+        return;
+    if (!inspected.details.inGameFolder)
+        printErr(QStringLiteral("mapzip inspect: warning: %1: no game folder around the map "
+                                "(no scenery-gfx folder beside or above it), so every image "
+                                "counts as missing\n")
+                     .arg(escapeControls(inspected.map)));
+    if (!inspected.details.refused.isEmpty())
+        printErr(
+            QStringLiteral("mapzip inspect: warning: %1: %2\n")
+                .arg(escapeControls(inspected.map), refusedSentence(inspected.details.refused)));
+}
+
+QJsonObject jsonOf(const InspectedMap &inspected) {
+    QJsonObject object{{QStringLiteral("map"), inspected.map}};
+    if (!inspected.ok) {
+        object.insert(QStringLiteral("error"), inspected.error);
+        return object;
+    }
+    const WizardState &state = inspected.state;
+    QJsonArray files;
+    for (const IntakeDetails::Scenery &scenery : std::as_const(inspected.details.sceneries))
+        files.append(fileObject(scenery.written, scenery.file));
+    if (!state.TextureName.isEmpty())
+        files.append(fileObject(state.TextureName, inspected.details.texture));
+    object.insert(QStringLiteral("description"), state.MapDescription);
+    object.insert(QStringLiteral("texture"), state.TextureName);
+    object.insert(QStringLiteral("gameFolder"), state.SoldatPath);
+    object.insert(QStringLiteral("sceneries"), QJsonArray::fromStringList(inspected.addList));
+    object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(inspected.unused));
+    object.insert(QStringLiteral("files"), files);
+    object.insert(QStringLiteral("refused"), refusedJson(inspected.details.refused));
+    return object;
+}
+
+QString textOf(const InspectedMap &inspected) {
+    const WizardState &state = inspected.state;
+    QString text = escapeControls(inspected.map) + QLatin1Char('\n');
+    text += QStringLiteral("  Description: ") + escapeControls(state.MapDescription) +
+            QLatin1Char('\n');
+    // Marked as the lists mark a scenery the game folder lacks.
+    const bool textureMissing = !state.TextureName.isEmpty() && !inspected.details.texture.found();
+    text += QStringLiteral("  Texture:     ") + (textureMissing ? MissingMarker : QString()) +
+            escapeControls(state.TextureName) + QLatin1Char('\n');
+    text += QStringLiteral("  Game folder: ") +
+            escapeControls(QDir::toNativeSeparators(state.SoldatPath)) + QLatin1Char('\n');
+    text += QStringLiteral("  Sceneries to add (%1):\n").arg(inspected.addList.size());
+    for (const QString &item : std::as_const(inspected.addList))
+        text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
+    text += QStringLiteral("  Not used by any prop (%1):\n").arg(inspected.unused.size());
+    for (const QString &item : std::as_const(inspected.unused))
+        text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
+    return text;
+}
+
+} // namespace
+
+int runInspect(const QStringList &args) {
+    InspectOptions options;
+    if (const int status = parseInspect(args, options); status >= 0)
+        return status;
+    DefaultSceneryTable defaults;
+    const DefaultsLoadResult loaded =
+        loadDefaultSceneries(defaultsPath(options.defaults), defaults);
+    if (!loaded.warning.isEmpty())
+        printErr(QStringLiteral("mapzip inspect: warning: ") + loaded.warning + QLatin1Char('\n'));
 
     // Many maps of one game list its image folders once.
     GameFolderCache games;
     int status = ExitStatus::Ok;
-    for (const QString &map : maps) {
-        // Each map on its own, as in a freshly started window.
-        WizardState mapState;
-        mapState.DefaultSceneries = state.DefaultSceneries;
-        const QString pathBoxText = QFileInfo(map).absoluteFilePath();
-        QString path = pathBoxText;
-        QStringList addList;
-        QString error;
-        IntakeDetails details;
-        const bool ok = listStuff(mapState, path, pathBoxText, addList, error, &games, &details);
-        if (!ok)
+    for (const QString &map : std::as_const(options.maps)) {
+        const InspectedMap inspected = inspectMap(map, defaults, games);
+        if (!inspected.ok)
             status = ExitStatus::Failed;
-        QStringList unused;
-        for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries)) {
-            if (!scenery.used)
-                unused << scenery.item;
-        }
-        if (ok && !details.inGameFolder)
-            printErr(QStringLiteral("mapzip inspect: warning: %1: no game folder around the map "
-                                    "(no scenery-gfx folder beside or above it), so every image "
-                                    "counts as missing\n")
-                         .arg(escapeControls(map)));
-        if (ok && !details.refused.isEmpty())
-            printErr(QStringLiteral("mapzip inspect: warning: %1: %2\n")
-                         .arg(escapeControls(map), refusedSentence(details.refused)));
-
-        if (json) {
-            QJsonObject object{{QStringLiteral("map"), map}};
-            if (ok) {
-                QJsonArray files;
-                for (const IntakeDetails::Scenery &scenery : std::as_const(details.sceneries))
-                    files.append(fileObject(scenery.written, scenery.file));
-                if (!mapState.TextureName.isEmpty())
-                    files.append(fileObject(mapState.TextureName, details.texture));
-                object.insert(QStringLiteral("description"), mapState.MapDescription);
-                object.insert(QStringLiteral("texture"), mapState.TextureName);
-                object.insert(QStringLiteral("gameFolder"), mapState.SoldatPath);
-                object.insert(QStringLiteral("sceneries"), QJsonArray::fromStringList(addList));
-                object.insert(QStringLiteral("unused"), QJsonArray::fromStringList(unused));
-                object.insert(QStringLiteral("files"), files);
-                object.insert(QStringLiteral("refused"), refusedJson(details.refused));
-            } else {
-                object.insert(QStringLiteral("error"), error);
-            }
-            printJsonLine(object);
-            continue;
-        }
-        if (!ok) {
-            printErr(QStringLiteral("mapzip inspect: ") + escapeControls(error) +
+        warnAbout(inspected);
+        if (options.json)
+            printJsonLine(jsonOf(inspected));
+        else if (!inspected.ok)
+            printErr(QStringLiteral("mapzip inspect: ") + escapeControls(inspected.error) +
                      QLatin1Char('\n'));
-            continue;
-        }
-        QString text = escapeControls(map) + QLatin1Char('\n');
-        text += QStringLiteral("  Description: ") + escapeControls(mapState.MapDescription) +
-                QLatin1Char('\n');
-        // Marked as the lists mark a scenery the game folder lacks.
-        const bool textureMissing = !mapState.TextureName.isEmpty() && !details.texture.found();
-        text += QStringLiteral("  Texture:     ") + (textureMissing ? MissingMarker : QString()) +
-                escapeControls(mapState.TextureName) + QLatin1Char('\n');
-        text += QStringLiteral("  Game folder: ") +
-                escapeControls(QDir::toNativeSeparators(mapState.SoldatPath)) + QLatin1Char('\n');
-        text += QStringLiteral("  Sceneries to add (%1):\n").arg(addList.size());
-        for (const QString &item : std::as_const(addList))
-            text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
-        text += QStringLiteral("  Not used by any prop (%1):\n").arg(unused.size());
-        for (const QString &item : std::as_const(unused))
-            text += QStringLiteral("    ") + escapeControls(item) + QLatin1Char('\n');
-        printOut(text);
+        else
+            printOut(textOf(inspected));
     }
     return status;
 }
