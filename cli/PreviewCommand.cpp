@@ -51,9 +51,15 @@ int failed(const QString &why) {
     return ExitStatus::Failed;
 }
 
-} // namespace
+struct PreviewOptions {
+    QString map;       // absolute
+    QString output;    // absolute
+    QString outputArg; // as given, for messages
+    int width = DefaultWidth;
+};
 
-int runPreview(const QStringList &args) {
+// Reads the command line into `options`; -1 to go on, or the exit status to end with.
+int parsePreview(const QStringList &args, PreviewOptions &options) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
@@ -74,49 +80,53 @@ int runPreview(const QStringList &args) {
                                          : QStringLiteral("one map at a time"));
     if (!parser.isSet(outputOption) || parser.value(outputOption).isEmpty())
         return usageError(QStringLiteral("no picture named: -o OUT.png"));
-    int width = DefaultWidth;
     if (parser.isSet(widthOption)) {
         bool number = false;
-        width = parser.value(widthOption).toInt(&number);
-        if (!number || width < MinWidth || width > LargestPictureEdge)
+        options.width = parser.value(widthOption).toInt(&number);
+        if (!number || options.width < MinWidth || options.width > LargestPictureEdge)
             return usageError(QStringLiteral("--width must be a whole number from %1 to %2")
                                   .arg(MinWidth)
                                   .arg(LargestPictureEdge));
     }
-    QString error;
-    const std::unique_ptr<MapPictureMaker> maker = MapPictureMaker::create(error);
-    if (!maker)
-        return failed(error);
-    const QString map = QFileInfo(maps.first()).absoluteFilePath();
-    const QString output = QFileInfo(parser.value(outputOption)).absoluteFilePath();
+    options.map = QFileInfo(maps.first()).absoluteFilePath();
+    options.outputArg = parser.value(outputOption);
+    options.output = QFileInfo(options.outputArg).absoluteFilePath();
+    return -1;
+}
 
-    // Checked before the map is read, so that a wrong -o is told at once, again once the files
-    // the picture may be made from are known, and before the picture is put in place.
-    auto refusedTarget = [&](const QStringList &inputs) {
-        if (checkDeliveryTarget(output, inputs, error, QStringLiteral("the picture")))
-            return false;
-        failed(QStringLiteral("the picture cannot be saved to %1, as it %2")
-                   .arg(parser.value(outputOption), error));
-        return true;
-    };
-    if (refusedTarget({map}))
-        return ExitStatus::Failed;
-    if (!maker->read(map, error))
+// Whether the picture may not be saved where asked, as it would replace one of `inputs` or a
+// file that must not be replaced; told on standard error.
+bool refusedTarget(const PreviewOptions &options, const QStringList &inputs) {
+    QString error;
+    if (checkDeliveryTarget(options.output, inputs, error, QStringLiteral("the picture")))
+        return false;
+    failed(QStringLiteral("the picture cannot be saved to %1, as it %2")
+               .arg(options.outputArg, error));
+    return true;
+}
+
+// Draws the map; -1 when drawn, or the exit status to end with. Each warning is a line.
+int drawPicture(MapPictureMaker &maker, const PreviewOptions &options) {
+    QString error;
+    if (!maker.read(options.map, error))
         return failed(error);
-    if (refusedTarget(QStringList{map} + maker->imageFiles()))
+    if (refusedTarget(options, QStringList{options.map} + maker.imageFiles()))
         return ExitStatus::Failed;
-    maker->draw(width);
-    for (const QString &problem : maker->problems())
+    maker.draw(options.width);
+    for (const QString &problem : maker.problems())
         printErr(Prefix + QStringLiteral("warning: ") + escapeControls(problem) +
                  QLatin1Char('\n'));
-    if (!maker->drawn())
+    if (!maker.drawn())
         return failed(QStringLiteral("there is not enough memory for a picture of %1 x %2 pixels")
-                          .arg(maker->size().width())
-                          .arg(maker->size().height()));
+                          .arg(maker.size().width())
+                          .arg(maker.size().height()));
+    return -1;
+}
 
-    // Written whole beside the staging of a build, then put in place in one step: a full
-    // disk or a kill never leaves half a picture at the target.
-    if (refusedTarget(QStringList{map} + maker->imageFiles()))
+// Written whole beside the staging of a build, then put in place in one step: a full disk or a
+// kill never leaves half a picture at the target.
+int savePicture(MapPictureMaker &maker, const PreviewOptions &options) {
+    if (refusedTarget(options, QStringList{options.map} + maker.imageFiles()))
         return ExitStatus::Failed;
     PrivateStagingFolder::removeAbandoned();
     PrivateStagingFolder staging(PreviewStagingPrefix);
@@ -125,13 +135,33 @@ int runPreview(const QStringList &args) {
             QStringLiteral("cannot create a temporary folder: %1").arg(staging.errorString()));
     platform::catchInterrupts();
     const QString staged = staging.path() + QStringLiteral("/preview.png");
+    QString error;
     QByteArray sha1;
-    if (!maker->writePng(staged, error))
+    if (!maker.writePng(staged, error))
         return failed(QStringLiteral("cannot write the picture: %1").arg(error));
     if (platform::caughtInterrupt() != 0)
         return ExitStatus::Failed; // the interrupt decides the status
-    if (!deliverArchive(staged, output, sha1, error))
-        return failed(QStringLiteral("cannot save the picture to %1: %2")
-                          .arg(parser.value(outputOption), error));
+    if (!deliverArchive(staged, options.output, sha1, error))
+        return failed(
+            QStringLiteral("cannot save the picture to %1: %2").arg(options.outputArg, error));
     return ExitStatus::Ok;
+}
+
+} // namespace
+
+int runPreview(const QStringList &args) {
+    PreviewOptions options;
+    if (const int status = parsePreview(args, options); status >= 0)
+        return status;
+    QString error;
+    const std::unique_ptr<MapPictureMaker> maker = MapPictureMaker::create(error);
+    if (!maker)
+        return failed(error);
+    // Checked before the map is read, so that a wrong -o is told at once, again once the files
+    // the picture may be made from are known, and before the picture is put in place.
+    if (refusedTarget(options, {options.map}))
+        return ExitStatus::Failed;
+    if (const int status = drawPicture(*maker, options); status >= 0)
+        return status;
+    return savePicture(*maker, options);
 }
