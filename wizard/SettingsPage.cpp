@@ -36,6 +36,20 @@ void SettingsPage::buildSettingsPage(QWidget *window) {
     for (int level = 0; level <= 9; ++level)
         cComp->addItem(QString::number(level));
     cComp->setCurrentIndex(9);
+    buildPasswordAndComment();
+    buildSwitches();
+    Line1 = makeLine(Frame4, "Line1", 2520, 1170, 2520, 135);
+    Line2 = makeLine(Frame4, "Line2", 4725, 1170, 2520, 1170);
+    Line3 = makeLine(Frame4, "Line3", 2520, 540, 45, 540);
+    Line4 = makeLine(Frame4, "Line4", 2520, 1170, 2520, 3375);
+    Line5 = makeLine(Frame4, "Line5", 45, 1170, 2520, 1170);
+    Line6 = makeLine(Frame4, "Line6", 2520, 855, 45, 855);
+    styleSettingsPage(window);
+}
+
+// The right half: the password twice and the comment.
+void SettingsPage::buildPasswordAndComment() {
+    using namespace WizardLayout;
     chkPass = makeCheck(Frame4, "chkPass", QStringLiteral("Password"), 2655, 225, 1365, 180,
                         QStringLiteral("Password protect your map files"), false, true);
     txtPass = place(new QLineEdit(Frame4), "txtPass", 3240, 495, 1455, 270);
@@ -55,6 +69,11 @@ void SettingsPage::buildSettingsPage(QWidget *window) {
     txtComment = place(new QPlainTextEdit(Frame4), "txtComment", 2565, 1530, 2130, 1815);
     txtComment->setEnabled(false);
     txtComment->setTabChangesFocus(true);
+}
+
+// The left half: the texture, the expert switches and "Make ZIP".
+void SettingsPage::buildSwitches() {
+    using namespace WizardLayout;
     chkExpert =
         makeCheck(Frame4, "chkExpert", QStringLiteral("Expert Settings:"), 90, 900, 1995, 180,
                   QStringLiteral("ONLY CLICK IF YOU KNOW WHAT YOU ARE DOING!"), false, true);
@@ -72,13 +91,10 @@ void SettingsPage::buildSettingsPage(QWidget *window) {
     cmdGO = makeButton(Frame4, "cmdGO", QStringLiteral("Make ZIP"), 90, 2295, 2400, 1050);
     chkTexture = makeCheck(Frame4, "chkTexture", QStringLiteral("Add Soldat Texture"), 90, 630,
                            2130, 180, QString(), true, true);
-    Line1 = makeLine(Frame4, "Line1", 2520, 1170, 2520, 135);
-    Line2 = makeLine(Frame4, "Line2", 4725, 1170, 2520, 1170);
-    Line3 = makeLine(Frame4, "Line3", 2520, 540, 45, 540);
-    Line4 = makeLine(Frame4, "Line4", 2520, 1170, 2520, 3375);
-    Line5 = makeLine(Frame4, "Line5", 45, 1170, 2520, 1170);
-    Line6 = makeLine(Frame4, "Line6", 2520, 855, 45, 855);
+}
 
+void SettingsPage::styleSettingsPage(QWidget *window) {
+    using namespace WizardLayout;
     setFonts(Frame4, window->font());
     cmdGO->setFont(titleFont(8.25, true));
     const QColor highlightText = systemHighlightText();

@@ -51,6 +51,9 @@ public:
 protected:
     // Makes the page on `window`, hidden, with its looks; the window wires its events.
     void buildSettingsPage(QWidget *window);
+    void buildPasswordAndComment();
+    void buildSwitches();
+    void styleSettingsPage(QWidget *window);
     // The page's share of what a build reads: check boxes as 0 or 1, the password pair, the
     // comment and the selected compression level (empty when none is selected).
     void readSettings(BuildInputs &inputs) const;
