@@ -535,7 +535,8 @@ QStringList namesIn(const QString &folder, const std::function<bool(std::string_
     for (fs::directory_iterator it(fs::path(QFile::encodeName(folder).toStdString()), code), end;
          !code && it != end; it.increment(code)) {
 #ifdef Q_OS_WIN
-        const QByteArray encoded = QString::fromStdWString(it->path().filename().wstring()).toUtf8();
+        const QByteArray encoded =
+            QString::fromStdWString(it->path().filename().wstring()).toUtf8();
         const std::string_view name(encoded.constData(), std::size_t(encoded.size()));
 #else
         const std::string &path = it->path().native();
