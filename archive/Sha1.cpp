@@ -3,40 +3,35 @@
 #include "archive/Sha1.h"
 #include "archive/ReadBack.h"
 
-#include <openssl/evp.h>
+// OpenSSL's own SHA-1 functions, not its EVP interface: the first EVP digest of a run reads
+// the system's OpenSSL configuration and starts its providers, several milliseconds on every
+// build, while these functions run the same code for the processor's SHA instructions without
+// any of that. OpenSSL 3 calls them deprecated, not removed.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 namespace {
 
 class OpenSslSha1 final : public Sha1 {
 public:
-    OpenSslSha1() : m_context(EVP_MD_CTX_new()) {
-        m_failed = !m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha1(), nullptr) != 1;
-    }
+    OpenSslSha1() { m_failed = SHA1_Init(&m_context) != 1; }
 
     void addData(QByteArrayView data) override {
         if (!m_failed && !data.isEmpty())
-            m_failed = EVP_DigestUpdate(m_context.get(), data.data(), size_t(data.size())) != 1;
+            m_failed = SHA1_Update(&m_context, data.data(), size_t(data.size())) != 1;
     }
 
     QByteArray result() override {
-        QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
-        unsigned int length = 0;
+        QByteArray digest(SHA_DIGEST_LENGTH, Qt::Uninitialized);
         const bool done =
             !m_failed &&
-            EVP_DigestFinal_ex(m_context.get(), reinterpret_cast<unsigned char *>(digest.data()),
-                               &length) == 1;
+            SHA1_Final(reinterpret_cast<unsigned char *>(digest.data()), &m_context) == 1;
         m_failed = true; // the context is spent
-        if (!done)
-            return {};
-        digest.truncate(qsizetype(length));
-        return digest;
+        return done ? digest : QByteArray();
     }
 
 private:
-    struct ContextFree {
-        void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, ContextFree> m_context;
+    SHA_CTX m_context;
     bool m_failed = false;
 };
 

@@ -120,14 +120,12 @@ std::optional<int> countValue(const QString &text) {
     return value;
 }
 
-// Parses the arguments; returns an empty string or the problem for the usage message.
-QString parse(const QStringList &args, PackOptions &options, bool &help) {
-    QCommandLineParser parser;
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    auto valued = [](const QStringList &names, const char *value) {
+// The options of mapzip pack, as QCommandLineParser knows them.
+struct PackSwitches {
+    static QCommandLineOption valued(const QStringList &names, const char *value) {
         return QCommandLineOption(names, QString(), QLatin1String(value));
-    };
-    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    }
+    const QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     const QCommandLineOption output =
         valued({QStringLiteral("o"), QStringLiteral("output")}, "OUT");
     const QCommandLineOption outputDir =
@@ -135,90 +133,74 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
     const QCommandLineOption format = valued({QStringLiteral("format")}, "FORMAT");
     const QCommandLineOption jobs = valued({QStringLiteral("j"), QStringLiteral("jobs")}, "N");
     const QCommandLineOption exclude = valued({QStringLiteral("exclude")}, "NAME");
-    const QCommandLineOption noTexture(QStringLiteral("no-texture"));
+    const QCommandLineOption noTexture{QStringLiteral("no-texture")};
     const QCommandLineOption level = valued({QStringLiteral("level")}, "N");
     const QCommandLineOption comment = valued({QStringLiteral("comment")}, "TEXT");
     const QCommandLineOption passwordFile = valued({QStringLiteral("password-file")}, "FILE");
-    const QCommandLineOption passwordStdin(QStringLiteral("password-stdin"));
-    const QCommandLineOption junkPaths(QStringLiteral("junk-paths"));
-    const QCommandLineOption noRecurse(QStringLiteral("no-recurse"));
-    const QCommandLineOption update(QStringLiteral("update"));
-    const QCommandLineOption freshen(QStringLiteral("freshen"));
+    const QCommandLineOption passwordStdin{QStringLiteral("password-stdin")};
+    const QCommandLineOption junkPaths{QStringLiteral("junk-paths")};
+    const QCommandLineOption noRecurse{QStringLiteral("no-recurse")};
+    const QCommandLineOption update{QStringLiteral("update")};
+    const QCommandLineOption freshen{QStringLiteral("freshen")};
     const QCommandLineOption defaults = valued({QStringLiteral("defaults")}, "FILE");
     const QCommandLineOption staging = valued({QStringLiteral("staging")}, "DIR");
-    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption quiet{QStringList{QStringLiteral("q"), QStringLiteral("quiet")}};
     // Not for users: a batch gives each of its builds a share of the processors.
     const QCommandLineOption engineThreads = valued({QStringLiteral("engine-threads")}, "N");
     // Not for users: a batch's worker, which builds the maps its batch sends it one by one.
-    const QCommandLineOption worker(QStringLiteral("worker"));
-    parser.addOptions({helpOption,    output,    outputDir, format,        jobs,
-                       exclude,       noTexture, level,     comment,       passwordFile,
-                       passwordStdin, junkPaths, noRecurse, update,        freshen,
-                       defaults,      staging,   quiet,     engineThreads, worker});
-    if (!parser.parse(QStringList{QStringLiteral("pack")} + args))
-        return parser.errorText();
+    const QCommandLineOption worker{QStringLiteral("worker")};
 
-    help = parser.isSet(helpOption);
-    if (help)
-        return {};
+    void addTo(QCommandLineParser &parser) const {
+        parser.addOptions({help,          output,    outputDir, format,        jobs,
+                           exclude,       noTexture, level,     comment,       passwordFile,
+                           passwordStdin, junkPaths, noRecurse, update,        freshen,
+                           defaults,      staging,   quiet,     engineThreads, worker});
+    }
+};
+
+// The options' values as given; an empty string or the problem for the usage message.
+QString readValues(const QCommandLineParser &parser, const PackSwitches &is, PackOptions &options) {
     options.maps = parser.positionalArguments();
-    options.output = parser.value(output);
-    options.outputDir = parser.value(outputDir);
-    options.excludes = parser.values(exclude);
-    options.noTexture = parser.isSet(noTexture);
-    if (parser.isSet(level)) {
-        options.level = parser.value(level);
+    options.output = parser.value(is.output);
+    options.outputDir = parser.value(is.outputDir);
+    options.excludes = parser.values(is.exclude);
+    options.noTexture = parser.isSet(is.noTexture);
+    if (parser.isSet(is.level)) {
+        options.level = parser.value(is.level);
         if (options.level.size() != 1 || options.level.at(0) < u'0' || options.level.at(0) > u'9')
             return QStringLiteral("--level needs a digit from 0 to 9");
     }
-    if (parser.isSet(comment))
-        options.comment = parser.value(comment);
-    options.passwordFile = parser.value(passwordFile);
-    options.passwordStdin = parser.isSet(passwordStdin);
-    options.junkPaths = parser.isSet(junkPaths);
-    options.noRecurse = parser.isSet(noRecurse);
-    options.update = parser.isSet(update);
-    options.freshen = parser.isSet(freshen);
-    options.defaults = parser.value(defaults);
-    options.staging = parser.value(staging);
-    options.quiet = parser.isSet(quiet);
-    if (parser.isSet(jobs)) {
-        const std::optional<int> count = countValue(parser.value(jobs));
+    if (parser.isSet(is.comment))
+        options.comment = parser.value(is.comment);
+    options.passwordFile = parser.value(is.passwordFile);
+    options.passwordStdin = parser.isSet(is.passwordStdin);
+    options.junkPaths = parser.isSet(is.junkPaths);
+    options.noRecurse = parser.isSet(is.noRecurse);
+    options.update = parser.isSet(is.update);
+    options.freshen = parser.isSet(is.freshen);
+    options.defaults = parser.value(is.defaults);
+    options.staging = parser.value(is.staging);
+    options.quiet = parser.isSet(is.quiet);
+    if (parser.isSet(is.jobs)) {
+        const std::optional<int> count = countValue(parser.value(is.jobs));
         if (!count)
             return QStringLiteral("-j needs a whole number from 1 up");
         options.jobs = *count;
     }
-    if (parser.isSet(engineThreads)) {
-        const std::optional<int> count = countValue(parser.value(engineThreads));
+    if (parser.isSet(is.engineThreads)) {
+        const std::optional<int> count = countValue(parser.value(is.engineThreads));
         if (!count)
             return QStringLiteral("--engine-threads needs a whole number from 1 up");
         options.engineThreads = *count;
     }
+    options.worker = parser.isSet(is.worker);
+    return {};
+}
 
-    options.worker = parser.isSet(worker);
-    if (options.worker)
-        return {};
-    if (options.maps.isEmpty())
-        return QStringLiteral("no map given");
-    if (parser.isSet(output) && parser.isSet(outputDir))
-        return QStringLiteral("-o and -d exclude each other");
-    if (parser.isSet(passwordFile) && options.passwordStdin)
-        return QStringLiteral("--password-file and --password-stdin exclude each other");
-    if (parser.isSet(format)) {
-        const QString kind = parser.value(format);
-        if (kind != QLatin1String("zip") && kind != QLatin1String("smap"))
-            return QStringLiteral("--format needs zip or smap");
-        options.smap = kind == QLatin1String("smap");
-    }
-
-    if (parser.isSet(outputDir)) {
-        if (options.outputDir.isEmpty())
-            return QStringLiteral("-d needs a folder");
-        if (!options.staging.isEmpty() && options.jobs != 1)
-            return QStringLiteral("--staging holds one build at a time: use it with -j 1");
-        return {};
-    }
-    if (parser.isSet(jobs))
+// The options of one archive (-o OUT): its name and kind. An empty string or the problem.
+QString checkOutput(const QCommandLineParser &parser, const PackSwitches &is,
+                    PackOptions &options) {
+    if (parser.isSet(is.jobs))
         return QStringLiteral("-j needs -d OUTDIR");
     if (options.maps.size() > 1)
         return QStringLiteral("more than one map given (%1); use -d OUTDIR for several")
@@ -234,11 +216,53 @@ QString parse(const QStringList &args, PackOptions &options, bool &help) {
         return QStringLiteral("the archive %1 must end in .zip or .smap, not .%2")
             .arg(options.output, extension);
     const bool smapName = formatForPath(options.output) == ArchiveFormat::Smap;
-    if (parser.isSet(format) && options.smap != smapName)
+    if (parser.isSet(is.format) && options.smap != smapName)
         return QStringLiteral("--format %1 does not match the archive name %2")
-            .arg(parser.value(format), options.output);
+            .arg(parser.value(is.format), options.output);
     options.smap = smapName;
     return {};
+}
+
+// How the options go together; an empty string or the problem for the usage message.
+QString checkCombination(const QCommandLineParser &parser, const PackSwitches &is,
+                         PackOptions &options) {
+    if (options.maps.isEmpty())
+        return QStringLiteral("no map given");
+    if (parser.isSet(is.output) && parser.isSet(is.outputDir))
+        return QStringLiteral("-o and -d exclude each other");
+    if (parser.isSet(is.passwordFile) && options.passwordStdin)
+        return QStringLiteral("--password-file and --password-stdin exclude each other");
+    if (parser.isSet(is.format)) {
+        const QString kind = parser.value(is.format);
+        if (kind != QLatin1String("zip") && kind != QLatin1String("smap"))
+            return QStringLiteral("--format needs zip or smap");
+        options.smap = kind == QLatin1String("smap");
+    }
+    if (!parser.isSet(is.outputDir))
+        return checkOutput(parser, is, options);
+    if (options.outputDir.isEmpty())
+        return QStringLiteral("-d needs a folder");
+    if (!options.staging.isEmpty() && options.jobs != 1)
+        return QStringLiteral("--staging holds one build at a time: use it with -j 1");
+    return {};
+}
+
+// Parses the arguments; returns an empty string or the problem for the usage message.
+QString parse(const QStringList &args, PackOptions &options, bool &help) {
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const PackSwitches is;
+    is.addTo(parser);
+    if (!parser.parse(QStringList{QStringLiteral("pack")} + args))
+        return parser.errorText();
+    help = parser.isSet(is.help);
+    if (help)
+        return {};
+    if (const QString problem = readValues(parser, is, options); !problem.isEmpty())
+        return problem;
+    if (options.worker)
+        return {};
+    return checkCombination(parser, is, options);
 }
 
 // The window's part in a build, played by the console: the save dialog is answered with the

@@ -97,7 +97,9 @@ QString temporaryNameBeside(const QString &target) {
 // temporary names that nobody holds locked. A run holds its own locked while it lives.
 void removeAbandonedTemporaries(const QString &folder) {
     static const QRegularExpression ours(QStringLiteral("^\\..+\\.mapzip-part-[0-9a-f]{8}$"));
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = platform::namesIn(folder, [](std::string_view name) {
+        return name.starts_with('.') && name.find(".mapzip-part-") != std::string_view::npos;
+    });
     for (const QString &name : names) {
         const QString path = folder + QLatin1Char('/') + name;
         QFile held;

@@ -344,23 +344,15 @@ void PrivateStagingFolder::remove() {
 
 namespace {
 
-// The names in the folder `folder` that begin with one of `prefixes` + "-". Names only: the
-// temporary folder may hold thousands of entries, which are neither looked at nor kept.
+// The names in the folder `folder` that begin with one of `prefixes` + "-".
 QStringList namesStartingWith(const QString &folder, const QStringList &prefixes) {
     std::vector<std::string> starts;
     for (const QString &prefix : prefixes)
         starts.push_back(QFile::encodeName(prefix + QLatin1Char('-')).toStdString());
-    QStringList names;
-    std::error_code code;
-    for (fs::directory_iterator it(nativePath(folder), code), end; !code && it != end;
-         it.increment(code)) {
-        const std::string &path = it->path().native();
-        const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
-        if (std::any_of(starts.begin(), starts.end(),
-                        [&](const std::string &start) { return name.starts_with(start); }))
-            names << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
-    }
-    return names;
+    return platform::namesIn(folder, [&](std::string_view name) {
+        return std::any_of(starts.begin(), starts.end(),
+                           [&](const std::string &start) { return name.starts_with(start); });
+    });
 }
 
 // Whether `name` is one of `prefixes`, "-" and six letters or digits, as QTemporaryDir makes

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -525,6 +526,26 @@ void prepareForLargeBuffers() {
 #endif
     });
 #endif
+}
+
+QStringList namesIn(const QString &folder, const std::function<bool(std::string_view)> &wanted) {
+    namespace fs = std::filesystem;
+    QStringList names;
+    std::error_code code;
+    for (fs::directory_iterator it(fs::path(QFile::encodeName(folder).toStdString()), code), end;
+         !code && it != end; it.increment(code)) {
+#ifdef Q_OS_WIN
+        const QByteArray encoded =
+            QString::fromStdWString(it->path().filename().wstring()).toUtf8();
+        const std::string_view name(encoded.constData(), std::size_t(encoded.size()));
+#else
+        const std::string &path = it->path().native();
+        const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+#endif
+        if (wanted(name))
+            names << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+    }
+    return names;
 }
 
 } // namespace platform

@@ -3,6 +3,10 @@
 // so that the rest of the program stays portable Qt and standard C++.
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string_view>
 
 class QFile;
 class QProcess;
@@ -108,5 +112,10 @@ qint64 fileClockNow();
 
 // Whether `a` and `b` lie on one file system (a file of one may be linked into the other).
 bool sameFileSystem(const QString &a, const QString &b);
+
+// The names in `folder` for which `wanted` (given the name in the file system's encoding)
+// holds; none where it cannot be listed. Names only, no entry is looked at: a temporary or
+// download folder may hold thousands of entries, of which a clean-up wants a few.
+QStringList namesIn(const QString &folder, const std::function<bool(std::string_view)> &wanted);
 
 } // namespace platform

@@ -176,9 +176,21 @@ public:
 
 private:
     int fail(int code, const std::string &sentence);
+    int checkSettings();
+    int select(const std::vector<std::string> &specs, Selection &selection);
+    int open(bool useExisting, ArchivePtr &archive);
+    int write(ArchivePtr &archive, Packer &packer);
     int askPassword();
     int plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &files, bool useExisting,
              std::vector<std::uint64_t> &weights);
+    // Plans `file` as a new entry, or in place of the entry at `earlier` (null: none has its
+    // name); `index` gets its entry's index, or stays -1 when the file is left as it is.
+    int planFile(zip_t *archive, Packer &packer, const FoundFile &file, const zip_uint64_t *earlier,
+                 zip_int64_t &index);
+    // The entry's time, attributes and encryption.
+    int describeEntry(zip_t *archive, zip_uint64_t index, std::time_t entryTime,
+                      const FoundFile &file);
+    int addFailure(zip_t *archive, const FoundFile &file);
     int carryOver(zip_t *archive, Packer &packer, const std::vector<bool> &replaced,
                   std::vector<std::uint64_t> &weights);
     int checkPassword(zip_t *archive, zip_uint64_t index, const std::string &name);
@@ -190,6 +202,7 @@ private:
     const ZipCallbacks &m_callbacks;
     Reporter m_reporter;
     const std::string m_archiveName; // UTF-8, for paths and messages
+    fs::path m_root;
     fs::path m_target;
     std::string m_password;
     std::string m_comment; // in the code page
@@ -202,31 +215,67 @@ int Run::fail(int code, const std::string &sentence) {
 }
 
 int Run::execute(const std::vector<std::string> &specs) {
+    if (const int code = checkSettings(); code != ZE_OK)
+        return code;
+    m_reporter.tick();
+
+    // Freshen wins over update: it is the narrower of the two.
+    const bool freshen = m_settings.freshen;
+    const bool update = m_settings.update && !freshen;
+    std::error_code error;
+    const bool archiveExists = fs::exists(m_target, error);
+    const bool useExisting = (update || freshen) && archiveExists;
+    if (freshen && !archiveExists)
+        return fail(ZE_NONE, "Nothing to freshen: " + m_archiveName + " does not exist yet.");
+
+    Selection selection;
+    if (const int code = select(specs, selection); code != ZE_OK)
+        return code;
+
+    // The packer outlives the archive: libzip calls the packer's sources until it lets go.
+    Packer packer(m_reporter, m_settings.level - '0', m_settings.threads);
+    ArchivePtr archive;
+    if (const int code = open(useExisting, archive); code != ZE_OK)
+        return code;
+    if (m_settings.encrypt) {
+        if (const int code = askPassword(); code != ZE_OK)
+            return code;
+    }
+    std::vector<std::uint64_t> weights;
+    if (const int code = plan(archive.get(), packer, selection.files, useExisting, weights);
+        code != ZE_OK)
+        return code;
+    if (m_planned == 0)
+        return fail(ZE_NONE, "Nothing to " + std::string(freshen ? "freshen" : "update") + " in " +
+                                 m_archiveName + ": every file in it is up to date.");
+    if (m_settings.comment) {
+        if (const int code = setComment(archive.get()); code != ZE_OK)
+            return code;
+    }
+    m_reporter.setEntryWeights(std::move(weights));
+    return write(archive, packer);
+}
+
+int Run::checkSettings() {
     if (m_settings.level < '0' || m_settings.level > '9')
         return fail(ZE_PARMS, "The compression level must be a digit from 0 to 9.");
     if (m_settings.threads < 0)
         return fail(ZE_PARMS, "The number of worker threads must not be negative.");
     if (m_settings.rootFolder.empty())
         return fail(ZE_PARMS, "No folder to pack was given.");
-    const fs::path root = pathFromUtf8(m_settings.rootFolder);
+    m_root = pathFromUtf8(m_settings.rootFolder);
     std::error_code error;
-    if (!fs::is_directory(root, error))
+    if (!fs::is_directory(m_root, error))
         return fail(ZE_PARMS, "The folder to pack does not exist: " + m_settings.rootFolder + ".");
     if (m_archiveName.empty() || m_archiveName == "." || m_archiveName == ".." ||
         m_archiveName.find_first_of("/\\") != std::string::npos)
         return fail(ZE_PARMS, "The archive name must be a file name without a folder: " +
                                   m_archiveName + ".");
-    m_target = root / pathFromUtf8(m_archiveName);
-    m_reporter.tick();
+    m_target = m_root / pathFromUtf8(m_archiveName);
+    return ZE_OK;
+}
 
-    // Freshen wins over update: it is the narrower of the two.
-    const bool freshen = m_settings.freshen;
-    const bool update = m_settings.update && !freshen;
-    const bool archiveExists = fs::exists(m_target, error);
-    const bool useExisting = (update || freshen) && archiveExists;
-    if (freshen && !archiveExists)
-        return fail(ZE_NONE, "Nothing to freshen: " + m_archiveName + " does not exist yet.");
-
+int Run::select(const std::vector<std::string> &specs, Selection &selection) {
     SelectionRules rules;
     for (std::string text : specs) {
         std::replace(text.begin(), text.end(), '\\', '/');
@@ -238,7 +287,7 @@ int Run::execute(const std::vector<std::string> &specs) {
         return name == m_archiveName || isLibzipLeftover(name, m_archiveName);
     };
     rules.keepGoing = [this] { return m_reporter.tick(); };
-    const Selection selection = selectFiles(root, rules);
+    selection = selectFiles(m_root, rules);
     if (m_reporter.cancelled())
         return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
     if (!selection.unreadable.empty())
@@ -255,42 +304,26 @@ int Run::execute(const std::vector<std::string> &specs) {
                             clash.second->relative + " would both be stored as " +
                             clash.second->entryName + ".");
     }
+    return ZE_OK;
+}
 
-    // The packer outlives the archive: libzip calls the packer's sources until it lets go.
-    Packer packer(m_reporter, m_settings.level - '0', m_settings.threads);
+int Run::open(bool useExisting, ArchivePtr &archive) {
     int openError = 0;
-    ArchivePtr archive(
-        openArchive(m_target, useExisting ? 0 : (ZIP_CREATE | ZIP_TRUNCATE), openError));
-    if (!archive) {
-        if (openError == ZIP_ER_MEMORY)
-            return fail(ZE_MEM, "Ran out of memory while opening " + m_archiveName + ".");
-        if (!useExisting)
-            return fail(ZE_CREAT,
-                        "Could not create " + m_archiveName + " in " + m_settings.rootFolder + ".");
-        if (openError == ZIP_ER_OPEN || openError == ZIP_ER_READ || openError == ZIP_ER_SEEK)
-            return fail(ZE_READ, "Could not read the earlier " + m_archiveName + ".");
-        return fail(ZE_FORM,
-                    "Could not update " + m_archiveName + ": it is damaged or not a ZIP archive.");
-    }
+    archive.reset(openArchive(m_target, useExisting ? 0 : (ZIP_CREATE | ZIP_TRUNCATE), openError));
+    if (archive)
+        return ZE_OK;
+    if (openError == ZIP_ER_MEMORY)
+        return fail(ZE_MEM, "Ran out of memory while opening " + m_archiveName + ".");
+    if (!useExisting)
+        return fail(ZE_CREAT,
+                    "Could not create " + m_archiveName + " in " + m_settings.rootFolder + ".");
+    if (openError == ZIP_ER_OPEN || openError == ZIP_ER_READ || openError == ZIP_ER_SEEK)
+        return fail(ZE_READ, "Could not read the earlier " + m_archiveName + ".");
+    return fail(ZE_FORM,
+                "Could not update " + m_archiveName + ": it is damaged or not a ZIP archive.");
+}
 
-    if (m_settings.encrypt) {
-        if (const int code = askPassword(); code != ZE_OK)
-            return code;
-    }
-
-    std::vector<std::uint64_t> weights;
-    if (const int code = plan(archive.get(), packer, selection.files, useExisting, weights);
-        code != ZE_OK)
-        return code;
-    if (m_planned == 0)
-        return fail(ZE_NONE, "Nothing to " + std::string(freshen ? "freshen" : "update") + " in " +
-                                 m_archiveName + ": every file in it is up to date.");
-    if (m_settings.comment) {
-        if (const int code = setComment(archive.get()); code != ZE_OK)
-            return code;
-    }
-
-    m_reporter.setEntryWeights(std::move(weights));
+int Run::write(ArchivePtr &archive, Packer &packer) {
     zip_register_progress_callback_with_state(
         archive.get(), 0.001,
         [](zip_t *, double share, void *reporter) {
@@ -351,76 +384,91 @@ int Run::plan(zip_t *archive, Packer &packer, const std::vector<FoundFile> &file
     for (const FoundFile &file : files) {
         if (!m_reporter.tick())
             return fail(ZE_ABORT, "Cancelled: " + m_archiveName + " was not written.");
-        Action action = Action::Add;
         const auto found = existing.find(foldCase(decodeUtf8(file.entryName)));
-        const std::time_t fileTime = modificationTime(file.path);
-        if (found != existing.end()) {
-            zip_stat_t entry;
-            zip_stat_init(&entry);
-            if (zip_stat_index(archive, found->second, 0, &entry) != 0 ||
-                !(entry.valid & ZIP_STAT_MTIME))
-                return fail(ZE_FORM, "Could not update " + m_archiveName +
-                                         ": it is damaged or not a ZIP archive.");
-            if (dosTime(fileTime) <= dosTime(entry.mtime))
-                continue; // the archive's copy is as new
-            action = m_settings.freshen ? Action::Freshen : Action::Update;
-        } else if (m_settings.freshen) {
-            continue; // freshen never adds
-        }
-
-        const std::time_t entryTime =
-            m_settings.entryTime ? static_cast<std::time_t>(m_settings.entryTime) : fileTime;
-        zip_error_t error;
-        zip_error_init(&error);
-        zip_source_t *source = packer.add(file, action, entryTime, &error);
-        const int sourceError = zip_error_code_zip(&error);
-        zip_error_fini(&error);
-        if (!source)
-            return fail(sourceError == ZIP_ER_MEMORY ? ZE_MEM : ZE_LOGIC,
-                        "Could not prepare " + file.relative + " for packing.");
+        const zip_uint64_t *earlier = found != existing.end() ? &found->second : nullptr;
         zip_int64_t index = -1;
-        if (found != existing.end()) {
-            if (zip_file_replace(archive, found->second, source, 0) == 0)
-                index = static_cast<zip_int64_t>(found->second);
-        } else {
-            // Names that are not plain ASCII are stored as UTF-8 and flagged so.
-            const zip_flags_t encoding =
-                isValidUtf8(file.entryName) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
-            index = zip_file_add(archive, file.entryName.c_str(), source, encoding);
-        }
-        if (index < 0) { // libzip did not take the source
-            zip_source_free(source);
-            return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
-                        "Could not add " + file.entryName + " to " + m_archiveName + ": " +
-                            libzipCause(zip_get_error(archive)) + ".");
-        }
+        if (const int code = planFile(archive, packer, file, earlier, index); code != ZE_OK)
+            return code;
+        if (index < 0)
+            continue; // nothing to do for this file
         const auto entryIndex = static_cast<zip_uint64_t>(index);
-        packer.placeLast(entryIndex);
         ++m_planned;
         if (entryIndex < replaced.size())
             replaced[entryIndex] = true;
         if (weights.size() <= entryIndex)
             weights.resize(entryIndex + 1, 0);
         weights[entryIndex] = std::max<std::uint64_t>(file.size, 1);
-
-        // The time first: it keeps libzip's record of the entry's changes from ever being
-        // empty, which the compression method set while writing relies on.
-        const int timed = zip_file_set_mtime(archive, entryIndex, entryTime, 0);
-        const int plain = zip_file_set_external_attributes(archive, entryIndex, 0, ZIP_OPSYS_UNIX,
-                                                           PlainFileAttributes);
-        // A replaced entry must not inherit the encryption of the entry it replaces.
-        const int encrypted =
-            m_settings.encrypt ? zip_file_set_encryption(archive, entryIndex, ZIP_EM_TRAD_PKWARE,
-                                                         m_password.c_str())
-                               : zip_file_set_encryption(archive, entryIndex, ZIP_EM_NONE, nullptr);
-        if (timed != 0 || plain != 0 || encrypted != 0)
-            return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
-                        "Could not add " + file.entryName + " to " + m_archiveName + ": " +
-                            libzipCause(zip_get_error(archive)) + ".");
     }
     if (m_planned == 0)
         return ZE_OK;
     return carryOver(archive, packer, replaced, weights);
+}
+
+int Run::planFile(zip_t *archive, Packer &packer, const FoundFile &file,
+                  const zip_uint64_t *earlier, zip_int64_t &index) {
+    Action action = Action::Add;
+    const std::time_t fileTime = modificationTime(file.path);
+    if (earlier) {
+        zip_stat_t entry;
+        zip_stat_init(&entry);
+        if (zip_stat_index(archive, *earlier, 0, &entry) != 0 || !(entry.valid & ZIP_STAT_MTIME))
+            return fail(ZE_FORM, "Could not update " + m_archiveName +
+                                     ": it is damaged or not a ZIP archive.");
+        if (dosTime(fileTime) <= dosTime(entry.mtime))
+            return ZE_OK; // the archive's copy is as new
+        action = m_settings.freshen ? Action::Freshen : Action::Update;
+    } else if (m_settings.freshen) {
+        return ZE_OK; // freshen never adds
+    }
+
+    const std::time_t entryTime =
+        m_settings.entryTime ? static_cast<std::time_t>(m_settings.entryTime) : fileTime;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source = packer.add(file, action, entryTime, &error);
+    const int sourceError = zip_error_code_zip(&error);
+    zip_error_fini(&error);
+    if (!source)
+        return fail(sourceError == ZIP_ER_MEMORY ? ZE_MEM : ZE_LOGIC,
+                    "Could not prepare " + file.relative + " for packing.");
+    if (earlier) {
+        if (zip_file_replace(archive, *earlier, source, 0) == 0)
+            index = static_cast<zip_int64_t>(*earlier);
+    } else {
+        // Names that are not plain ASCII are stored as UTF-8 and flagged so.
+        const zip_flags_t encoding =
+            isValidUtf8(file.entryName) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_RAW;
+        index = zip_file_add(archive, file.entryName.c_str(), source, encoding);
+    }
+    if (index < 0) { // libzip did not take the source
+        zip_source_free(source);
+        return addFailure(archive, file);
+    }
+    packer.placeLast(static_cast<zip_uint64_t>(index));
+    return describeEntry(archive, static_cast<zip_uint64_t>(index), entryTime, file);
+}
+
+int Run::describeEntry(zip_t *archive, zip_uint64_t index, std::time_t entryTime,
+                       const FoundFile &file) {
+    // The time first: it keeps libzip's record of the entry's changes from ever being
+    // empty, which the compression method set while writing relies on.
+    const int timed = zip_file_set_mtime(archive, index, entryTime, 0);
+    const int plain =
+        zip_file_set_external_attributes(archive, index, 0, ZIP_OPSYS_UNIX, PlainFileAttributes);
+    // A replaced entry must not inherit the encryption of the entry it replaces.
+    const int encrypted =
+        m_settings.encrypt
+            ? zip_file_set_encryption(archive, index, ZIP_EM_TRAD_PKWARE, m_password.c_str())
+            : zip_file_set_encryption(archive, index, ZIP_EM_NONE, nullptr);
+    if (timed != 0 || plain != 0 || encrypted != 0)
+        return addFailure(archive, file);
+    return ZE_OK;
+}
+
+int Run::addFailure(zip_t *archive, const FoundFile &file) {
+    return fail(codeForLibzipError(zip_error_code_zip(zip_get_error(archive))),
+                "Could not add " + file.entryName + " to " + m_archiveName + ": " +
+                    libzipCause(zip_get_error(archive)) + ".");
 }
 
 int Run::carryOver(zip_t *archive, Packer &packer, const std::vector<bool> &replaced,

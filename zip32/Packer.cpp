@@ -508,54 +508,10 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
                                               ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
                                               -1);
-    case ZIP_SOURCE_STAT: {
-        if (length < sizeof(zip_stat_t)) {
-            zip_error_set(&entry.error, ZIP_ER_INVAL, 0);
-            return -1;
-        }
-        // libzip asks first when it reaches the entry in zip_close, before it reads the
-        // entry's compression method: the moment to settle it.
-        if (m_writing && !entry.decided && !decide(entry))
-            return -1;
-        auto *stat = static_cast<zip_stat_t *>(data);
-        zip_stat_init(stat);
-        stat->valid |= ZIP_STAT_MTIME | ZIP_STAT_SIZE;
-        stat->mtime = entry.time;
-        stat->size = entry.decided ? entry.size : entry.file.size;
-        if (entry.decided) {
-            stat->valid |= ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
-            // Unknown for blocks still to come: libzip then plans the entry's header for the
-            // most deflate may make of it, rather than for a size it could grow past.
-            if (!(entry.split && entry.deflate) || entry.complete) {
-                stat->valid |= ZIP_STAT_COMP_SIZE;
-                stat->comp_size = entry.packedSize;
-            }
-            stat->comp_method = entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
-            stat->encryption_method = ZIP_EM_NONE;
-            if (entry.crcKnown) {
-                stat->valid |= ZIP_STAT_CRC;
-                stat->crc = entry.crc;
-            }
-        }
-        return sizeof(zip_stat_t);
-    }
+    case ZIP_SOURCE_STAT:
+        return serveStat(entry, data, length);
     case ZIP_SOURCE_OPEN:
-        if (!entry.decided && !decide(entry))
-            return -1;
-        entry.offset = entry.consumed = 0;
-        entry.streamCrc = 0;
-        entry.complete = false;
-        if (entry.split && entry.deflate) {
-            // Its blocks go as they are handed over: there is no second pass.
-            if (entry.blocksOpened)
-                return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
-                            "Could not deflate " + entry.file.relative + " a second time.")
-                           ? 0
-                           : -1;
-            entry.blocksOpened = true;
-            return 0;
-        }
-        return (entry.held || openStream(entry)) ? 0 : -1;
+        return serveOpen(entry);
     case ZIP_SOURCE_READ:
         return read(entry, static_cast<unsigned char *>(data), length);
     case ZIP_SOURCE_CLOSE:
@@ -569,6 +525,57 @@ zip_int64_t Packer::serve(Entry &entry, void *data, zip_uint64_t length, zip_sou
         zip_error_set(&entry.error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
+}
+
+zip_int64_t Packer::serveStat(Entry &entry, void *data, zip_uint64_t length) {
+    if (length < sizeof(zip_stat_t)) {
+        zip_error_set(&entry.error, ZIP_ER_INVAL, 0);
+        return -1;
+    }
+    // libzip asks first when it reaches the entry in zip_close, before it reads the
+    // entry's compression method: the moment to settle it.
+    if (m_writing && !entry.decided && !decide(entry))
+        return -1;
+    auto *stat = static_cast<zip_stat_t *>(data);
+    zip_stat_init(stat);
+    stat->valid |= ZIP_STAT_MTIME | ZIP_STAT_SIZE;
+    stat->mtime = entry.time;
+    stat->size = entry.decided ? entry.size : entry.file.size;
+    if (entry.decided) {
+        stat->valid |= ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+        // Unknown for blocks still to come: libzip then plans the entry's header for the
+        // most deflate may make of it, rather than for a size it could grow past.
+        if (!(entry.split && entry.deflate) || entry.complete) {
+            stat->valid |= ZIP_STAT_COMP_SIZE;
+            stat->comp_size = entry.packedSize;
+        }
+        stat->comp_method = entry.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
+        stat->encryption_method = ZIP_EM_NONE;
+        if (entry.crcKnown) {
+            stat->valid |= ZIP_STAT_CRC;
+            stat->crc = entry.crc;
+        }
+    }
+    return sizeof(zip_stat_t);
+}
+
+zip_int64_t Packer::serveOpen(Entry &entry) {
+    if (!entry.decided && !decide(entry))
+        return -1;
+    entry.offset = entry.consumed = 0;
+    entry.streamCrc = 0;
+    entry.complete = false;
+    if (entry.split && entry.deflate) {
+        // Its blocks go as they are handed over: there is no second pass.
+        if (entry.blocksOpened)
+            return fail(entry, ZIP_ER_INTERNAL, ZE_LOGIC,
+                        "Could not deflate " + entry.file.relative + " a second time.")
+                       ? 0
+                       : -1;
+        entry.blocksOpened = true;
+        return 0;
+    }
+    return (entry.held || openStream(entry)) ? 0 : -1;
 }
 
 zip_int64_t Packer::serveCarried(Entry &entry, void *data, zip_uint64_t length,

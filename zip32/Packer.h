@@ -85,6 +85,8 @@ private:
     static zip_int64_t sourceCallback(void *userdata, void *data, zip_uint64_t length,
                                       zip_source_cmd_t command);
     zip_int64_t serve(Entry &entry, void *data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t serveStat(Entry &entry, void *data, zip_uint64_t length);
+    zip_int64_t serveOpen(Entry &entry);
     zip_int64_t serveCarried(Entry &entry, void *data, zip_uint64_t length,
                              zip_source_cmd_t command);
     bool decide(Entry &entry);
