@@ -1,27 +1,13 @@
 #include "intake/GameFolder.h"
 
 #include "intake/FileNames.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <filesystem>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-fs::path nativePath(const QString &path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
-
-QString fromNative(const fs::path &path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
-
-} // namespace
 
 QStringList gameImageCandidates(const QString &name) {
     const QString lower = name.toLower();
@@ -86,23 +72,21 @@ GameFolder::ImageFolder GameFolder::list(const QString &root, const QString &can
     }
     // The directory's own entry types are enough here: no file is opened or looked at more
     // closely until a map asks for it.
-    std::error_code error;
-    for (fs::directory_iterator it(nativePath(folder.path), error), end; !error && it != end;
-         it.increment(error)) {
-        const QString name = fromNative(it->path().filename());
-        if (name.startsWith(QLatin1Char('.')))
-            continue;
-        std::error_code typeError;
-        if (it->is_symlink(typeError)) {
-            folder.names.add(name);
-            folder.links.insert(name);
-        } else if (it->is_regular_file(typeError)) {
-            folder.names.add(name);
-        }
-    }
-    if (error) {
+    QList<platform::FolderEntry> entries;
+    QString error;
+    if (!platform::listFolder(folder.path, entries, error)) {
         folder.unlisted = folder.path;
-        folder.listingError = QString::fromLocal8Bit(error.message().c_str());
+        folder.listingError = error;
+    }
+    for (const platform::FolderEntry &entry : std::as_const(entries)) {
+        if (entry.name.startsWith(QLatin1Char('.')))
+            continue;
+        if (entry.kind == platform::FolderEntry::Kind::Link) {
+            folder.names.add(entry.name);
+            folder.links.insert(entry.name);
+        } else if (entry.kind == platform::FolderEntry::Kind::File) {
+            folder.names.add(entry.name);
+        }
     }
     return folder;
 }

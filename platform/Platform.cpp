@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -23,6 +24,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -547,5 +549,74 @@ QStringList namesIn(const QString &folder, const std::function<bool(std::string_
     }
     return names;
 }
+
+#ifdef Q_OS_WIN
+bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    for (fs::directory_iterator it(fs::path(folder.toStdWString()), code), end; !code && it != end;
+         it.increment(code)) {
+        std::error_code typeError;
+        FolderEntry entry{QString::fromStdWString(it->path().filename().wstring())};
+        entry.kind = it->is_symlink(typeError)        ? FolderEntry::Kind::Link
+                     : it->is_regular_file(typeError) ? FolderEntry::Kind::File
+                     : it->is_directory(typeError)    ? FolderEntry::Kind::Folder
+                                                      : FolderEntry::Kind::Other;
+        entries.append(entry);
+    }
+    if (code)
+        error = QString::fromLocal8Bit(code.message().c_str());
+    return !code;
+}
+#else
+namespace {
+FolderEntry::Kind kindOf(DIR *dir, const dirent *entry) {
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+        // Some file systems leave the type to a closer look.
+        struct stat info = {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISLNK(info.st_mode)   ? DT_LNK
+                   : S_ISREG(info.st_mode) ? DT_REG
+                   : S_ISDIR(info.st_mode) ? DT_DIR
+                                           : DT_UNKNOWN;
+    }
+    switch (type) {
+    case DT_REG:
+        return FolderEntry::Kind::File;
+    case DT_DIR:
+        return FolderEntry::Kind::Folder;
+    case DT_LNK:
+        return FolderEntry::Kind::Link;
+    default:
+        return FolderEntry::Kind::Other;
+    }
+}
+} // namespace
+
+bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error) {
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(QFile::encodeName(folder).constData()),
+                                                   ::closedir);
+    if (!dir) {
+        error = systemError(errno);
+        return false;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry)
+            break;
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        entries.append({QFile::decodeName(entry->d_name), kindOf(dir.get(), entry)});
+    }
+    if (errno != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    return true;
+}
+#endif
 
 } // namespace platform

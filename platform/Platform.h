@@ -118,4 +118,14 @@ bool sameFileSystem(const QString &a, const QString &b);
 // download folder may hold thousands of entries, of which a clean-up wants a few.
 QStringList namesIn(const QString &folder, const std::function<bool(std::string_view)> &wanted);
 
+// One entry of a folder as its listing tells it, without looking at the entry itself.
+struct FolderEntry {
+    enum class Kind { File, Folder, Link, Other };
+    QString name;
+    Kind kind = Kind::Other;
+};
+// The entries of `folder` ("." and ".." left out). False, with `error` the system's reason,
+// when it cannot be listed whole.
+bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error);
+
 } // namespace platform
