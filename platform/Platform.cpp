@@ -504,10 +504,11 @@ void prepareForLargeBuffers() {
 #if defined(__GLIBC__)
     static std::once_flag once;
     std::call_once(once, [] {
-        // Blocks up to 64 MiB come from one pool shared by all threads instead of mappings of
-        // their own, and the pool is only given back when 256 MiB lie free at its top: what
-        // one thread frees, the next one reuses without faulting it in again.
-        mallopt(M_MMAP_THRESHOLD, 64 << 20);
+        // Blocks below 128 MiB (a decoded image of 4096 x 4096 pixels takes 64 MiB and a few
+        // bytes) come from one pool shared by all threads instead of mappings of their own,
+        // and the pool is only given back when 256 MiB lie free at its top: what one thread
+        // frees, the next one reuses without faulting it in again.
+        mallopt(M_MMAP_THRESHOLD, 128 << 20);
         mallopt(M_TRIM_THRESHOLD, 256 << 20);
         mallopt(M_ARENA_MAX, 1);
 #if defined(MADV_HUGEPAGE)
