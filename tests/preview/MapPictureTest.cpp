@@ -1,5 +1,6 @@
-// The map's picture within bounds: images decoded only as large as the picture shows them and
-// together within the ceiling of the shared cache, and a drawing that ends when it is stopped.
+// The map's picture within bounds: images decoded only as large as the picture shows them,
+// together within the ceiling of the shared cache and the decode budget, and a drawing that
+// ends when it is stopped.
 
 #include "preview/MapPicture.h"
 #include "support/MapWriter.h"
@@ -8,12 +9,12 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndDrawingStops) {
+TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawingStops) {
     QTemporaryDir game;
     QDir().mkpath(game.filePath("scenery-gfx"));
     for (const char *name : {"a.png", "b.png"}) {
         QImage image(256, 256, QImage::Format_RGB32);
-        image.fill(Qt::blue);
+        image.fill(*name == 'a' ? Qt::blue : Qt::red);
         ASSERT_TRUE(image.save(game.filePath(QStringLiteral("scenery-gfx/") + name)));
     }
     using Place = MapSpec::Prop::Place;
@@ -23,17 +24,19 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndDrawingStops) 
     spec.props = std::vector<MapSpec::Prop>{{1, 0, 1, Place{0, 0, 0, 1, 1, 1000, 1000}},
                                             {2, 0, 1, Place{0, 0, 0, 1, 1, 1000, 1000}}};
     writeMap(game.filePath("maps/x.pms"), spec);
-    const qint64 whole = levelBytes({256, 256}, 0);
+    const qint64 whole = levelBytes({256, 256}, 0), file = 256 * 256;
     const struct {
         int width;
-        qint64 ceiling;
+        qint64 ceiling, budget;
         bool stop;
         qint64 kept;         // at most, by the cache, after drawing
+        QColor shown;        // in the middle: b's prop, over a's
         const char *problem; // empty: none
-    } cases[] = {{1040, 4 * whole, false, 2 * whole, ""},
-                 {64, 4 * whole, false, 2 * levelBytes({256, 256}, 2), ""},
-                 {1040, whole, false, whole, "2 image(s) are shown with less detail"},
-                 {1040, 4 * whole, true, 0, ""}};
+    } cases[] = {{1040, 4 * whole, 2 * file, false, 2 * whole, Qt::red, ""},
+                 {64, 4 * whole, 2 * file, false, 2 * levelBytes({256, 256}, 2), Qt::red, ""},
+                 {1040, whole, 2 * file, false, whole, Qt::red, "2 image(s) are shown with less"},
+                 {1040, 4 * whole, 2 * file - 1, false, whole, Qt::blue, "1 image(s) are left out"},
+                 {1040, 4 * whole, 2 * file, true, 0, {}, ""}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.width);
         GameImages images(c.ceiling);
@@ -41,12 +44,13 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndDrawingStops) 
         QString error;
         ASSERT_TRUE(readMapPreview(game.filePath("maps/x.pms"), images, preview, error));
         std::atomic<bool> stop{c.stop};
-        drawPreview(preview, QSize(c.width, c.width), images, {0, &stop});
+        drawPreview(preview, QSize(c.width, c.width), images, {0, &stop, c.budget});
         EXPECT_EQ(preview.picture.isNull(), c.stop);
         const QString told = preview.problems.join(u'\n');
-        EXPECT_EQ(told.contains(QLatin1String("less detail")), *c.problem != 0)
+        EXPECT_EQ(told.contains(QLatin1String("image(s) are")), *c.problem != 0)
             << told.toStdString();
         EXPECT_TRUE(told.contains(QLatin1String(c.problem)));
+        EXPECT_TRUE(c.stop || preview.picture.pixelColor(c.width / 4, c.width / 2) == c.shown);
         EXPECT_LE(images.keptBytes(), c.kept);
         EXPECT_TRUE(c.kept == 0 || images.keptBytes() > c.kept / 4) << images.keptBytes();
     }
