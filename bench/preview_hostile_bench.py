@@ -100,7 +100,8 @@ def hostile_maps(folder):
 
 
 def preview(mapzip, map_path, width, out):
-    """Runs mapzip preview; returns exit status, wall seconds, peak memory in MB, stderr."""
+    """Runs mapzip preview; returns exit status, wall seconds, CPU seconds, peak memory in MB,
+    stderr."""
     start = time.perf_counter()
     process = subprocess.Popen([mapzip, "preview", map_path, "-o", out, "--width", str(width)],
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -109,25 +110,26 @@ def preview(mapzip, map_path, width, out):
     seconds = time.perf_counter() - start
     if os.path.exists(out):
         os.remove(out)
-    return os.waitstatus_to_exitcode(status), seconds, usage.ru_maxrss / 1024.0, errors
+    return (os.waitstatus_to_exitcode(status), seconds, usage.ru_utime + usage.ru_stime,
+            usage.ru_maxrss / 1024.0, errors)
 
 
 def run_cases(mapzip, maps, folder):
     failed = False
-    print("%-22s %6s %8s %8s %7s %7s  %s" % ("map", "width", "seconds", "MB", "/time", "/memory",
-                                            "warnings"))
+    print("%-14s %6s %8s %8s %8s %7s %7s  %s" % ("map", "width", "seconds", "CPU s", "MB",
+                                                 "/time", "/memory", "warnings"))
     cases = [(name, path) for name, path in maps.items() if name != "unnamed"]
     cases += [(name[:-4], os.path.join(FIXTURES, name)) for name in sorted(os.listdir(FIXTURES))]
     for name, path in cases:
         for width in (1024, 8192):
             seconds_target, megabytes_target = CHECKS.get((name, width), ANY[width])
-            status, seconds, megabytes, errors = preview(mapzip, path, width,
-                                                         os.path.join(folder, "out.png"))
+            status, seconds, cpu, megabytes, errors = preview(mapzip, path, width,
+                                                              os.path.join(folder, "out.png"))
             ok = status == 0 and seconds <= seconds_target and megabytes <= megabytes_target
             failed |= not ok
             warnings = [line.split("warning: ", 1)[-1][:60] for line in errors.splitlines()]
-            print("%-22s %6d %8.2f %8.1f %7.2f %7.2f  %s%s" % (
-                name, width, seconds, megabytes, seconds / seconds_target,
+            print("%-14s %6d %8.2f %8.2f %8.1f %7.2f %7.2f  %s%s" % (
+                name, width, seconds, cpu, megabytes, seconds / seconds_target,
                 megabytes / megabytes_target, "; ".join(warnings)[:120],
                 "" if ok else "  <- MISSED (exit %d)" % status))
     return failed
@@ -146,7 +148,7 @@ def main():
         folder = args.keep or temporary
         maps = hostile_maps(folder)
         failed = run_cases(mapzip, maps, folder)
-        errors = preview(mapzip, maps["unnamed"], 1024, os.path.join(folder, "out.png"))[3]
+        errors = preview(mapzip, maps["unnamed"], 1024, os.path.join(folder, "out.png"))[4]
         named = "prop 1 shows 7" in errors
         failed |= not named
         print("a prop of scenery 7 on a map of one scenery %s" % (
