@@ -28,8 +28,15 @@ private:
     // Deflated entries up to this size are unpacked whole, in memory, by libdeflate; bigger ones
     // are streamed through libzip. Our own archives hold nothing bigger deflated whole either.
     static constexpr qint64 WholeEntry = 4 << 20;
-    bool readWholeDeflated(const ArchiveItem &item,
-                           const std::function<bool(QByteArrayView)> &piece, QString &error) const;
+    using Piece = std::function<bool(QByteArrayView)>;
+    bool readWholeDeflated(const ArchiveItem &item, const Piece &piece, QString &error) const;
+    bool readPacked(const ArchiveItem &item, QString &error) const;
+    bool readStreamed(const ArchiveItem &item, const Piece &piece, QString &error) const;
+    bool readStoredWindow(const ArchiveItem &item, zip_uint64_t start, zip_int64_t length,
+                          quint32 &crc, const Piece &piece, QString &error) const;
+    // Each returns false, with the failure's kind kept and `error` set.
+    bool fail(ReadFailure failure, const QString &why, QString &error) const;
+    bool fail(zip_error_t *zipError, QString &error) const;
 
     struct ArchiveCloser {
         void operator()(zip_t *archive) const { zip_discard(archive); }
@@ -65,12 +72,20 @@ constexpr quint64 MaxEntries = 0xFFFF;
 constexpr qint64 CentralRecordSize = 46;
 constexpr qint64 LocalHeaderSize = 30;
 constexpr qint64 EndRecordSize = 22;
+constexpr qint64 Zip64EndRecordSize = 56;
+// Traditional encryption puts 12 bytes before the data; strong encryption is another matter.
+constexpr quint64 EncryptionHeaderSize = 12;
+constexpr quint16 EncryptedFlag = 1, DataDescriptorFlag = 8, StrongEncryptionFlag = 0x40;
+// At most: signature, CRC and two zip64 sizes.
+constexpr qint64 LargestDataDescriptor = 24;
 
 // An entry as the archive's central directory places it, read before libzip is trusted with it.
 struct Extent {
     QByteArray name; // as stored
     quint16 method = 0;
+    quint16 flags = 0;
     bool encrypted = false;
+    quint32 crc = 0;
     quint64 size = 0;   // unpacked
     quint64 packed = 0; // as stored, encryption header included
     quint64 header = 0; // where its local header starts
@@ -86,27 +101,47 @@ quint64 u64(const char *p) {
     return qFromLittleEndian<quint64>(p);
 }
 
-bool readAt(QFile &file, quint64 offset, qint64 size, QByteArray &bytes) {
-    if (offset > quint64(file.size()) || !file.seek(qint64(offset)))
-        return false;
-    bytes = file.read(size);
-    return bytes.size() == size;
+// Why an archive cannot be opened: the file cannot be read, or what it holds is not sound.
+struct OpenProblem {
+    QString text;
+    bool unreadable = false;
+};
+
+// Reads `size` bytes at `offset`, which the caller has found to lie in the file: anything less
+// is the system's failure, or the file changed meanwhile.
+bool readAt(QFile &file, quint64 offset, qint64 size, QByteArray &bytes, OpenProblem &problem) {
+    if (offset <= quint64(file.size()) && file.seek(qint64(offset))) {
+        bytes = file.read(size);
+        if (bytes.size() == size)
+            return true;
+    }
+    problem.unreadable = true;
+    problem.text = file.error() != QFileDevice::NoError
+                       ? file.errorString()
+                       : QStringLiteral("it ended early; was it changed while it was read?");
+    return false;
 }
 
 QString entryName(const Extent &extent) {
     return QString::fromUtf8(extent.name);
 }
 
-// Finds the central directory (through the zip64 records where there are some) and reads its
-// records. Counts and sizes are checked against the file before anything is allocated.
-bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart, QString &error) {
+// Where the central directory lies, and how many records it holds.
+struct DirectoryPlace {
+    quint64 count = 0;
+    quint64 size = 0;
+    quint64 start = 0;
+};
+
+// Finds the central directory from the end record, through the zip64 records where there are
+// some. Count and size are checked against the file before anything is allocated.
+bool findDirectory(QFile &file, DirectoryPlace &place, OpenProblem &problem) {
+    QString &error = problem.text;
     const qint64 fileSize = file.size();
     const qint64 tailSize = qMin<qint64>(fileSize, EndRecordSize + 0xFFFF);
     QByteArray tail;
-    if (!readAt(file, quint64(fileSize - tailSize), tailSize, tail)) {
-        error = file.errorString();
+    if (!readAt(file, quint64(fileSize - tailSize), tailSize, tail, problem))
         return false;
-    }
     qsizetype end = tail.size() - EndRecordSize;
     while (end >= 0 && !(tail.at(end) == 'P' && tail.mid(end, 4) == QByteArrayView("PK\5\6") &&
                          end + EndRecordSize + u16(tail.constData() + end + 20) <= tail.size()))
@@ -116,81 +151,92 @@ bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
         return false;
     }
     const char *record = tail.constData() + end;
-    quint64 count = u16(record + 10);
-    quint64 size = u32(record + 12);
-    quint64 start = u32(record + 16);
+    place = {u16(record + 10), u32(record + 12), u32(record + 16)};
     quint64 directoryEnd = quint64(fileSize - tailSize + end);
     if (end >= 20 && tail.mid(end - 20, 4) == QByteArrayView("PK\6\7")) {
         const quint64 at = u64(tail.constData() + end - 12);
         QByteArray zip64;
-        if (at >= directoryEnd || !readAt(file, at, 56, zip64) ||
-            zip64.left(4) != QByteArrayView("PK\6\6")) {
+        const bool fits = at < directoryEnd && directoryEnd - at >= quint64(Zip64EndRecordSize);
+        if (fits && !readAt(file, at, Zip64EndRecordSize, zip64, problem))
+            return false;
+        if (!fits || zip64.left(4) != QByteArrayView("PK\6\6")) {
             error = QStringLiteral("its zip64 end record is missing");
             return false;
         }
-        count = u64(zip64.constData() + 32);
-        size = u64(zip64.constData() + 40);
-        start = u64(zip64.constData() + 48);
+        const char *z = zip64.constData();
+        place = {u64(z + 32), u64(z + 40), u64(z + 48)};
         directoryEnd = at;
     }
-    if (start > directoryEnd || size > directoryEnd - start || count > size / CentralRecordSize) {
-        error = QStringLiteral("its directory of %1 entries does not fit the file").arg(count);
+    if (place.start > directoryEnd || place.size > directoryEnd - place.start ||
+        place.count > place.size / CentralRecordSize) {
+        error =
+            QStringLiteral("its directory of %1 entries does not fit the file").arg(place.count);
         return false;
     }
-    if (count > MaxEntries) {
+    if (place.count > MaxEntries) {
         error = QStringLiteral("it holds %1 entries, more than the %2 a map archive may hold")
-                    .arg(count)
+                    .arg(place.count)
                     .arg(MaxEntries);
         return false;
     }
-    QByteArray directory;
-    if (!readAt(file, start, qint64(size), directory)) {
-        error = file.errorString();
-        return false;
-    }
-    extents.reserve(qsizetype(count));
-    qsizetype at = 0;
-    for (quint64 i = 0; i < count; ++i) {
-        const char *r = directory.constData() + at;
-        if (directory.size() - at < CentralRecordSize ||
-            QByteArrayView(r, 4) != QByteArrayView("PK\1\2")) {
-            error = QStringLiteral("directory record %1 is damaged").arg(i + 1);
-            return false;
+    return true;
+}
+
+// The zip64 field of a record's `extra` holds, in this order, the values too large for their
+// 32-bit places.
+void readZip64Field(const char *extra, qsizetype extraSize, Extent &extent) {
+    for (qsizetype e = 0; e + 4 <= extraSize;) {
+        const qsizetype fieldSize = u16(extra + e + 2);
+        if (u16(extra + e) == 1) {
+            const char *field = extra + e + 4;
+            qsizetype left = qMin(fieldSize, extraSize - e - 4);
+            for (quint64 *value : {&extent.size, &extent.packed, &extent.header}) {
+                if (*value != 0xFFFFFFFF || left < 8)
+                    continue;
+                *value = u64(field);
+                field += 8;
+                left -= 8;
+            }
         }
-        const qsizetype nameSize = u16(r + 28), extraSize = u16(r + 30);
-        const qsizetype length = CentralRecordSize + nameSize + extraSize + u16(r + 32);
-        if (directory.size() - at < length) {
-            error = QStringLiteral("directory record %1 is damaged").arg(i + 1);
+        e += 4 + fieldSize;
+    }
+}
+
+// Finds the central directory and reads its records.
+bool readDirectory(QFile &file, QList<Extent> &extents, quint64 &directoryStart,
+                   OpenProblem &problem) {
+    DirectoryPlace place;
+    QByteArray directory;
+    if (!findDirectory(file, place, problem) ||
+        !readAt(file, place.start, qint64(place.size), directory, problem))
+        return false;
+    extents.reserve(qsizetype(place.count));
+    qsizetype at = 0;
+    for (quint64 i = 0; i < place.count; ++i) {
+        const char *r = directory.constData() + at;
+        const bool whole = directory.size() - at >= CentralRecordSize &&
+                           QByteArrayView(r, 4) == QByteArrayView("PK\1\2");
+        const qsizetype nameSize = whole ? u16(r + 28) : 0, extraSize = whole ? u16(r + 30) : 0;
+        const qsizetype length =
+            CentralRecordSize + nameSize + extraSize + (whole ? u16(r + 32) : 0);
+        if (!whole || directory.size() - at < length) {
+            problem.text = QStringLiteral("directory record %1 is damaged").arg(i + 1);
             return false;
         }
         Extent extent;
         extent.name = QByteArray(r + CentralRecordSize, nameSize);
         extent.method = u16(r + 10);
-        extent.encrypted = u16(r + 8) & 1;
+        extent.flags = u16(r + 8);
+        extent.encrypted = extent.flags & EncryptedFlag;
+        extent.crc = u32(r + 16);
         extent.packed = u32(r + 20);
         extent.size = u32(r + 24);
         extent.header = u32(r + 42);
-        // The zip64 field holds, in this order, the values too large for their 32-bit places.
-        const char *extra = r + CentralRecordSize + nameSize;
-        for (qsizetype e = 0; e + 4 <= extraSize;) {
-            const qsizetype fieldSize = u16(extra + e + 2);
-            if (u16(extra + e) == 1) {
-                const char *field = extra + e + 4;
-                qsizetype left = qMin(fieldSize, extraSize - e - 4);
-                for (quint64 *value : {&extent.size, &extent.packed, &extent.header}) {
-                    if (*value != 0xFFFFFFFF || left < 8)
-                        continue;
-                    *value = u64(field);
-                    field += 8;
-                    left -= 8;
-                }
-            }
-            e += 4 + fieldSize;
-        }
+        readZip64Field(r + CentralRecordSize + nameSize, extraSize, extent);
         extents.append(extent);
         at += length;
     }
-    directoryStart = start;
+    directoryStart = place.start;
     return true;
 }
 
@@ -204,11 +250,16 @@ bool checkSizes(const QList<Extent> &extents, QString &error) {
             error = QStringLiteral("%1: its size is impossible").arg(entryName(extent));
             return false;
         }
-        if (extent.method == ZIP_CM_STORE && !extent.encrypted && extent.size != extent.packed) {
-            error = QStringLiteral("%1: it is stored as %2 bytes but claims %3")
+        // Stored data is as large as the entry, after the header of traditional encryption.
+        const quint64 header = extent.encrypted ? EncryptionHeaderSize : 0;
+        if (extent.method == ZIP_CM_STORE && !(extent.flags & StrongEncryptionFlag) &&
+            extent.packed != extent.size + header) {
+            error = QStringLiteral("%1: it is stored as %2 bytes but claims %3%4")
                         .arg(entryName(extent))
                         .arg(extent.packed)
-                        .arg(extent.size);
+                        .arg(extent.size)
+                        .arg(header ? QStringLiteral(" and an encryption header of %1").arg(header)
+                                    : QString());
             return false;
         }
         if (extent.method == ZIP_CM_DEFLATE && extent.size / MaxDeflateRatio > extent.packed + 1) {
@@ -227,12 +278,39 @@ bool checkSizes(const QList<Extent> &extents, QString &error) {
     return true;
 }
 
+// A data descriptor after an entry's data repeats its CRC and sizes, with or without its
+// signature, its sizes 4 or (zip64) 8 bytes long: whichever it is, it must agree with the
+// directory record, or tools that read it would unpack another entry than this reader checks.
+bool descriptorAgrees(QFile &file, const Extent &extent, quint64 at, quint64 directoryStart,
+                      OpenProblem &problem) {
+    QByteArray bytes;
+    if (!readAt(file, at, qint64(qMin<quint64>(LargestDataDescriptor, directoryStart - at)), bytes,
+                problem))
+        return false;
+    const qsizetype signature = bytes.startsWith(QByteArrayView("PK\x07\x08")) ? 4 : 0;
+    for (const qsizetype start : {signature, qsizetype(0)}) {
+        for (const qsizetype width : {4, 8}) {
+            if (bytes.size() < start + 4 + 2 * width)
+                continue;
+            const char *d = bytes.constData() + start;
+            const quint64 packed = width == 4 ? u32(d + 4) : u64(d + 4);
+            const quint64 size = width == 4 ? u32(d + 8) : u64(d + 12);
+            if (u32(d) == extent.crc && packed == extent.packed && size == extent.size)
+                return true;
+        }
+    }
+    problem.text = QStringLiteral("%1: its data descriptor contradicts its directory record")
+                       .arg(entryName(extent));
+    return false;
+}
+
 // Every entry's header and data must lie in the file before the directory, and no two entries
 // may share bytes: records pointing at one stream would make a small file unpack without end.
 // The headers are read in file order through one window, so that many small entries cost few
 // reads.
 bool checkPlacement(QFile &file, const QList<Extent> &extents, quint64 directoryStart,
-                    QString &error) {
+                    OpenProblem &problem) {
+    QString &error = problem.text;
     QList<qsizetype> order(extents.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(),
@@ -257,10 +335,8 @@ bool checkPlacement(QFile &file, const QList<Extent> &extents, quint64 directory
         if (at < windowStart || at + LocalHeaderSize > windowStart + quint64(window.size())) {
             windowStart = at;
             const qint64 wanted = qint64(qMin<quint64>(WindowSize, directoryStart - at));
-            if (!readAt(file, at, wanted, window)) {
-                error = file.errorString();
+            if (!readAt(file, at, wanted, window, problem))
                 return false;
-            }
         }
         const char *local = window.constData() + (at - windowStart);
         const quint64 dataStart = at + LocalHeaderSize + u16(local + 26) + u16(local + 28);
@@ -269,6 +345,9 @@ bool checkPlacement(QFile &file, const QList<Extent> &extents, quint64 directory
             error = QStringLiteral("%1: its data lies outside the archive").arg(entryName(extent));
             return false;
         }
+        if ((u16(local + 6) & DataDescriptorFlag) &&
+            !descriptorAgrees(file, extent, dataStart + extent.packed, directoryStart, problem))
+            return false;
         previous = &extent;
         previousEnd = dataStart + extent.packed;
     }
@@ -283,30 +362,9 @@ QString libzipError(int code) {
     return text;
 }
 
-bool LibzipArchiveReader::open(const QString &path, QString &error) {
-    m_items.clear();
-    m_archive.reset();
-    // Every size and place is checked before libzip or libdeflate is trusted with it.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("not a readable ZIP archive (%1)").arg(file.errorString());
-        return false;
-    }
-    QList<Extent> extents;
-    quint64 directoryStart = 0;
-    QString why;
-    if (!readDirectory(file, extents, directoryStart, why) ||
-        !checkPlacement(file, extents, directoryStart, why) || !checkSizes(extents, why)) {
-        error = QStringLiteral("not a sound ZIP archive: %1").arg(why);
-        return false;
-    }
-    int code = 0;
-    zip_t *handle = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-    if (!handle) {
-        error = QStringLiteral("not a readable ZIP archive (%1)").arg(libzipError(code));
-        return false;
-    }
-    std::unique_ptr<zip_t, ArchiveCloser> archive(handle);
+// The entries as libzip reads them, each as its directory record says, into `items`.
+bool listItems(zip_t *handle, const QList<Extent> &extents, QList<ArchiveItem> &items,
+               QString &error) {
     const zip_int64_t count = zip_get_num_entries(handle, 0);
     if (count != extents.size()) {
         error = QStringLiteral("not a sound ZIP archive: its directory lists %1 entries, of "
@@ -315,7 +373,7 @@ bool LibzipArchiveReader::open(const QString &path, QString &error) {
                     .arg(count);
         return false;
     }
-    m_items.reserve(count);
+    items.reserve(count);
     for (zip_int64_t i = 0; i < count; ++i) {
         const Extent &extent = extents[i];
         zip_stat_t stat;
@@ -341,153 +399,223 @@ bool LibzipArchiveReader::open(const QString &path, QString &error) {
         item.stored = known && stat.comp_method == ZIP_CM_STORE;
         item.deflated = known && stat.comp_method == ZIP_CM_DEFLATE;
         item.compressedSize = qint64(stat.comp_size);
-        m_items.append(item);
+        items.append(item);
     }
+    return true;
+}
+
+bool LibzipArchiveReader::open(const QString &path, QString &error) {
+    m_items.clear();
+    m_archive.reset();
+    // Every size and place is checked before libzip or libdeflate is trusted with it.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        error = QStringLiteral("not a readable ZIP archive (%1)").arg(file.errorString());
+        return false;
+    }
+    QList<Extent> extents;
+    quint64 directoryStart = 0;
+    OpenProblem why;
+    if (!readDirectory(file, extents, directoryStart, why) ||
+        !checkPlacement(file, extents, directoryStart, why) || !checkSizes(extents, why.text)) {
+        error = why.unreadable ? QStringLiteral("not a readable ZIP archive (%1)").arg(why.text)
+                               : QStringLiteral("not a sound ZIP archive: %1").arg(why.text);
+        return false;
+    }
+    int code = 0;
+    zip_t *handle = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
+    if (!handle) {
+        error = QStringLiteral("not a readable ZIP archive (%1)").arg(libzipError(code));
+        return false;
+    }
+    std::unique_ptr<zip_t, ArchiveCloser> archive(handle);
+    QList<ArchiveItem> items;
+    if (!listItems(handle, extents, items, error))
+        return false;
+    m_items = std::move(items);
     m_archive = std::move(archive);
     return true;
+}
+
+// The kind of a failure libzip reports. The data of every entry was found to lie in the file
+// when it was opened: a read that ends early means that the system failed or the file changed.
+ReadFailure failureOf(zip_error_t *error) {
+    switch (zip_error_code_zip(error)) {
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_EOF:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_MEMORY:
+        return ReadFailure::System;
+    case ZIP_ER_WRONGPASSWD:
+        return ReadFailure::WrongPassword;
+    default:
+        return ReadFailure::Damaged;
+    }
+}
+
+bool LibzipArchiveReader::fail(ReadFailure failure, const QString &why, QString &error) const {
+    m_lastFailure = failure;
+    error = why;
+    return false;
+}
+
+bool LibzipArchiveReader::fail(zip_error_t *zipError, QString &error) const {
+    return fail(failureOf(zipError), QString::fromUtf8(zip_error_strerror(zipError)), error);
 }
 
 bool LibzipArchiveReader::read(const ArchiveItem &item,
                                const std::function<bool(QByteArrayView)> &piece,
                                QString &error) const {
-    if (!m_archive) {
-        error = QStringLiteral("no archive is open");
-        return false;
-    }
-    if (item.size < 0 || item.compressedSize < 0) {
-        error = QStringLiteral("its size is impossible");
-        return false;
-    }
-    zip_t *archive = m_archive.get();
+    m_lastFailure = ReadFailure::None;
+    if (!m_archive)
+        return fail(ReadFailure::Damaged, QStringLiteral("no archive is open"), error);
+    if (item.size < 0 || item.compressedSize < 0)
+        return fail(ReadFailure::Damaged, QStringLiteral("its size is impossible"), error);
     // One buffer for all entries: allocating it anew for each small one costs more than reading.
     if (m_buffer.isEmpty())
         m_buffer.resize(128 * 1024);
-    QByteArray &buffer = m_buffer;
-    const zip_uint64_t index = zip_uint64_t(item.index);
     // Deflated entries are unpacked by libdeflate where they fit in memory: several times
     // faster than zlib's inflate and CRC, which would dominate reading back an archive.
     if (item.deflated && !item.encrypted && item.size <= WholeEntry &&
         item.compressedSize <= WholeEntry)
         return readWholeDeflated(item, piece, error);
-    if (!item.stored || item.encrypted || item.size < 2) {
-        std::unique_ptr<zip_file_t, EntryCloser> file(
-            item.encrypted ? zip_fopen_index_encrypted(archive, index, 0, m_password.constData())
-                           : zip_fopen_index(archive, index, 0));
-        if (!file) {
-            error = QString::fromUtf8(zip_strerror(archive));
-            return false;
-        }
-        // Never more than the entry's size, whatever its data unpacks to.
-        for (qint64 left = item.size;;) {
-            const zip_int64_t got =
-                zip_fread(file.get(), buffer.data(), zip_uint64_t(buffer.size()));
-            if (got < 0) {
-                // libzip checks the CRC of what it unpacks when the data ends.
-                error = QString::fromUtf8(zip_file_strerror(file.get()));
-                return false;
-            }
-            if (got == 0)
-                return true;
-            left -= got;
-            if (left < 0) {
-                error =
-                    QStringLiteral("it unpacks to more than its size of %1 bytes").arg(item.size);
-                return false;
-            }
-            if (!piece(QByteArrayView(buffer.constData(), got))) {
-                error = QStringLiteral("reading was stopped");
-                return false;
-            }
-        }
-    }
-
+    if (!item.stored || item.encrypted || item.size < 2)
+        return readStreamed(item, piece, error);
     // A stored entry is read as two windows on its data, so that libzip takes no CRC of its
     // own (at a fraction of libdeflate's speed, it would dominate reading back an archive of
     // images), and its CRC is checked here.
     quint32 crc = 0;
-    auto window = [&](zip_uint64_t start, zip_int64_t length) {
-        std::unique_ptr<zip_source_t, SourceReleaser> source(
-            zip_source_zip(archive, archive, index, 0, start, length));
-        if (!source || zip_source_open(source.get()) != 0) {
-            error = QString::fromUtf8(source ? zip_error_strerror(zip_source_error(source.get()))
-                                             : zip_strerror(archive));
-            return false;
-        }
-        bool read = true;
-        for (;;) {
-            const zip_int64_t got =
-                zip_source_read(source.get(), buffer.data(), zip_uint64_t(buffer.size()));
-            if (got < 0) {
-                error = QString::fromUtf8(zip_error_strerror(zip_source_error(source.get())));
-                read = false;
-            } else if (got > 0) {
-                crc = quint32(libdeflate_crc32(crc, buffer.constData(), size_t(got)));
-                if (piece(QByteArrayView(buffer.constData(), got)))
-                    continue;
-                error = QStringLiteral("reading was stopped");
-                read = false;
-            }
-            break;
-        }
-        zip_source_close(source.get());
-        return read;
-    };
     const zip_int64_t last = item.size - 1;
-    if (!window(0, last) || !window(zip_uint64_t(last), 1))
+    if (!readStoredWindow(item, 0, last, crc, piece, error) ||
+        !readStoredWindow(item, zip_uint64_t(last), 1, crc, piece, error))
         return false;
-    if (crc != item.crc) {
-        error = QStringLiteral("CRC error");
-        return false;
-    }
+    if (crc != item.crc)
+        return fail(ReadFailure::Damaged, QStringLiteral("CRC error"), error);
     return true;
 }
 
-bool LibzipArchiveReader::readWholeDeflated(const ArchiveItem &item,
-                                            const std::function<bool(QByteArrayView)> &piece,
+bool LibzipArchiveReader::readStreamed(const ArchiveItem &item, const Piece &piece,
+                                       QString &error) const {
+    zip_t *archive = m_archive.get();
+    const zip_uint64_t index = zip_uint64_t(item.index);
+    std::unique_ptr<zip_file_t, EntryCloser> file(
+        item.encrypted ? zip_fopen_index_encrypted(archive, index, 0, m_password.constData())
+                       : zip_fopen_index(archive, index, 0));
+    if (!file)
+        return fail(zip_get_error(archive), error);
+    // Never more than the entry's size, whatever its data unpacks to.
+    for (qint64 left = item.size;;) {
+        const zip_int64_t got =
+            zip_fread(file.get(), m_buffer.data(), zip_uint64_t(m_buffer.size()));
+        // libzip checks the CRC of what it unpacks when the data ends.
+        if (got < 0)
+            return fail(zip_file_get_error(file.get()), error);
+        if (got == 0 && left > 0)
+            return fail(ReadFailure::SizeLie,
+                        QStringLiteral("it unpacks to %1 bytes, fewer than its size of %2")
+                            .arg(item.size - left)
+                            .arg(item.size),
+                        error);
+        if (got == 0)
+            return true;
+        left -= got;
+        if (left < 0)
+            return fail(
+                ReadFailure::SizeLie,
+                QStringLiteral("it unpacks to more than its size of %1 bytes").arg(item.size),
+                error);
+        if (!piece(QByteArrayView(m_buffer.constData(), got)))
+            return fail(ReadFailure::Stopped, QStringLiteral("reading was stopped"), error);
+    }
+}
+
+bool LibzipArchiveReader::readStoredWindow(const ArchiveItem &item, zip_uint64_t start,
+                                           zip_int64_t length, quint32 &crc, const Piece &piece,
+                                           QString &error) const {
+    zip_t *archive = m_archive.get();
+    std::unique_ptr<zip_source_t, SourceReleaser> source(
+        zip_source_zip(archive, archive, zip_uint64_t(item.index), 0, start, length));
+    if (!source)
+        return fail(zip_get_error(archive), error);
+    if (zip_source_open(source.get()) != 0)
+        return fail(zip_source_error(source.get()), error);
+    bool read = true;
+    for (;;) {
+        const zip_int64_t got =
+            zip_source_read(source.get(), m_buffer.data(), zip_uint64_t(m_buffer.size()));
+        if (got < 0) {
+            read = fail(zip_source_error(source.get()), error);
+        } else if (got > 0) {
+            crc = quint32(libdeflate_crc32(crc, m_buffer.constData(), size_t(got)));
+            if (piece(QByteArrayView(m_buffer.constData(), got)))
+                continue;
+            read = fail(ReadFailure::Stopped, QStringLiteral("reading was stopped"), error);
+        }
+        break;
+    }
+    zip_source_close(source.get());
+    return read;
+}
+
+bool LibzipArchiveReader::readWholeDeflated(const ArchiveItem &item, const Piece &piece,
                                             QString &error) const {
+    if (!readPacked(item, error))
+        return false;
+    if (!m_decompressor)
+        m_decompressor.reset(libdeflate_alloc_decompressor());
+    if (!m_decompressor)
+        return fail(ReadFailure::System, QStringLiteral("Malloc failure"), error);
+    // One byte more than the entry's size tells a stream that unpacks to more.
+    m_unpacked.resize(item.size + 1);
+    size_t unpacked = 0;
+    const libdeflate_result result = libdeflate_deflate_decompress(
+        m_decompressor.get(), m_packed.constData(), size_t(item.compressedSize), m_unpacked.data(),
+        size_t(item.size) + 1, &unpacked);
+    if (result == LIBDEFLATE_INSUFFICIENT_SPACE ||
+        (result == LIBDEFLATE_SUCCESS && qint64(unpacked) > item.size))
+        return fail(ReadFailure::SizeLie,
+                    QStringLiteral("it unpacks to more than its size of %1 bytes").arg(item.size),
+                    error);
+    if (result != LIBDEFLATE_SUCCESS)
+        return fail(ReadFailure::Damaged, QStringLiteral("Zlib error: the data cannot be unpacked"),
+                    error);
+    if (qint64(unpacked) < item.size)
+        return fail(ReadFailure::SizeLie,
+                    QStringLiteral("it unpacks to %1 bytes, fewer than its size of %2")
+                        .arg(unpacked)
+                        .arg(item.size),
+                    error);
+    if (quint32(libdeflate_crc32(0, m_unpacked.constData(), unpacked)) != item.crc)
+        return fail(ReadFailure::Damaged, QStringLiteral("CRC error"), error);
+    if (!piece(QByteArrayView(m_unpacked.constData(), qsizetype(unpacked))))
+        return fail(ReadFailure::Stopped, QStringLiteral("reading was stopped"), error);
+    return true;
+}
+
+// The entry's data as stored, whole, into m_packed.
+bool LibzipArchiveReader::readPacked(const ArchiveItem &item, QString &error) const {
     zip_t *archive = m_archive.get();
     std::unique_ptr<zip_source_t, SourceReleaser> source(
         zip_source_zip(archive, archive, zip_uint64_t(item.index), ZIP_FL_COMPRESSED, 0, -1));
-    if (!source || zip_source_open(source.get()) != 0) {
-        error = QString::fromUtf8(source ? zip_error_strerror(zip_source_error(source.get()))
-                                         : zip_strerror(archive));
-        return false;
-    }
+    if (!source)
+        return fail(zip_get_error(archive), error);
+    if (zip_source_open(source.get()) != 0)
+        return fail(zip_source_error(source.get()), error);
     m_packed.resize(item.compressedSize);
     qint64 filled = 0;
-    while (filled < item.compressedSize) {
-        const zip_int64_t got = zip_source_read(source.get(), m_packed.data() + filled,
-                                                zip_uint64_t(item.compressedSize - filled));
-        if (got <= 0)
-            break;
+    zip_int64_t got = 0;
+    while (filled < item.compressedSize &&
+           (got = zip_source_read(source.get(), m_packed.data() + filled,
+                                  zip_uint64_t(item.compressedSize - filled))) > 0)
         filled += got;
-    }
+    bool read = true;
+    if (got < 0)
+        read = fail(zip_source_error(source.get()), error);
+    else if (filled != item.compressedSize) // its place in the file was checked at the start
+        read = fail(ReadFailure::System, QStringLiteral("Premature end of file"), error);
     zip_source_close(source.get());
-    if (filled != item.compressedSize) {
-        error = QStringLiteral("Read error");
-        return false;
-    }
-    if (!m_decompressor)
-        m_decompressor.reset(libdeflate_alloc_decompressor());
-    m_unpacked.resize(qMax<qint64>(item.size, 1));
-    size_t unpacked = 0;
-    if (!m_decompressor ||
-        libdeflate_deflate_decompress(m_decompressor.get(), m_packed.constData(),
-                                      size_t(item.compressedSize), m_unpacked.data(),
-                                      size_t(item.size), &unpacked) != LIBDEFLATE_SUCCESS ||
-        qint64(unpacked) != item.size) {
-        error = QStringLiteral("Zlib error: the data cannot be unpacked");
-        return false;
-    }
-    if (quint32(libdeflate_crc32(0, m_unpacked.constData(), unpacked)) != item.crc) {
-        error = QStringLiteral("CRC error");
-        return false;
-    }
-    if (!piece(QByteArrayView(m_unpacked.constData(), qsizetype(unpacked)))) {
-        error = QStringLiteral("reading was stopped");
-        return false;
-    }
-    return true;
+    return read;
 }
 
 } // namespace

@@ -24,6 +24,16 @@ struct ArchiveItem {
     qint64 compressedSize = 0;
 };
 
+// Why a read failed: the archive's data, its sizes, the password or the system.
+enum class ReadFailure {
+    None,
+    Damaged,       // the data does not unpack, or not to its CRC
+    WrongPassword, // the password does not open the entry
+    SizeLie,       // the data unpacks to more or fewer bytes than the entry's size
+    System,        // the file could not be read: an I/O error, or it changed meanwhile
+    Stopped,       // `piece` stopped the reading
+};
+
 // One reader serves one thread at a time.
 class ArchiveReader {
 public:
@@ -40,10 +50,13 @@ public:
     virtual void setPassword(const QByteArray &password) = 0;
 
     // Reads the entry whole, in pieces handed to `piece` (which may stop the reading by
-    // returning false). Decryption and CRC are checked: false with `error` naming the cause
-    // when the data is damaged, the password is wrong or `piece` stopped it.
+    // returning false). Decryption, CRC and size are checked: false with `error` naming the
+    // cause, and lastFailure() its kind, when the data is damaged or unpacks to another size,
+    // the password is wrong, the file cannot be read or `piece` stopped it.
     virtual bool read(const ArchiveItem &item, const std::function<bool(QByteArrayView)> &piece,
                       QString &error) const = 0;
+    // The kind of the last read's failure; None after a read that succeeded.
+    ReadFailure lastFailure() const { return m_lastFailure; }
     // The entry's data, at most `limit` bytes (more is an error).
     bool readAll(const ArchiveItem &item, QByteArray &data, qint64 limit, QString &error) const {
         data.clear();
@@ -63,4 +76,7 @@ public:
             error = QStringLiteral("larger than %1 bytes").arg(limit);
         return read;
     }
+
+protected:
+    mutable ReadFailure m_lastFailure = ReadFailure::None;
 };

@@ -371,6 +371,46 @@ bool holdStagingFolder(const PackOptions &options, StagingLock &lock,
     return true;
 }
 
+// Whether `path` lies in `folder` or below it, by its name or its real place.
+bool liesIn(const QString &path, const QString &folder) {
+    const QString parent = QFileInfo(path).absolutePath();
+    for (const QString &in : {QDir::cleanPath(parent), QFileInfo(parent).canonicalFilePath()}) {
+        for (const QString &base :
+             {QDir::cleanPath(folder), QFileInfo(folder).canonicalFilePath()}) {
+            if (!in.isEmpty() && !base.isEmpty() &&
+                (in == base || in.startsWith(base + QLatin1Char('/'))))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether the archive may be saved at `output`. The build checks it against the map and its
+// images; the option files count too, and with --staging the build's own files: the staging
+// tree, which every build empties, and the lock that this run holds.
+bool targetIsFree(const PackOptions &options, const QString &output, const StagingLock &lock,
+                  QString &error) {
+    QStringList optionFiles{defaultsPath(options.defaults)};
+    if (!options.passwordFile.isEmpty())
+        optionFiles << options.passwordFile;
+    if (!checkDeliveryTarget(output, optionFiles, error))
+        return false;
+    if (options.staging.isEmpty())
+        return true;
+    const QString tree = QFileInfo(options.staging).absoluteFilePath() + QStringLiteral("/TEMP");
+    if (liesIn(output, tree)) {
+        error = QStringLiteral("lies in the staging folder %1, which every build empties")
+                    .arg(QDir::toNativeSeparators(tree));
+        return false;
+    }
+    const QString held = QFileInfo(lock.fileName()).canonicalFilePath();
+    if (!held.isEmpty() && QFileInfo(output).canonicalFilePath() == held) {
+        error = QStringLiteral("is the staging folder's lock file");
+        return false;
+    }
+    return true;
+}
+
 int interruptedStatus() {
     const int signal = platform::caughtInterrupt();
     return signal != 0 ? ExitStatus::interrupted(signal) : -1;
@@ -447,11 +487,7 @@ int packOne(const PackOptions &options, const QString &password) {
         return status;
 
     const QString output = QFileInfo(options.output).absoluteFilePath();
-    // The build checks the target against the map and its images; the option files count too.
-    QStringList optionFiles{defaultsPath(options.defaults)};
-    if (!options.passwordFile.isEmpty())
-        optionFiles << options.passwordFile;
-    if (!checkDeliveryTarget(output, optionFiles, error)) {
+    if (!targetIsFree(options, output, lock, error)) {
         printErr(Prefix + QStringLiteral("nothing was built: the archive cannot be saved to %1, "
                                          "as it %2\n")
                               .arg(escapeControls(options.output), error));

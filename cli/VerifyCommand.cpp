@@ -12,12 +12,16 @@
 #include "text/CodePage.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,13 +35,16 @@ const char VerifyHelp[] =
     "when it is there; without one the game takes a default. In a .smap those folder names\n"
     "must be lower case, as the game matches them exactly; in a ZIP any case will do.\n"
     "A missing readme (maps/<map>_ReadMe.txt), entries no map uses (sceneries no prop shows\n"
-    "among them), and entries that cannot be read are reported too. An encrypted archive is\n"
-    "checked by its entry names without a password (maps, readmes, unsafe names), and says\n"
-    "that its content was not checked. An archive whose sizes are impossible, whose entries\n"
-    "share data or unpack to more than 1 GiB is refused; one with entry names that would\n"
-    "unpack outside the game folder (\"..\", an absolute path, a backslash or a drive letter)\n"
-    "is unsafe. A map with a count over the game's own limit (612 props, at most 500) is\n"
-    "named: the game will not load it.\n"
+    "among them), entries whose data is damaged and names that several entries share are\n"
+    "reported too. An encrypted archive is checked by its entry names without a password\n"
+    "(maps, readmes, unsafe names), and says that its content was not checked. An archive\n"
+    "whose sizes lie (an entry that unpacks to more or fewer bytes than it claims, a data\n"
+    "descriptor that contradicts the directory), whose entries share data or that unpacks to\n"
+    "more than 1 GiB is refused, and so is one the system cannot read (the error is named);\n"
+    "one with entry names that would unpack outside the game folder (\"..\", an absolute\n"
+    "path, a backslash or a drive letter) is unsafe.\n"
+    "A map with a count over the game's own limit (612 props, at most 500) is named: the\n"
+    "game will not load it.\n"
     "\n"
     "  --game DIR        the game folder the archive is meant for: its own images count\n"
     "  --defaults FILE   stock scenery list (default: the program folder's)\n"
@@ -65,13 +72,21 @@ int statusOf(const ArchiveFindings &findings) {
 
 ArchiveFindings check(const QString &path, ArchiveCheckOptions options) {
     ArchiveFindings findings;
-    // Opening a FIFO or device would wait or read forever.
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        findings.error =
-            info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file");
+    // Opening a FIFO or device would wait or read forever. What cannot be looked at (a link
+    // loop, a folder that may not be entered) is named by the system's reason.
+    std::error_code failure;
+    const fs::file_status status =
+        fs::status(fs::path(QFile::encodeName(path).toStdString()), failure);
+    if (failure && status.type() != fs::file_type::not_found) {
+        findings.error = QString::fromLocal8Bit(failure.message());
         return findings;
     }
+    if (status.type() != fs::file_type::regular) {
+        findings.error = fs::exists(status) ? QStringLiteral("not a regular file")
+                                            : QStringLiteral("no such file");
+        return findings;
+    }
+    const QFileInfo info(path);
     const std::unique_ptr<ArchiveReader> reader = ArchiveReader::create(findings.error);
     if (!reader)
         return findings;

@@ -45,106 +45,156 @@ public:
     void run(ArchiveReader &reader, const QString &path) {
         if (!reader.open(path, m_findings.error))
             return;
-        const QList<ArchiveItem> &items = reader.items();
-        for (const ArchiveItem &item : items) {
+        for (const ArchiveItem &item : reader.items()) {
             if (!isSafeEntryName(item.name))
                 m_findings.unsafe << item.name;
         }
         if (!m_findings.unsafe.isEmpty())
             return;
         reader.setPassword(m_options.password);
-
         // Every image is indexed before any map is checked; maps are read one at a time.
-        QList<const ArchiveItem *> maps;
-        QStringList files;
-        QSet<QString> notJudged; // neither used nor unused: unreadable, or not checked
-        bool needsUnknown = false;
-        for (const ArchiveItem &item : items) {
+        if (!indexEntries(reader) || !checkMaps(reader))
+            return;
+        if (!m_options.password.isEmpty() && m_wrongPassword > 0 && m_decrypted == 0) {
+            m_findings.error = QStringLiteral("the password is wrong: it opens none of the %1 "
+                                              "encrypted entries")
+                                   .arg(m_wrongPassword);
+            return;
+        }
+        judgeArchive();
+    }
+
+private:
+    // Reads every entry but the maps (unless told not to) and indexes the images by folder.
+    // False when the archive turned out unreadable or unsound.
+    bool indexEntries(ArchiveReader &reader) {
+        const QHash<QString, int> sameName = namesOfSeveral(reader.items());
+        for (const ArchiveItem &item : reader.items()) {
             if (item.name.endsWith(QLatin1Char('/')))
                 continue;
-            files << item.name;
+            m_files << item.name;
+            // Which of them a tool unpacks is anyone's guess: named once, none of them judged.
+            if (const int count = sameName.value(item.name); count > 0) {
+                if (!m_notJudged.contains(item.name))
+                    m_findings.badEntries.append(
+                        {item.name, QStringLiteral("%1 entries have this name").arg(count)});
+                m_notJudged.insert(item.name);
+                continue;
+            }
             const EntryPlace place = placeOf(item.name, m_options.flat);
             const bool isMap = place.placed && inFolder(place, QStringLiteral("maps"), false) &&
                                place.name.endsWith(QLatin1String(".pms"), Qt::CaseInsensitive);
             QString problem;
             if (unchecked(item)) {
                 m_findings.unchecked << item.name;
-                notJudged.insert(item.name); // whether it is used stays unknown
+                m_notJudged.insert(item.name); // whether it is used stays unknown
             } else if (!isMap && m_options.readEveryEntry &&
-                       !counted(item, reader.read(
-                                          item, [](QByteArrayView) { return true; }, problem)))
+                       !counted(reader, item,
+                                reader.read(
+                                    item, [](QByteArrayView) { return true; }, problem),
+                                problem)) {
+                if (!m_findings.error.isEmpty())
+                    return false;
                 problem = QStringLiteral("unreadable: ") + problem;
+            }
             if (!problem.isEmpty()) {
                 m_findings.badEntries.append({item.name, problem});
-                notJudged.insert(item.name);
+                m_notJudged.insert(item.name);
                 continue;
             }
             if (place.placed)
                 m_topFiles.insert(item.name.toCaseFolded(), item.name);
             if (isMap)
-                maps << &item;
-            if (isMap || !place.placed)
-                continue;
-            // In a flat archive every image serves either folder; an edge texture has none.
-            if (inFolder(place, QStringLiteral("scenery-gfx"), true))
-                add(m_scenery, place, item.name);
-            if (inFolder(place, QStringLiteral("textures"), true))
-                add(m_textures, place, item.name);
-            if (!m_options.flat && inFolder(place, QStringLiteral("textures/edges"), true))
-                add(m_edges, place, item.name);
+                m_maps << &item;
+            if (!isMap && place.placed)
+                indexImage(place, item.name);
         }
+        return true;
+    }
 
-        for (const ArchiveItem *item : std::as_const(maps)) {
+    // In a flat archive every image serves either folder; an edge texture has none.
+    void indexImage(const EntryPlace &place, const QString &entry) {
+        if (inFolder(place, QStringLiteral("scenery-gfx"), true))
+            add(m_scenery, place, entry);
+        if (inFolder(place, QStringLiteral("textures"), true))
+            add(m_textures, place, entry);
+        if (!m_options.flat && inFolder(place, QStringLiteral("textures/edges"), true))
+            add(m_edges, place, entry);
+    }
+
+    // Reads each map in turn and looks up what it needs. False when the archive turned out
+    // unreadable or unsound.
+    bool checkMaps(ArchiveReader &reader) {
+        for (const ArchiveItem *item : std::as_const(m_maps)) {
             m_used.insert(item->name);
             if (unchecked(*item)) {
                 // Which images it needs is unknown; its readme is known by name.
                 m_findings.maps << item->name;
                 checkReadme(item->name);
-                needsUnknown = true;
+                m_needsUnknown = true;
                 continue;
             }
             QByteArray data;
             QString error;
-            if (!counted(*item, reader.readAll(*item, data, MapSizeLimit, error))) {
+            if (!counted(reader, *item, reader.readAll(*item, data, MapSizeLimit, error), error)) {
+                if (!m_findings.error.isEmpty())
+                    return false;
                 m_findings.badEntries.append({item->name, QStringLiteral("unreadable: ") + error});
                 continue;
             }
             m_findings.maps << item->name;
             checkMap(item->name, data);
         }
-        if (!m_options.password.isEmpty() && m_decryptFailures > 0 && m_decrypted == 0) {
-            m_findings.error = QStringLiteral("the password is wrong: it opens none of the %1 "
-                                              "encrypted entries")
-                                   .arg(m_decryptFailures);
-            return;
-        }
-        if (maps.isEmpty() && m_findings.badEntries.isEmpty())
+        return true;
+    }
+
+    // What the archive as a whole lacks, and what no map uses.
+    void judgeArchive() {
+        if (m_maps.isEmpty() && m_findings.badEntries.isEmpty())
             missing(QString(), QStringLiteral("map"), QStringLiteral("maps/*.pms"));
         if (m_options.format == ArchiveFormat::Smap) {
             // The server hands the archive out under its name, and the game opens that map.
             const QString expected =
                 QStringLiteral("maps/") + m_options.serverMapName + QStringLiteral(".pms");
-            if (!files.contains(expected))
+            if (!m_files.contains(expected))
                 missing(QString(), QStringLiteral("map"), expected);
         }
         // While what a map needs is unknown, no entry can be called unused.
-        for (const QString &file : needsUnknown ? QStringList() : files) {
-            if (!m_used.contains(file) && !notJudged.contains(file))
+        for (const QString &file : m_needsUnknown ? QStringList() : m_files) {
+            if (!m_used.contains(file) && !m_notJudged.contains(file))
                 m_findings.unused << file;
         }
     }
 
-private:
     bool unchecked(const ArchiveItem &item) const {
         return item.encrypted && m_options.password.isEmpty();
     }
 
     // Passes `read` on, counting what decryption did: a password that opens no encrypted
-    // entry is wrong.
-    bool counted(const ArchiveItem &item, bool read) {
-        if (item.encrypted)
-            ++(read ? m_decrypted : m_decryptFailures);
+    // entry is wrong. What the archive cannot answer for ends the check: an entry the system
+    // cannot read makes it unreadable, one that unpacks to another size than it claims unsound.
+    bool counted(const ArchiveReader &reader, const ArchiveItem &item, bool read,
+                 const QString &problem) {
+        const ReadFailure failure = read ? ReadFailure::None : reader.lastFailure();
+        if (item.encrypted && read)
+            ++m_decrypted;
+        if (item.encrypted && failure == ReadFailure::WrongPassword)
+            ++m_wrongPassword;
+        if (failure == ReadFailure::System)
+            m_findings.error = QStringLiteral("%1 could not be read: %2").arg(item.name, problem);
+        if (failure == ReadFailure::SizeLie)
+            m_findings.error =
+                QStringLiteral("not a sound ZIP archive: %1: %2").arg(item.name, problem);
         return read;
+    }
+
+    // How many entries share each name that more than one has.
+    static QHash<QString, int> namesOfSeveral(const QList<ArchiveItem> &items) {
+        QHash<QString, int> count;
+        for (const ArchiveItem &item : items)
+            ++count[item.name];
+        count.removeIf([](const auto &name) { return name.value() < 2; });
+        return count;
     }
 
     // The game matches a server archive's image folders exactly, anything else ignoring case.
@@ -236,8 +286,12 @@ private:
     EntryFolder m_edges;
     QHash<QString, QString> m_topFiles; // entry folded -> entry, for readmes
     QSet<QString> m_used;
+    QList<const ArchiveItem *> m_maps;
+    QStringList m_files;
+    QSet<QString> m_notJudged; // neither used nor unused: unreadable, or not checked
+    bool m_needsUnknown = false;
     int m_decrypted = 0;
-    int m_decryptFailures = 0;
+    int m_wrongPassword = 0;
 };
 
 } // namespace

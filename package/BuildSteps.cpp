@@ -170,6 +170,7 @@ BuildResult cmdGO_Click(WizardState &state, BuildHost &host, BuildContext &conte
         &BuildSteps::writeReadme,
         &BuildSteps::runEngine,
         &BuildSteps::checkWrittenArchive,
+        &BuildSteps::confirmSnapshots,
         &BuildSteps::judgeArchive,
         &BuildSteps::deliver,
     });
@@ -447,6 +448,13 @@ StepResult BuildSteps::checkWrittenArchive() {
     if (m_host.stopRequested())
         return StepResult::stopped();
     return StepResult::failed(BuildEnd::CheckFailed, m_state.rSaveTo, error);
+}
+
+StepResult BuildSteps::confirmSnapshots() {
+    if (confirmCopies(m_staged))
+        return StepResult::done();
+    stopDelivery();
+    return StepResult::failed(BuildEnd::FileNotPacked, m_staged.failedFile, m_staged.failure);
 }
 
 StepResult BuildSteps::judgeArchive() {

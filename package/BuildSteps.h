@@ -64,6 +64,8 @@ public:
     StepResult runEngine();
     // Read back against the staged files, while the delivery is prepared beside the target.
     StepResult checkWrittenArchive();
+    // Each copied file is still the state that was copied: else the copy may be torn.
+    StepResult confirmSnapshots();
     // By the rule mapzip verify applies: gaps, or a refusal.
     StepResult judgeArchive();
     // Renamed into place: the commit point.

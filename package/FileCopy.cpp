@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -23,28 +25,70 @@ constexpr qint64 QuietNs = 100'000'000;
 constexpr qint64 AheadNs = 1'000'000'000;
 constexpr std::chrono::milliseconds MostWait(2000);
 
+// How often a watched file is looked at: a rewrite in pieces shows between two looks.
+constexpr std::chrono::milliseconds WatchEvery(10);
+
 // The stamp of `in` once the file has been left alone for QuietNs: by the file system's clock,
-// or where the file's change time is of another clock, by watching it that long. The change
-// time then lies before the clock, so that any change from now on shows in a later stamp. A
-// file not left alone for MostWait is refused.
-bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error) {
-    const auto deadline = std::chrono::steady_clock::now() + MostWait;
+// or, where the file's change time is of another clock or `watch` is asked for, by watching it
+// that long as well. The change time then lies before the clock, so that any change from now on
+// shows in a later stamp. A file not left alone for MostWait is refused.
+bool quietStamp(const QFile &in, platform::FileStamp &stamp, QString &error, bool watch) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + MostWait;
     platform::FileStamp watched;
+    auto watchedSince = Clock::now();
     for (;;) {
         const qint64 now = platform::fileClockNow(); // before the stamp: see FileStamp
         if (!platform::stampOf(in, stamp, error))
             return false;
+        if (!(stamp == watched)) {
+            watched = stamp;
+            watchedSince = Clock::now();
+        }
         const qint64 age = now - stamp.changedNs;
-        if (age >= QuietNs || (age < -AheadNs && stamp == watched))
+        const bool seenAlone = Clock::now() - watchedSince >= std::chrono::nanoseconds(QuietNs);
+        if ((age >= QuietNs || age < -AheadNs) && (seenAlone || (!watch && age >= 0)))
             return true;
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if (Clock::now() >= deadline) {
             error = ChangedWhilePacked;
             return false;
         }
-        watched = stamp;
         const qint64 waitNs = std::clamp(QuietNs - age, qint64(1'000'000), QuietNs);
-        std::this_thread::sleep_for(std::chrono::nanoseconds(waitNs));
+        std::this_thread::sleep_for(watch || age < 0 ? std::chrono::nanoseconds(WatchEvery)
+                                                     : std::chrono::nanoseconds(waitNs));
     }
+}
+
+// Copies `in`, from its start, into the new file `target`; `digest` is the SHA-1 of the copy.
+bool copyHashed(QFile &in, const QString &target, QByteArray &digest, QString &error,
+                const std::function<bool()> &keepGoing) {
+    const std::unique_ptr<Sha1> hash = Sha1::create(error);
+    if (!hash)
+        return false;
+    if (!in.seek(0)) {
+        error = in.errorString();
+        return false;
+    }
+    if (!copyToNewFile(in, target, error, keepGoing, hash.get()))
+        return false;
+    digest = hash->result();
+    return true;
+}
+
+// Whether `in` still holds what has the SHA-1 `digest`: read once more, since a file system may
+// stamp a rewrite within one tick of its clock with the time it had, and then only the content
+// tells.
+bool stillHolds(QFile &in, const QByteArray &digest, bool &same, QString &error,
+                const std::function<bool()> &keepGoing) {
+    const std::unique_ptr<Sha1> hash = Sha1::create(error);
+    if (!hash)
+        return false;
+    if (!in.seek(0) || !hashAll(in, *hash, keepGoing)) {
+        error = keepGoing && !keepGoing() ? QStringLiteral("stopped") : in.errorString();
+        return false;
+    }
+    same = hash->result() == digest;
+    return true;
 }
 
 } // namespace
@@ -82,15 +126,15 @@ bool copyAll(QIODevice &in, QIODevice &out, QString &error, Sha1 *hash,
 }
 
 bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
-                   const std::function<bool()> &keepGoing) {
+                   const std::function<bool()> &keepGoing, Sha1 *hash) {
     // Unbuffered, so that a failing write reports the system's own reason at once.
     QFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        error = QStringLiteral("%1 (writing %2)").arg(out.errorString(),
-                                                      QDir::toNativeSeparators(target));
+        error = QStringLiteral("%1 (writing %2)")
+                    .arg(out.errorString(), QDir::toNativeSeparators(target));
         return false;
     }
-    if (copyAll(in, out, error, nullptr, keepGoing))
+    if (copyAll(in, out, error, hash, keepGoing))
         return true;
     if (out.error() != QFileDevice::NoError)
         error = QStringLiteral("%1 (writing %2)").arg(error, QDir::toNativeSeparators(target));
@@ -101,30 +145,44 @@ bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
 
 bool waitUntilQuiet(const QFile &in, QString &error) {
     platform::FileStamp unused;
-    return quietStamp(in, unused, error);
+    return quietStamp(in, unused, error, false);
 }
 
 bool copySnapshot(QFile &in, const QString &target, QString &error,
-                  const std::function<bool()> &keepGoing) {
+                  const std::function<bool()> &keepGoing, platform::FileStamp *copiedFrom) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         platform::FileStamp before;
         platform::FileStamp after;
-        if (!quietStamp(in, before, error))
+        QByteArray digest;
+        bool same = false;
+        // After a change was seen, the next one may come within the clock's tick: watch.
+        if (!quietStamp(in, before, error, attempt > 0) ||
+            !copyHashed(in, target, digest, error, keepGoing))
             return false;
-        if (!in.seek(0)) {
-            error = in.errorString();
-            return false;
-        }
-        if (!copyToNewFile(in, target, error, keepGoing))
-            return false;
-        if (!platform::stampOf(in, after, error)) {
+        if (!platform::stampOf(in, after, error) ||
+            (after == before && QFileInfo(target).size() == after.size &&
+             !stillHolds(in, digest, same, error, keepGoing))) {
             QFile::remove(target);
             return false;
         }
-        if (after == before)
+        if (same) {
+            if (copiedFrom)
+                *copiedFrom = before;
             return true;
+        }
         QFile::remove(target);
     }
+    error = ChangedWhilePacked;
+    return false;
+}
+
+bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom, QString &error) {
+    QFile in;
+    platform::FileStamp now;
+    QString unused;
+    if (!platform::openRegularFile(source, in, unused) || !platform::stampOf(in, now, unused) ||
+        now.device != copiedFrom.device || now.inode != copiedFrom.inode || now == copiedFrom)
+        return true;
     error = ChangedWhilePacked;
     return false;
 }

@@ -85,7 +85,8 @@ bool makeFolder(const QString &path, QString &error) {
 // FIFO. A copy asks `keepGoing` before each MiB. A linked file that changes later is caught by
 // the check of the written archive against it.
 bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
-               qint64 &modified, QString &error, const std::function<bool()> &keepGoing) {
+               qint64 &modified, QString &error, const std::function<bool()> &keepGoing,
+               std::optional<platform::FileStamp> &copiedFrom) {
     QFile in;
     if (!platform::openRegularFile(source, in, error) || !waitUntilQuiet(in, error))
         return false;
@@ -106,8 +107,10 @@ bool stageFile(const QString &source, const QString &target, bool mayLink, qint6
         }
     }
 
-    if (!copySnapshot(in, target, error, keepGoing))
+    platform::FileStamp copied;
+    if (!copySnapshot(in, target, error, keepGoing, &copied))
         return false;
+    copiedFrom = copied;
     // The state that was copied, which may be a later one than the first look saw.
     size = in.size();
     modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
@@ -269,9 +272,9 @@ bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error)
         return false;
     }
     m_lock = std::make_unique<QFile>();
+    m_path = stagingFolder + QLatin1Char('/') + StagingLockName;
     QString why;
-    const platform::Lock lock =
-        lockForRun(stagingFolder + QLatin1Char('/') + StagingLockName, waitMs, *m_lock, why);
+    const platform::Lock lock = lockForRun(m_path, waitMs, *m_lock, why);
     if (lock == platform::Lock::Taken)
         return true;
     const qint64 holder =
@@ -288,6 +291,10 @@ bool StagingLock::lock(const QString &stagingFolder, int waitMs, QString &error)
 
 void StagingLock::unlock() {
     m_lock.reset();
+}
+
+QString StagingLock::fileName() const {
+    return m_lock ? m_path : QString();
 }
 
 PrivateStagingFolder::PrivateStagingFolder(const QString &prefix)
@@ -364,7 +371,8 @@ bool stageInto(FillReport &report, const QString &source, const QString &folder,
     file.source = source;
     qint64 modified = 0;
     QString error;
-    if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing)) {
+    if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing,
+                   file.copiedFrom)) {
         if (!report.stopped)
             report.fail(source, error);
         return false;
@@ -427,8 +435,8 @@ void stageTextures(const StagingPaths &paths, const FillInputs &inputs, const Ga
     if (!report.edgeTextureExpected || !keepGoing())
         return;
     if (!edge.found()) {
-        report.leftOut.append({paths.edgesFolder + QLatin1Char('/') + inputs.textureName,
-                               edge.reason});
+        report.leftOut.append(
+            {paths.edgesFolder + QLatin1Char('/') + inputs.textureName, edge.reason});
         return;
     }
     QString error;
@@ -444,6 +452,17 @@ void stageTextures(const StagingPaths &paths, const FillInputs &inputs, const Ga
 void FillReport::fail(const QString &file, const QString &reason) {
     failedFile = QDir::toNativeSeparators(file);
     failure = reason;
+}
+
+bool confirmCopies(FillReport &report) {
+    for (const StagedFile &file : std::as_const(report.staged)) {
+        QString error;
+        if (file.copiedFrom && !stillAsCopied(file.source, *file.copiedFrom, error)) {
+            report.fail(file.source, error);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report) {

@@ -5,6 +5,7 @@
 // mapzip by default) or one the user names (mapzip --staging).
 
 #include "intake/GameFolder.h"
+#include "platform/Platform.h"
 
 #include <QList>
 #include <QString>
@@ -73,9 +74,12 @@ public:
     bool lock(const QString &stagingFolder, int waitMs, QString &error);
     // Releases the folder (also done by the destructor).
     void unlock();
+    // The lock file, while the folder is held.
+    QString fileName() const;
 
 private:
     std::unique_ptr<QFile> m_lock;
+    QString m_path;
 };
 
 // The names the private staging folders of the window, of mapzip pack and of mapzip preview
@@ -129,6 +133,8 @@ struct StagedFile {
     QString path;   // the staged file
     QString source; // the file it was staged from
     qint64 size = 0;
+    // For a copy: the state of `source` that was copied (see confirmCopies).
+    std::optional<platform::FileStamp> copiedFrom = std::nullopt;
 };
 
 struct LeftOutFile {
@@ -139,8 +145,8 @@ struct LeftOutFile {
 struct FillReport {
     // Set when a file could not be staged (read, written, or its folder listed): the build must
     // stop. A file the game folder lacks is no failure but a gap (leftOut).
-    QString failedFile; // the file or folder, as the system shows paths
-    QString failure;    // the system's reason ("No space left on device")
+    QString failedFile;               // the file or folder, as the system shows paths
+    QString failure;                  // the system's reason ("No space left on device")
     QList<StagedFile> staged;         // the map first, then sceneries in list order, the texture
     QList<LeftOutFile> leftOut;       // images the map needs that the game folder lacks
     int sceneriesStaged = 0;          // distinct scenery files staged
@@ -164,3 +170,8 @@ struct FillReport {
 // system (a file or folder that cannot be read, a full disk) ends the fill as a failure.
 bool stageMap(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);
 void stageImages(const QString &stagingFolder, const FillInputs &inputs, FillReport &report);
+
+// Whether each file of `report` that was copied is still, in place, the state it was copied
+// from (stillAsCopied): asked once the archive was written, when a rewrite that began during the
+// copy has shown. False, with the report's failure set, at the first that is not.
+bool confirmCopies(FillReport &report);

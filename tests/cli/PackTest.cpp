@@ -390,11 +390,23 @@ TEST_F(PackTest, FailuresExitWithOneAndLeaveTheTargetAlone) {
 }
 
 // Only a missing path or a regular file that is none of the inputs is replaced; whatever else
-// is at the target stays as it was.
+// is at the target stays as it was. Every input is tried as the target: the map, each image,
+// the option files, and with --staging the staging tree and its lock.
 TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
     namespace fs = std::filesystem;
-    copyFixtureGame(outPath(QStringLiteral("game")));
+    const QString game = outPath(QStringLiteral("game"));
+    copyFixtureGame(game);
+    writeBytes(game + QStringLiteral("/textures/edges/xt_forrestdirtrock.png"), "edge");
     const QString map = outPath(QStringLiteral("game/maps/ctf_Viet.pms"));
+    const QString password = outPath(QStringLiteral("password"));
+    writeBytes(password, "secret\n");
+    const QString staging = outPath(QStringLiteral("staging"));
+    const QStringList withStaging{QStringLiteral("--staging"), staging};
+    ASSERT_EQ(mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"),
+                                 outPath(QStringLiteral("staged.zip"))} +
+                     withStaging + defaultsArgs())
+                  .status,
+              0);
     const QString regular = outPath(QStringLiteral("regular.zip"));
     writeBytes(regular, "kept");
     const QString defaults = outPath(QStringLiteral("stock.zip")); // any name will do
@@ -414,33 +426,49 @@ TEST_F(PackTest, OddTargetsAreRefusedAndLeftAsTheyWere) {
     ASSERT_TRUE(QFile::link(regular, link));
     const QString sameAsMap = outPath(QStringLiteral("same-as-map.zip"));
     runTool(QStringLiteral("ln"), {map, sameAsMap});
+    const QString sameAsTexture = outPath(QStringLiteral("same-as-texture.zip"));
+    runTool(QStringLiteral("ln"),
+            {game + QStringLiteral("/textures/xt_forrestdirtrock.png"), sameAsTexture});
     QDir().mkpath(outPath(QStringLiteral("folder.zip")));
+    const char *const made = "which the archive is made from";
     const struct {
         QString target;
         const char *said;
+        QStringList args = {};
     } cases[] = {
         {device, "is a device"},
         {fifo, "is a FIFO"},
         {socket, "is a socket"},
         {outPath(QStringLiteral("folder.zip")), "is a folder"},
         {link, "is a symbolic link"},
-        {map, "must end in .zip or .smap, not .pms"}, // bad usage, before anything is read
-        {sameAsMap, "which the archive is made from"},
-        {defaults, "which the archive is made from"},
+        // Bad usage, before anything is read: no map, image or lock is ever an archive's name.
+        {map, "must end in .zip or .smap, not .pms"},
+        {game + QStringLiteral("/scenery-gfx/mnp-underground1.png"), "not .png"},
+        {game + QStringLiteral("/textures/edges/xt_forrestdirtrock.png"), "not .png"},
+        {staging + QStringLiteral("/staging.lock"), "not .lock", withStaging},
+        {sameAsMap, made},
+        {sameAsTexture, made},
+        {defaults, made},
+        {password, made, {QStringLiteral("--password-file"), password}},
+        {staging + QStringLiteral("/TEMP/ctf_Viet.zip"), "lies in the staging folder", withStaging},
+        {staging + QStringLiteral("/TEMP/maps/x.zip"), "lies in the staging folder", withStaging},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.target.toStdString());
         const fs::path target(QFile::encodeName(c.target).toStdString());
         const fs::file_type type = fs::symlink_status(target).type();
         const QByteArray content = type == fs::file_type::regular ? readFile(c.target) : "";
-        const MapzipRun run = mapzip({QStringLiteral("pack"), map, QStringLiteral("-o"), c.target,
-                                      QStringLiteral("--defaults"), defaults});
-        EXPECT_EQ(run.status, c.target == map ? 2 : 1);
+        const MapzipRun run = mapzip(QStringList{QStringLiteral("pack"), map, QStringLiteral("-o"),
+                                                 c.target, QStringLiteral("--defaults"), defaults} +
+                                     c.args);
+        const QString suffix = QFileInfo(c.target).suffix();
+        EXPECT_EQ(run.status, suffix.isEmpty() || suffix == QLatin1String("zip") ? 1 : 2);
         EXPECT_TRUE(run.err.contains(QLatin1String(c.said))) << run.err.toStdString();
         EXPECT_EQ(fs::symlink_status(target).type(), type);
-        if (type == fs::file_type::regular) {
-            EXPECT_EQ(readFile(c.target), content);
-        }
+        // The lock holds the number of the run that took it last.
+        const QByteArray now = type == fs::file_type::regular ? readFile(c.target) : "";
+        EXPECT_TRUE(now == content ||
+                    (c.target.endsWith(QStringLiteral(".lock")) && !now.startsWith("PK")));
     }
     EXPECT_EQ(readFile(regular), QByteArray("kept"));
 }

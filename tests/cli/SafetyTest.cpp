@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
@@ -19,8 +20,8 @@
 
 namespace {
 
-// A game folder with one map whose only scenery is large and incompressible, so that packing
-// it takes a few seconds.
+// A game folder with one map whose only scenery is large and deflates to about half, so that
+// packing it takes a few seconds.
 QString slowMap(const QString &game, qsizetype megabytes) {
     const QString map = game + QStringLiteral("/maps/slow.pms");
     MapSpec spec;
@@ -29,6 +30,8 @@ QString slowMap(const QString &game, qsizetype megabytes) {
     QByteArray noise(megabytes * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()),
                                   noise.size() / qsizetype(sizeof(quint32)));
+    for (char &byte : noise)
+        byte &= 0x0f;
     writeBytes(game + QStringLiteral("/scenery-gfx/big.png"), noise);
     return map;
 }
@@ -89,9 +92,8 @@ TEST(MapzipSafety, AnInterruptStopsThePackAndLeavesNothingBehind) {
         startMapzip(process, QStringList{QStringLiteral("pack"), map,
                                          QStringLiteral("--engine-threads"), QStringLiteral("1")} +
                                  target);
-        // Once the map is staged, the engine is at work on the large image.
-        ASSERT_TRUE(waitForFile(temp, QStringLiteral("slow.*")));
-        QThread::msleep(200);
+        // Once the staged archive is there, the engine is at work on the large image.
+        ASSERT_TRUE(waitForFile(temp, QStringLiteral("slow.zip*")));
         sendSignal(process, c.signal);
         const MapzipRun run = finishMapzip(process);
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
@@ -121,6 +123,8 @@ TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
     // Held still while it owns the folder, however fast this machine is.
     sendSignal(holder, "STOP");
     const qint64 holderId = holder.processId();
+    QElapsedTimer waited;
+    waited.start();
     const MapzipRun refused =
         mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
                            QStringLiteral("-o"), second, QStringLiteral("--staging"), staging} +
@@ -129,6 +133,7 @@ TEST(MapzipSafety, ASharedStagingFolderHoldsOneRunAtATime) {
     const MapzipRun held = finishMapzip(holder);
 
     EXPECT_EQ(refused.status, 1);
+    EXPECT_GE(waited.elapsed(), 5000) << "it waits 5 seconds for the folder";
     EXPECT_TRUE(
         refused.err.contains(QStringLiteral("staging folder in use by process %1").arg(holderId)))
         << refused.err.toStdString();
@@ -185,6 +190,30 @@ TEST(MapzipSafety, AStagingTreeThatIsNotTheUsersOwnIsRefused) {
         EXPECT_FALSE(QFileInfo::exists(target));
         EXPECT_EQ(everythingIn(elsewhere), QStringList());
     }
+}
+
+// --update packs on from the map's staged archive; a link in its place, to an archive
+// elsewhere, is no staged archive: none of that archive's entries reaches the delivery, and it
+// stays as it was.
+TEST(MapzipSafety, UpdateNeverTakesInAnArchiveLinkedIntoTheStagingTree) {
+    QTemporaryDir dir;
+    const QString staging = dir.filePath(QStringLiteral("staging"));
+    const QString outside = dir.filePath(QStringLiteral("outside.zip"));
+    writeForeignZip(outside, {{QStringLiteral("scenery-gfx/planted.png"), "planted"}});
+    const QByteArray before = readFile(outside);
+    ASSERT_TRUE(QDir().mkpath(staging + QStringLiteral("/TEMP")));
+    ASSERT_TRUE(QFile::link(outside, staging + QStringLiteral("/TEMP/ctf_Viet.zip")));
+    const QString target = dir.filePath(QStringLiteral("x.zip"));
+    const MapzipRun run =
+        mapzip(QStringList{QStringLiteral("pack"), fixtureMap(QStringLiteral("ctf_Viet")),
+                           QStringLiteral("-o"), target, QStringLiteral("--staging"), staging,
+                           QStringLiteral("--update")} +
+               defaultsArgs());
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    const QStringList names = fileNames(readArchive(target));
+    EXPECT_TRUE(names.contains(QStringLiteral("maps/ctf_Viet.PMS")));
+    EXPECT_FALSE(names.contains(QStringLiteral("scenery-gfx/planted.png")));
+    EXPECT_EQ(readFile(outside), before);
 }
 
 TEST(MapzipSafety, RunsFromAProgramFolderAndOnAMapOfAnyName) {

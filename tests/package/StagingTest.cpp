@@ -9,13 +9,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -242,6 +245,39 @@ TEST_F(StagingTest, AFileChangedWhileItIsCopiedIsCopiedAgainOrRefused) {
     }
 }
 
+// A rewrite that began while a copy was made may show only after it: once the archive is
+// written, a copy whose file changed in place is not confirmed; one replaced whole is.
+TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
+    const struct {
+        const char *change;
+        bool confirmed;
+    } cases[] = {{"none", true}, {"in place", false}, {"replaced", true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.change);
+        const QString source = gameFile(QStringLiteral("big.png"), QByteArray(1 << 20, 'a'));
+        const QString target = program.path() + QStringLiteral("/copy.png");
+        QFile in(source);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        FillReport report;
+        StagedFile file{QStringLiteral("x"), target, source, 0, platform::FileStamp()};
+        QString error;
+        ASSERT_TRUE(copySnapshot(in, target, error, {}, &*file.copiedFrom));
+        report.staged << file;
+        if (c.change == std::string("in place")) {
+            QFile out(source);
+            ASSERT_TRUE(out.open(QIODevice::Append));
+            out.write("b");
+        } else if (c.change == std::string("replaced")) {
+            writeBytes(source + QStringLiteral(".new"), "whole");
+            ASSERT_TRUE(std::rename(QFile::encodeName(source + QStringLiteral(".new")),
+                                    QFile::encodeName(source)) == 0);
+        }
+        EXPECT_EQ(confirmCopies(report), c.confirmed);
+        EXPECT_EQ(report.failedFile, c.confirmed ? QString() : QDir::toNativeSeparators(source));
+        QFile::remove(target);
+    }
+}
+
 TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
     QString error;
     EXPECT_TRUE(checkStagingTree(program.path(), error)) << "no tree yet";
@@ -258,14 +294,25 @@ TEST_F(StagingTest, AUsersStagingTreeMustBeTheirOwnAndFreeOfLinks) {
     EXPECT_FALSE(QFileInfo(paths.scenery).isSymLink());
 }
 
+// A run waits for the folder up to its limit: it gives up no sooner, and takes a folder let go
+// of meanwhile.
 TEST_F(StagingTest, OneRunAtATimeHoldsAStagingFolder) {
     StagingLock first;
     StagingLock second;
     QString error;
     ASSERT_TRUE(first.lock(program.path(), 0, error)) << error.toStdString();
-    EXPECT_FALSE(second.lock(program.path(), 100, error));
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_FALSE(second.lock(program.path(), 300, error));
+    EXPECT_GE(waited.elapsed(), 300);
     EXPECT_EQ(error, QStringLiteral("staging folder in use by process %1")
                          .arg(QCoreApplication::applicationPid()));
+    std::thread holder([&first] {
+        QThread::msleep(100);
+        first.unlock();
+    });
+    EXPECT_TRUE(second.lock(program.path(), 60000, error)) << error.toStdString();
+    holder.join();
 }
 
 // What runs that are gone left is removed, and only that: our folders under the temporary

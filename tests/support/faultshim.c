@@ -139,11 +139,13 @@ static size_t part(int error, size_t count) {
             return failWith(error);                                                                \
         return REAL(name)(__VA_ARGS__);                                                            \
     }
-/* The same for the C library's streams, which count items and say nothing but 0 on failure. */
+/* The same for the C library's streams, which count items and, as a failing system call
+ * does to them, keep the stream's error indicator set for ferror(). */
 #define STREAM(kind, name, constness)                                                              \
     size_t name(constness void *buffer, size_t size, size_t items, FILE *stream) {                 \
         const int error = fault(kind);                                                             \
         if (error && error != Short) {                                                             \
+            stream->_flags |= _IO_ERR_SEEN;                                                        \
             errno = error;                                                                         \
             return 0;                                                                              \
         }                                                                                          \

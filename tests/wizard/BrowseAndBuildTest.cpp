@@ -419,10 +419,16 @@ TEST_F(BuildTest, ABuildStopsWithoutQuittingOrAsksBeforeQuitting) {
             << afterStop.join(" | ").toStdString();
         EXPECT_EQ(form.isHidden(), yes && (how == Close || how == StopThenClose));
         EXPECT_EQ(programEnds, yes && how == Quit ? 1 : 0);
-        if (!asks && how != StopThenClose) { // on page 3, ready to try again, staging anew
+        // Still on page 3, and the next "Make ZIP" builds, in a fresh staging folder.
+        if (!asks && how != StopThenClose) {
             EXPECT_TRUE(form.cmdGO->isEnabled() && form.cmdGO->text() == "Make ZIP" &&
                         form.cmdNextFrame->text() == "!! Quit !!");
             EXPECT_NE(form.stagingFolder(), staging);
+            FileDialogTestHook::setNextPaths({saveTo()});
+            MessageBoxTestHook::setNextAnswer(MessageAnswer::Yes); // replace "earlier"
+            form.cmdGO->click();
+            EXPECT_EQ(form.lastBuildOutcome(), BuildOutcome::PackedWithMissing);
+            EXPECT_TRUE(readArchive(saveTo()).ok);
         }
     }
 }

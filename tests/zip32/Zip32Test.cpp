@@ -342,19 +342,23 @@ TEST_F(EngineTest, BigFilesAreStreamedAndStoredWhenDeflatingDoesNotHelp) {
 TEST_F(EngineTest, BigFilesDeflatedInBlocksJoinIntoOneStreamOnAnyNumberOfWorkers) {
     // Over the held size, and judged by their first blocks: text, text that turns to noise
     // (deflated), noise that turns to text (stored). Among them one held whole that alone takes
-    // more memory than six workers may hold ahead of the writer.
+    // more memory than six workers may hold ahead of the writer. At the held size exactly, a
+    // file is still held, and judged whole: noise that turns to text is deflated.
     struct Shape {
         const char *name;
         QByteArray data;
         int method;
     };
+    const QByteArray noiseFirst = incompressible(3 << 20) + compressible(60000);
     const Shape shapes[] = {
         {"Maps/big.pms", compressible(150000), 8},
         {"Scenery-gfx/text-first.bmp", compressible(60000) + incompressible(3 << 20), 8},
-        {"Scenery-gfx/noise-first.bmp", incompressible(3 << 20) + compressible(60000), 0},
+        {"Scenery-gfx/noise-first.bmp", noiseFirst, 0},
         {"Scenery-gfx/held.bmp", compressible(92000), 8},                        // 3.4 MiB
         {"Scenery-gfx/whole-blocks.bmp", compressible(150000).left(9 << 19), 8}, // empty last
         {"Scenery-gfx/skewed.bmp", skewed((4 << 20) + 99), 8},
+        {"Scenery-gfx/held-at-the-limit.bmp", noiseFirst.left(4 << 20), 8},
+        {"Scenery-gfx/just-over.bmp", noiseFirst.left((4 << 20) + 1), 0},
     };
     for (const Shape &shape : shapes)
         write(shape.name, shape.data);
