@@ -1,13 +1,17 @@
 // The map's picture within bounds: images decoded only as large as the picture shows them,
 // together within the ceiling of the shared cache and the decode budget, and a drawing that
-// ends when it is stopped.
+// ends when it is stopped; the picture written as a PNG.
 
 #include "preview/MapPicture.h"
+#include "preview/PictureFile.h"
 #include "support/MapWriter.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <random>
 
 TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawingStops) {
     QTemporaryDir game;
@@ -54,4 +58,29 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawi
         EXPECT_LE(images.keptBytes(), c.kept);
         EXPECT_TRUE(c.kept == 0 || images.keptBytes() > c.kept / 4) << images.keptBytes();
     }
+}
+
+// Strips deflated on several threads and written in batches read back, by libpng through Qt's
+// reader, as the picture was: noise in the upper rows, flat colour below.
+TEST(PictureFile, WrittenPngReadsBackAsThePictureAndAFullDiskIsTold) {
+    QImage picture(37, 301, QImage::Format_ARGB32_Premultiplied);
+    std::mt19937 random(7);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, y < 150 ? random() | 0xFF000000u : 0xFF336699u);
+    }
+    for (const int threads : {1, 3}) {
+        QBuffer written;
+        written.open(QIODevice::WriteOnly);
+        QString error;
+        ASSERT_TRUE(writeOpaquePng(picture, written, error, threads)) << error.toStdString();
+        EXPECT_EQ(QImage::fromData(written.data(), "PNG"),
+                  picture.convertToFormat(QImage::Format_RGB32))
+            << threads;
+    }
+    QFile full(QStringLiteral("/dev/full"));
+    ASSERT_TRUE(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QString error;
+    EXPECT_FALSE(writeOpaquePng(picture, full, error));
+    EXPECT_EQ(error, QStringLiteral("No space left on device"));
 }
