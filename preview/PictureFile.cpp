@@ -38,18 +38,20 @@ struct Strip {
 // Row `y` of `picture` as PNG samples: red, green and blue of each pixel.
 void samplesOf(const QImage &picture, int y, Bytes &samples) {
     const auto *pixels = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-    for (size_t x = 0; x < size_t(picture.width()); ++x) {
+    const size_t width = size_t(picture.width());
+    for (size_t x = 0; x < width; ++x) {
         samples[3 * x] = uchar(qRed(pixels[x]));
         samples[3 * x + 1] = uchar(qGreen(pixels[x]));
         samples[3 * x + 2] = uchar(qBlue(pixels[x]));
     }
 }
 
+// The neighbour nearest to left + up - upLeft, the first of them on a tie.
 inline int paeth(int left, int up, int upLeft) {
-    const int guess = left + up - upLeft;
-    const int toLeft = std::abs(guess - left), toUp = std::abs(guess - up),
-              toUpLeft = std::abs(guess - upLeft);
-    return toLeft <= toUp && toLeft <= toUpLeft ? left : toUp <= toUpLeft ? up : upLeft;
+    const int toLeft = std::abs(up - upLeft), toUp = std::abs(left - upLeft),
+              toUpLeft = std::abs(left + up - 2 * upLeft);
+    const int nearer = toUp <= toUpLeft ? up : upLeft;
+    return toLeft <= toUp && toLeft <= toUpLeft ? left : nearer;
 }
 
 // The sum of a filtered row's bytes taken as differences, small where it deflates well.
@@ -71,11 +73,15 @@ public:
         }
     }
     void append(const Bytes &row, const Bytes &above, Bytes &strip) {
-        for (size_t i = 0; i < row.size(); ++i) {
-            const int left = i >= 3 ? row[i - 3] : 0, upLeft = i >= 3 ? above[i - 3] : 0;
-            m_tried[0][i + 1] = uchar(row[i] - left);
+        for (size_t i = 0; i < 3; ++i) { // no pixel on the left
+            m_tried[0][i + 1] = row[i];
             m_tried[1][i + 1] = uchar(row[i] - above[i]);
-            m_tried[2][i + 1] = uchar(row[i] - paeth(left, above[i], upLeft));
+            m_tried[2][i + 1] = uchar(row[i] - paeth(0, above[i], 0));
+        }
+        for (size_t i = 3; i < row.size(); ++i) {
+            m_tried[0][i + 1] = uchar(row[i] - row[i - 3]);
+            m_tried[1][i + 1] = uchar(row[i] - above[i]);
+            m_tried[2][i + 1] = uchar(row[i] - paeth(row[i - 3], above[i], above[i - 3]));
         }
         const Bytes *best = &m_tried[0];
         unsigned long least = spread(*best);
