@@ -128,6 +128,8 @@ void fillSpan(QRgb *line, int first, int end, Span span, const Level &level) {
         if (ca == 0)
             return;
     }
+    // Opaque white leaves the texture's colours as they are: times(x, 255) is x.
+    const bool plain = Flat && (ca & cr & cg & cb) == 255;
     for (int column = first; column < end; ++column) {
         if (!Flat)
             colourNow();
@@ -135,8 +137,9 @@ void fillSpan(QRgb *line, int first, int end, Span span, const Level &level) {
             QRgb source = (ca << 24) | (cr << 16) | (cg << 8) | cb;
             if (Textured) {
                 const QRgb texel = level.sample(span.s, span.t);
-                source = (times(qAlpha(texel), ca) << 24) | (times(qRed(texel), cr) << 16) |
-                         (times(qGreen(texel), cg) << 8) | times(qBlue(texel), cb);
+                source = plain ? texel
+                               : (times(qAlpha(texel), ca) << 24) | (times(qRed(texel), cr) << 16) |
+                                     (times(qGreen(texel), cg) << 8) | times(qBlue(texel), cb);
             }
             line[column] = source + scaled(line[column], 255 - qAlpha(source));
         }
