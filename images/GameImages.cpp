@@ -413,14 +413,16 @@ ImageLevels GameImages::levels(const QString &path, int first) {
 }
 
 qint64 GameImages::decodeCost(const QString &path, int first) {
+    qint64 fileSize = 0;
     {
         QMutexLocker locker(&m_lock);
         const Entry &entry = entryFor(path);
         if (!entry.failure.isEmpty() || (!entry.kept.isEmpty() && entry.kept.first <= first))
             return 0;
+        fileSize = std::max<qint64>(entry.fileSize, 0);
     }
     const QSize whole = size(path);
-    return qint64(whole.width()) * whole.height();
+    return qint64(whole.width()) * whole.height() + fileSize;
 }
 
 QImage GameImages::thumbnail(const QString &path, int edge) const {

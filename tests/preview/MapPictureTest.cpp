@@ -7,6 +7,7 @@
 #include "support/MapWriter.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawi
     for (const char *name : {"a.png", "b.png"}) {
         QImage image(256, 256, QImage::Format_RGB32);
         image.fill(*name == 'a' ? Qt::blue : Qt::red);
+        if (*name == 'b') // the costlier to decode
+            image.setText(QStringLiteral("note"), QString(1000, u'x'));
         ASSERT_TRUE(image.save(game.filePath(QStringLiteral("scenery-gfx/") + name)));
     }
     using Place = MapSpec::Prop::Place;
@@ -28,7 +31,10 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawi
     spec.props = std::vector<MapSpec::Prop>{{1, 0, 1, Place{0, 0, 0, 1, 1, 1000, 1000}},
                                             {2, 0, 1, Place{0, 0, 0, 1, 1, 1000, 1000}}};
     writeMap(game.filePath("maps/x.pms"), spec);
-    const qint64 whole = levelBytes({256, 256}, 0), file = 256 * 256;
+    // Decoding an image costs its pixels and its file's bytes.
+    const qint64 whole = levelBytes({256, 256}, 0),
+                 both = 2 * 256 * 256 + QFileInfo(game.filePath("scenery-gfx/a.png")).size() +
+                        QFileInfo(game.filePath("scenery-gfx/b.png")).size();
     const struct {
         int width;
         qint64 ceiling, budget;
@@ -36,11 +42,11 @@ TEST(MapPicture, ImagesAreDecodedAsLargeAsShownWithinTheCeilingAndBudgetAndDrawi
         qint64 kept;         // at most, by the cache, after drawing
         QColor shown;        // in the middle: b's prop, over a's
         const char *problem; // empty: none
-    } cases[] = {{1040, 4 * whole, 2 * file, false, 2 * whole, Qt::red, ""},
-                 {64, 4 * whole, 2 * file, false, 2 * levelBytes({256, 256}, 2), Qt::red, ""},
-                 {1040, whole, 2 * file, false, whole, Qt::red, "2 image(s) are shown with less"},
-                 {1040, 4 * whole, 2 * file - 1, false, whole, Qt::blue, "1 image(s) are left out"},
-                 {1040, 4 * whole, 2 * file, true, 0, {}, ""}};
+    } cases[] = {{1040, 4 * whole, both, false, 2 * whole, Qt::red, ""},
+                 {64, 4 * whole, both, false, 2 * levelBytes({256, 256}, 2), Qt::red, ""},
+                 {1040, whole, both, false, whole, Qt::red, "2 image(s) are shown with less"},
+                 {1040, 4 * whole, both - 1, false, whole, Qt::blue, "1 image(s) are left out"},
+                 {1040, 4 * whole, both, true, 0, {}, ""}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.width);
         GameImages images(c.ceiling);
