@@ -78,10 +78,9 @@ public:
     // Safe on any thread.
     ImageLevels levels(const QString &path, int first = 0);
     // What levels(`path`, `first`) costs now, in the pixels it decodes and the bytes of file it
-    // reads (a file of noise takes as long to inflate per byte as a pixel): none where the
-    // levels are kept or the file is known not to decode, otherwise the whole image's pixels
-    // (a PNG is inflated whole, whatever halving is kept) and the file's size. Safe on any
-    // thread.
+    // reads, each byte as two pixels (a file that hardly compresses inflates slowly): none where
+    // the levels are kept or the file is known not to decode, otherwise the whole image's pixels (a
+    // PNG is inflated whole, whatever halving is kept) and the file's size. Safe on any thread.
     qint64 decodeCost(const QString &path, int first);
     // The thumbnail of `edge` pixels made by request(); null while it is not made.
     QImage thumbnail(const QString &path, int edge) const;

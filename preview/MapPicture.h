@@ -74,13 +74,13 @@ private:
 // prop without one. Empty when it has no finite place or size.
 QPolygonF propOutline(const MapProp &prop, QSize imageSize = {});
 
-// What decoding the images of a picture may cost by default, in pixels decoded and bytes of
-// file read: a PNG is inflated whole, whatever halving the picture shows. About two seconds of
-// one core, for images that compress well and for files of noise alike; a real game folder's
-// images take a sixth of it together. An image of 4096 x 4096 pixels in a file of up to
-// 48 MiB fits, so that the texture, taken first, does.
+// What decoding the images of a picture may cost by default, in the pixels decoded and the
+// bytes of file read (GameImages::decodeCost()): a PNG is inflated whole, whatever halving the
+// picture shows. About two seconds of one core, for images that compress well and for those
+// that hardly do alike; a real game folder's images take a fifth of it all together. An image
+// of 4096 x 4096 pixels in a file of up to 48 MiB fits, so that the texture, taken first, does.
 constexpr qint64 DefaultDecodeBudget = qint64(256) << 20;
-static_assert(DefaultDecodeBudget >= 4096 * 4096 + (qint64(48) << 20));
+static_assert(DefaultDecodeBudget >= 4096 * 4096 + 2 * (qint64(48) << 20));
 
 // How a drawing runs: on `threads` threads (0: as many as the machine has); once `stop` is
 // set, it ends soon with no picture. Images whose files would take the decoding past
