@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstddef>
+
 class QFile;
 class QProcess;
 
@@ -28,6 +30,12 @@ bool syncToDisk(QFile &file, QString &error);
 // the first build or decode; later calls do nothing. Does nothing where the C library has no
 // such settings.
 void prepareForLargeBuffers();
+
+// Asks the system to back the whole 2 MiB pages within the `size` bytes at `data`, memory
+// not yet touched, with large pages: one fault for each instead of 512, for a buffer of
+// hundreds of MiB written at once. Only a hint; does nothing where the system has no such
+// pages or does not allow them.
+void adviseLargePages(void *data, std::size_t size);
 
 // Interrupts (Ctrl+C, termination, hang-up). A command-line program calls exitOnInterrupt()
 // first thing, catchInterrupts() once it starts making files that must not outlive it, and

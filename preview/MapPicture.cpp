@@ -2,6 +2,7 @@
 
 #include "images/GameImages.h"
 #include "intake/MapReader.h"
+#include "platform/Platform.h"
 #include "preview/Rasteriser.h"
 
 #include <QDir>
@@ -525,6 +526,7 @@ MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
     drawing.picture = QImage(frame.size(), QImage::Format_ARGB32_Premultiplied);
     if (drawing.picture.isNull())
         return drawing;
+    platform::adviseLargePages(drawing.picture.bits(), size_t(drawing.picture.sizeInBytes()));
     fillGradient(drawing.picture, map.backgroundTop, map.backgroundBottom);
     scene->draw(drawing.picture, options);
     if (options.stop && options.stop->load())
