@@ -21,9 +21,11 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr int RowsPerStrip = 32;
 constexpr int StripsPerThread = 4; // deflated before they are written, per thread
-// Fast, as Qt's writer at the compression mapzip asked of it before: files about a tenth
-// larger than zlib's default makes, in half the time.
+// Fast: runs of one byte only, which the filters leave where the picture is flat or repeats
+// its row above. The fixture maps' pictures at 8192 pixels came out a few percent smaller than
+// with zlib's fast searches for repeats, and a picture of noise wrote in two thirds the time.
 constexpr int DeflateLevel = 2;
+constexpr int DeflateStrategy = Z_RLE;
 // The zlib header for a 32 KiB window and a fast level, as the picture's stream starts.
 constexpr std::array<unsigned char, 2> ZlibHeader{0x78, 0x5E};
 
@@ -101,7 +103,7 @@ private:
 // on a byte boundary where the next one's data follows on. False when there is no memory.
 bool deflatePiece(const Bytes &input, bool last, Bytes &out) {
     z_stream stream{};
-    if (deflateInit2(&stream, DeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, DeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, DeflateStrategy) != Z_OK)
         return false;
     out.resize(deflateBound(&stream, uLong(input.size())) + 16); // and a sync flush's mark
     stream.next_in = const_cast<Bytef *>(input.data());
