@@ -4,39 +4,13 @@
 
 #include "images/GameImages.h"
 #include "preview/MapPicture.h"
+#include "preview/PictureFile.h"
 
 #include <QFile>
-#include <QImageWriter>
 
 static_assert(LargestPictureEdge == MaxPictureEdge);
 
 namespace {
-
-// Passes what is written on to a file and keeps the file's first failure, with the system's
-// reason, taking the rest as written: the image writer then ends as it would, without a
-// library's own line on standard error or its "Unknown error".
-class KeepingFailure : public QIODevice {
-public:
-    explicit KeepingFailure(QFile &file) : m_file(file) { open(QIODevice::WriteOnly); }
-    // The first failure, flushing included; empty when everything was written.
-    QString failure() {
-        if (m_failure.isEmpty() && !m_file.flush())
-            m_failure = m_file.errorString();
-        return m_failure;
-    }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 length) override {
-        if (m_failure.isEmpty() && m_file.write(data, length) != length)
-            m_failure = m_file.errorString();
-        return length;
-    }
-
-private:
-    QFile &m_file;
-    QString m_failure;
-};
 
 class QtMapPictureMaker : public MapPictureMaker {
 public:
@@ -51,25 +25,18 @@ public:
     QSize size() const override { return m_preview.frame.size(); }
     bool drawn() const override { return !m_preview.picture.isNull(); }
 
-    // The picture is opaque throughout, as its background is, so its pixels are RGB32 as they
-    // stand: no copy of a picture that may take hundreds of MiB.
+    // The picture is opaque throughout, as its background is.
     bool writePng(const QString &path, QString &error) override {
-        QImage picture = std::move(m_preview.picture);
-        picture.reinterpretAsFormat(QImage::Format_RGB32);
+        const QImage picture = std::move(m_preview.picture);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             error = file.errorString();
             return false;
         }
-        KeepingFailure device(file);
-        QImageWriter writer(&device, "png");
-        // Lighter than the default compression: most of the time of a large picture went into
-        // compressing it; this halves that, for files about a tenth larger.
-        writer.setCompression(30);
-        const bool written = writer.write(picture);
-        error = device.failure();
-        if (error.isEmpty() && !written)
-            error = writer.errorString();
+        if (!writeOpaquePng(picture, file, error))
+            return false;
+        if (!file.flush())
+            error = file.errorString();
         return error.isEmpty();
     }
 

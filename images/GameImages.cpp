@@ -1,5 +1,6 @@
 #include "images/GameImages.h"
 
+#include "images/PngRows.h"
 #include "platform/Platform.h"
 
 #include <QFile>
@@ -10,7 +11,14 @@
 #include <QPainter>
 #include <QThread>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
+
+// What reading a byte of a file costs beside decoding a pixel: inflating a file that hardly
+// compresses took 9 ns a pixel and a byte counted so, one that compresses well 7 ns a pixel.
+constexpr qint64 FileByteCost = 2;
 
 // Decoded pixels beyond this are refused before they are allocated: 4096 x 4096, far beyond
 // any image the game draws.
@@ -25,11 +33,9 @@ bool fileStamp(const QString &path, qint64 &size, QDateTime &modified) {
     return true;
 }
 
-// Opens `path` for decoding as the game reads it: a regular file, told BMP or PNG by content,
+// Readies `reader` to decode the open `file` as the game reads it: told BMP or PNG by content,
 // refused beyond the decode limit. False, with `error`, otherwise.
-bool openImage(const QString &path, QFile &file, QImageReader &reader, QString &error) {
-    if (!platform::openRegularFile(path, file, error))
-        return false;
+bool prepareReader(QFile &file, QImageReader &reader, QString &error) {
     reader.setDevice(&file);
     reader.setAllocationLimit(DecodeLimitMiB);
     const QByteArray format = reader.format();
@@ -53,44 +59,152 @@ inline QRgb meanOf(QRgb a, QRgb b) {
     return (a & b) + (((a ^ b) & 0xFEFEFEFEu) >> 1);
 }
 
-QImage halved(const QImage &larger) {
-    const int width = qMax(1, larger.width() / 2), height = qMax(1, larger.height() / 2);
-    const int stepX = larger.width() > 1 ? 1 : 0, stepY = larger.height() > 1 ? 1 : 0;
-    QImage smaller(width, height, QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < height; ++y) {
-        const auto *upper = reinterpret_cast<const QRgb *>(larger.constScanLine(2 * y));
-        const auto *lower = reinterpret_cast<const QRgb *>(larger.constScanLine(2 * y + stepY));
-        auto *out = reinterpret_cast<QRgb *>(smaller.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            out[x] = meanOf(meanOf(upper[2 * x], upper[2 * x + stepX]),
-                            meanOf(lower[2 * x], lower[2 * x + stepX]));
+// Makes an image's halving as its rows come, top to bottom (premultiplied ARGB), without holding
+// the larger ones: each pixel of a halving is the mean of the 2 x 2 it covers; at an odd edge
+// the last row or column is left out, at an edge of one pixel that pixel counts twice.
+class RowHalver {
+public:
+    // Halves an image of `size` `times` times, fewer where it comes down to 1 x 1 first.
+    RowHalver(QSize size, int times) {
+        while (int(m_steps.size()) < times && (size.width() > 1 || size.height() > 1)) {
+            const QSize smaller(qMax(1, size.width() / 2), qMax(1, size.height() / 2));
+            m_steps.push_back({size.width(), size.height(), 0,
+                               std::vector<QRgb>(size_t(smaller.width())),
+                               std::vector<QRgb>(size_t(smaller.width()))});
+            size = smaller;
         }
+        m_result = QImage(size, QImage::Format_ARGB32_Premultiplied);
     }
-    return smaller;
+    int times() const { return int(m_steps.size()); }
+    // Null when there is no memory for it; complete once every row is added.
+    const QImage &result() const { return m_result; }
+    void add(const QRgb *row) { add(0, row); }
+
+private:
+    struct Step {
+        int width, height, rowsAdded; // of the larger image
+        std::vector<QRgb> upper;      // the means across of an upper row, waiting for its lower
+        std::vector<QRgb> means;
+    };
+
+    void add(size_t index, const QRgb *row) {
+        if (index == m_steps.size()) {
+            if (m_added < m_result.height())
+                std::copy_n(row, m_result.width(),
+                            reinterpret_cast<QRgb *>(m_result.scanLine(m_added++)));
+            return;
+        }
+        Step &step = m_steps[index];
+        const int y = step.rowsAdded++;
+        const bool upper = step.height > 1 && y % 2 == 0;
+        if (upper && y + 1 == step.height)
+            return; // the odd last row
+        std::vector<QRgb> &means = upper ? step.upper : step.means;
+        const size_t nextColumn = step.width > 1 ? 1 : 0;
+        for (size_t x = 0; x < means.size(); ++x)
+            means[x] = meanOf(row[2 * x], row[2 * x + nextColumn]);
+        if (upper)
+            return;
+        if (step.height > 1) {
+            for (size_t x = 0; x < means.size(); ++x)
+                means[x] = meanOf(step.upper[x], means[x]);
+        }
+        add(index + 1, means.data());
+    }
+
+    std::vector<Step> m_steps;
+    QImage m_result;
+    int m_added = 0;
+};
+
+// `image` halved `times` times, fewer where it comes down to 1 x 1 first (`done`, when given,
+// tells how many). Null when there is no memory for it.
+QImage halving(const QImage &image, int times, int *done = nullptr) {
+    RowHalver halver(image.size(), times);
+    for (int y = 0; y < image.height() && !halver.result().isNull(); ++y)
+        halver.add(reinterpret_cast<const QRgb *>(image.constScanLine(y)));
+    if (done)
+        *done = halver.times();
+    return halver.result();
 }
 
-} // namespace
+// `level`, the image of `size` halved `first` times, with the halvings below it down to 1 x 1.
+// Empty when there is no memory for them.
+ImageLevels withSmallerHalvings(QSize size, int first, const QImage &level) {
+    ImageLevels made{size, first, {level}};
+    for (QImage smaller = level; !smaller.isNull() && (smaller.width() > 1 || smaller.height() > 1);
+         made.levels.append(smaller))
+        smaller = halving(smaller, 1);
+    if (made.levels.constLast().isNull())
+        made.levels.clear();
+    return made;
+}
 
-QImage decodeGameImage(const QString &path, QString *error) {
-    auto failed = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return QImage();
-    };
-    QFile file;
+// The game draws pure green as see-through, whatever the file's own alpha says.
+inline bool seeThrough(QRgb pixel) {
+    return (pixel & 0x00FFFFFFu) == 0x0000FF00u;
+}
+
+// A row of ARGB32 made as the game shows it, premultiplied: most rows are opaque throughout,
+// which is told first, in a loop the compiler makes wide.
+void showAsGame(std::vector<QRgb> &row) {
+    QRgb opaque = 0xFF000000u;
+    for (QRgb &pixel : row) {
+        opaque &= pixel;
+        pixel = seeThrough(pixel) ? 0 : pixel;
+    }
+    if (qAlpha(opaque) != 255) {
+        for (QRgb &pixel : row)
+            pixel = qPremultiply(pixel);
+    }
+}
+
+bool withinDecodeLimit(QSize size, QString &error) {
+    if (qint64(size.width()) * size.height() * 4 <= qint64(DecodeLimitMiB) << 20)
+        return true;
+    error = QStringLiteral("larger than %1 MiB decoded").arg(DecodeLimitMiB);
+    return false;
+}
+
+// The halvings from the `first` on of the PNG that `rows` reads, each row made as the game
+// shows it on the way. Empty, with `error`, when it cannot be read.
+ImageLevels levelsByRows(PngRows &rows, int first, QString &error) {
+    const QSize size = rows.size();
+    if (!withinDecodeLimit(size, error))
+        return {};
+    RowHalver halver(size, first);
+    std::vector<QRgb> row;
+    if (halver.result().isNull()) {
+        error = QStringLiteral("out of memory");
+        return {};
+    }
+    row.resize(size_t(size.width()));
+    for (int y = 0; y < size.height(); ++y) {
+        if (!rows.next(row.data())) {
+            error = rows.error();
+            return {};
+        }
+        showAsGame(row);
+        halver.add(row.data());
+    }
+    return withSmallerHalvings(size, halver.times(), halver.result());
+}
+
+// The open `file` decoded whole with Qt's reader, as the game shows it.
+QImage decodeWhole(QFile &file, QString &error) {
     QImageReader reader;
-    QString why;
-    if (!openImage(path, file, reader, why))
-        return failed(why);
+    if (!prepareReader(file, reader, error))
+        return {};
     QImage image = reader.read();
-    if (image.isNull())
-        return failed(reader.errorString());
-    // The game draws pure green as see-through, whatever the file's own alpha says.
+    if (image.isNull()) {
+        error = reader.errorString();
+        return {};
+    }
     image.convertTo(QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            if ((line[x] & 0x00FFFFFFu) == 0x0000FF00u)
+            if (seeThrough(line[x]))
                 line[x] = 0;
         }
     }
@@ -98,17 +212,61 @@ QImage decodeGameImage(const QString &path, QString *error) {
     return image;
 }
 
+// The halvings of the open `file` from the `first` on; a PNG read a row at a time where it can
+// be, so that a large image shown small is never held whole.
+ImageLevels decodeLevels(QFile &file, int first, QString &error) {
+    static const QByteArray PngSignature("\x89PNG\r\n\x1a\n", 8);
+    if (file.peek(PngSignature.size()) == PngSignature) {
+        PngRows rows(file);
+        if (!rows.start()) {
+            error = rows.error();
+            return {};
+        }
+        if (rows.byRows())
+            return levelsByRows(rows, first, error);
+        if (!file.seek(0)) {
+            error = file.errorString();
+            return {};
+        }
+    }
+    return imageLevels(decodeWhole(file, error), first);
+}
+
+} // namespace
+
+QImage decodeGameImage(const QString &path, QString *error) {
+    QFile file;
+    QString why;
+    QImage image;
+    if (platform::openRegularFile(path, file, why))
+        image = decodeWhole(file, why);
+    if (image.isNull() && error)
+        *error = why;
+    return image;
+}
+
+ImageLevels decodeGameImageLevels(const QString &path, int first, QString *error) {
+    QFile file;
+    QString why;
+    ImageLevels made;
+    if (platform::openRegularFile(path, file, why))
+        made = decodeLevels(file, first, why);
+    if (made.isEmpty() && error)
+        *error = why.isEmpty() ? QStringLiteral("out of memory") : why;
+    return made;
+}
+
 QSize gameImageSize(const QString &path, QString *error) {
     QFile file;
     QImageReader reader;
     QString why;
     QSize size;
-    if (openImage(path, file, reader, why)) {
+    if (platform::openRegularFile(path, file, why) && prepareReader(file, reader, why)) {
         size = reader.size();
         if (size.isEmpty())
             why = reader.errorString();
-        else if (qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMiB) << 20)
-            why = QStringLiteral("larger than %1 MiB decoded").arg(DecodeLimitMiB);
+        else
+            withinDecodeLimit(size, why);
     }
     if (!why.isEmpty()) {
         if (error)
@@ -136,16 +294,12 @@ ImageLevels ImageLevels::from(int level) const {
 }
 
 ImageLevels imageLevels(const QImage &image, int first) {
-    ImageLevels made{image.size(), 0, {}};
     if (image.isNull())
-        return made;
-    QImage level = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (; made.first < first && (level.width() > 1 || level.height() > 1); ++made.first)
-        level = halved(level); // the larger one goes as soon as it is halved
-    made.levels.append(level);
-    while (made.levels.constLast().width() > 1 || made.levels.constLast().height() > 1)
-        made.levels.append(halved(made.levels.constLast()));
-    return made;
+        return {image.size(), 0, {}};
+    const QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    int done = 0;
+    const QImage level = first > 0 ? halving(premultiplied, first, &done) : premultiplied;
+    return withSmallerHalvings(image.size(), done, level);
 }
 
 qint64 levelBytes(QSize size, int first) {
@@ -177,6 +331,8 @@ QImage squareThumbnail(const QImage &image, int edge) {
 
 GameImages::GameImages(qint64 ceilingBytes, QObject *parent)
     : QObject(parent), m_ceiling(ceilingBytes) {
+    // A large image decoded whole takes a buffer as large for a moment: the next reuses it.
+    platform::prepareForLargeBuffers();
     // Half the cores at most: the window and a running build keep the rest.
     m_pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount() / 2));
 }
@@ -249,7 +405,7 @@ ImageLevels GameImages::levels(const QString &path, int first) {
             return entry.kept.from(first);
     }
     QString failure;
-    const ImageLevels made = imageLevels(decodeGameImage(path, &failure), first);
+    const ImageLevels made = decodeGameImageLevels(path, first, &failure);
     QMutexLocker locker(&m_lock);
     Entry &entry = entryFor(path);
     entry.failure = failure;
@@ -258,6 +414,19 @@ ImageLevels GameImages::levels(const QString &path, int first) {
         keep(entry, made);
     }
     return made;
+}
+
+qint64 GameImages::decodeCost(const QString &path, int first) {
+    qint64 fileSize = 0;
+    {
+        QMutexLocker locker(&m_lock);
+        const Entry &entry = entryFor(path);
+        if (!entry.failure.isEmpty() || (!entry.kept.isEmpty() && entry.kept.first <= first))
+            return 0;
+        fileSize = std::max<qint64>(entry.fileSize, 0);
+    }
+    const QSize whole = size(path);
+    return qint64(whole.width()) * whole.height() + FileByteCost * fileSize;
 }
 
 QImage GameImages::thumbnail(const QString &path, int edge) const {

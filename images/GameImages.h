@@ -49,6 +49,11 @@ struct ImageLevels {
 ImageLevels imageLevels(const QImage &image, int first = 0);
 // The bytes that the halvings of an image of `size` take from the `first` on.
 qint64 levelBytes(QSize size, int first);
+// The image at `path` decoded as decodeGameImage() does, as its halvings from the `first` on:
+// the same pixels as imageLevels(decodeGameImage(path), first), but a PNG is read a row at a
+// time and never held larger than the first halving kept. Empty, with `error`, where
+// decodeGameImage() fails, or when there is no memory for it.
+ImageLevels decodeGameImageLevels(const QString &path, int first, QString *error = nullptr);
 
 class GameImages : public QObject {
     Q_OBJECT
@@ -72,6 +77,11 @@ public:
     // kept, otherwise decoded now on the calling thread. Empty when the file cannot be decoded.
     // Safe on any thread.
     ImageLevels levels(const QString &path, int first = 0);
+    // What levels(`path`, `first`) costs now, in the pixels it decodes and the bytes of file it
+    // reads, each byte as two pixels (a file that hardly compresses inflates slowly): none where
+    // the levels are kept or the file is known not to decode, otherwise the whole image's pixels (a
+    // PNG is inflated whole, whatever halving is kept) and the file's size. Safe on any thread.
+    qint64 decodeCost(const QString &path, int first);
     // The thumbnail of `edge` pixels made by request(); null while it is not made.
     QImage thumbnail(const QString &path, int edge) const;
     // Why `path` could not be decoded; empty while that is not known to have failed.

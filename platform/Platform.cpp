@@ -503,26 +503,41 @@ int stopCatchingInterrupts() {
     return g_interrupt.load();
 }
 
+#if defined(MADV_HUGEPAGE)
+constexpr std::uintptr_t LargePage = 2u << 20;
+#endif
+
+void adviseLargePages(void *data, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t start = (begin + LargePage - 1) & ~(LargePage - 1);
+    const std::uintptr_t end = (begin + size) & ~(LargePage - 1);
+    if (start < end)
+        ::madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
 void prepareForLargeBuffers() {
 #if defined(__GLIBC__)
     static std::once_flag once;
     std::call_once(once, [] {
-        // Blocks up to 64 MiB come from one pool shared by all threads instead of mappings of
-        // their own, and the pool is only given back when 256 MiB lie free at its top: what
-        // one thread frees, the next one reuses without faulting it in again.
-        mallopt(M_MMAP_THRESHOLD, 64 << 20);
+        // Blocks below 128 MiB (a decoded image of 4096 x 4096 pixels takes 64 MiB and a few
+        // bytes) come from one pool shared by all threads instead of mappings of their own,
+        // and the pool is only given back when 256 MiB lie free at its top: what one thread
+        // frees, the next one reuses without faulting it in again.
+        mallopt(M_MMAP_THRESHOLD, 128 << 20);
         mallopt(M_TRIM_THRESHOLD, 256 << 20);
         mallopt(M_ARENA_MAX, 1);
 #if defined(MADV_HUGEPAGE)
         // The next 16 MiB of the pool, where a build's buffers go, are backed by 2 MiB pages
-        // where the system allows it: one fault for each instead of 512. Growing the pool and
-        // handing the block back at once leaves the advice on that address range.
-        constexpr std::uintptr_t LargePage = 2u << 20;
+        // where the system allows it. Growing the pool and handing the block back at once
+        // leaves the advice on that address range.
         constexpr std::size_t Advised = 16u << 20;
         if (void *block = std::malloc(Advised + LargePage)) {
-            const std::uintptr_t start =
-                (reinterpret_cast<std::uintptr_t>(block) + LargePage - 1) & ~(LargePage - 1);
-            ::madvise(reinterpret_cast<void *>(start), Advised, MADV_HUGEPAGE);
+            adviseLargePages(block, Advised + LargePage);
             std::free(block);
         }
 #endif

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string_view>
 
+#include <cstddef>
+
 class QFile;
 class QProcess;
 
@@ -25,12 +27,19 @@ bool ownedByCurrentUser(const QString &path);
 bool syncToDisk(QFile &file, QString &error);
 
 // Readies the C library's memory for a build, which reads and deflates tens of megabytes
-// through buffers that come and go on several threads: freed memory is kept for reuse, in one
-// pool, and the part of it the buffers take is backed by large pages. Memory fresh from the
-// system costs a fault for every 4 KiB page first touched, which on some machines took as long
-// as the deflating. Call before the first build; later calls do nothing. Does nothing where the
-// C library has no such settings.
+// through buffers that come and go on several threads, and for decoding the game's images,
+// up to 64 MiB each: freed memory is kept for reuse, in one pool, and the part of it the
+// buffers take is backed by large pages. Memory fresh from the system costs a fault for every
+// 4 KiB page first touched, which on some machines took as long as the deflating. Call before
+// the first build or decode; later calls do nothing. Does nothing where the C library has no
+// such settings.
 void prepareForLargeBuffers();
+
+// Asks the system to back the whole 2 MiB pages within the `size` bytes at `data`, memory
+// not yet touched, with large pages: one fault for each instead of 512, for a buffer of
+// hundreds of MiB written at once. Only a hint; does nothing where the system has no such
+// pages or does not allow them.
+void adviseLargePages(void *data, std::size_t size);
 
 // Interrupts (Ctrl+C, termination, hang-up). A command-line program calls exitOnInterrupt()
 // first thing, catchInterrupts() once it starts making files that must not outlive it, and

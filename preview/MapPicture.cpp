@@ -2,6 +2,7 @@
 
 #include "images/GameImages.h"
 #include "intake/MapReader.h"
+#include "platform/Platform.h"
 #include "preview/Rasteriser.h"
 
 #include <QDir>
@@ -138,6 +139,16 @@ public:
         m_textures[size_t(slot)] = Texture(levels.size, levels.first, levels.levels);
     }
     qsizetype leftOut() const { return m_leftOut; }
+    // Leaves out the triangles of the props that show the images in `slots`; the polygons
+    // (slot 0) keep theirs, which show their corners' colours without the texture.
+    void leaveOut(const std::vector<size_t> &slots) {
+        std::vector<bool> out(m_textures.size(), false);
+        for (const size_t slot : slots)
+            out[slot] = slot > 0;
+        std::erase_if(m_triangles, [&](const RasterTriangle &triangle) {
+            return triangle.texture && out[size_t(triangle.texture - m_textures.data())];
+        });
+    }
 
     void draw(QImage &picture, const DrawOptions &options) {
         rasteriseInBands(picture, m_triangles, options.threads, options.stop);
@@ -310,13 +321,19 @@ QList<MapImage> sceneryImages(const MapFileContents &map, const GameFolder &game
     return sceneries;
 }
 
-// Decodes the images the scene's triangles sample, each from the level they need, on every
-// core: decoding large PNGs is most of the work of a map's first picture. Where together they
-// would take more than `images` keeps, the largest are taken a halving smaller, in turn.
-// Returns how many were; `failed` gets the slots that cannot be decoded.
-int decodeForScene(Scene &scene, GameImages &images, const DrawOptions &options,
-                   QList<qsizetype> &failed) {
-    std::vector<int> levels = scene.neededLevels();
+// The images a scene decodes: each slot's level (-1: none), and how many images are shown with
+// less detail or left out.
+struct DecodePlan {
+    std::vector<int> levels;
+    int coarser = 0;
+    int leftOut = 0;
+};
+
+// Each image from the level its triangles sample; where together they would take more than
+// `images` keeps, the largest are taken a halving smaller, in turn.
+DecodePlan levelsWithinCeiling(const Scene &scene, const GameImages &images) {
+    DecodePlan plan{scene.neededLevels()};
+    std::vector<int> &levels = plan.levels;
     std::vector<qint64> bytes(levels.size(), 0);
     qint64 total = 0;
     for (size_t i = 0; i < levels.size(); ++i)
@@ -331,28 +348,67 @@ int decodeForScene(Scene &scene, GameImages &images, const DrawOptions &options,
         bytes[largest] = smaller;
         coarser.insert(largest);
     }
+    plan.coarser = int(coarser.size());
+    return plan;
+}
+
+// The slots to decode, the costliest first (so that the threads finish together), leaving out
+// those past the decode budget: the texture is taken first, then the images from the cheapest
+// on, so that as many as can be are shown.
+std::vector<size_t> decodeOrder(DecodePlan &plan, Scene &scene, GameImages &images, qint64 budget) {
+    std::vector<size_t> order;
+    std::vector<qint64> cost(plan.levels.size(), 0);
+    for (size_t i = 0; i < plan.levels.size(); ++i) {
+        if (plan.levels[i] >= 0) {
+            order.push_back(i);
+            cost[i] = images.decodeCost(scene.paths().at(qsizetype(i)), plan.levels[i]);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return (a == 0) != (b == 0) ? a == 0 : cost[a] < cost[b];
+    });
+    qint64 spent = 0;
+    const auto within = std::find_if(order.begin(), order.end(),
+                                     [&](size_t slot) { return (spent += cost[slot]) > budget; });
+    plan.leftOut = int(order.end() - within);
+    scene.leaveOut(std::vector<size_t>(within, order.end()));
+    order.erase(within, order.end());
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return cost[a] > cost[b]; });
+    return order;
+}
+
+// Decodes the images the scene's triangles sample, within the ceiling of `images` and the
+// decode budget, on every core: decoding large PNGs is most of the work of a map's first
+// picture. `failed` gets the slots that cannot be decoded.
+DecodePlan decodeForScene(Scene &scene, GameImages &images, const DrawOptions &options,
+                          QList<qsizetype> &failed) {
+    DecodePlan plan = levelsWithinCeiling(scene, images);
+    const std::vector<size_t> order = decodeOrder(plan, scene, images, options.decodeBudget);
     std::atomic<size_t> next{0};
     QMutex lock;
     auto work = [&] {
-        for (size_t i = next++; i < levels.size(); i = next++) {
-            if (levels[i] < 0 || (options.stop && options.stop->load()))
-                continue;
-            const ImageLevels decoded = images.levels(scene.paths().at(qsizetype(i)), levels[i]);
+        for (size_t i = next++; i < order.size(); i = next++) {
+            if (options.stop && options.stop->load())
+                return;
+            const size_t slot = order[i];
+            const ImageLevels decoded =
+                images.levels(scene.paths().at(qsizetype(slot)), plan.levels[slot]);
             QMutexLocker locker(&lock);
             if (decoded.isEmpty())
-                failed.append(qsizetype(i));
-            scene.setTexture(qsizetype(i), decoded);
+                failed.append(qsizetype(slot));
+            scene.setTexture(qsizetype(slot), decoded);
         }
     };
     const int threads = std::clamp(
-        int(levels.size()), 1, options.threads > 0 ? options.threads : QThread::idealThreadCount());
+        int(order.size()), 1, options.threads > 0 ? options.threads : QThread::idealThreadCount());
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)
         helpers.emplace_back(work);
     work();
     for (std::thread &helper : helpers)
         helper.join();
-    return int(coarser.size());
+    return plan;
 }
 
 } // namespace
@@ -448,7 +504,7 @@ MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
     auto scene = std::make_unique<Scene>(map, shown, frame);
     scene->build();
     QList<qsizetype> failed;
-    const int coarser = decodeForScene(*scene, images, options, failed);
+    DecodePlan plan = decodeForScene(*scene, images, options, failed);
     if (!failed.isEmpty()) {
         // An image that cannot be decoded after all: the texture leaves the polygons their
         // colours, a scenery's props become red boxes.
@@ -463,23 +519,29 @@ MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
         }
         scene = std::make_unique<Scene>(map, shown, frame);
         scene->build();
-        decodeForScene(*scene, images, options, failed);
+        plan = decodeForScene(*scene, images, options, failed);
     }
     if (options.stop && options.stop->load())
         return drawing;
     drawing.picture = QImage(frame.size(), QImage::Format_ARGB32_Premultiplied);
     if (drawing.picture.isNull())
         return drawing;
+    platform::adviseLargePages(drawing.picture.bits(), size_t(drawing.picture.sizeInBytes()));
     fillGradient(drawing.picture, map.backgroundTop, map.backgroundBottom);
     scene->draw(drawing.picture, options);
     if (options.stop && options.stop->load())
         drawing.picture = QImage();
-    if (coarser > 0)
+    if (plan.coarser > 0)
         drawing.problems.append(QStringLiteral("%1 image(s) are shown with less detail than the "
                                                "game shows them, as together they would take "
                                                "more than %2 MiB")
-                                    .arg(coarser)
+                                    .arg(plan.coarser)
                                     .arg(images.ceiling() >> 20));
+    if (plan.leftOut > 0)
+        drawing.problems.append(QStringLiteral("%1 image(s) are left out with the props that "
+                                               "show them, as decoding them all would take too "
+                                               "long")
+                                    .arg(plan.leftOut));
     if (scene->leftOut() > 0)
         drawing.problems.append(QStringLiteral("the map's last %1 triangles are left out, as the "
                                                "map would take too long to draw whole")

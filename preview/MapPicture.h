@@ -74,11 +74,21 @@ private:
 // prop without one. Empty when it has no finite place or size.
 QPolygonF propOutline(const MapProp &prop, QSize imageSize = {});
 
+// What decoding the images of a picture may cost by default, in the pixels decoded and the
+// bytes of file read (GameImages::decodeCost()): a PNG is inflated whole, whatever halving the
+// picture shows. About two seconds of one core, for images that compress well and for those
+// that hardly do alike; a real game folder's images take a fifth of it all together. An image
+// of 4096 x 4096 pixels in a file of up to 48 MiB fits, so that the texture, taken first, does.
+constexpr qint64 DefaultDecodeBudget = qint64(256) << 20;
+static_assert(DefaultDecodeBudget >= 4096 * 4096 + 2 * (qint64(48) << 20));
+
 // How a drawing runs: on `threads` threads (0: as many as the machine has); once `stop` is
-// set, it ends soon with no picture.
+// set, it ends soon with no picture. Images whose files would take the decoding past
+// `decodeBudget` (pixels and bytes) are left out, with the props that show them.
 struct DrawOptions {
     int threads = 0;
     const std::atomic<bool> *stop = nullptr;
+    qint64 decodeBudget = DefaultDecodeBudget;
 };
 
 struct MapDrawing {
@@ -90,8 +100,9 @@ struct MapDrawing {
 
 // Draws `map` into a picture of `frame`'s size, decoding its images through `images` as large
 // as the picture shows them. Parts that cannot be drawn (not finite, or far outside the
-// picture) are left out, and so are the last triangles of a map that would take long to draw,
-// and images are shown with less detail where together they would take more memory than
+// picture) are left out, and so are the last triangles of a map that would take long to draw
+// and the images (the texture taken first, then the smallest files) that would take long to
+// decode; images are shown with less detail where together they would take more memory than
 // `images` keeps, so that no map takes long or much memory to draw.
 MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
                    const PictureFrame &frame, GameImages &images, const DrawOptions &options = {});

@@ -57,8 +57,9 @@ struct Level {
         y %= height;
         return y < 0 ? y + height : y;
     }
-    // Bilinear, at texture coordinates (s, t) in texels.
-    QRgb sample(float s, float t) const {
+    // Bilinear, at texture coordinates (s, t) in texels. Inlined in the pixel loop, where the
+    // call took as long as the sampling.
+    Q_ALWAYS_INLINE QRgb sample(float s, float t) const {
         s -= 0.5f;
         t -= 0.5f;
         const int x0 = floorToInt(s), y0 = floorToInt(t);
@@ -95,6 +96,63 @@ struct Target {
           height(picture.height()) {}
     QRgb *line(int y) const { return reinterpret_cast<QRgb *>(bits + y * bytesPerLine); }
 };
+
+// A row's run of pixels: the colour and texel coordinates at its first pixel, and their change
+// from one pixel to the next.
+struct Span {
+    std::array<float, 4> colour, colourStep; // red, green, blue, alpha
+    float s, t, ds, dt;
+};
+
+inline unsigned coverage(float a) {
+    return unsigned(std::clamp(a, 0.0f, 1.0f) * 255.0f + 0.5f);
+}
+inline unsigned channel(float value, unsigned coverage) {
+    return std::min(coverage, unsigned(std::max(value, 0.0f) * 255.0f + 0.5f));
+}
+
+// Blends the pixels [first, end) of `line` with the span's colour, times the texture's where
+// `Textured`. `Flat`: the colour does not change along the span (most props, most polygons
+// of one colour), which is then worked out once.
+template <bool Textured, bool Flat>
+void fillSpan(QRgb *line, int first, int end, Span span, const Level &level) {
+    unsigned ca = 0, cr = 0, cg = 0, cb = 0;
+    auto colourNow = [&] {
+        ca = coverage(span.colour[3]);
+        cr = channel(span.colour[0], ca);
+        cg = channel(span.colour[1], ca);
+        cb = channel(span.colour[2], ca);
+    };
+    if (Flat) {
+        colourNow();
+        if (ca == 0)
+            return;
+    }
+    // Opaque white leaves the texture's colours as they are: times(x, 255) is x.
+    const bool plain = Flat && (ca & cr & cg & cb) == 255;
+    for (int column = first; column < end; ++column) {
+        if (!Flat)
+            colourNow();
+        if (ca > 0) {
+            QRgb source = (ca << 24) | (cr << 16) | (cg << 8) | cb;
+            if (Textured) {
+                const QRgb texel = level.sample(span.s, span.t);
+                source = plain ? texel
+                               : (times(qAlpha(texel), ca) << 24) | (times(qRed(texel), cr) << 16) |
+                                     (times(qGreen(texel), cg) << 8) | times(qBlue(texel), cb);
+            }
+            line[column] = source + scaled(line[column], 255 - qAlpha(source));
+        }
+        if (!Flat) {
+            for (size_t i = 0; i < 4; ++i)
+                span.colour[i] += span.colourStep[i];
+        }
+        if (Textured) {
+            span.s += span.ds;
+            span.t += span.dt;
+        }
+    }
+}
 
 void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top, int bottom) {
     std::array<const RasterVertex *, 3> v{&triangle.corners[0], &triangle.corners[1],
@@ -153,6 +211,10 @@ void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top
                         std::abs((c->v - vShift) * level.height) <= MaxTexel;
     }
 
+    const std::array<float, 4> colourStep{float(red.dx), float(green.dx), float(blue.dx),
+                                          float(alpha.dx)};
+    const bool flat =
+        std::all_of(colourStep.begin(), colourStep.end(), [](float step) { return step == 0; });
     const int width = picture.width;
     const bool longEdgeLeft = area > 0; // the middle corner lies right of the long edge
     for (int y = firstRow; y < endRow; ++y) {
@@ -167,37 +229,22 @@ void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top
         if (firstColumn >= endColumn)
             continue;
         const double x = firstColumn + 0.5;
-        float r = float(red.at(x, centre)), g = float(green.at(x, centre));
-        float b = float(blue.at(x, centre)), a = float(alpha.at(x, centre));
-        const auto dr = float(red.dx), dg = float(green.dx), db = float(blue.dx),
-                   da = float(alpha.dx);
-        float ss = textured ? float(s.at(x, centre)) : 0,
-              tt = textured ? float(t.at(x, centre)) : 0;
-        const auto ds = float(s.dx), dt = float(t.dx);
+        auto at = [&](const Plane &plane) { return float(plane.at(x, centre)); };
+        const Span span{{at(red), at(green), at(blue), at(alpha)},
+                        colourStep,
+                        textured ? at(s) : 0,
+                        textured ? at(t) : 0,
+                        float(s.dx),
+                        float(t.dx)};
         QRgb *line = picture.line(y);
-        for (int column = firstColumn; column < endColumn; ++column) {
-            const unsigned ca = unsigned(std::clamp(a, 0.0f, 1.0f) * 255.0f + 0.5f);
-            if (ca > 0) {
-                const unsigned cr = std::min(ca, unsigned(std::max(r, 0.0f) * 255.0f + 0.5f));
-                const unsigned cg = std::min(ca, unsigned(std::max(g, 0.0f) * 255.0f + 0.5f));
-                const unsigned cb = std::min(ca, unsigned(std::max(b, 0.0f) * 255.0f + 0.5f));
-                QRgb source;
-                if (textured) {
-                    const QRgb texel = level.sample(ss, tt);
-                    source = (times(qAlpha(texel), ca) << 24) | (times(qRed(texel), cr) << 16) |
-                             (times(qGreen(texel), cg) << 8) | times(qBlue(texel), cb);
-                } else {
-                    source = (ca << 24) | (cr << 16) | (cg << 8) | cb;
-                }
-                line[column] = source + scaled(line[column], 255 - qAlpha(source));
-            }
-            r += dr;
-            g += dg;
-            b += db;
-            a += da;
-            ss += ds;
-            tt += dt;
-        }
+        if (textured && flat)
+            fillSpan<true, true>(line, firstColumn, endColumn, span, level);
+        else if (textured)
+            fillSpan<true, false>(line, firstColumn, endColumn, span, level);
+        else if (flat)
+            fillSpan<false, true>(line, firstColumn, endColumn, span, level);
+        else
+            fillSpan<false, false>(line, firstColumn, endColumn, span, level);
     }
 }
 

@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <png.h>
+
+#include <random>
 
 namespace {
 
@@ -26,6 +29,48 @@ QByteArray encoded(const QImage &image, const char *format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format) ? bytes : QByteArray();
+}
+
+// A PNG of 37 x 23 random samples of `type` and `depth`; palettes (200 colours at 8 bits) leave
+// indices past them, and `transparent` adds a see-through palette part, gray or colour.
+QByteArray randomPng(int type, int depth, bool transparent, bool interlaced) {
+    QByteArray bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &bytes,
+        [](png_structp p, png_bytep data, size_t size) {
+            static_cast<QByteArray *>(png_get_io_ptr(p))
+                ->append((const char *)data, qsizetype(size));
+        },
+        nullptr);
+    png_set_IHDR(png, info, 37, 23, depth, type, interlaced, 0, 0);
+    std::mt19937 random(type * 100 + depth);
+    std::vector<png_byte> raw(png_get_rowbytes(png, info) * 23), alpha(256);
+    std::vector<png_color> palette(256);
+    for (auto &byte : raw)
+        byte = png_byte(random());
+    for (int i = 0; i < 256; ++i) {
+        palette[i] = {png_byte(random()), png_byte(random()), png_byte(random())};
+        alpha[i] = png_byte(random());
+    }
+    const png_uint_16 sample = raw[0] >> (8 - std::min(depth, 8)); // the first gray or red one
+    png_color_16 colour{0, sample, sample, sample, sample};
+    const int colours = depth == 8 ? 200 : (1 << depth) - 1;
+    if (type == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, palette.data(), colours);
+    if (transparent)
+        png_set_tRNS(png, info, alpha.data(), std::min(colours, 100), &colour);
+    png_set_check_for_invalid_index(png, 0);
+    png_write_info(png, info);
+    png_set_interlace_handling(png);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < 23; ++y)
+        rows.push_back(raw.data() + y * png_get_rowbytes(png, info));
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
 }
 
 class GameImagesTest : public ::testing::Test {
@@ -69,6 +114,51 @@ TEST_F(GameImagesTest, DecodesBmpAndPngByContentWithPureGreenSeeThrough) {
             << cases[i].name;
     }
     EXPECT_TRUE(decodeGameImage(dir.path()).isNull()) << "a folder";
+}
+
+TEST_F(GameImagesTest, PngsReadByRowsMatchQtsReaderAndHalveByTheMeanOfEach2x2) {
+    const struct {
+        int type, depth;
+        bool transparent;
+    } kinds[] = {{PNG_COLOR_TYPE_RGB, 8, false},        {PNG_COLOR_TYPE_RGB, 8, true},
+                 {PNG_COLOR_TYPE_RGB_ALPHA, 8, false},  {PNG_COLOR_TYPE_GRAY, 1, true},
+                 {PNG_COLOR_TYPE_GRAY, 2, false},       {PNG_COLOR_TYPE_GRAY, 4, true},
+                 {PNG_COLOR_TYPE_GRAY, 8, false},       {PNG_COLOR_TYPE_GRAY, 8, true},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false}, {PNG_COLOR_TYPE_PALETTE, 1, false},
+                 {PNG_COLOR_TYPE_PALETTE, 4, true},     {PNG_COLOR_TYPE_PALETTE, 8, true},
+                 {PNG_COLOR_TYPE_RGB, 16, false},       {PNG_COLOR_TYPE_RGB_ALPHA, 16, false},
+                 {PNG_COLOR_TYPE_GRAY, 16, false},      {PNG_COLOR_TYPE_GRAY, 16, true},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false}};
+    for (const auto &kind : kinds) {
+        for (const bool interlaced : {false, true}) {
+            const QString path =
+                file("kind.png", randomPng(kind.type, kind.depth, kind.transparent, interlaced));
+            for (const int first : {0, 2}) {
+                QString error;
+                const ImageLevels byRows = decodeGameImageLevels(path, first, &error);
+                const ImageLevels whole = imageLevels(decodeGameImage(path), first);
+                ASSERT_FALSE(byRows.isEmpty()) << error.toStdString();
+                EXPECT_TRUE(byRows.first == first && byRows.levels == whole.levels)
+                    << kind.type << " " << kind.depth << " " << kind.transparent << interlaced;
+            }
+        }
+    }
+    // 5 x 3: blocks of 2 x 2 blue and dark green; the odd last column and row, red, drop out.
+    QImage blocks(5, 3, QImage::Format_RGB32);
+    blocks.fill(Qt::red);
+    for (int x = 0; x < 4; ++x) {
+        blocks.setPixel(x, 0, x < 2 ? 0xFF0000FF : 0xFF00C800);
+        blocks.setPixel(x, 1, blocks.pixel(x, 0));
+    }
+    const ImageLevels halved = decodeGameImageLevels(file("blocks.png", encoded(blocks, "PNG")), 1);
+    ASSERT_EQ(halved.levels.size(), 2);
+    EXPECT_EQ(halved.levels[0].pixel(0, 0), 0xFF0000FFu);
+    EXPECT_EQ(halved.levels[0].pixel(1, 0), 0xFF00C800u);
+    EXPECT_EQ(halved.levels[1].pixel(0, 0), 0xFF00647Fu) << "each half, rounded down";
+    QString error;
+    const QByteArray cut = randomPng(PNG_COLOR_TYPE_RGB, 8, false, false).chopped(200);
+    EXPECT_TRUE(decodeGameImageLevels(file("cut.png", cut), 1, &error).isEmpty());
+    EXPECT_FALSE(error.isEmpty()) << "a PNG cut in its image data is told";
 }
 
 TEST_F(GameImagesTest, DecodesEachFileOnceUntilItChangesAndKeepsToItsBudget) {
