@@ -154,98 +154,132 @@ void fillSpan(QRgb *line, int first, int end, Span span, const Level &level) {
     }
 }
 
-void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top, int bottom) {
-    std::array<const RasterVertex *, 3> v{&triangle.corners[0], &triangle.corners[1],
-                                          &triangle.corners[2]};
-    std::sort(v.begin(), v.end(), [](const RasterVertex *a, const RasterVertex *b) {
-        return a->y < b->y || (a->y == b->y && a->x < b->x);
-    });
-    const double x10 = v[1]->x - v[0]->x, y10 = v[1]->y - v[0]->y;
-    const double x20 = v[2]->x - v[0]->x, y20 = v[2]->y - v[0]->y;
-    const double area = x10 * y20 - x20 * y10;
-    if (std::abs(area) < 1e-9)
-        return;
-    const int firstRow = std::max(top, int(std::ceil(v[0]->y - 0.5)));
-    const int endRow = std::min(bottom, int(std::ceil(v[2]->y - 0.5)));
-    if (firstRow >= endRow)
-        return;
+// A triangle's corners from top to bottom, and what interpolating across it needs.
+struct Corners {
+    std::array<const RasterVertex *, 3> v;
+    double x10 = 0, y10 = 0, x20 = 0, y20 = 0;
+    double area = 0; // twice the signed area; near 0 for a triangle that covers nothing
 
-    auto plane = [&](auto value) {
+    // The plane through the corners' `value`s.
+    template <typename Value> Plane plane(Value value) const {
         const double a0 = value(*v[0]), a10 = value(*v[1]) - a0, a20 = value(*v[2]) - a0;
         Plane p;
         p.dx = (a10 * y20 - a20 * y10) / area;
         p.dy = (a20 * x10 - a10 * x20) / area;
         p.atOrigin = a0 - p.dx * v[0]->x - p.dy * v[0]->y;
         return p;
-    };
-    const Plane red = plane([](const RasterVertex &c) { return double(c.r * c.a); });
-    const Plane green = plane([](const RasterVertex &c) { return double(c.g * c.a); });
-    const Plane blue = plane([](const RasterVertex &c) { return double(c.b * c.a); });
-    const Plane alpha = plane([](const RasterVertex &c) { return double(c.a); });
+    }
+};
 
+Corners sortedCorners(const RasterTriangle &triangle) {
+    Corners c{{&triangle.corners[0], &triangle.corners[1], &triangle.corners[2]}};
+    std::sort(c.v.begin(), c.v.end(), [](const RasterVertex *a, const RasterVertex *b) {
+        return a->y < b->y || (a->y == b->y && a->x < b->x);
+    });
+    c.x10 = c.v[1]->x - c.v[0]->x, c.y10 = c.v[1]->y - c.v[0]->y;
+    c.x20 = c.v[2]->x - c.v[0]->x, c.y20 = c.v[2]->y - c.v[0]->y;
+    c.area = c.x10 * c.y20 - c.x20 * c.y10;
+    return c;
+}
+
+// How a triangle's pixels are coloured: corner colours, and the texture where there is one.
+struct Shading {
+    Plane red, green, blue, alpha;
+    std::array<float, 4> colourStep{};
+    bool flat = false; // the colour does not change along a row
+    bool textured = false;
     Level level;
-    Plane s, t;
-    bool textured = triangle.texture && !triangle.texture->isNull();
-    if (textured) {
-        const QImage &image = triangle.texture->level(triangle.level);
-        level.bits = reinterpret_cast<const QRgb *>(image.constBits());
-        level.stride = image.bytesPerLine() / 4;
-        level.width = image.width();
-        level.height = image.height();
-        level.repeat = triangle.wrap == TextureWrap::Repeat;
-        // A repeated texture is the same a whole number of widths further on: start near 0,
-        // where single precision is exact enough.
-        double uShift = 0, vShift = 0;
-        if (level.repeat) {
-            uShift = std::floor(std::min({v[0]->u, v[1]->u, v[2]->u}));
-            vShift = std::floor(std::min({v[0]->v, v[1]->v, v[2]->v}));
-        }
-        s = plane([&](const RasterVertex &c) { return (c.u - uShift) * level.width; });
-        t = plane([&](const RasterVertex &c) { return (c.v - vShift) * level.height; });
-        // Inside the triangle the texel coordinates lie between the corners' ones. Beyond
-        // MaxTexel (a damaged map's span of u or v, where a float no longer tells texels apart
-        // and the pixel loop's conversion to int would overflow) the corners' colours alone
-        // are drawn.
-        for (const RasterVertex *c : v)
-            textured &= std::abs((c->u - uShift) * level.width) <= MaxTexel &&
-                        std::abs((c->v - vShift) * level.height) <= MaxTexel;
-    }
+    Plane s, t; // texel coordinates
+};
 
-    const std::array<float, 4> colourStep{float(red.dx), float(green.dx), float(blue.dx),
-                                          float(alpha.dx)};
-    const bool flat =
-        std::all_of(colourStep.begin(), colourStep.end(), [](float step) { return step == 0; });
-    const int width = picture.width;
-    const bool longEdgeLeft = area > 0; // the middle corner lies right of the long edge
-    for (int y = firstRow; y < endRow; ++y) {
-        const double centre = y + 0.5;
-        const double onLong = edgeX(*v[0], *v[2], centre);
-        const double onShort =
-            centre < v[1]->y ? edgeX(*v[0], *v[1], centre) : edgeX(*v[1], *v[2], centre);
-        const double left = longEdgeLeft ? onLong : onShort;
-        const double right = longEdgeLeft ? onShort : onLong;
-        const int firstColumn = std::max(0, int(std::ceil(left - 0.5)));
-        const int endColumn = std::min(width, int(std::ceil(right - 0.5)));
-        if (firstColumn >= endColumn)
-            continue;
-        const double x = firstColumn + 0.5;
-        auto at = [&](const Plane &plane) { return float(plane.at(x, centre)); };
-        const Span span{{at(red), at(green), at(blue), at(alpha)},
-                        colourStep,
-                        textured ? at(s) : 0,
-                        textured ? at(t) : 0,
-                        float(s.dx),
-                        float(t.dx)};
-        QRgb *line = picture.line(y);
-        if (textured && flat)
-            fillSpan<true, true>(line, firstColumn, endColumn, span, level);
-        else if (textured)
-            fillSpan<true, false>(line, firstColumn, endColumn, span, level);
-        else if (flat)
-            fillSpan<false, true>(line, firstColumn, endColumn, span, level);
-        else
-            fillSpan<false, false>(line, firstColumn, endColumn, span, level);
+// The texture's level and texel planes; false where the corners' colours alone are drawn.
+bool shadeWithTexture(const RasterTriangle &triangle, const Corners &c, Shading &shading) {
+    if (!triangle.texture || triangle.texture->isNull())
+        return false;
+    Level &level = shading.level;
+    const QImage &image = triangle.texture->level(triangle.level);
+    level.bits = reinterpret_cast<const QRgb *>(image.constBits());
+    level.stride = image.bytesPerLine() / 4;
+    level.width = image.width();
+    level.height = image.height();
+    level.repeat = triangle.wrap == TextureWrap::Repeat;
+    // A repeated texture is the same a whole number of widths further on: start near 0, where
+    // single precision is exact enough.
+    double uShift = 0, vShift = 0;
+    if (level.repeat) {
+        uShift = std::floor(std::min({c.v[0]->u, c.v[1]->u, c.v[2]->u}));
+        vShift = std::floor(std::min({c.v[0]->v, c.v[1]->v, c.v[2]->v}));
     }
+    shading.s = c.plane([&](const RasterVertex &r) { return (r.u - uShift) * level.width; });
+    shading.t = c.plane([&](const RasterVertex &r) { return (r.v - vShift) * level.height; });
+    // Inside the triangle the texel coordinates lie between the corners' ones. Beyond MaxTexel
+    // (a damaged map's span of u or v, where a float no longer tells texels apart and the pixel
+    // loop's conversion to int would overflow) the corners' colours alone are drawn.
+    bool inRange = true;
+    for (const RasterVertex *r : c.v)
+        inRange &= std::abs((r->u - uShift) * level.width) <= MaxTexel &&
+                   std::abs((r->v - vShift) * level.height) <= MaxTexel;
+    return inRange;
+}
+
+Shading shadingOf(const RasterTriangle &triangle, const Corners &c) {
+    Shading shading;
+    shading.red = c.plane([](const RasterVertex &r) { return double(r.r * r.a); });
+    shading.green = c.plane([](const RasterVertex &r) { return double(r.g * r.a); });
+    shading.blue = c.plane([](const RasterVertex &r) { return double(r.b * r.a); });
+    shading.alpha = c.plane([](const RasterVertex &r) { return double(r.a); });
+    shading.colourStep = {float(shading.red.dx), float(shading.green.dx), float(shading.blue.dx),
+                          float(shading.alpha.dx)};
+    shading.flat = std::all_of(shading.colourStep.begin(), shading.colourStep.end(),
+                               [](float step) { return step == 0; });
+    shading.textured = shadeWithTexture(triangle, c, shading);
+    return shading;
+}
+
+// Row `y` of the triangle: the pixels whose centres lie inside it.
+void drawRow(const Target &picture, const Corners &c, const Shading &shading, int y) {
+    const double centre = y + 0.5;
+    const double onLong = edgeX(*c.v[0], *c.v[2], centre);
+    const double onShort =
+        centre < c.v[1]->y ? edgeX(*c.v[0], *c.v[1], centre) : edgeX(*c.v[1], *c.v[2], centre);
+    const bool longEdgeLeft = c.area > 0; // the middle corner lies right of the long edge
+    const double left = longEdgeLeft ? onLong : onShort;
+    const double right = longEdgeLeft ? onShort : onLong;
+    const int firstColumn = std::max(0, int(std::ceil(left - 0.5)));
+    const int endColumn = std::min(picture.width, int(std::ceil(right - 0.5)));
+    if (firstColumn >= endColumn)
+        return;
+    const double x = firstColumn + 0.5;
+    auto at = [&](const Plane &plane) { return float(plane.at(x, centre)); };
+    const bool textured = shading.textured;
+    const Span span{{at(shading.red), at(shading.green), at(shading.blue), at(shading.alpha)},
+                    shading.colourStep,
+                    textured ? at(shading.s) : 0,
+                    textured ? at(shading.t) : 0,
+                    float(shading.s.dx),
+                    float(shading.t.dx)};
+    QRgb *line = picture.line(y);
+    if (textured && shading.flat)
+        fillSpan<true, true>(line, firstColumn, endColumn, span, shading.level);
+    else if (textured)
+        fillSpan<true, false>(line, firstColumn, endColumn, span, shading.level);
+    else if (shading.flat)
+        fillSpan<false, true>(line, firstColumn, endColumn, span, shading.level);
+    else
+        fillSpan<false, false>(line, firstColumn, endColumn, span, shading.level);
+}
+
+void drawTriangle(const Target &picture, const RasterTriangle &triangle, int top, int bottom) {
+    const Corners corners = sortedCorners(triangle);
+    if (std::abs(corners.area) < 1e-9)
+        return;
+    const int firstRow = std::max(top, int(std::ceil(corners.v[0]->y - 0.5)));
+    const int endRow = std::min(bottom, int(std::ceil(corners.v[2]->y - 0.5)));
+    if (firstRow >= endRow)
+        return;
+    const Shading shading = shadingOf(triangle, corners);
+    for (int y = firstRow; y < endRow; ++y)
+        drawRow(picture, corners, shading, y);
 }
 
 } // namespace
