@@ -545,46 +545,34 @@ void prepareForLargeBuffers() {
 #endif
 }
 
-QStringList namesIn(const QString &folder, const std::function<bool(std::string_view)> &wanted) {
-    namespace fs = std::filesystem;
-    QStringList names;
-    std::error_code code;
-    for (fs::directory_iterator it(fs::path(QFile::encodeName(folder).toStdString()), code), end;
-         !code && it != end; it.increment(code)) {
-#ifdef Q_OS_WIN
-        const QByteArray encoded =
-            QString::fromStdWString(it->path().filename().wstring()).toUtf8();
-        const std::string_view name(encoded.constData(), std::size_t(encoded.size()));
-#else
-        const std::string &path = it->path().native();
-        const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
-#endif
-        if (wanted(name))
-            names << QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
-    }
-    return names;
-}
+namespace {
+
+// What a listing gives for each entry: its name in the file system's encoding, and its kind,
+// worked out only when asked for (where the listing does not tell, it takes a closer look).
+using EntryVisitor =
+    std::function<void(std::string_view name, const std::function<FolderEntry::Kind()> &kind)>;
 
 #ifdef Q_OS_WIN
-bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error) {
+bool visitFolder(const QString &folder, const EntryVisitor &visit, QString &error) {
     namespace fs = std::filesystem;
     std::error_code code;
     for (fs::directory_iterator it(fs::path(folder.toStdWString()), code), end; !code && it != end;
          it.increment(code)) {
-        std::error_code typeError;
-        FolderEntry entry{QString::fromStdWString(it->path().filename().wstring())};
-        entry.kind = it->is_symlink(typeError)        ? FolderEntry::Kind::Link
-                     : it->is_regular_file(typeError) ? FolderEntry::Kind::File
-                     : it->is_directory(typeError)    ? FolderEntry::Kind::Folder
-                                                      : FolderEntry::Kind::Other;
-        entries.append(entry);
+        const QByteArray encoded =
+            QString::fromStdWString(it->path().filename().wstring()).toUtf8();
+        visit(std::string_view(encoded.constData(), std::size_t(encoded.size())), [&] {
+            std::error_code typeError;
+            return it->is_symlink(typeError)        ? FolderEntry::Kind::Link
+                   : it->is_regular_file(typeError) ? FolderEntry::Kind::File
+                   : it->is_directory(typeError)    ? FolderEntry::Kind::Folder
+                                                    : FolderEntry::Kind::Other;
+        });
     }
     if (code)
         error = QString::fromLocal8Bit(code.message().c_str());
     return !code;
 }
 #else
-namespace {
 FolderEntry::Kind kindOf(DIR *dir, const dirent *entry) {
     unsigned char type = entry->d_type;
     if (type == DT_UNKNOWN) {
@@ -607,9 +595,8 @@ FolderEntry::Kind kindOf(DIR *dir, const dirent *entry) {
         return FolderEntry::Kind::Other;
     }
 }
-} // namespace
 
-bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error) {
+bool visitFolder(const QString &folder, const EntryVisitor &visit, QString &error) {
     const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(QFile::encodeName(folder).constData()),
                                                    ::closedir);
     if (!dir) {
@@ -622,9 +609,8 @@ bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &err
         if (!entry)
             break;
         const std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        entries.append({QFile::decodeName(entry->d_name), kindOf(dir.get(), entry)});
+        if (name != "." && name != "..")
+            visit(name, [&] { return kindOf(dir.get(), entry); });
     }
     if (errno != 0) {
         error = systemError(errno);
@@ -633,5 +619,38 @@ bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &err
     return true;
 }
 #endif
+
+// A name as visitFolder gives it (UTF-8 on Windows, whose names are UTF-16) as text.
+QString decodedName(std::string_view name) {
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+#else
+    return QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+#endif
+}
+
+} // namespace
+
+QStringList namesIn(const QString &folder, const std::function<bool(std::string_view)> &wanted) {
+    QStringList names;
+    QString unused;
+    visitFolder(
+        folder,
+        [&](std::string_view name, const auto &) {
+            if (wanted(name))
+                names << decodedName(name);
+        },
+        unused);
+    return names;
+}
+
+bool listFolder(const QString &folder, QList<FolderEntry> &entries, QString &error) {
+    return visitFolder(
+        folder,
+        [&](std::string_view name, const std::function<FolderEntry::Kind()> &kind) {
+            entries.append({decodedName(name), kind()});
+        },
+        error);
+}
 
 } // namespace platform
