@@ -300,20 +300,38 @@ QString StagingLock::fileName() const {
     return m_lock ? m_path : QString();
 }
 
-PrivateStagingFolder::PrivateStagingFolder(const QString &prefix)
-    : m_dir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1Char('/') + prefix +
-                                            QStringLiteral("-XXXXXX"))) {
-    if (!m_dir->isValid())
-        return;
-    // A clean-up of another run may hold the new lock file for a moment: it finds no number
-    // in it and lets go.
-    m_lock = std::make_unique<QFile>();
-    if (lockForRun(m_dir->path() + QLatin1Char('/') + PrivateLockName, 2000, *m_lock, m_error) !=
-        platform::Lock::Taken) {
-        if (m_error.isEmpty())
-            m_error = QStringLiteral("its lock is held by another process");
+PrivateStagingFolder::PrivateStagingFolder(const QString &prefix) {
+    // A clean-up of another run takes a folder that is just being made for the remains of a
+    // run killed while starting, and removes it: the next attempt makes another.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (makeLocked(prefix))
+            return;
+        if (m_dir && !m_dir->isValid())
+            return;
+        const bool taken = m_dir && !QFileInfo::exists(m_dir->path());
         remove();
+        if (!taken)
+            return;
+        m_error.clear();
     }
+    m_error = QStringLiteral("it was removed by another process as it was made");
+}
+
+bool PrivateStagingFolder::makeLocked(const QString &prefix) {
+    m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QLatin1Char('/') + prefix +
+                                            QStringLiteral("-XXXXXX"));
+    if (!m_dir->isValid())
+        return false;
+    // A clean-up may hold the new lock file for a moment: this run waits, and then finds
+    // whether the file is still the folder's.
+    const QString lockPath = m_dir->path() + QLatin1Char('/') + PrivateLockName;
+    m_lock = std::make_unique<QFile>();
+    const platform::Lock lock = lockForRun(lockPath, 2000, *m_lock, m_error);
+    if (lock == platform::Lock::Taken && platform::isFileAt(*m_lock, lockPath))
+        return true;
+    if (lock == platform::Lock::Held)
+        m_error = QStringLiteral("its lock is held by another process");
+    return false;
 }
 
 PrivateStagingFolder::~PrivateStagingFolder() {
@@ -374,11 +392,25 @@ void PrivateStagingFolder::removeAbandoned(const QStringList &prefixes) {
         if (!isOurFolderName(name, prefixes) || folder.isSymLink() || !folder.isDir() ||
             !platform::ownedByCurrentUser(folder.filePath()))
             continue;
-        // Held while the folder goes: its run is gone, and no other clean-up starts on it.
-        QFile lock;
-        if (platform::lockLeftover(folder.filePath() + QLatin1Char('/') + PrivateLockName, lock) &&
-            isRunMark(lock.read(32)))
-            removeStagingFolder(folder.filePath());
+        removeIfAbandoned(folder.filePath());
+    }
+}
+
+void PrivateStagingFolder::removeIfAbandoned(const QString &folder) {
+    // Held while the folder goes: its run is gone, and no other clean-up starts on it. A run
+    // writes its number first of all: a lock file without one, alone in its folder, is what a
+    // run killed while starting left, as is an empty folder. A run starting meanwhile finds
+    // its folder gone and makes another.
+    const QString lockPath = folder + QLatin1Char('/') + PrivateLockName;
+    QFile lock;
+    if (platform::lockLeftover(lockPath, lock)) {
+        const QByteArray mark = lock.read(32);
+        const auto everything = [](std::string_view) { return true; };
+        if (isRunMark(mark) ||
+            (mark.isEmpty() && platform::namesIn(folder, everything) == QStringList{PrivateLockName}))
+            removeStagingFolder(folder);
+    } else if (!QFileInfo::exists(lockPath)) {
+        QDir().rmdir(folder); // only while it is empty
     }
 }
 

@@ -110,6 +110,10 @@ public:
     static void removeAbandoned(const QStringList &prefixes = StagingPrefixes);
 
 private:
+    // Makes a folder and takes its lock; false when either fails or a clean-up took the folder.
+    bool makeLocked(const QString &prefix);
+    static void removeIfAbandoned(const QString &folder);
+
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QFile> m_lock;
     QString m_error;

@@ -357,26 +357,52 @@ TEST_F(StagingTest, OneRunAtATimeHoldsAStagingFolder) {
 
 // What runs that are gone left is removed, and only that: our folders under the temporary
 // folder, and our unfinished archives beside a target, whose locks nobody holds.
+// Folders made while other runs clean up: none is taken from its run.
+TEST_F(StagingTest, AFolderMadeDuringACleanUpStaysItsRuns) {
+    const QByteArray temp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", game.path().toLocal8Bit());
+    std::atomic<bool> done = false;
+    std::thread cleaner([&done] {
+        while (!done)
+            PrivateStagingFolder::removeAbandoned({QStringLiteral("run")});
+    });
+    std::vector<std::unique_ptr<PrivateStagingFolder>> folders;
+    for (int i = 0; i < 300; ++i)
+        folders.push_back(std::make_unique<PrivateStagingFolder>(QStringLiteral("run")));
+    done = true;
+    cleaner.join();
+    qputenv("TMPDIR", temp);
+    for (const auto &folder : folders)
+        ASSERT_TRUE(folder->isValid() && QFileInfo::exists(folder->path()))
+            << folder->path().toStdString() << folder->errorString().toStdString();
+}
+
 TEST_F(StagingTest, OnlyWhatRunsThatAreGoneLeftIsRemoved) {
     const QByteArray temp = qgetenv("TMPDIR");
     qputenv("TMPDIR", game.path().toLocal8Bit());
     PrivateStagingFolder live(QStringLiteral("run"));
     ASSERT_TRUE(live.isValid()) << live.errorString().toStdString();
+    // A run killed while starting leaves an empty folder, or one with an empty lock file.
     const struct {
         const char *folder;
         const char *lock; // its content; null: no lock file
+        bool alone;       // nothing else in the folder
         bool removed;
-    } cases[] = {{"run-AbCdEf", "123\n", true},
-                 {"run-my-notes", "123\n", false},
-                 {"run-backup", "", false},
-                 {"run-GhIjKl", nullptr, false},
-                 {"other-MnOpQr", "123\n", false},
-                 {"mapzip-pack-StUvWx", "123\n", true}, // the window's and mapzip's alike
-                 {"velquarindostrammelfenboriax-YzAbCd", "123\n", true}};
+    } cases[] = {{"run-AbCdEf", "123\n", false, true},
+                 {"run-my-notes", "123\n", true, false},
+                 {"run-backup", "", false, false},
+                 {"run-Starts", "", true, true},
+                 {"run-GhIjKl", nullptr, false, false},
+                 {"run-Begins", nullptr, true, true},
+                 {"other-MnOpQr", "123\n", true, false},
+                 {"mapzip-pack-StUvWx", "123\n", true, true}, // the window's and mapzip's alike
+                 {"velquarindostrammelfenboriax-YzAbCd", "123\n", true, true}};
     for (const auto &c : cases) {
         const QString folder = game.path() + QLatin1Char('/') + QLatin1String(c.folder);
         if (c.lock)
             writeBytes(folder + QStringLiteral("/private-staging.lock"), c.lock);
+        if (!c.alone)
+            writeBytes(folder + QStringLiteral("/notes.txt"), "mine");
         QDir().mkpath(folder);
         // Old enough for any clean-up that goes by age.
         std::filesystem::last_write_time(folder.toStdString(),
