@@ -406,8 +406,8 @@ void PrivateStagingFolder::removeIfAbandoned(const QString &folder) {
     if (platform::lockLeftover(lockPath, lock)) {
         const QByteArray mark = lock.read(32);
         const auto everything = [](std::string_view) { return true; };
-        if (isRunMark(mark) ||
-            (mark.isEmpty() && platform::namesIn(folder, everything) == QStringList{PrivateLockName}))
+        const bool alone = platform::namesIn(folder, everything) == QStringList{PrivateLockName};
+        if (isRunMark(mark) || (mark.isEmpty() && alone))
             removeStagingFolder(folder);
     } else if (!QFileInfo::exists(lockPath)) {
         QDir().rmdir(folder); // only while it is empty

@@ -253,8 +253,11 @@ TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
     const struct {
         const char *change;
         bool confirmed;
-    } cases[] = {{"none", true},     {"in place", false},          {"replaced", true},
-                 {"linked", true},   {"same size, time set back", false}};
+    } cases[] = {{"none", true},
+                 {"in place", false},
+                 {"replaced", true},
+                 {"linked", true},
+                 {"same size, time set back", false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.change);
         const QString source = gameFile(QStringLiteral("big.png"), QByteArray(1 << 20, 'a'));

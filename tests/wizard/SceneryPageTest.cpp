@@ -184,13 +184,16 @@ TEST_F(WizardTest, ItemsShowPicturesOfTheirImages) {
     const GameFolder game(form.state().SoldatPath);
     const int edge = qCeil(16 * ratio);
     auto fileOf = [&](int row) { return game.scenery(form.lScADD->item(row)->text()).target; };
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        for (int row = 0; row < form.lScADD->count(); ++row) {
-            if (!fileOf(row).isEmpty() && form.images().thumbnail(fileOf(row), edge).isNull())
-                return false;
-        }
-        return true;
-    }));
+    // A loaded machine may take its time.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (int row = 0; row < form.lScADD->count(); ++row) {
+                if (!fileOf(row).isEmpty() && form.images().thumbnail(fileOf(row), edge).isNull())
+                    return false;
+            }
+            return true;
+        },
+        30000));
     QCoreApplication::processEvents(); // the pictures reach their items
     const QImage warning = QApplication::style()
                                ->standardIcon(QStyle::SP_MessageBoxWarning)
@@ -248,7 +251,7 @@ TEST_F(WizardTest, PreviewOutlinesTheSelectedSceneriesProps) {
     PreviewWindow *preview = form.previewWindow();
     ASSERT_TRUE(preview && preview->isVisible());
     auto drawn = [&] {
-        return QTest::qWaitFor([&] { return !preview->drawing(); }) &&
+        return QTest::qWaitFor([&] { return !preview->drawing(); }, 30000) &&
                !preview->preview().picture.isNull();
     };
     ASSERT_TRUE(drawn());
@@ -338,7 +341,7 @@ TEST_F(WizardTest, PreviewTakesTheMapsShapeAndDrawsOnlyWhatIsWanted) {
     ready.clear();
     preview->showMap(game.filePath("maps/tall.pms"));
     preview->close();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->drawing(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->drawing(); }, 30000));
     EXPECT_EQ(ready.size(), 0);
     EXPECT_EQ(drawnMapWidth(), 1000);
     preview->show();
