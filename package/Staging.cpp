@@ -300,6 +300,10 @@ QString StagingLock::fileName() const {
     return m_lock ? m_path : QString();
 }
 
+namespace {
+const QString TakenByCleanUp = QStringLiteral("it was removed by another process as it was made");
+} // namespace
+
 PrivateStagingFolder::PrivateStagingFolder(const QString &prefix) {
     // A clean-up of another run takes a folder that is just being made for the remains of a
     // run killed while starting, and removes it: the next attempt makes another.
@@ -314,7 +318,7 @@ PrivateStagingFolder::PrivateStagingFolder(const QString &prefix) {
             return;
         m_error.clear();
     }
-    m_error = QStringLiteral("it was removed by another process as it was made");
+    m_error = TakenByCleanUp;
 }
 
 bool PrivateStagingFolder::makeLocked(const QString &prefix) {
@@ -331,6 +335,8 @@ bool PrivateStagingFolder::makeLocked(const QString &prefix) {
         return true;
     if (lock == platform::Lock::Held)
         m_error = QStringLiteral("its lock is held by another process");
+    else if (lock == platform::Lock::Taken)
+        m_error = TakenByCleanUp;
     return false;
 }
 
