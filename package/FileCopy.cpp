@@ -164,9 +164,8 @@ bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
     return false;
 }
 
-bool waitUntilQuiet(const QFile &in, QString &error) {
-    platform::FileStamp unused;
-    return quietStamp(in, unused, error, false);
+bool waitUntilQuiet(const QFile &in, platform::FileStamp &stamp, QString &error) {
+    return quietStamp(in, stamp, error, false);
 }
 
 bool copySnapshot(QFile &in, const QString &target, QString &error,
@@ -201,9 +200,13 @@ bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom,
                    const QString &copy, QString &error) {
     QFile in;
     platform::FileStamp now;
-    QString unused;
-    if (!platform::openRegularFile(source, in, unused) || !platform::stampOf(in, now, unused) ||
-        now.device != copiedFrom.device || now.inode != copiedFrom.inode || now == copiedFrom)
+    if (!platform::openRegularFile(source, in, error)) {
+        // Gone, or no longer a file: what was staged is not touched by that.
+        return !QFileInfo(source).isFile();
+    }
+    if (!platform::stampOf(in, now, error))
+        return false;
+    if (now.device != copiedFrom.device || now.inode != copiedFrom.inode || now == copiedFrom)
         return true;
     // Links other runs make change the change time alone; a writer that set the modification
     // time back shows only in the content.

@@ -25,9 +25,9 @@ bool copyToNewFile(QIODevice &in, const QString &target, QString &error,
 
 // Waits until the open file `in` has been left alone for a moment (0.1 s), so that what is read
 // from it next is not a state in the middle of a rewrite, which no reader could tell from a
-// finished one. False, with `error` "changed while it was being packed", when it is not left
-// alone within 2 s.
-bool waitUntilQuiet(const QFile &in, QString &error);
+// finished one; `stamp` is that state. False, with `error` "changed while it was being packed",
+// when it is not left alone within 2 s.
+bool waitUntilQuiet(const QFile &in, platform::FileStamp &stamp, QString &error);
 
 // Copies the open regular file `in`, from its start, into the new file `target` as one state
 // of it, once it was left alone (waitUntilQuiet): a copy during which `in` changed (its
@@ -44,7 +44,7 @@ bool copySnapshot(QFile &in, const QString &target, QString &error,
 // show only later: the system may shrink a file before it stamps the change. A file gone or
 // replaced since is no change of what was copied; a file whose stamps differ in its change time
 // alone (a link made to it) is compared with `copy`. False, with `error` "changed while it was
-// being packed", otherwise.
+// being packed", otherwise, or with the system's reason when the file cannot be looked at.
 bool stillAsCopied(const QString &source, const platform::FileStamp &copiedFrom,
                    const QString &copy, QString &error);
 

@@ -72,51 +72,54 @@ bool makeFolder(const QString &path, QString &error) {
         return true;
     if ((info.exists() || info.isSymLink()) && !removeEntry(path, error))
         return false;
-    std::error_code code;
-    const fs::path folder = nativePath(path);
-    fs::create_directory(folder, code);
-    if (!code)
-        fs::permissions(folder, fs::perms::owner_all, code);
-    if (code)
-        error = QStringLiteral("%1: %2").arg(shown(path), systemText(code));
-    return !code;
+    QString why;
+    if (platform::makePrivateFolder(path, why))
+        return true;
+    error = QStringLiteral("%1: %2").arg(shown(path), why);
+    return false;
+}
+
+// Links `source` to `target` where the file system allows it. True with `linked` false when
+// it does not, and nothing is at `target` then.
+bool linkFile(const QString &source, const QString &target, qint64 size, bool &linked,
+              QString &error) {
+    std::error_code linkError;
+    fs::create_hard_link(nativePath(source), nativePath(target), linkError);
+    linked = false;
+    if (linkError)
+        return true;
+    // A link names the source's data; make sure it did not land on something else.
+    const QFileInfo staged(target);
+    linked = !staged.isSymLink() && staged.isFile() && staged.size() == size;
+    if (!linked && !QFile::remove(target)) {
+        error = QStringLiteral("%1 cannot be removed").arg(shown(target));
+        return false;
+    }
+    return true;
 }
 
 // Stages `source` at `target`: a hard link where `mayLink` and the file system allow one, a
 // copy of one state of it otherwise (copySnapshot); either once the file was left alone. The
 // source is opened first, so a file that cannot be read is never staged and nothing waits on a
-// FIFO. A copy asks `keepGoing` before each MiB. A linked file that changes later is caught by
-// the check of the written archive against it.
+// FIFO. A copy asks `keepGoing` before each MiB. `staged` is the state of the source that was
+// staged: a change after it is caught by confirmCopies(), and for a link also by the check of
+// the written archive against it.
 bool stageFile(const QString &source, const QString &target, bool mayLink, qint64 &size,
                qint64 &modified, QString &error, const std::function<bool()> &keepGoing,
-               std::optional<platform::FileStamp> &copiedFrom) {
+               std::optional<platform::FileStamp> &staged) {
     QFile in;
-    if (!platform::openRegularFile(source, in, error) || !waitUntilQuiet(in, error))
+    if (!platform::openRegularFile(source, in, error))
         return false;
-    size = in.size();
-    modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
-
-    std::error_code linkError;
-    if (mayLink)
-        fs::create_hard_link(nativePath(source), nativePath(target), linkError);
-    if (mayLink && !linkError) {
-        // A link names the source's data; make sure it did not land on something else.
-        const QFileInfo staged(target);
-        if (!staged.isSymLink() && staged.isFile() && staged.size() == size)
-            return true;
-        if (!QFile::remove(target)) {
-            error = QStringLiteral("%1 cannot be removed").arg(shown(target));
-            return false;
-        }
-    }
-
-    platform::FileStamp copied;
-    if (!copySnapshot(in, target, error, keepGoing, &copied))
+    platform::FileStamp state;
+    bool linked = false;
+    if (mayLink && (!waitUntilQuiet(in, state, error) ||
+                    !linkFile(source, target, state.size, linked, error)))
         return false;
-    copiedFrom = copied;
-    // The state that was copied, which may be a later one than the first look saw.
-    size = in.size();
-    modified = in.fileTime(QFileDevice::FileModificationTime).toSecsSinceEpoch();
+    if (!linked && !copySnapshot(in, target, error, keepGoing, &state))
+        return false;
+    staged = state;
+    size = state.size;
+    modified = state.modifiedNs / 1'000'000'000;
     return true;
 }
 
@@ -434,7 +437,7 @@ bool stageInto(FillReport &report, const QString &source, const QString &folder,
     qint64 modified = 0;
     QString error;
     if (!stageFile(source, file.path, mayLink, file.size, modified, error, keepGoing,
-                   file.copiedFrom)) {
+                   file.stagedFrom)) {
         if (!report.stopped)
             report.fail(source, error);
         return false;
@@ -519,7 +522,7 @@ void FillReport::fail(const QString &file, const QString &reason) {
 bool confirmCopies(FillReport &report) {
     for (const StagedFile &file : std::as_const(report.staged)) {
         QString error;
-        if (file.copiedFrom && !stillAsCopied(file.source, *file.copiedFrom, file.path, error)) {
+        if (file.stagedFrom && !stillAsCopied(file.source, *file.stagedFrom, file.path, error)) {
             report.fail(file.source, error);
             return false;
         }

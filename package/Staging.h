@@ -137,8 +137,8 @@ struct StagedFile {
     QString path;   // the staged file
     QString source; // the file it was staged from
     qint64 size = 0;
-    // For a copy: the state of `source` that was copied (see confirmCopies).
-    std::optional<platform::FileStamp> copiedFrom = std::nullopt;
+    // The state of `source` that was linked or copied (see confirmCopies).
+    std::optional<platform::FileStamp> stagedFrom = std::nullopt;
 };
 
 struct LeftOutFile {

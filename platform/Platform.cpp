@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -145,6 +146,14 @@ bool renameOpenFile(QFile &file, const QString &from, const QString &to, QString
     if (failure)
         error = QString::fromStdString(failure.message());
     return !failure;
+}
+
+bool makePrivateFolder(const QString &path, QString &error) {
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || !QDir().mkdir(path)) {
+        error = QStringLiteral("cannot be made");
+        return false;
+    }
+    return true;
 }
 
 bool sameFileSystem(const QString &, const QString &) {
@@ -344,6 +353,13 @@ bool nameFile(QFile &file, const QString &path, QString &error) {
 
 bool renameOpenFile(QFile &, const QString &from, const QString &to, QString &error) {
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = systemError(errno);
+    return false;
+}
+
+bool makePrivateFolder(const QString &path, QString &error) {
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0)
         return true;
     error = systemError(errno);
     return false;
@@ -576,13 +592,15 @@ bool visitFolder(const QString &folder, const EntryVisitor &visit, QString &erro
 FolderEntry::Kind kindOf(DIR *dir, const dirent *entry) {
     unsigned char type = entry->d_type;
     if (type == DT_UNKNOWN) {
-        // Some file systems leave the type to a closer look.
+        // Some file systems leave the type to a closer look. One that cannot be looked at
+        // counts as a file: opening it then names the cause.
         struct stat info = {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0)
-            type = S_ISLNK(info.st_mode)   ? DT_LNK
-                   : S_ISREG(info.st_mode) ? DT_REG
-                   : S_ISDIR(info.st_mode) ? DT_DIR
-                                           : DT_UNKNOWN;
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return FolderEntry::Kind::File;
+        type = S_ISLNK(info.st_mode)   ? DT_LNK
+               : S_ISREG(info.st_mode) ? DT_REG
+               : S_ISDIR(info.st_mode) ? DT_DIR
+                                       : DT_UNKNOWN;
     }
     switch (type) {
     case DT_REG:

@@ -119,6 +119,11 @@ bool stampOf(const QFile &file, FileStamp &stamp, QString &error);
 // Now, by the clock the file system stamps changes with (ns since 1970).
 qint64 fileClockNow();
 
+// Makes the folder `path` that only the user may enter, in one step, so that it is never open
+// to others for a moment. Fails where anything is at `path` already, a link included. False
+// with `error` the system's reason.
+bool makePrivateFolder(const QString &path, QString &error);
+
 // Whether `a` and `b` lie on one file system (a file of one may be linked into the other).
 bool sameFileSystem(const QString &a, const QString &b);
 

@@ -183,6 +183,13 @@ TEST_F(StagingTest, FillStagesWhatTheGameLoadsUnderItsNameOnDisk) {
     EXPECT_EQ(report.leftOut[1].entry, QStringLiteral("Scenery-gfx/gone.png"));
     EXPECT_EQ(report.leftOut[1].reason, QStringLiteral("not in the game folder"));
     EXPECT_FALSE(QFileInfo::exists(program.path() + QStringLiteral("/secret.png")));
+
+    // A linked file rewritten in place after staging is caught too.
+    FillReport confirmed = report;
+    EXPECT_TRUE(confirmCopies(confirmed));
+    QFile source(game.path() + QStringLiteral("/Scenery-GFX/ROCK.PNG"));
+    ASSERT_TRUE(source.open(QIODevice::Append) && source.write("!") == 1 && source.flush());
+    EXPECT_FALSE(confirmCopies(confirmed));
 }
 
 // What the game has but cannot be read is no gap: the fill fails, naming it and the cause.
@@ -267,7 +274,7 @@ TEST_F(StagingTest, ACopyIsConfirmedOnlyWhileItsFileIsAsCopied) {
         FillReport report;
         StagedFile file{QStringLiteral("x"), target, source, 0, platform::FileStamp()};
         QString error;
-        ASSERT_TRUE(copySnapshot(in, target, error, {}, &*file.copiedFrom));
+        ASSERT_TRUE(copySnapshot(in, target, error, {}, &*file.stagedFrom));
         report.staged << file;
         if (c.change == std::string("in place")) {
             QFile out(source);
