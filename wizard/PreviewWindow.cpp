@@ -235,6 +235,7 @@ void PreviewWindow::finishDrawing(const MapPreview &made, const QString &error, 
     // Dropped when stopped, closed, or when the map or size has changed since it began.
     if (drawn.stopped || m_again || !isVisible()) {
         m_mapChanged = m_mapChanged || drawn.read; // a map it was to read is read again
+        m_drawnSize = QSize(); // what is shown is of another size: drawn anew when shown
     } else if (drawn.shapeOnly) {
         m_preview = made;
         m_error.clear();
