@@ -8,8 +8,8 @@
 #include "intake/DefaultSceneries.h"
 #include "intake/FileNames.h"
 #include "intake/GameFolder.h"
-#include "platform/Platform.h"
 #include "package/ArchiveCheck.h"
+#include "platform/Platform.h"
 #include "text/CodePage.h"
 
 #include <QCommandLineParser>
@@ -76,10 +76,9 @@ ArchiveFindings check(const QString &path, ArchiveCheckOptions options) {
     // Opening a FIFO or device would wait or read forever. What cannot be looked at (a link
     // loop, a folder that may not be entered) is named by the system's reason.
     std::error_code failure;
-    const fs::file_status status =
-        fs::status(fs::path(QFile::encodeName(path).toStdString()), failure);
+    const fs::file_status status = fs::status(platform::nativePath(path), failure);
     if (failure && status.type() != fs::file_type::not_found) {
-        findings.error = QString::fromLocal8Bit(failure.message());
+        findings.error = platform::systemText(failure);
         return findings;
     }
     if (status.type() != fs::file_type::regular) {

@@ -1,10 +1,10 @@
 #include "intake/FileNames.h"
 
+#include "platform/Platform.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <filesystem>
 
 bool isPlainFileName(const QString &name) {
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
@@ -17,24 +17,27 @@ bool isPlainFileName(const QString &name) {
 }
 
 QString findFolderIgnoringCase(const QString &parent, const QString &name, QString *error) {
-    namespace fs = std::filesystem;
     const QDir dir(parent);
     if (QFileInfo(dir.filePath(name)).isDir())
         return dir.filePath(name);
+    QList<platform::FolderEntry> entries;
+    QString why;
+    if (!platform::listFolder(parent, entries, why)) {
+        if (error && QFileInfo::exists(parent))
+            *error = why;
+        return {};
+    }
     // Among names that differ only in case, the first in byte order, as a sorted listing has it.
     QString found;
-    std::error_code code;
-    for (fs::directory_iterator it(fs::path(QFile::encodeName(parent).toStdString()), code), end;
-         !code && it != end; it.increment(code)) {
-        const QString entry =
-            QFile::decodeName(QByteArray::fromStdString(it->path().filename().native()));
-        std::error_code typeError;
-        if (entry.compare(name, Qt::CaseInsensitive) == 0 && it->is_directory(typeError) &&
-            (found.isEmpty() || entry < found))
-            found = entry;
+    for (const platform::FolderEntry &entry : std::as_const(entries)) {
+        if (entry.name.compare(name, Qt::CaseInsensitive) != 0 ||
+            (!found.isEmpty() && entry.name >= found))
+            continue;
+        if (entry.kind == platform::FolderEntry::Kind::Folder ||
+            (entry.kind == platform::FolderEntry::Kind::Link &&
+             QFileInfo(dir.filePath(entry.name)).isDir()))
+            found = entry.name;
     }
-    if (code && code != std::errc::no_such_file_or_directory && error)
-        *error = QString::fromLocal8Bit(code.message().c_str());
     return found.isEmpty() ? QString() : dir.filePath(found);
 }
 

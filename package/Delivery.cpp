@@ -24,13 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path nativePath(const QString &path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
-
-QString systemText(const std::error_code &error) {
-    return QString::fromLocal8Bit(error.message().c_str());
-}
+using platform::nativePath;
+using platform::systemText;
 
 constexpr qsizetype CompareSlice = 256 * 1024;
 

@@ -26,9 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path nativePath(const QString &path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
+using platform::nativePath;
+using platform::systemText;
 
 QString shown(const QString &path) {
     return QDir::toNativeSeparators(path);
@@ -36,10 +35,6 @@ QString shown(const QString &path) {
 
 QString fromNative(const fs::path &path) {
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
-}
-
-QString systemText(const std::error_code &code) {
-    return QString::fromLocal8Bit(code.message().c_str());
 }
 
 // Removes `path` and, for a real folder, everything in it; a link is removed, not followed.
@@ -112,8 +107,8 @@ bool stageFile(const QString &source, const QString &target, bool mayLink, qint6
         return false;
     platform::FileStamp state;
     bool linked = false;
-    if (mayLink && (!waitUntilQuiet(in, state, error) ||
-                    !linkFile(source, target, state.size, linked, error)))
+    if (mayLink &&
+        (!waitUntilQuiet(in, state, error) || !linkFile(source, target, state.size, linked, error)))
         return false;
     if (!linked && !copySnapshot(in, target, error, keepGoing, &state))
         return false;

@@ -64,6 +64,18 @@ template <typename Attempt> bool retryFor(int waitMs, Attempt attempt) {
 
 } // namespace
 
+std::filesystem::path nativePath(const QString &path) {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QString systemText(const std::error_code &code) {
+    return QString::fromLocal8Bit(code.message().c_str());
+}
+
 #ifdef Q_OS_WIN
 
 bool openRegularFile(const QString &path, QFile &file, QString &error) {
@@ -572,7 +584,7 @@ using EntryVisitor =
 bool visitFolder(const QString &folder, const EntryVisitor &visit, QString &error) {
     namespace fs = std::filesystem;
     std::error_code code;
-    for (fs::directory_iterator it(fs::path(folder.toStdWString()), code), end; !code && it != end;
+    for (fs::directory_iterator it(nativePath(folder), code), end; !code && it != end;
          it.increment(code)) {
         const QByteArray encoded =
             QString::fromStdWString(it->path().filename().wstring()).toUtf8();
@@ -585,7 +597,7 @@ bool visitFolder(const QString &folder, const EntryVisitor &visit, QString &erro
         });
     }
     if (code)
-        error = QString::fromLocal8Bit(code.message().c_str());
+        error = systemText(code);
     return !code;
 }
 #else
@@ -597,7 +609,7 @@ FolderEntry::Kind kindOf(DIR *dir, const dirent *entry) {
         struct stat info = {};
         if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             return FolderEntry::Kind::File;
-        type = S_ISLNK(info.st_mode)   ? DT_LNK
+        type = S_ISLNK(info.st_mode) ? DT_LNK
                : S_ISREG(info.st_mode) ? DT_REG
                : S_ISDIR(info.st_mode) ? DT_DIR
                                        : DT_UNKNOWN;

@@ -5,8 +5,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
 #include <functional>
 #include <string_view>
+#include <system_error>
 
 #include <cstddef>
 
@@ -14,6 +16,11 @@ class QFile;
 class QProcess;
 
 namespace platform {
+
+// `path` as std::filesystem takes it: in the file system's own encoding, wide text on Windows.
+std::filesystem::path nativePath(const QString &path);
+// The system's words for `code`.
+QString systemText(const std::error_code &code);
 
 // Opens `path` for reading when it names a regular file (a link is followed). Never blocks: a
 // FIFO, device, socket or folder is refused at once. False with `error` set otherwise.
