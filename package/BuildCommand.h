@@ -6,6 +6,7 @@
 #include "dialogs/FileChoice.h"
 #include "intake/WizardState.h"
 #include "package/BuildHost.h"
+#include "package/BuildOutcomes.h"
 #include "package/Staging.h"
 
 #include <functional>
@@ -19,9 +20,7 @@ struct BuildResult {
     QStringList notes; // what the build decided on its own (in the text output and final box)
     QByteArray sha1;   // of the delivered archive
     ArchiveFormat format = ArchiveFormat::Zip;
-    bool delivered() const {
-        return outcome == BuildOutcome::Succeeded || outcome == BuildOutcome::PackedWithMissing;
-    }
+    bool delivered() const { return isDelivered(end); }
 };
 
 // The program's shared pieces a build works with. All outlive the call.

@@ -123,8 +123,6 @@ BuildMessage buildMessage(BuildEnd end, const QString &file, const QString &reas
     Q_ASSERT(row.end == end);
     const QString blanks[3] = {QDir::toNativeSeparators(file), reason, QString::number(code)};
     BuildMessage message;
-    message.end = end;
-    message.outcome = row.outcome;
     message.icon = row.icon;
     message.title = filled(row.title, blanks);
     message.windowText = filled(row.window, blanks);

@@ -51,8 +51,6 @@ enum class BuildEnd {
 // delivered archive the lines of the files it lacks (`leftOut`, shown under "Left out:") and
 // the notes of the build.
 struct BuildMessage {
-    BuildEnd end = BuildEnd::Succeeded;
-    BuildOutcome outcome = BuildOutcome::Succeeded;
     MessageIcon icon = MessageIcon::None;
     QString title;
     QString windowText;      // empty: the window shows no box
