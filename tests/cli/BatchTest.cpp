@@ -149,13 +149,14 @@ TEST(MapzipBatch, ABuildThatDiesFailsOnlyItsMap) {
     for (const QFileInfo &file : built.dir().entryInfoList(QDir::Files))
         ASSERT_TRUE(file == built ? QFile::copy(file.filePath(), program)
                                   : QFile::link(file.filePath(), dir.filePath(file.fileName())));
+    // A map finished before the kill on a slow machine is one failure fewer.
     const struct {
         int jobs;
         bool unstartable;
-        int failed;
-    } cases[] = {{1, false, 1}, {2, true, 2}, {1, true, 4}};
+        int leastFailed, mostFailed;
+    } cases[] = {{1, false, 1, 1}, {2, true, 1, 2}, {1, true, 3, 4}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.failed);
+        SCOPED_TRACE(c.mostFailed);
         ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         QProcess batch;
         startMapzip(batch,
@@ -166,17 +167,17 @@ TEST(MapzipBatch, ABuildThatDiesFailsOnlyItsMap) {
                     {}, program);
         const QStringList workers = runningWorkers(batch.processId(), c.jobs);
         ASSERT_FALSE(workers.isEmpty());
-        if (c.unstartable) {
+        if (c.unstartable)
             ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner));
-        }
         runTool(QStringLiteral("kill"), {QStringLiteral("-KILL"), workers.constFirst()});
         const MapzipRun run = finishMapzip(batch);
         EXPECT_EQ(run.status, 1);
         const QStringList summary = lines(run.out);
         ASSERT_EQ(summary.size(), 4) << run.out.toStdString();
-        EXPECT_EQ(summary.filter(QRegularExpression(QStringLiteral("^failed "))).size(), c.failed)
-            << run.err.toStdString();
-        EXPECT_EQ(summary.filter(QRegularExpression(QStringLiteral("^ok "))).size(), 4 - c.failed);
+        const qsizetype failed =
+            summary.filter(QRegularExpression(QStringLiteral("^failed "))).size();
+        EXPECT_TRUE(failed >= c.leastFailed && failed <= c.mostFailed) << run.out.toStdString();
+        EXPECT_EQ(summary.filter(QRegularExpression(QStringLiteral("^ok "))).size(), 4 - failed);
         EXPECT_TRUE(run.err.contains(QStringLiteral(": the build ended abnormally")))
             << run.err.toStdString();
     }
