@@ -279,14 +279,19 @@ void BatchRun::workerEnded(Worker &worker) {
         job.status = ExitStatus::Failed;
         finish(std::exchange(worker.job, -1));
     }
-    // A program that cannot be started fails every map left the same way.
-    while (unstarted && mapsLeft()) {
-        m_jobs[m_next].messages = process.errorString() + QLatin1Char('\n');
-        finish(int(m_next++));
-    }
+    const QString cause = process.errorString();
     worker.process.release()->deleteLater();
     --m_running;
-    startWorker(); // for the maps left, if any
+    if (!unstarted) {
+        startWorker(); // in its place, for the maps left, if any
+    } else {
+        // A start can fail for a while (too many processes): the workers running take the maps
+        // left. With none running, the program cannot be started, and they fail the same way.
+        while (m_running == 0 && mapsLeft()) {
+            m_jobs[m_next].messages = cause + QLatin1Char('\n');
+            finish(int(m_next++));
+        }
+    }
     if (m_running == 0)
         m_loop.quit();
 }

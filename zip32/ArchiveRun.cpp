@@ -113,16 +113,6 @@ std::time_t modificationTime(const fs::path &path) {
             std::chrono::file_clock::to_sys(stamp)));
 }
 
-// libzip writes the new archive as "<archive>.XXXXXX" beside it; a crash can leave one behind.
-bool isLibzipLeftover(const std::string &name, const std::string &archiveName) {
-    if (name.size() != archiveName.size() + 7 || name.compare(0, archiveName.size(), archiveName) ||
-        name[archiveName.size()] != '.')
-        return false;
-    return std::all_of(name.begin() + archiveName.size() + 1, name.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    });
-}
-
 // libzip keeps only comments that read as ASCII or UTF-8, while the caller's comment is in the
 // code page, as the readme it quotes is: a reader must find the same bytes in both. So libzip
 // stores a stand-in of the same length, '?' for each byte above 127, and the real bytes are
@@ -283,8 +273,9 @@ int Run::select(const std::vector<std::string> &specs, Selection &selection) {
     }
     rules.recurse = m_settings.recurse;
     rules.junkPaths = m_settings.junkPaths;
+    // Neither the archive nor what a killed run's writing of it left beside it is packed.
     rules.skipTopLevel = [this](const std::string &name) {
-        return name == m_archiveName || isLibzipLeftover(name, m_archiveName);
+        return name == m_archiveName || isTemporaryArchiveName(name, m_archiveName);
     };
     rules.keepGoing = [this] { return m_reporter.tick(); };
     selection = selectFiles(m_root, rules);

@@ -15,6 +15,11 @@
 namespace zip32 {
 namespace {
 
+// Our temporary file's name is the archive's with '.' and a random number of this many hex
+// digits; libzip's own had six letters or digits.
+constexpr std::size_t TemporaryDigits = 8;
+constexpr std::size_t LibzipTemporaryLength = 6;
+
 // Large enough that writing costs a system call per MiB, small beside the workers' memory.
 constexpr std::size_t BufferSize = 1u << 20;
 
@@ -149,7 +154,8 @@ zip_int64_t BufferedFile::beginWrite() {
     std::random_device random;
     for (int attempt = 0; attempt < 16 && !m_out; ++attempt) {
         char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+        std::snprintf(suffix, sizeof suffix, ".%0*x", int(TemporaryDigits),
+                      static_cast<unsigned>(random()));
         m_temp = m_path;
         m_temp += suffix;
         m_out = createNewFile(m_temp);
@@ -265,6 +271,21 @@ zip_int64_t BufferedFile::fileFailed() {
 }
 
 } // namespace
+
+bool isTemporaryArchiveName(std::string_view name, std::string_view archiveName) {
+    if (!name.starts_with(archiveName) || name.size() <= archiveName.size() ||
+        name[archiveName.size()] != '.')
+        return false;
+    const std::string_view suffix = name.substr(archiveName.size() + 1);
+    const auto all = [suffix](auto test) {
+        return std::all_of(suffix.begin(), suffix.end(), test);
+    };
+    if (suffix.size() == TemporaryDigits)
+        return all([](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return suffix.size() == LibzipTemporaryLength && all([](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+           });
+}
 
 zip_source_t *bufferedArchiveFile(const std::filesystem::path &path, zip_error_t *error) {
     zip_source_t *file = zip_source_file_create(utf8Path(path).c_str(), 0, -1, error);

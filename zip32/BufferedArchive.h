@@ -10,11 +10,17 @@
 #include <zip.h>
 
 #include <filesystem>
+#include <string_view>
 
 namespace zip32 {
 
 // A source for zip_open_from_source() on the file at `path`, or null with `error` set.
 // zip_open_from_source() takes it over when it succeeds; zip_source_free() it when it fails.
 zip_source_t *bufferedArchiveFile(const std::filesystem::path &path, zip_error_t *error);
+
+// Whether `name` is a temporary file that writing the archive `archiveName` makes beside it,
+// and that a killed run leaves there: "<archive>.%08x" of ours, or "<archive>.XXXXXX" of libzip's
+// file source, which earlier versions wrote through.
+bool isTemporaryArchiveName(std::string_view name, std::string_view archiveName);
 
 } // namespace zip32

@@ -414,6 +414,8 @@ TEST_F(EngineTest, FreshWriteReplacesTheOldArchiveAndNeverPacksItself) {
     ASSERT_EQ(run(), ZE_OK);
     write("Other.zip", "an archive of another map");
     write("Arena.zip.a1B2c3", "what a failed run of libzip may leave behind");
+    write("Arena.zip.0badf00d", "what a killed run of ours may leave behind");
+    write("Arena.zip.0badf00g", "a file of the user's");
     write("Maps/Arena.zip", "an archive of the same name in a folder is just a file");
     QFile::remove(path("notes.txt"));
     ASSERT_EQ(run(), ZE_OK);
@@ -423,11 +425,13 @@ TEST_F(EngineTest, FreshWriteReplacesTheOldArchiveAndNeverPacksItself) {
     QStringList expected = AllStaged;
     expected.removeAll("notes.txt"); // nothing survives from the old archive
     expected << "Maps/Arena.zip"
-             << "Other.zip";
+             << "Other.zip"
+             << "Arena.zip.0badf00g";
     expected.sort();
     EXPECT_EQ(listing.names(), expected);
     expected << "Arena.zip"
-             << "Arena.zip.a1B2c3";
+             << "Arena.zip.a1B2c3"
+             << "Arena.zip.0badf00d";
     expected.sort();
     EXPECT_EQ(filesUnder(m_root), expected); // no temporary file of ours left
 }
