@@ -512,6 +512,8 @@ MapDrawing drawMap(const MapFileContents &map, const MapImages &mapImages,
             const QString &path = scene->paths().at(slot);
             drawing.problems.append(QStringLiteral("%1: %2, so it is not shown")
                                         .arg(QDir::toNativeSeparators(path), images.failure(path)));
+            if (shown.texture.path == path)
+                shown.texture = MapImage();
             for (MapImage &image : shown.sceneries) {
                 if (image.path == path)
                     image = MapImage();
