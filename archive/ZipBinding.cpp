@@ -156,6 +156,8 @@ QString libraryFileFor(const QString &candidate) {
 
 namespace {
 
+const QString CutShort = QStringLiteral("the file is cut short");
+
 // Reads `length` bytes of `library` from `at`. A file that ends before is cut short; a read the
 // system fails is named as such, never taken for a damaged library.
 bool readPart(QFile &library, qint64 at, qint64 length, QByteArray &part, QString &why) {
@@ -169,7 +171,7 @@ bool readPart(QFile &library, qint64 at, qint64 length, QByteArray &part, QStrin
         return false;
     }
     if (part.size() < length) {
-        why = QStringLiteral("the file is cut short");
+        why = CutShort;
         return false;
     }
     return true;
@@ -185,7 +187,7 @@ bool checkLibraryHeader(QFile &library, QString &why) {
         return false;
     }
     if (readLittle<quint32>(head, 0x3C) + 4 > library.size()) {
-        why = QStringLiteral("the file is cut short");
+        why = CutShort;
         return false;
     }
     return true;
@@ -211,7 +213,7 @@ constexpr bool Wide = sizeof(void *) == 8;
 bool readElfHeader(QFile &library, ElfTables &tables, QString &why) {
     QByteArray head;
     if (!readPart(library, 0, Wide ? 64 : 52, head, why)) {
-        if (why == QStringLiteral("the file is cut short"))
+        if (why == CutShort) // too short for a header
             why = QStringLiteral("not a library for this system");
         return false;
     }
@@ -243,7 +245,7 @@ bool segmentsInside(QFile &library, const ElfTables &tables, QString &why) {
         (tables.sectionsAt == 0 ||
          tables.sectionsAt + quint64(tables.sectionCount) * tables.sectionEntrySize <= fileSize);
     if (!tablesInside || tables.programEntrySize < (Wide ? 56 : 32)) {
-        why = QStringLiteral("the file is cut short");
+        why = CutShort;
         return false;
     }
     QByteArray table;
@@ -260,7 +262,7 @@ bool segmentsInside(QFile &library, const ElfTables &tables, QString &why) {
         const quint64 length =
             Wide ? readLittle<quint64>(table, at + 32) : readLittle<quint32>(table, at + 16);
         if (offset + length > fileSize) {
-            why = QStringLiteral("the file is cut short");
+            why = CutShort;
             return false;
         }
     }
