@@ -24,15 +24,6 @@ constexpr qint64 FileByteCost = 2;
 // any image the game draws.
 constexpr int DecodeLimitMiB = 64;
 
-bool fileStamp(const QString &path, qint64 &size, QDateTime &modified) {
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return false;
-    size = info.size();
-    modified = info.lastModified();
-    return true;
-}
-
 // Readies `reader` to decode the open `file` as the game reads it: told BMP or PNG by content,
 // refused beyond the decode limit. False, with `error`, otherwise.
 bool prepareReader(QFile &file, QImageReader &reader, QString &error) {
@@ -342,17 +333,27 @@ GameImages::~GameImages() {
     m_pool.waitForDone();
 }
 
-GameImages::Entry &GameImages::entryFor(const QString &path) {
-    qint64 fileSize = -1;
-    QDateTime modified;
-    fileStamp(path, fileSize, modified);
+GameImages::Stamp GameImages::stampNow(const QString &path) {
+    const QFileInfo info(path); // one look at the file: the rest is what it found
+    if (!info.isFile())
+        return {};
+    return {info.size(), info.lastModified()};
+}
+
+GameImages::Entry &GameImages::entryFor(const QString &path, const Stamp &stamp) {
     Entry &entry = m_entries[path];
-    if (entry.fileSize != fileSize || entry.modified != modified) {
+    if (entry.stamp != stamp) {
         m_bytes -= entry.kept.bytes();
-        entry = Entry{fileSize, modified, {}, {}, {}, {}, 0};
+        entry = Entry();
+        entry.stamp = stamp;
     }
     entry.lastUse = ++m_useCounter;
     return entry;
+}
+
+GameImages::Entry *GameImages::entryStillAt(const QString &path, const Stamp &stamp) {
+    const auto found = m_entries.find(path);
+    return found != m_entries.end() && found->stamp == stamp ? &*found : nullptr;
 }
 
 void GameImages::keep(Entry &entry, const ImageLevels &levels) {
@@ -380,25 +381,34 @@ qint64 GameImages::keptBytes() const {
 }
 
 QSize GameImages::size(const QString &path) {
+    return sizeAt(path, stampNow(path));
+}
+
+QSize GameImages::sizeAt(const QString &path, const Stamp &stamp) {
     {
         QMutexLocker locker(&m_lock);
-        const Entry &entry = entryFor(path);
+        const Entry &entry = entryFor(path, stamp);
         if (!entry.size.isEmpty() || !entry.failure.isEmpty())
             return entry.size;
     }
     QString failure;
     const QSize size = gameImageSize(path, &failure);
     QMutexLocker locker(&m_lock);
-    Entry &entry = entryFor(path);
-    entry.size = size;
-    entry.failure = failure;
+    if (Entry *entry = entryStillAt(path, stamp)) {
+        entry->size = size;
+        entry->failure = failure;
+    }
     return size;
 }
 
 ImageLevels GameImages::levels(const QString &path, int first) {
+    return levelsAt(path, first, stampNow(path));
+}
+
+ImageLevels GameImages::levelsAt(const QString &path, int first, const Stamp &stamp) {
     {
         QMutexLocker locker(&m_lock);
-        const Entry &entry = entryFor(path);
+        const Entry &entry = entryFor(path, stamp);
         if (!entry.failure.isEmpty())
             return {};
         if (!entry.kept.isEmpty() && entry.kept.first <= first)
@@ -407,26 +417,28 @@ ImageLevels GameImages::levels(const QString &path, int first) {
     QString failure;
     const ImageLevels made = decodeGameImageLevels(path, first, &failure);
     QMutexLocker locker(&m_lock);
-    Entry &entry = entryFor(path);
-    entry.failure = failure;
+    Entry *entry = entryStillAt(path, stamp);
+    if (!entry)
+        return made; // a call since found the file changed: this is only the caller's
+    entry->failure = failure;
     if (!made.isEmpty()) {
-        entry.size = made.size;
-        keep(entry, made);
+        entry->size = made.size;
+        keep(*entry, made);
     }
     return made;
 }
 
 qint64 GameImages::decodeCost(const QString &path, int first) {
-    qint64 fileSize = 0;
+    const Stamp stamp = stampNow(path);
     {
         QMutexLocker locker(&m_lock);
-        const Entry &entry = entryFor(path);
+        const Entry &entry = entryFor(path, stamp);
         if (!entry.failure.isEmpty() || (!entry.kept.isEmpty() && entry.kept.first <= first))
             return 0;
-        fileSize = std::max<qint64>(entry.fileSize, 0);
     }
-    const QSize whole = size(path);
-    return qint64(whole.width()) * whole.height() + FileByteCost * fileSize;
+    const QSize whole = sizeAt(path, stamp);
+    return qint64(whole.width()) * whole.height() +
+           FileByteCost * std::max<qint64>(stamp.fileSize, 0);
 }
 
 QImage GameImages::thumbnail(const QString &path, int edge) const {
@@ -458,21 +470,23 @@ void GameImages::cancelPending() {
 }
 
 void GameImages::decodeInBackground(const QString &path, int edge) {
+    const Stamp stamp = stampNow(path);
     bool known = false;
     {
         QMutexLocker locker(&m_lock);
-        const Entry &entry = entryFor(path);
+        const Entry &entry = entryFor(path, stamp);
         known = entry.thumbnails.contains(edge) || !entry.failure.isEmpty();
     }
     if (!known) {
-        const QSize full = size(path);
+        const QSize full = sizeAt(path, stamp);
         const ImageLevels decoded =
-            full.isEmpty() ? ImageLevels() : levels(path, thumbnailLevel(full, edge));
+            full.isEmpty() ? ImageLevels() : levelsAt(path, thumbnailLevel(full, edge), stamp);
         const QImage small =
             decoded.isEmpty() ? QImage() : squareThumbnail(decoded.levels.constFirst(), edge);
         QMutexLocker locker(&m_lock);
-        if (!small.isNull())
-            entryFor(path).thumbnails.insert(edge, small);
+        Entry *entry = entryStillAt(path, stamp);
+        if (entry && !small.isNull())
+            entry->thumbnails.insert(edge, small);
     }
     {
         QMutexLocker locker(&m_lock);

@@ -2,7 +2,9 @@
 // The game's images as pictures, for everything that draws them: the scenery lists' small
 // pictures and the map preview. A file is decoded once (BMP or PNG, told by its content, as
 // the game reads either whatever the name says), with the game's pure green (0, 255, 0) made
-// transparent, and kept while it is unchanged on disk. QtGui only, no widgets.
+// transparent, and kept while it is unchanged on disk: what was read of a file changed while it
+// was read goes to the call that read it, and the next call reads the file again. QtGui only,
+// no widgets.
 
 #include <QDateTime>
 #include <QHash>
@@ -82,7 +84,8 @@ public:
     // the levels are kept or the file is known not to decode, otherwise the whole image's pixels (a
     // PNG is inflated whole, whatever halving is kept) and the file's size. Safe on any thread.
     qint64 decodeCost(const QString &path, int first);
-    // The thumbnail of `edge` pixels made by request(); null while it is not made.
+    // The thumbnail of `edge` pixels made by request(), of the file as that read it; null while
+    // it is not made.
     QImage thumbnail(const QString &path, int edge) const;
     // Why `path` could not be decoded; empty while that is not known to have failed.
     QString failure(const QString &path) const;
@@ -97,21 +100,36 @@ Q_SIGNALS:
     void ready(const QString &path);
 
 private:
-    struct Entry {
+    // A file as it is on disk; a change to it gives another stamp.
+    struct Stamp {
         qint64 fileSize = -1;
         QDateTime modified;
+        bool operator==(const Stamp &) const = default;
+    };
+    struct Entry {
+        Stamp stamp;                   // taken before anything kept here was read
         QSize size;                    // from the header, or from a decode
         ImageLevels kept;              // empty until decoded, and once dropped for the ceiling
         QString failure;               // why it cannot be decoded; empty while not known
         QHash<int, QImage> thumbnails; // by edge
         quint64 lastUse = 0;
     };
-    // The entry of `path` as it is on disk: kept when the file is unchanged, fresh otherwise.
-    // Under m_lock.
-    Entry &entryFor(const QString &path);
+    // The stamp of the file at `path` now. Taken once for each call, before the file is read:
+    // what is read is then at least as new, and a file changed while it is read has another
+    // stamp by the next call, which reads it again. Not under m_lock.
+    static Stamp stampNow(const QString &path);
+    // The entry of `path` as it is at `stamp`: kept when made for it, fresh otherwise. Under
+    // m_lock.
+    Entry &entryFor(const QString &path, const Stamp &stamp);
+    // Where what was read after `stamp` was taken is kept: the entry of `path` while it is the
+    // one made for `stamp`, null once a call found the file changed. Under m_lock.
+    Entry *entryStillAt(const QString &path, const Stamp &stamp);
     // Keeps `levels` for `entry` unless it keeps finer ones, then drops the least recently used
     // others while the ceiling is passed. Under m_lock.
     void keep(Entry &entry, const ImageLevels &levels);
+    // size() and levels() for the file at `stamp`.
+    QSize sizeAt(const QString &path, const Stamp &stamp);
+    ImageLevels levelsAt(const QString &path, int first, const Stamp &stamp);
     void decodeInBackground(const QString &path, int edge);
 
     const qint64 m_ceiling;

@@ -9,10 +9,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 
 namespace {
@@ -181,6 +183,31 @@ TEST_F(GameImagesTest, DecodesEachFileOnceUntilItChangesAndKeepsToItsBudget) {
                                   QFileDevice::FileModificationTime));
     EXPECT_EQ(qAlpha(images.levels(a).levels.at(0).pixel(3, 0)), 0) << "saved again: read again";
 }
+
+#ifdef Q_OS_LINUX
+TEST_F(GameImagesTest, AFileReplacedWhileItIsDecodedIsDecodedAgainByTheNextCall) {
+    // Replaced while the decode holds the old file open (as /proc shows), else tried again.
+    QImage large(3000, 3000, QImage::Format_RGB32);
+    large.fill(Qt::red);
+    const QByteArray old = encoded(large, "PNG");
+    const QString path = file("large.png", old);
+    bool during = false;
+    for (int attempt = 0; attempt < 10 && !during; ++attempt) {
+        GameImages images;
+        std::unique_ptr<QThread> decoding(QThread::create([&] { images.levels(path); }));
+        decoding->start();
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return decoding->isFinished() || openHandlesOn(path); }, 30000));
+        std::filesystem::rename(file("side", encoded(sample(), "PNG")).toStdString(),
+                                path.toStdString());
+        during = openHandlesOn(path, true);
+        decoding->wait();
+        EXPECT_EQ(images.levels(path).size, QSize(4, 2)) << "the new file, not the old kept";
+        file("large.png", old);
+    }
+    EXPECT_TRUE(during) << "never replaced while it was decoded";
+}
+#endif
 
 TEST_F(GameImagesTest, ThumbnailsAreMadeInTheBackgroundSquareAndSharp) {
     const QString good = file("good.bmp", encoded(sample(), "BMP"));

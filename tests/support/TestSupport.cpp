@@ -24,3 +24,12 @@ void copyTree(const QString &from, const QString &to) {
         QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOwner);
     }
 }
+
+int openHandlesOn(const QString &file, bool replaced) {
+    const QString target =
+        QFileInfo(file).canonicalFilePath() + (replaced ? QStringLiteral(" (deleted)") : QString());
+    int count = 0;
+    for (const QFileInfo &handle : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
+        count += handle.symLinkTarget() == target;
+    return count;
+}

@@ -15,3 +15,7 @@ void writeBytes(const QString &path, const QByteArray &bytes);
 // Copies every file under `from` to the same place under `to` (for example the fixture game
 // folder, so that nothing a test does can touch the originals). Fails the test on error.
 void copyTree(const QString &from, const QString &to);
+
+// How many handles this process has open on `file`, or with `replaced` on the file that `file`
+// named before it was removed or replaced (Linux: /proc lists them).
+int openHandlesOn(const QString &file, bool replaced = false);

@@ -3,6 +3,7 @@
 #include "zip32.h"
 
 #include "support/PlainUser.h"
+#include "support/TestSupport.h"
 #include "support/ZipVerify.h"
 
 #include <QDateTime>
@@ -73,14 +74,6 @@ int ZIP32_CALL onService(const char *name, int32_t size) {
     host->serviced.emplace_back(name, size);
     host->events.push_back(std::string("file ") + name);
     return host->onService ? host->onService(name) : 0;
-}
-
-// How many handles this process has open on `file`.
-int openHandlesOn(const QString &file) {
-    int count = 0;
-    for (const QFileInfo &handle : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System))
-        count += handle.symLinkTarget() == QFileInfo(file).canonicalFilePath();
-    return count;
 }
 
 quint32 crc32Of(const QByteArray &data) {
